@@ -1,0 +1,33 @@
+#pragma once
+// Entry points of libavcodec, in binding order.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
+}
+#include "media/StubMacros.h"
+
+#define KV_AVCODEC_ENTRIES(X) \
+    X(av_bsf_alloc) X(av_bsf_flush) X(av_bsf_free) X(av_bsf_get_by_name) X(av_bsf_init) \
+    X(av_bsf_receive_packet) X(av_bsf_send_packet) \
+    X(av_codec_is_decoder) X(av_codec_is_encoder) X(av_codec_iterate) \
+    X(av_fast_realloc) X(av_get_audio_frame_duration2) X(av_get_bits_per_sample) \
+    X(av_new_packet) X(av_packet_alloc) X(av_packet_copy_props) X(av_packet_free) \
+    X(av_packet_get_side_data) X(av_packet_move_ref) X(av_packet_ref) X(av_packet_rescale_ts) \
+    X(av_packet_unref) \
+    X(av_parser_close) X(av_parser_init) X(av_parser_parse2) \
+    X(avcodec_alloc_context3) X(avcodec_close) X(avcodec_descriptor_get) \
+    X(avcodec_decode_subtitle2) X(avcodec_encode_subtitle) \
+    X(avcodec_find_decoder) X(avcodec_find_decoder_by_name) \
+    X(avcodec_find_encoder) X(avcodec_find_encoder_by_name) X(avcodec_flush_buffers) \
+    X(avcodec_free_context) X(avcodec_get_class) X(avcodec_get_name) X(avcodec_open2) \
+    X(avcodec_parameters_alloc) X(avcodec_parameters_copy) X(avcodec_parameters_free) \
+    X(avcodec_parameters_from_context) X(avcodec_parameters_to_context) \
+    X(avcodec_receive_frame) X(avcodec_receive_packet) X(avcodec_send_frame) X(avcodec_send_packet) \
+    X(avcodec_string) X(avsubtitle_free)
+
+namespace av { KV_AVCODEC_ENTRIES(KV_DECLARE_SLOT) }
+
+namespace kv::media {
+void BindAVCodec(const std::string& fileName, void* handle);
+void UnbindAVCodec();
+}  // namespace kv::media

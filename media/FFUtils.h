@@ -1,0 +1,47 @@
+#pragma once
+// Helpers of the binding units shared by the probe, the engine and the player:
+// open-error texts, metadata lookup and the picture-to-bitmap converter.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "media/Bitmap.h"
+
+struct AVDictionary;
+struct SwsContext;
+
+namespace kv::media {
+
+// The message for a failed open of `fileName` with the libraries' error `code`.
+std::string OpenErrorText(const std::string& fileName, int code);
+
+// Value of the first entry whose key matches, or `defaultValue`.
+std::string GetMetadataValue(const AVDictionary* metadata, const char* key, const std::string& defaultValue);
+
+// Turns decoded pictures into 24-bit bitmaps; the owner keeps one per consumer and
+// resets it when the picture size changes.
+struct TFrameConverter {
+    int DestPixFmt = 3;     // packed blue, green, red
+    int BitmapPixFmt = 6;   // 24 bits per pixel
+    std::unique_ptr<TBitmap> Bitmap;
+    std::uint8_t* Buffer = nullptr;  // library memory
+    int BufferSize = 0;
+    std::uint8_t* DestData[4] = {};
+    int DestLinesize[4] = {};
+    const void* LastPicture = nullptr;
+    SwsContext* Scaler = nullptr;
+    SwsContext* BackScaler = nullptr;  // the player's hook path back from RGB
+
+    TFrameConverter() = default;
+    TFrameConverter(const TFrameConverter&) = delete;
+    TFrameConverter& operator=(const TFrameConverter&) = delete;
+    ~TFrameConverter();
+};
+
+// Converts a picture given as planes and line sizes into the converter's bitmap.
+bool ConvertPictureToBitmap(TFrameConverter& converter, const std::uint8_t* const data[4],
+                            const int linesize[4], int srcPixFmt, int height, int width);
+
+void ResetFrameConverter(TFrameConverter& converter);
+
+}  // namespace kv::media

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds Larkspire Kestravo and runs its command-line front end.
+#   ./run.sh          probes a clip of the generated demo media
+#   ./run.sh ARGS...  runs kestravo-cli ARGS...
+set -euo pipefail
+cd "$(dirname "$0")"
+./tools/install-deps.sh
+build=build-release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF >/dev/null
+cmake --build "$build" --parallel "$(nproc)" >/dev/null
+cli="$build/stage/kestravo-cli"
+if [ $# -gt 0 ]; then
+  exec "$cli" "$@"
+fi
+media="$build/demo-media"
+[ -f "$media/avi_mpeg4_mp2.avi" ] || "$build/tools/make_test_media" "$media" >/dev/null
+exec "$cli" probe "$media/avi_mpeg4_mp2.avi"

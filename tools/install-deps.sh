@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build and the tests need. Idempotent: does
+# nothing when every package is already present.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev
+  libswscale-dev libswresample-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libsdl1.2-dev libjpeg-dev
+  libgtest-dev googletest
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
