@@ -29,7 +29,7 @@ void CaptureLog(void*, int level, const char* format, va_list args)
     char line[1024];
     std::vsnprintf(line, sizeof line, format, args);
     std::lock_guard<std::mutex> guard(logLock);
-    logText += "<" + std::to_string(level) + ">" + line;
+    logText.append("<").append(std::to_string(level)).append(">").append(line);
 }
 
 std::string TakeLog()
