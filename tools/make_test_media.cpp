@@ -65,9 +65,9 @@ const std::vector<Clip>& Clips()
         {.name = "wav_pcm.wav", .format = "wav", .acodec = "pcm_s16le", .asamples = 88200},
         {.name = "mp3_tagged.mp3", .format = "mp3", .acodec = "libmp3lame", .asamples = 88200,
          .tags = {{"title", "Kestravo Tone"}, {"artist", "Larkspire"}, {"album", "Test Album"}}},
-        // 24 pictures (0.96 s) and 0.999 s of PCM sound: the container lasts 0.999 s.
-        {.name = "short_0999ms.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 24,
-         .acodec = "pcm_s16le", .rate = 48000, .asamples = 47952},
+        // 27 pictures of 37 ms and 47952 samples at 48 kHz: both last exactly 0.999 s.
+        {.name = "short_0999ms.avi", .format = "avi", .vcodec = "mpeg4", .fps = {1000, 37}, .vframes = 27,
+         .acodec = "pcm_s16le", .rate = 48000, .channels = 1, .asamples = 47952},
         {.name = "pal_16x15.avi", .format = "avi", .vcodec = "mpeg4", .width = 720, .height = 576,
          .sar = {16, 15}, .vframes = 13, .vbitrate = 800000},
         {.name = "ts_jump.ts", .format = "mpegts", .vcodec = "mpeg2video", .vframes = 50,
