@@ -273,6 +273,11 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value)
 {
+    // A number already there in another spelling ("$10", "0x10", "+16") is left as written.
+    int current = 0;
+    if (ValueExists(section, key) && TryParseIniInteger(ReadString(section, key, std::string()), current) &&
+        current == value)
+        return;
     WriteString(section, key, std::to_string(value));
 }
 
