@@ -208,14 +208,14 @@ TEST(IniOptions, CountZeroAndCountBeyondTheSections)
     defaults.LoadFromFile(empty / "d.ini");
     EXPECT_EQ(three.Formats[1], defaults.Formats[0]);
     EXPECT_EQ(three.Formats[2], defaults.Formats[0]);
-    EXPECT_EQ(defaults.Formats[0].Volume, 100);
+    EXPECT_EQ(defaults.Formats[0].Volume, 256);
     EXPECT_EQ(defaults.Formats[0].Channel, "1 Channel Mono, 2 Channels Stereo");
     EXPECT_EQ(defaults.SnapshotFolder, ExeFolder() + "Snapshot");
     three.SaveToFile(path);
     const TIniFile back(path);
     for (const char* s : {"Format1", "Format2"}) {
         EXPECT_EQ(back.ReadInteger(s, "ResolutionValue", -9), 2) << s;
-        EXPECT_EQ(back.ReadInteger(s, "Volume", -9), 100) << s;
+        EXPECT_EQ(back.ReadInteger(s, "Volume", -9), 256) << s;
         EXPECT_FALSE(back.ValueExists(s, "Name")) << s;  // catalogue data is never written
     }
 }

@@ -63,7 +63,8 @@ void TIniOptions::ReadFrom(const TIniFile* ini)
         f.AudioEncoderValue = ini->ReadInteger(s, "AudioEncoderValue", 0);
         f.Channel = ini->ReadString(s, "Channel", "1 Channel Mono, 2 Channels Stereo");
         f.ChannelValue = ini->ReadInteger(s, "ChannelValue", 1);
-        f.Volume = ini->ReadInteger(s, "Volume", 100);
+        // 256 leaves the loudness as it is; a profile without the key must not turn it down.
+        f.Volume = ini->ReadInteger(s, "Volume", 256);
     }
     OutputFormat = ini->ReadInteger("Output", "Format", 0);
     OutputFolder = ini->ReadString("Output", "Folder", std::string());
