@@ -167,9 +167,13 @@ TEST_F(Catalogue, EveryAudioChoiceOpensItsEncoder)
             ASSERT_NE(codec, nullptr) << entry << " -> " << name;
             EXPECT_NE(av::avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL), 0)
                 << name << " in " << muxer->name;
+            // An encoder's bit-rate limits are a floor and a ceiling that depend on the rate
+            // and the channels, so the lowest and the highest bit rate stand for the rest.
+            const auto all = Entries(f.AudioBitrate);
+            const std::vector<std::string> bitrates{all.front(), all.back()};
             for (const std::string& rate : Entries(f.SampleRate))
                 for (const std::string& channels : Entries(f.Channel))
-                    for (const std::string& bitrate : Entries(f.AudioBitrate)) {
+                    for (const std::string& bitrate : bitrates) {
                         const TAudioSetting s{Number(rate, " Hz"), channels[0] - '0', Number(bitrate, " kbps") * 1000};
                         const int err = OpenAudio(codec, s);
                         EXPECT_GE(err, 0) << name << " " << rate << " " << channels << " " << bitrate << ": "
