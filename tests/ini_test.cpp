@@ -249,8 +249,8 @@ TEST(IniOptions, SaveThroughASymbolicLinkKeepsTheLink)
 // whole, with no temporary file behind.
 TEST(IniOptions, FailedSaveKeepsTheOldFile)
 {
-    enum { ReadOnlyFolder, DiskFull };
-    for (int mode : {ReadOnlyFolder, DiskFull}) {
+    enum { ReadOnlyFolder, DiskFull, UnreadableFile };
+    for (int mode : {ReadOnlyFolder, DiskFull, UnreadableFile}) {
         TempDir dir;
         const std::string path = dir / "kestravo.ini";
         Put(path, HandWritten);
@@ -258,10 +258,14 @@ TEST(IniOptions, FailedSaveKeepsTheOldFile)
         TIniOptions o;
         o.LoadFromFile(path);
         o.Formats[0].Volume = 512;
+        if (mode == UnreadableFile) {
+            ::chmod(path.c_str(), 0);
+            fs::permissions(dir.Path, fs::perms(0777));
+        }
         o.OutputFolder = std::string(4096, 'x');  // more than the size limit lets through
         if (mode == ReadOnlyFolder) fs::permissions(dir.Path, fs::perms(0555));
         const int rc = InChild([&] {
-            if (mode == ReadOnlyFolder && ::geteuid() == 0 && ::setgid(65534) + ::setuid(65534) != 0) return 77;
+            if (mode != DiskFull && ::geteuid() == 0 && ::setgid(65534) + ::setuid(65534) != 0) return 77;
             if (mode == DiskFull) {
                 std::signal(SIGXFSZ, SIG_IGN);
                 const rlimit limit{1024, RLIM_INFINITY};
@@ -271,6 +275,7 @@ TEST(IniOptions, FailedSaveKeepsTheOldFile)
         });
         if (rc == 77) GTEST_SKIP() << "cannot set up mode " << mode;
         EXPECT_EQ(rc, 0) << "mode " << mode;
+        ::chmod(path.c_str(), 0644);
         EXPECT_EQ(Get(path), HandWritten) << "mode " << mode;
         EXPECT_EQ(FileCount(dir.Path), 1) << "mode " << mode;
     }

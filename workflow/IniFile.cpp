@@ -143,9 +143,16 @@ bool TryParseIniInteger(const std::string& text, int& value)
 
 TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName)
 {
+    std::error_code ec;
+    if (!std::filesystem::exists(fileName, ec)) return;
+    // A file that is there but cannot be read must not be replaced by one holding only
+    // the values we write: UpdateFile refuses it.
+    FUnreadable = true;
     std::ifstream in(fileName, std::ios::binary);
     if (!in) return;
     std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return;
+    FUnreadable = false;
     if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         FBom = data.substr(0, 3);
         data.erase(0, 3);
@@ -293,6 +300,7 @@ void TIniFile::UpdateFile()
     if (!FModified) return;
     namespace fs = std::filesystem;
     const std::string failure = "Unable to write to " + FFileName;
+    if (FUnreadable) throw EIniFileException(failure);
 
     // Write through a symbolic link to the file it names, and keep the link.
     fs::path target(FFileName);

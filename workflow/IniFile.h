@@ -21,7 +21,8 @@ public:
 
 class TIniFile {
 public:
-    // Reads `fileName` when it exists and is readable; otherwise starts empty.
+    // Reads `fileName` when it exists; otherwise starts empty. A file that exists but
+    // cannot be read reads as empty and is never written over.
     explicit TIniFile(const std::string& fileName);
 
     const std::string& FileName() const { return FFileName; }
@@ -65,6 +66,7 @@ private:
     std::string FBom;
     std::string FNewLine = "\n";  // for added lines: the file's own line end
     bool FModified = false;
+    bool FUnreadable = false;  // the file exists but could not be read
 };
 
 // Integer reading shared with the tests: the rules of TIniFile::ReadInteger.
