@@ -456,7 +456,12 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
         if (ret < 0 || !oc) throw FFmpegException(media::OpenErrorText(fileName, ret < 0 ? ret : AVERROR(ENOMEM)));
 
         // The 2009 live feed ("ffm" to an http address) has no counterpart: it is an ordinary output.
-        bool useVideo = VideoStreamCopy || fmt->video_codec != AV_CODEC_ID_NONE || !VideoCodecName.empty();
+        // Today's audio containers (mp3, flac) name a picture codec for their cover art;
+        // that picture is no video stream of the conversion.
+        const bool coverArtOnly = fmt->audio_codec != AV_CODEC_ID_NONE &&
+                                  (fmt->video_codec == AV_CODEC_ID_PNG || fmt->video_codec == AV_CODEC_ID_MJPEG);
+        bool useVideo = VideoStreamCopy || (fmt->video_codec != AV_CODEC_ID_NONE && !coverArtOnly) ||
+                        !VideoCodecName.empty();
         bool useAudio = AudioStreamCopy || fmt->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
         bool useSubtitle = SubtitleStreamCopy || fmt->subtitle_codec != AV_CODEC_ID_NONE || !SubtitleCodecName.empty();
         if (InputFileCount > 0) {
