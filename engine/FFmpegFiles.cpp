@@ -74,8 +74,19 @@ void FreeOutputStreams(std::vector<TCustomFFmpeg::TOutputStreamSetup>& streams)
     streams.clear();
 }
 
-bool SamePath(const std::string& a, const std::string& b)
+// The format library reads "name:rest" as protocol "name". A local file whose name
+// merely contains a colon there ("clip:1.avi") is named through the file protocol.
+std::string LocalFileUrl(const std::string& fileName, bool mustExist)
 {
+    const std::size_t colon = fileName.find(':');
+    if (colon == std::string::npos || fileName.find('/') < colon) return fileName;
+    if (mustExist ? !std::filesystem::exists(fileName) : fileName.find("://") != std::string::npos) return fileName;
+    return "file:" + fileName;
+}
+
+bool SamePath(const std::string& a, std::string b)
+{
+    if (b.rfind("file:", 0) == 0 && b.find("://") == std::string::npos) b.erase(0, 5);
     namespace fs = std::filesystem;
     std::error_code ec;
     if (fs::equivalent(a, b, ec) && !ec) return true;   // same file, through links too
@@ -315,7 +326,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
         if (VideoChannel) av::av_dict_set(&openOptions, "channel", std::to_string(VideoChannel).c_str(), 0);
         if (LoopInput) av::av_dict_set(&openOptions, "loop", "1", 0);
 
-        int ret = av::avformat_open_input(&ic, fileName.c_str(), InputFormat, &openOptions);
+        int ret = av::avformat_open_input(&ic, LocalFileUrl(fileName, true).c_str(), InputFormat, &openOptions);
         av::av_dict_free(&openOptions);
         if (ret < 0) throw FFmpegException(media::OpenErrorText(fileName, ret));   // ic freed already
         opened = true;
@@ -512,7 +523,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
 
         if ((fmt->flags & AVFMT_NEEDNUMBER) && !av::av_filename_number_test(oc->url))
             throw FFmpegException(media::OpenErrorText(oc->url, AVERROR(EDOM)));
-        if (!(fmt->flags & AVFMT_NOFILE) && av::avio_open(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
+        if (!(fmt->flags & AVFMT_NOFILE) && av::avio_open(&oc->pb, LocalFileUrl(fileName, false).c_str(), AVIO_FLAG_WRITE) < 0)
             throw FFmpegException(Fmt("Could not open '%s'", fileName.c_str()));
         // av_set_parameters is gone: the muxer takes its parameters from the streams at header time.
 

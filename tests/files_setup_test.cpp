@@ -465,6 +465,19 @@ TEST_F(FilesSetupTest, OutputNeverWritesOverAnInput)
     EXPECT_EQ(task->OpenOutputFile(Out("other.avi")), 1) << task->LastErrorMessage;
 }
 
+TEST_F(FilesSetupTest, NamesWithAColonAreLocalFiles)
+{
+    const fs::path cwd = fs::current_path();
+    fs::current_path(OutDir);
+    fs::copy_file(MediaDir + "avi_mpeg4_mp2.avi", "clip:1.avi");
+    EXPECT_TRUE(task->OpenInputFile("clip:1.avi")) << task->LastErrorMessage;
+    EXPECT_EQ(task->OpenOutputFile("clip:1.avi"), -1) << "the input itself";
+    EXPECT_EQ(task->OpenOutputFile("out:1.avi"), 1) << task->LastErrorMessage;
+    EXPECT_TRUE(fs::exists("out:1.avi"));
+    task.reset();
+    fs::current_path(cwd);
+}
+
 // ---------------------------------------------------------------------------
 // Target presets
 
