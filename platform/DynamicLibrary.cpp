@@ -104,9 +104,15 @@ CurrentDirectoryGuard::~CurrentDirectoryGuard()
 ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string& fileName)
 {
     if (!folder.empty() && FileExists(folder + fileName)) {
-        CurrentDirectoryGuard keepCwd;
+        // Made absolute first: a relative folder would mean something else once the
+        // current directory has moved into it.
         std::string dir = folder;
         if (dir.back() != '/') dir += '/';
+        if (dir.front() != '/') {
+            std::vector<char> cwd(4096);
+            if (::getcwd(cwd.data(), cwd.size())) dir = std::string(cwd.data()) + "/" + dir;
+        }
+        CurrentDirectoryGuard keepCwd;
         if (::chdir(dir.c_str()) != 0) {
             // Loading by full path does not depend on the current directory.
         }
