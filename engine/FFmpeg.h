@@ -87,6 +87,15 @@ struct TMetaDataMap {
     int InFile = 0;
 };
 
+// What an output stream carries beside the library stream, made when the stream is
+// created: today's streams hold parameters only, so each one gets an encoder context
+// of its own (it also holds the parameters of a copied stream's options) and a mark
+// whether its packets are copied instead of re-encoded.
+struct TOutputStreamCodec {
+    AVCodecContext* Codec = nullptr;   // owned; freed with the output file
+    bool StreamCopy = false;
+};
+
 enum TMaxFramesIndex { mfVideo = 0, mfAudio = 1, mfData = 2, mfFourth = 3 };
 
 // Everything the option language sets, with its defaults. Reset by assigning a fresh
@@ -104,6 +113,7 @@ struct TOptionState {
     std::vector<const AVCodec*> ForcedEncoders;
     int ForcedEncoderCount = 0;
     std::array<std::array<TBitstreamFilterChain, MaxStreams>, MaxFiles> BitstreamFilterTable{};
+    std::array<std::array<TOutputStreamCodec, MaxStreams>, MaxFiles> OutputStreamCodecs{};
     std::array<TStreamMap, MaxStreamMaps> StreamMaps{};
     int StreamMapCount = 0;
     std::array<TMetaDataMap, MaxMetaDataMaps> MetaDataMaps{};
@@ -205,6 +215,8 @@ struct TOptionState {
     std::unique_ptr<TOptionContext> OptionContext;
 };
 
+struct TTranscodeRun;   // engine/FFmpegStreams.h: the tables of one run
+
 class TCustomFFmpeg : public TOptionState {
 public:
     TCustomFFmpeg();
@@ -272,12 +284,36 @@ public:
     int TimeRangeCount = 0;
     int TimeRangeIndex = 0;
     THookAction HookAction = haContinue;
+    // Threads per decoder and encoder, set by the component when the task starts:
+    // the machine's cores shared by the tasks that run at once. 0 = CodecThreadCount.
+    int TaskThreadCount = 0;
+
+    // Counters of a run (a task runs once), reported in the progress and the summary.
+    std::int64_t VideoBytes = 0;
+    std::int64_t AudioBytes = 0;
+    std::int64_t HeaderBytes = 0;
+    int DupFrameCount = 0;
+    int DropFrameCount = 0;
+    std::int64_t RunStartTime = 0;
+    // Codecs opened by the run and not closed yet; CloseOpenCodecs closes what an
+    // error left here. Decoder contexts are owned by this list, encoder contexts by
+    // their output streams.
+    std::vector<AVCodecContext*> OpenEncoders;
+    std::vector<AVCodecContext*> OpenDecoders;
 
     // The pause gate the worker waits on between loop iterations (a thread cannot be
     // suspended from outside here). Never waited on while holding another lock.
     void WaitWhilePaused();
     void SetPaused(bool paused);
     bool IsPaused();
+
+    // The transcode's steps (engine/FFmpegTranscode*.cpp, FFmpegPacketPath.cpp,
+    // FFmpegFramePath.cpp, FFmpegReport.cpp).
+    void TranscodeSetup();
+    void TranscodeLoop();
+    void TranscodeCleanup();
+    int CodecThreads() const;
+    TTranscodeRun* RunTables = nullptr;   // the tables of the run in progress
 
 protected:
     // Releases what the option state holds (option holder, matrices, statistics file,
