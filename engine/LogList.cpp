@@ -78,7 +78,11 @@ std::vector<std::string> CollectLogLines(TLogList& list, std::uint32_t threadId,
     }
     if (used < 0) used = 0;
     if (used > LogBufferSize - 1) used = LogBufferSize - 1;
-    if (format) std::vsnprintf(buffer + used, sizeof buffer - used, format, args);
+    bool cut = used >= LogBufferSize - 1;
+    if (format) {
+        int wanted = std::vsnprintf(buffer + used, sizeof buffer - used, format, args);
+        cut = cut || (wanted > 0 && used + wanted > LogBufferSize - 1);
+    }
 
     std::string text(buffer);
     std::vector<std::string> lines;
@@ -88,6 +92,12 @@ std::vector<std::string> CollectLogLines(TLogList& list, std::uint32_t threadId,
         start = lf + 1;
     }
     item.Text = text.substr(start);
+    // A text cut at the buffer's end is delivered as it is: kept pending, it would
+    // fill every later buffer of this thread and no line of it would come out again.
+    if (cut && !item.Text.empty()) {
+        lines.push_back(item.Text);
+        item.Text.clear();
+    }
     return lines;
 }
 
