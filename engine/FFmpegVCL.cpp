@@ -45,6 +45,18 @@ void EngineLogCallback(void* context, int level, const char* format, va_list arg
         for (TCustomFFmpegVCL* component : Components()) component->DeliverLibraryLine(threadId, transcoderLevel, line);
 }
 
+// The component's event lock, always behind the list lock: a handler that runs
+// under the event lock may log through the libraries, whose callback takes the list
+// lock, and the callback itself takes the event lock while it holds the list lock.
+class TEventGuard {
+public:
+    explicit TEventGuard(std::recursive_mutex& eventLock) : list_(ComponentsLock()), event_(eventLock) {}
+
+private:
+    std::lock_guard<std::recursive_mutex> list_;
+    std::lock_guard<std::recursive_mutex> event_;
+};
+
 void RefreshCachedLevel()
 {
     if (media::FFLoader.LibsLoaded(media::EngineLibraries)) SetCachedLogLevel(av::av_log_get_level());
@@ -303,7 +315,7 @@ TCustomFFmpegVCL::~TCustomFFmpegVCL()
         components.erase(std::remove(components.begin(), components.end(), this), components.end());
     }
     {
-        std::lock_guard lock(eventLock_);  // an event in progress ends first
+        TEventGuard lock(eventLock_);  // an event in progress ends first
         pendingCount_ = 0;
     }
     delete timerContext_;
@@ -420,7 +432,7 @@ void TCustomFFmpegVCL::ClearTasks()
     }
     tasks.clear();
     lastErrMsg_.clear();
-    std::lock_guard lock(eventLock_);
+    TEventGuard lock(eventLock_);
     threadCount_ = 0;
 }
 
@@ -453,7 +465,7 @@ int TCustomFFmpegVCL::IndexOf(TCustomFFmpeg* task)
 
 void TCustomFFmpegVCL::StartConvert(int threadCount)
 {
-    std::lock_guard lock(eventLock_);
+    TEventGuard lock(eventLock_);
     LogList().Clear();
     nextTaskIndex_ = 0;
     terminatedCount_ = 0;
@@ -514,7 +526,7 @@ void TCustomFFmpegVCL::RunTask(int index)
 void TCustomFFmpegVCL::StopConvert()
 {
     {
-        std::lock_guard lock(eventLock_);
+        TEventGuard lock(eventLock_);
         pendingCount_ = 0;
     }
     for (TFFmpeg* task : TaskSnapshot())
@@ -584,7 +596,7 @@ void TCustomFFmpegVCL::DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap,
 void TCustomFFmpegVCL::DoLog(TCustomFFmpeg* task, int level, const std::string& message)
 {
     if (!OnLog || destroying_) return;
-    std::lock_guard lock(eventLock_);
+    TEventGuard lock(eventLock_);
     OnLog(IndexOf(task), LogLevelFromTranscoder(level), message);
 }
 
@@ -603,14 +615,14 @@ void TCustomFFmpegVCL::DoProgress(TCustomFFmpeg* task, int frameNumber, int fps,
                                   float bitRate, std::int64_t currentSize, int totalOutputDuration)
 {
     if (!OnProgress || destroying_) return;
-    std::lock_guard lock(eventLock_);
+    TEventGuard lock(eventLock_);
     OnProgress(IndexOf(task), frameNumber, fps, currentDuration, quality, bitRate, currentSize, totalOutputDuration);
 }
 
 void TCustomFFmpegVCL::DoTerminate(TCustomFFmpeg* task)
 {
     if (destroying_) return;
-    std::lock_guard lock(eventLock_);
+    TEventGuard lock(eventLock_);
     if (destroying_) return;
     if (!task) {
         if (OnTerminate) OnTerminate(-1, true, false, "");

@@ -198,7 +198,8 @@ private:
     int pendingCount_ = 0;
     int terminatedCount_ = 0;
     int nextTaskIndex_ = -1;
-    // Serialises OnLog, OnProgress, OnTerminate and the batch counters. Recursive:
+    // Serialises OnLog, OnProgress, OnTerminate and the batch counters; always taken
+    // after the process-wide list of components. Recursive:
     // a task that fails to start reports its end from inside the termination of the
     // task before it.
     std::recursive_mutex eventLock_;
