@@ -23,7 +23,9 @@ TEST(ThreadPriority, LowerPrioritiesReachTheSchedulerPerThread)
             pthread_getschedparam(pthread_self(), &policy, &param);
             nice = getpriority(PRIO_PROCESS, CurrentThreadId());
         }).join();
-        if (priority == tpIdle || before <= NiceValueOf(priority)) EXPECT_TRUE(applied) << priority;
+        if (priority == tpIdle || before <= NiceValueOf(priority)) {
+            EXPECT_TRUE(applied) << priority;
+        }
         if (priority == tpIdle) {
             EXPECT_EQ(policy, SCHED_IDLE);
         } else {
