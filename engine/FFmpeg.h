@@ -1,44 +1,257 @@
 #pragma once
-// Stand-in for the transcoder core: the agreed public members only, so that the
-// engine component builds and its tests run before the real core is merged.
-// Replaced as a whole by the real engine/FFmpeg.h (with FFmpegCoreStub.cpp removed).
+// The transcoder core of one task: the option state that the option language
+// fills (read from left to right, like a command line), the run state shared with
+// the engine component, and the operations that open files and transcode.
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/rational.h>
+#include <libswscale/swscale.h>
+}
+
 #include "engine/EngineEvents.h"
 #include "engine/FFmpegException.h"
+#include "engine/FrameHook.h"
 
 namespace kv::engine {
 
-class TCustomFFmpeg {
+// Table sizes of the option state.
+constexpr int MaxFiles = 20;            // input files, output files
+constexpr int MaxStreams = 20;          // streams per file in the per-file tables
+constexpr int MaxStreamMaps = 400;
+constexpr int MaxMetaDataMaps = 20;
+constexpr int MediaTypeCount = 5;       // video, audio, data, subtitle, attachment
+
+// Option flags of the libraries' option tables, per media type and direction.
+constexpr int OptFlagEncoding = 1;
+constexpr int OptFlagDecoding = 2;
+constexpr int OptFlagAudio = 8;
+constexpr int OptFlagVideo = 16;
+constexpr int OptFlagSubtitle = 32;
+inline constexpr std::array<int, MediaTypeCount> MediaTypeOptionFlags{OptFlagVideo, OptFlagAudio, 0,
+                                                                      OptFlagSubtitle, 0};
+
+// Transcoder log levels (-1 quiet, 0 error, 1 info, 2 debug, 3+ all) against the
+// libraries' own scale.
+int TranscoderToLibraryLogLevel(int level);
+int LibraryToTranscoderLogLevel(int level);
+
+// The generic option holder: every option name the dispatcher does not know is
+// tried on these library contexts, and the names set successfully are replayed
+// onto the real inputs, outputs and streams when they are created.
+class TOptionContext {
+public:
+    TOptionContext(int scaleFlags, std::function<void(int)> setLogLevel);
+    ~TOptionContext();
+    TOptionContext(const TOptionContext&) = delete;
+    TOptionContext& operator=(const TOptionContext&) = delete;
+
+    // One codec option set per media type (index 0 video, 1 audio, 2 data, 3 subtitle, 4 attachment).
+    std::array<AVCodecContext*, MediaTypeCount> CodecSets{};
+    AVFormatContext* FormatSet = nullptr;
+    SwsContext* ScalerSet = nullptr;
+    std::vector<std::string> SetNames;        // in the order they were set
+    std::function<void(int)> SetLogLevel;
+
+private:
+    void Allocate(int scaleFlags);
+    void Release();
+};
+
+// One bit-stream filter waiting for its stream: the filter's name and its arguments
+// (the text after "=", possibly empty).
+struct TBitstreamFilterSpec {
+    std::string Name;
+    std::string Arguments;
+};
+using TBitstreamFilterChain = std::vector<TBitstreamFilterSpec>;
+
+struct TStreamMap {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    int SyncFileIndex = 0;
+    int SyncStreamIndex = 0;
+};
+
+struct TMetaDataMap {
+    int OutFile = 0;
+    int InFile = 0;
+};
+
+enum TMaxFramesIndex { mfVideo = 0, mfAudio = 1, mfData = 2, mfFourth = 3 };
+
+// Everything the option language sets, with its defaults. Reset by assigning a fresh
+// value after the held resources were released (TCustomFFmpeg::ResetOptionState).
+struct TOptionState {
+    // Files, maps and per-file tables.
+    std::array<AVFormatContext*, MaxFiles> InputFiles{};
+    int InputFileCount = 0;
+    std::array<std::int64_t, MaxFiles> InputTimeOffsets{};
+    double InputFilesTsScale[MaxFiles][MaxStreams] = {};   // 0 = no scaling
+    std::vector<const AVCodec*> ForcedDecoders;
+    int ForcedDecoderCount = 0;
+    std::array<AVFormatContext*, MaxFiles> OutputFiles{};
+    int OutputFileCount = 0;
+    std::vector<const AVCodec*> ForcedEncoders;
+    int ForcedEncoderCount = 0;
+    std::array<std::array<TBitstreamFilterChain, MaxStreams>, MaxFiles> BitstreamFilterTable{};
+    std::array<TStreamMap, MaxStreamMaps> StreamMaps{};
+    int StreamMapCount = 0;
+    std::array<TMetaDataMap, MaxMetaDataMaps> MetaDataMaps{};
+    int MetaDataMapCount = 0;
+    std::vector<std::pair<std::string, std::string>> Metadata;
+    int MetadataCount = 0;
+    const AVInputFormat* InputFormat = nullptr;
+    const AVOutputFormat* OutputFormat = nullptr;
+
+    // Video.
+    int FrameWidth = 0;
+    int FrameHeight = 0;
+    float FrameAspectRatio = 0;   // 0 = not set
+    int FramePixFmt = -1;
+    AVRational FrameRate{0, 0};
+    int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    int PadColorY = 16, PadColorU = 128, PadColorV = 128;
+    int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+    std::array<int, 4> MaxFrames{2147483647, 2147483647, 2147483647, 2147483647};
+    float VideoQScale = 0;
+    std::vector<std::uint16_t> IntraMatrix;   // 64 entries, or empty for none
+    std::vector<std::uint16_t> InterMatrix;
+    std::string VideoRcOverride;              // empty = none
+    bool VideoDisable = false;
+    int VideoDiscard = 0;
+    std::string VideoCodecName;               // empty = none
+    bool VideoStreamCopy = false;
+    std::uint32_t VideoCodecTag = 0;
+    bool SameQuality = false;
+    bool DoDeinterlace = false;
+    int TopFieldFirst = -1;
+    int MeThreshold = 0;
+    int IntraDCPrecision = 8;
+    bool IntraOnly = false;
+    bool QpHist = false;
+    bool ForceFps = false;
+    std::string VideoFilters;
+    bool UseVideoFilters = false;
+    int VideoSyncMethod = -1;
+    int VideoGlobalHeader = 0;   // bit 0 global header, bit 1 local header
+    int VideoChannel = 0;
+    std::string VideoStandard;   // empty = none
+    TBitstreamFilterChain VideoBitstreamFilters;
+    int ScaleFlags = 4;
+
+    // Audio and subtitles.
+    int AudioSampleRate = 44100;
+    int AudioChannels = 2;
+    std::uint64_t AudioChannelLayout = 0;
+    int AudioSampleFmt = -1;
+    float AudioQScale = -99999.0f;   // = not set
+    bool AudioDisable = false;
+    std::string AudioCodecName;
+    bool AudioStreamCopy = false;
+    std::uint32_t AudioCodecTag = 0;
+    std::string AudioLanguage;
+    int AudioSyncMethod = 0;
+    float AudioDriftThreshold = 0.1f;
+    int AudioVolume = 256;
+    TBitstreamFilterChain AudioBitstreamFilters;
+    bool SubtitleDisable = false;
+    std::string SubtitleCodecName;
+    bool SubtitleStreamCopy = false;
+    std::string SubtitleLanguage;
+    TBitstreamFilterChain SubtitleBitstreamFilters;
+
+    // Timing, muxing and the rest.
+    std::int64_t RecordingTime = INT64_MAX;   // microseconds; no limit
+    std::int64_t StartTime = 0;
+    std::int64_t RecTimestamp = 0;            // seconds since 1970
+    std::int64_t InputTsOffset = 0;
+    std::int64_t LimitFileSize = 0;           // bytes; 0 = no limit
+    float MuxPreload = 0.5f;
+    float MuxMaxDelay = 0.7f;
+    bool LoopInput = false;
+    int LoopOutput = -1;
+    bool CopyTs = false;
+    bool Shortest = false;
+    float DtsDeltaThreshold = 10.0f;
+    int ProgramID = 0;   // 0 = all programs
+    int CopyInitialNonKeyframes = 0;
+    bool RateEmu = false;
+    bool InputSync = false;
+    bool ExitOnError = false;
+    bool DoHexDump = false;
+    bool DoPktDump = false;
+    bool DoPSNR = false;
+    int DoPass = 0;
+    std::string PassLogFileName;
+    std::string VStatsFileName;   // empty = none
+    std::FILE* VStatsFile = nullptr;
+    int Verbose = 1;
+    int CodecThreadCount = 1;
+    bool UsingVHook = false;
+    TFrameHookChain FrameHooks;
+    // The hooks' command lines; each must outlive its hook (list: addresses stay put).
+    std::list<std::string> FrameHookArguments;
+    bool PgmyuvCompatibilityHack = false;
+    std::unique_ptr<TOptionContext> OptionContext;
+};
+
+class TCustomFFmpeg : public TOptionState {
 public:
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
 
-    // option state (option language)
-    void ResetOptionState();
-    void SetOption(const std::string& name, const std::string& value);  // throws FFmpegException
-    void SetLogLevel(int level);
-    void Log(int level, const std::string& text);
+    // Option state (option language).
+    void ResetOptionState();   // no-op unless the engine libraries are loaded
+    void SetOption(const std::string& name, const std::string& value);   // throws FFmpegException
+    void SetLogLevel(int level);   // transcoder scale; also the libraries' level
+    void Log(int level, const std::string& text);   // to LogHandler (if set) at transcoder level
 
-    // files
+    // The generic path for names the dispatcher does not know.
+    bool SetDefaultOption(const std::string& name, const std::string& value);
+    // Copies every remembered generic option whose flags include all of `flags` from
+    // `source` (one of OptionContext's sets) onto `target` (a library context).
+    void ApplyContextOptions(void* target, void* source, int flags);
+
+    // The input-only and output-only forms of "f" (used by the option records and the
+    // target presets); an empty name changes nothing.
+    void SetInputFormat(const std::string& name);
+    void SetOutputFormat(const std::string& name);
+    // "padcolor": 0x00BBGGRR to the pad colour in Y, U, V.
+    void SetPadColor(int color);
+
+    // Files (input/output setup).
     bool OpenInputFile(const std::string& fileName);
-    int OpenOutputFile(const std::string& fileName);  // negative on failure
-    int InputFileCount = 0;
-    int OutputFileCount = 0;
+    int OpenOutputFile(const std::string& fileName);   // negative on failure
+    void NewVideoStream(AVFormatContext* output);       // throw FFmpegException on failure
+    void NewAudioStream(AVFormatContext* output);
+    void NewSubtitleStream(AVFormatContext* output);
+    // The target presets: type "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal", "ntsc",
+    // "film" or anything else for automatic; fallback norm for automatic detection.
+    void ApplyTarget(const std::string& type, const std::string& norm, const std::string& fallbackNorm);
 
-    // transcode
+    // Transcode.
     void Transcode();
     void CloseOpenCodecs();
-    void CleanupTask();
+    void CleanupTask();   // releases all files and the per-file option state
 
-    // run state
-    void* Thread = nullptr;
+    // Run state.
+    void* Thread = nullptr;   // the worker thread object, owned by the component side
     std::uint8_t PreviewFlags = 0;
     bool Running = false;
     std::atomic<bool> StopRequested{false};
@@ -63,17 +276,22 @@ public:
     int TimeRangeCount = 0;
     int TimeRangeIndex = 0;
     THookAction HookAction = haContinue;
+
+    // The pause gate the worker waits on between loop iterations (a thread cannot be
+    // suspended from outside here). Never waited on while holding another lock.
     void WaitWhilePaused();
     void SetPaused(bool paused);
+    bool IsPaused();
 
-    // ---- stub only: not part of the real core ----
-    std::vector<std::pair<std::string, std::string>> AppliedOptions;  // every SetOption call, in order
-    int StubTranscodeSteps = 20;                                      // loop iterations of Transcode
+protected:
+    // Releases what the option state holds (option holder, matrices, statistics file,
+    // hook chain); part of the task cleanup.
+    void ReleaseOptionResources();
 
 private:
-    std::mutex pauseLock_;
-    std::condition_variable pauseChanged_;
-    bool paused_ = false;
+    std::mutex PauseMutex;
+    std::condition_variable PauseChanged;
+    bool Paused = false;
 };
 
 }  // namespace kv::engine

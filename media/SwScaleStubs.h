@@ -6,7 +6,7 @@ extern "C" {
 #include "media/StubMacros.h"
 
 #define KV_SWSCALE_ENTRIES(X) \
-    X(sws_freeContext) X(sws_getContext) X(sws_getCachedContext) X(sws_scale) \
+    X(sws_alloc_context) X(sws_freeContext) X(sws_getContext) X(sws_getCachedContext) X(sws_scale) \
     X(sws_isSupportedInput) X(sws_isSupportedOutput)
 
 namespace av { KV_SWSCALE_ENTRIES(KV_DECLARE_SLOT) }

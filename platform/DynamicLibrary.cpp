@@ -101,24 +101,31 @@ CurrentDirectoryGuard::~CurrentDirectoryGuard()
     }
 }
 
-ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string& fileName)
+ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string& fileName, bool shareSymbols)
 {
+    const int flags = RTLD_NOW | (shareSymbols ? RTLD_GLOBAL : RTLD_LOCAL);
     if (!folder.empty() && FileExists(folder + fileName)) {
-        CurrentDirectoryGuard keepCwd;
+        // Made absolute first: a relative folder would mean something else once the
+        // current directory has moved into it.
         std::string dir = folder;
         if (dir.back() != '/') dir += '/';
+        if (dir.front() != '/') {
+            std::vector<char> cwd(4096);
+            if (::getcwd(cwd.data(), cwd.size())) dir = std::string(cwd.data()) + "/" + dir;
+        }
+        CurrentDirectoryGuard keepCwd;
         if (::chdir(dir.c_str()) != 0) {
             // Loading by full path does not depend on the current directory.
         }
         std::set<std::string> seen;
         PreloadFolderDependencies(dir, dir + fileName, seen);
         dlerror();
-        void* h = dlopen((dir + fileName).c_str(), RTLD_NOW | RTLD_GLOBAL);
+        void* h = dlopen((dir + fileName).c_str(), flags);
         if (!h) RememberDlError("cannot load " + dir + fileName);
         return h;
     }
     dlerror();
-    void* h = dlopen(fileName.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    void* h = dlopen(fileName.c_str(), flags);
     if (!h) RememberDlError("cannot load " + fileName);
     return h;
 }

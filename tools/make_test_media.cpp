@@ -1,1 +1,403 @@
-int main(){return 0;}
+// Writes the short, deterministic clips the tests and the demo use.
+//   make_test_media OUTDIR [--bench]
+// Every clip is described by one row of the table below; a clip already present is
+// kept (files are written under a temporary name and renamed when complete), so
+// repeated runs are cheap. Fixed patterns, a fixed random seed and the libraries'
+// bit-exact flags make repeated runs produce identical files.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+enum class Kind { Media, RandomBytes, Empty };
+
+struct Clip {
+    const char* name;
+    Kind kind = Kind::Media;
+    const char* format = nullptr;  // muxer short name
+    // Video; no video when vcodec is null.
+    const char* vcodec = nullptr;
+    int width = 320, height = 240;
+    AVRational fps{25, 1};
+    AVRational sar{1, 1};
+    int vframes = 0;
+    double vstart = 0;  // seconds before the first picture
+    int64_t vbitrate = 300000;
+    // Audio; no audio when acodec is null.
+    const char* acodec = nullptr;
+    int rate = 44100;
+    int channels = 2;
+    int64_t asamples = 0;
+    double astart = 0;
+    int64_t abitrate = 128000;
+    bool subtitles = false;  // two SubRip cues
+    std::vector<std::pair<const char*, const char*>> tags;
+    double jumpSeconds = 0;  // added to every time stamp from the middle on
+    double keepFraction = 1;  // < 1: the file is cut to this share of its size
+    bool bench = false;       // only with --bench
+};
+
+const std::vector<Clip>& Clips()
+{
+    static const std::vector<Clip> clips = {
+        {.name = "avi_mpeg4_mp2.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50,
+         .acodec = "mp2", .asamples = 88200},
+        {.name = "mp4_h264_aac.mp4", .format = "mp4", .vcodec = "libx264", .vframes = 50,
+         .acodec = "aac", .asamples = 88200},
+        {.name = "mkv_subtitle.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50,
+         .acodec = "mp2", .asamples = 88200, .subtitles = true},
+        {.name = "wav_pcm.wav", .format = "wav", .acodec = "pcm_s16le", .asamples = 88200},
+        {.name = "mp3_tagged.mp3", .format = "mp3", .acodec = "libmp3lame", .asamples = 88200,
+         .tags = {{"title", "Kestravo Tone"}, {"artist", "Larkspire"}, {"album", "Test Album"}}},
+        // 27 pictures of 37 ms and 47952 samples at 48 kHz: both last exactly 0.999 s.
+        {.name = "short_0999ms.avi", .format = "avi", .vcodec = "mpeg4", .fps = {1000, 37}, .vframes = 27,
+         .acodec = "pcm_s16le", .rate = 48000, .channels = 1, .asamples = 47952},
+        {.name = "pal_16x15.avi", .format = "avi", .vcodec = "mpeg4", .width = 720, .height = 576,
+         .sar = {16, 15}, .vframes = 13, .vbitrate = 800000},
+        {.name = "ts_jump.ts", .format = "mpegts", .vcodec = "mpeg2video", .vframes = 50,
+         .acodec = "mp2", .asamples = 88200, .jumpSeconds = 20},
+        {.name = "audio_late.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50,
+         .acodec = "mp2", .asamples = 66150, .astart = 0.5},
+        {.name = "audio_early.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 38,
+         .vstart = 0.5, .acodec = "mp2", .asamples = 88200},
+        {.name = "truncated.mp4", .format = "mp4", .vcodec = "libx264", .vframes = 50,
+         .acodec = "aac", .asamples = 88200, .keepFraction = 0.5},
+        {.name = "truncated.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50,
+         .acodec = "mp2", .asamples = 88200, .keepFraction = 0.4},
+        {.name = "random.bin", .kind = Kind::RandomBytes},
+        {.name = "empty.avi", .kind = Kind::Empty},
+        {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .acodec = "aac", .asamples = 882000,
+         .bench = true},
+    };
+    return clips;
+}
+
+void Check(int ret, const char* what)
+{
+    if (ret < 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(ret, text, sizeof text);
+        throw std::runtime_error(std::string(what) + ": " + text);
+    }
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot create " + path);
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
+}
+
+// One encoder feeding one stream of the output.
+struct Track {
+    AVCodecContext* enc = nullptr;
+    AVStream* st = nullptr;
+    AVFrame* frame = nullptr;
+    int64_t next = 0;   // next frame's position: picture number or sample number
+    int64_t total = 0;  // pictures or samples to produce
+    int64_t offset = 0; // start offset in encoder time base units
+    int64_t jumpAt = -1, jump = 0;
+
+    ~Track()
+    {
+        av_frame_free(&frame);
+        avcodec_free_context(&enc);
+    }
+    bool Done() const { return next >= total; }
+    double NextSeconds() const { return double(next + offset) * av_q2d(enc->time_base); }
+};
+
+void FillPicture(AVFrame* f, int64_t i)
+{
+    Check(av_frame_make_writable(f), "picture buffer");
+    const int w = f->width, h = f->height;
+    const int bx = int((i * 6) % (w - 40)), by = int((i * 3) % (h - 40));
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = f->data[0] + y * f->linesize[0];
+        for (int x = 0; x < w; ++x) {
+            const bool box = x >= bx && x < bx + 40 && y >= by && y < by + 40;
+            row[x] = box ? 235 : uint8_t(16 + ((x + 2 * y + 4 * i) % 200));
+        }
+    }
+    for (int y = 0; y < h / 2; ++y)
+        for (int x = 0; x < w / 2; ++x) {
+            f->data[1][y * f->linesize[1] + x] = uint8_t(64 + ((2 * x + 3 * i) & 127));
+            f->data[2][y * f->linesize[2] + x] = uint8_t(64 + ((2 * y + i) & 127));
+        }
+}
+
+void FillSound(AVFrame* f, int64_t first, int rate)
+{
+    Check(av_frame_make_writable(f), "sound buffer");
+    const int channels = f->ch_layout.nb_channels;
+    const auto fmt = static_cast<AVSampleFormat>(f->format);
+    const bool planar = av_sample_fmt_is_planar(fmt);
+    for (int n = 0; n < f->nb_samples; ++n) {
+        for (int c = 0; c < channels; ++c) {
+            const double tone = 440.0 * (1 + 0.5 * c);
+            const double v = 0.3 * std::sin(2 * M_PI * tone * double(first + n) / rate);
+            const int plane = planar ? c : 0;
+            const int at = planar ? n : n * channels + c;
+            switch (av_get_packed_sample_fmt(fmt)) {
+            case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(f->data[plane])[at] = int16_t(v * 32767); break;
+            case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(f->data[plane])[at] = int32_t(v * 2147483647.0); break;
+            case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(f->data[plane])[at] = float(v); break;
+            default: throw std::runtime_error("unexpected sample format");
+            }
+        }
+    }
+}
+
+void Drain(AVFormatContext* oc, Track& t, AVPacket* pkt)
+{
+    for (;;) {
+        const int ret = avcodec_receive_packet(t.enc, pkt);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
+        Check(ret, "encode");
+        av_packet_rescale_ts(pkt, t.enc->time_base, t.st->time_base);
+        pkt->stream_index = t.st->index;
+        Check(av_interleaved_write_frame(oc, pkt), "write packet");
+    }
+}
+
+void Encode(AVFormatContext* oc, Track& t, AVFrame* frame, AVPacket* pkt)
+{
+    Check(avcodec_send_frame(t.enc, frame), "send frame");
+    Drain(oc, t, pkt);
+}
+
+AVCodecContext* OpenEncoder(const char* name)
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    if (!codec) throw std::runtime_error(std::string("encoder not available: ") + name);
+    AVCodecContext* enc = avcodec_alloc_context3(codec);
+    enc->flags |= AV_CODEC_FLAG_BITEXACT;
+    enc->thread_count = 1;  // threaded encoders need not be deterministic
+    return enc;
+}
+
+void Finish(AVFormatContext* oc, AVCodecContext* enc)
+{
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+}
+
+void WriteMedia(const Clip& c, const std::string& path)
+{
+    AVFormatContext* oc = nullptr;
+    Check(avformat_alloc_output_context2(&oc, nullptr, c.format, path.c_str()), "output context");
+    struct Closer {
+        AVFormatContext* oc;
+        ~Closer()
+        {
+            if (oc->pb) avio_closep(&oc->pb);
+            avformat_free_context(oc);
+        }
+    } closer{oc};
+    oc->flags |= AVFMT_FLAG_BITEXACT;
+    for (const auto& [key, value] : c.tags) av_dict_set(&oc->metadata, key, value, 0);
+
+    std::vector<Track*> tracks;
+    Track video, audio;
+    if (c.vcodec) {
+        video.enc = OpenEncoder(c.vcodec);
+        AVCodecContext* e = video.enc;
+        e->width = c.width;
+        e->height = c.height;
+        e->pix_fmt = AV_PIX_FMT_YUV420P;
+        e->time_base = av_inv_q(c.fps);
+        e->framerate = c.fps;
+        e->sample_aspect_ratio = c.sar;
+        e->bit_rate = c.vbitrate;
+        e->gop_size = 12;
+        if (std::strcmp(c.vcodec, "libx264") == 0)
+            av_opt_set(e->priv_data, "preset", "veryfast", 0);
+        else
+            e->max_b_frames = 0;
+        Finish(oc, e);
+        Check(avcodec_open2(e, nullptr, nullptr), "open video encoder");
+        video.st = avformat_new_stream(oc, nullptr);
+        Check(avcodec_parameters_from_context(video.st->codecpar, e), "video parameters");
+        video.st->time_base = e->time_base;
+        video.st->sample_aspect_ratio = c.sar;
+        video.frame = av_frame_alloc();
+        video.frame->format = e->pix_fmt;
+        video.frame->width = e->width;
+        video.frame->height = e->height;
+        Check(av_frame_get_buffer(video.frame, 0), "picture buffer");
+        video.total = c.vframes;
+        video.offset = av_rescale_q(llround(c.vstart * 1000), {1, 1000}, e->time_base);
+        if (c.jumpSeconds > 0) {
+            video.jumpAt = c.vframes / 2;
+            video.jump = av_rescale_q(llround(c.jumpSeconds * 1000), {1, 1000}, e->time_base);
+        }
+        tracks.push_back(&video);
+    }
+    if (c.acodec) {
+        audio.enc = OpenEncoder(c.acodec);
+        AVCodecContext* e = audio.enc;
+        e->sample_fmt = e->codec->sample_fmts ? e->codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+        e->sample_rate = c.rate;
+        av_channel_layout_default(&e->ch_layout, c.channels);
+        e->time_base = {1, c.rate};
+        e->bit_rate = c.abitrate;
+        Finish(oc, e);
+        Check(avcodec_open2(e, nullptr, nullptr), "open audio encoder");
+        audio.st = avformat_new_stream(oc, nullptr);
+        Check(avcodec_parameters_from_context(audio.st->codecpar, e), "audio parameters");
+        audio.st->time_base = e->time_base;
+        audio.frame = av_frame_alloc();
+        audio.frame->format = e->sample_fmt;
+        audio.frame->sample_rate = e->sample_rate;
+        av_channel_layout_copy(&audio.frame->ch_layout, &e->ch_layout);
+        audio.frame->nb_samples = e->frame_size > 0 ? e->frame_size : 1024;
+        Check(av_frame_get_buffer(audio.frame, 0), "sound buffer");
+        audio.total = c.asamples;
+        audio.offset = llround(c.astart * c.rate);
+        if (c.jumpSeconds > 0) {
+            audio.jumpAt = c.asamples / 2;
+            audio.jump = llround(c.jumpSeconds * c.rate);
+        }
+        tracks.push_back(&audio);
+    }
+    AVStream* subs = nullptr;
+    if (c.subtitles) {
+        subs = avformat_new_stream(oc, nullptr);
+        subs->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+        subs->codecpar->codec_id = AV_CODEC_ID_SUBRIP;
+        subs->time_base = {1, 1000};
+    }
+
+    Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "create file");
+    Check(avformat_write_header(oc, nullptr), "write header");
+
+    AVPacket* pkt = av_packet_alloc();
+    struct PacketFree {
+        AVPacket* p;
+        ~PacketFree() { av_packet_free(&p); }
+    } freePkt{pkt};
+
+    if (subs) {
+        const struct { int64_t at, length; const char* text; } cues[] = {
+            {200, 600, "First cue"}, {1000, 600, "Second cue"}};
+        for (const auto& cue : cues) {
+            Check(av_new_packet(pkt, int(std::strlen(cue.text))), "subtitle packet");
+            std::memcpy(pkt->data, cue.text, std::strlen(cue.text));
+            pkt->pts = pkt->dts = av_rescale_q(cue.at, {1, 1000}, subs->time_base);
+            pkt->duration = av_rescale_q(cue.length, {1, 1000}, subs->time_base);
+            pkt->stream_index = subs->index;
+            pkt->flags |= AV_PKT_FLAG_KEY;
+            Check(av_interleaved_write_frame(oc, pkt), "write subtitle");
+        }
+    }
+
+    // Feed the encoders in presentation order so that the muxer interleaves evenly.
+    for (;;) {
+        Track* t = nullptr;
+        for (Track* candidate : tracks)
+            if (!candidate->Done() && (!t || candidate->NextSeconds() < t->NextSeconds())) t = candidate;
+        if (!t) break;
+        AVFrame* f = t->frame;
+        int64_t step = 1;
+        if (t == &audio) {
+            step = std::min<int64_t>(t->enc->frame_size > 0 ? t->enc->frame_size : 1024, t->total - t->next);
+            f->nb_samples = int(step);
+            FillSound(f, t->next, c.rate);
+        } else {
+            FillPicture(f, t->next);
+        }
+        f->pts = t->next + t->offset + (t->jumpAt >= 0 && t->next >= t->jumpAt ? t->jump : 0);
+        t->next += step;
+        Encode(oc, *t, f, pkt);
+    }
+    for (Track* t : tracks) Encode(oc, *t, nullptr, pkt);
+    Check(av_write_trailer(oc), "write trailer");
+}
+
+void Produce(const Clip& c, const std::string& path)
+{
+    if (c.kind == Kind::Empty) {
+        WriteBytes(path, {});
+    } else if (c.kind == Kind::RandomBytes) {
+        std::mt19937 rng(20090601u);
+        std::vector<unsigned char> bytes(64 * 1024);
+        for (auto& b : bytes) b = static_cast<unsigned char>(rng() & 0xff);
+        WriteBytes(path, bytes);
+    } else {
+        WriteMedia(c, path);
+    }
+    if (c.keepFraction < 1) {
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot read back " + path);
+        if (::truncate(path.c_str(), off_t(double(st.st_size) * c.keepFraction)) != 0)
+            throw std::runtime_error("cannot cut " + path);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string outDir;
+    bool bench = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--bench") == 0)
+            bench = true;
+        else if (outDir.empty())
+            outDir = argv[i];
+        else
+            outDir.clear(), i = argc;
+    }
+    if (outDir.empty()) {
+        std::fprintf(stderr, "usage: make_test_media OUTDIR [--bench]\n");
+        return 2;
+    }
+    av_log_set_level(AV_LOG_ERROR);
+    if (::mkdir(outDir.c_str(), 0755) != 0 && errno != EEXIST) {
+        std::perror(outDir.c_str());
+        return 1;
+    }
+    if (outDir.back() != '/') outDir += '/';
+    int failures = 0;
+    for (const Clip& c : Clips()) {
+        if (c.bench && !bench) continue;
+        const std::string path = outDir + c.name;
+        if (Exists(path)) continue;
+        const std::string temp = outDir + "." + c.name + ".part" + std::to_string(::getpid());
+        try {
+            Produce(c, temp);
+            if (std::rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename to " + path);
+            struct stat st{};
+            ::stat(path.c_str(), &st);
+            std::printf("%s (%lld bytes)\n", path.c_str(), static_cast<long long>(st.st_size));
+        } catch (const std::exception& e) {
+            std::remove(temp.c_str());
+            std::fprintf(stderr, "%s: %s\n", c.name, e.what());
+            ++failures;
+        }
+    }
+    return failures ? 1 : 0;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The subcommands of kestravo-cli. Each lives in its own file and gets one row in
+// the table of main.cpp.
+#include <string>
+#include <vector>
+
+namespace kv::cli {
+
+// Runs one subcommand on its arguments (without the subcommand's name); returns the exit status.
+using TCommandProc = int (*)(const std::vector<std::string>& args);
+
+struct TCommand {
+    const char* name;
+    const char* usage;
+    TCommandProc run;
+};
+
+// Folder of the running executable, without a trailing separator.
+std::string ExecutableFolder();
+
+// Loads the engine's libraries from "Lib" beside the executable (or the system's);
+// on failure prints the loader's message and returns false.
+bool LoadEngineLibraries();
+
+int ProbeCommand(const std::vector<std::string>& args);
+
+}  // namespace kv::cli

@@ -1,0 +1,260 @@
+// Option state of a task: defaults, the generic option holder and its replay onto
+// library contexts, the log level, and the pause gate.
+#include <algorithm>
+#include <cctype>
+
+#include "engine/FFmpeg.h"
+#include "media/AVCodecStubs.h"
+#include "media/AVFormatStubs.h"
+#include "media/AVUtilStubs.h"
+#include "media/FFmpegLoader.h"
+#include "media/MyUtilStubs.h"
+#include "media/SwScaleStubs.h"
+
+namespace kv::engine {
+
+namespace {
+
+std::string Trimmed(const std::string& text)
+{
+    auto isSpace = [](unsigned char c) { return c <= ' '; };
+    auto first = std::find_if_not(text.begin(), text.end(), isSpace);
+    auto last = std::find_if_not(text.rbegin(), std::string::const_reverse_iterator(first), isSpace).base();
+    return std::string(first, last);
+}
+
+bool LibrariesLoaded()
+{
+    return media::FFLoader.LibsLoaded(media::EngineLibraries);
+}
+
+}  // namespace
+
+int TranscoderToLibraryLogLevel(int level)
+{
+    if (level < 0) return AV_LOG_QUIET;
+    switch (level) {
+    case 0: return AV_LOG_ERROR;
+    case 1: return AV_LOG_INFO;
+    case 2: return AV_LOG_DEBUG;
+    default: return AV_LOG_TRACE;
+    }
+}
+
+int LibraryToTranscoderLogLevel(int level)
+{
+    if (level < AV_LOG_PANIC) return -1;
+    if (level <= AV_LOG_ERROR) return 0;
+    if (level <= AV_LOG_INFO) return 1;
+    if (level <= AV_LOG_DEBUG) return 2;
+    return 3;
+}
+
+// ---------------------------------------------------------------------------
+// Generic option holder
+
+TOptionContext::TOptionContext(int scaleFlags, std::function<void(int)> setLogLevel)
+    : SetLogLevel(std::move(setLogLevel))
+{
+    try {
+        Allocate(scaleFlags);
+    } catch (...) {
+        Release();
+        throw;
+    }
+}
+
+void TOptionContext::Allocate(int scaleFlags)
+{
+    static constexpr AVMediaType types[MediaTypeCount] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO,
+                                                          AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
+                                                          AVMEDIA_TYPE_ATTACHMENT};
+    for (int i = 0; i < MediaTypeCount; ++i) {
+        CodecSets[i] = av::avcodec_alloc_context3(nullptr);
+        if (!CodecSets[i]) throw FFmpegException("Could not allocate the codec option set");
+        CodecSets[i]->codec_type = types[i];
+    }
+    FormatSet = av::avformat_alloc_context();
+    if (!FormatSet) throw FFmpegException("Could not allocate the container option set");
+    // The scaler set only carries options: a 16 x 16 picture of format 0 to the same.
+    ScalerSet = av::sws_alloc_context();
+    if (!ScalerSet) throw FFmpegException("Could not allocate the scaler option set");
+    av::av_opt_set_int(ScalerSet, "srcw", 16, 0);
+    av::av_opt_set_int(ScalerSet, "srch", 16, 0);
+    av::av_opt_set_int(ScalerSet, "src_format", 0, 0);
+    av::av_opt_set_int(ScalerSet, "dstw", 16, 0);
+    av::av_opt_set_int(ScalerSet, "dsth", 16, 0);
+    av::av_opt_set_int(ScalerSet, "dst_format", 0, 0);
+    av::av_opt_set_int(ScalerSet, "sws_flags", scaleFlags, 0);
+}
+
+TOptionContext::~TOptionContext()
+{
+    Release();
+}
+
+void TOptionContext::Release()
+{
+    for (AVCodecContext*& set : CodecSets)
+        if (set) av::avcodec_free_context(&set);
+    if (FormatSet) av::avformat_free_context(FormatSet);
+    FormatSet = nullptr;
+    if (ScalerSet) av::sws_freeContext(ScalerSet);
+    ScalerSet = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Task life
+
+TCustomFFmpeg::TCustomFFmpeg()
+{
+    ResetOptionState();
+}
+
+TCustomFFmpeg::~TCustomFFmpeg()
+{
+    if (LibrariesLoaded()) {
+        CleanupTask();
+    } else {
+        // The libraries went away under the task: what they allocated can no longer be
+        // freed through them, so it is left behind rather than freed through a null slot.
+        (void)OptionContext.release();
+        FrameHooks.Next = nullptr;
+    }
+}
+
+void TCustomFFmpeg::ReleaseOptionResources()
+{
+    OptionContext.reset();
+    IntraMatrix.clear();
+    InterMatrix.clear();
+    if (VStatsFile) {
+        av::my_fclose(VStatsFile);
+        VStatsFile = nullptr;
+    }
+    VStatsFileName.clear();
+    VideoCodecName.clear();
+    AudioCodecName.clear();
+    SubtitleCodecName.clear();
+    VideoStandard.clear();
+    VideoRcOverride.clear();
+    AudioLanguage.clear();
+    SubtitleLanguage.clear();
+    ReleaseFrameHooks(FrameHooks);
+    FrameHooks.Next = nullptr;
+    FrameHookArguments.clear();
+}
+
+void TCustomFFmpeg::ResetOptionState()
+{
+    if (!LibrariesLoaded()) return;
+    CleanupTask();
+    static_cast<TOptionState&>(*this) = TOptionState{};
+    Running = false;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    TotalOutputDuration = -1;
+    HookAction = haContinue;
+    OptionContext = std::make_unique<TOptionContext>(ScaleFlags, [this](int level) { SetLogLevel(level); });
+}
+
+void TCustomFFmpeg::SetLogLevel(int level)
+{
+    Verbose = level;
+    if (av::av_log_set_level) av::av_log_set_level(TranscoderToLibraryLogLevel(level));
+}
+
+void TCustomFFmpeg::Log(int level, const std::string& text)
+{
+    if (LogHandler) LogHandler->DoLog(this, level, text);
+}
+
+// ---------------------------------------------------------------------------
+// The generic path
+
+bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string& value)
+{
+    const std::string optName = Trimmed(name);
+    const std::string optValue = Trimmed(value);
+    if (optName.empty() || optValue.empty() || !OptionContext) return false;
+    TOptionContext& ctx = *OptionContext;
+
+    const AVOption* found = nullptr;
+    int ret = 0;
+    // A name the codec options know for a media type is set on that type's set.
+    for (int type = 0; type < MediaTypeCount && ret >= 0; ++type) {
+        const int flag = MediaTypeOptionFlags[type];
+        const AVOption* o = av::av_opt_find(ctx.CodecSets[0], optName.c_str(), nullptr, flag, 0);
+        if (o) {
+            found = av::av_opt_find(ctx.CodecSets[type], optName.c_str(), nullptr, 0, 0);
+            ret = av::av_opt_set(ctx.CodecSets[type], optName.c_str(), optValue.c_str(), 0);
+        }
+    }
+    auto trySet = [&](void* set, const std::string& n) {
+        found = av::av_opt_find(set, n.c_str(), nullptr, 0, 0);
+        if (found) ret = av::av_opt_set(set, n.c_str(), optValue.c_str(), 0);
+    };
+    if (!found) trySet(ctx.FormatSet, optName);
+    if (!found) trySet(ctx.ScalerSet, optName);
+    // "ab", "vb", "sxxx": the codec option without its media-type letter.
+    if (!found && optName.size() > 1) {
+        const std::string rest = optName.substr(1);
+        if (optName[0] == 'a') trySet(ctx.CodecSets[AVMEDIA_TYPE_AUDIO], rest);
+        else if (optName[0] == 'v') trySet(ctx.CodecSets[AVMEDIA_TYPE_VIDEO], rest);
+        else if (optName[0] == 's') trySet(ctx.CodecSets[AVMEDIA_TYPE_SUBTITLE], rest);
+    }
+    if (found && ret < 0) {
+        av::av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", optValue.c_str(),
+                   optName.c_str());
+        return false;
+    }
+    if (!found) return false;
+    // Remember the library's own name: a prefixed name ("ab") is replayed as the
+    // option it set ("b"), which is the one the target contexts know.
+    ctx.SetNames.emplace_back(found->name);
+    if (ctx.CodecSets[0]->debug || ctx.FormatSet->debug) {
+        if (ctx.SetLogLevel) ctx.SetLogLevel(2);
+    }
+    return true;
+}
+
+void TCustomFFmpeg::ApplyContextOptions(void* target, void* source, int flags)
+{
+    if (!OptionContext || !target || !source) return;
+    for (const std::string& name : OptionContext->SetNames) {
+        const AVOption* o = av::av_opt_find(source, name.c_str(), nullptr, 0, 0);
+        if (!o || (o->flags & flags) != flags) continue;
+        std::uint8_t* text = nullptr;
+        if (av::av_opt_get(source, name.c_str(), 0, &text) >= 0 && text) {
+            av::av_opt_set(target, name.c_str(), reinterpret_cast<const char*>(text), 0);
+        }
+        av::av_free(text);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Pause gate
+
+void TCustomFFmpeg::WaitWhilePaused()
+{
+    std::unique_lock lock(PauseMutex);
+    PauseChanged.wait(lock, [this] { return !Paused; });
+}
+
+void TCustomFFmpeg::SetPaused(bool paused)
+{
+    {
+        std::lock_guard lock(PauseMutex);
+        Paused = paused;
+    }
+    PauseChanged.notify_all();
+}
+
+bool TCustomFFmpeg::IsPaused()
+{
+    std::lock_guard lock(PauseMutex);
+    return Paused;
+}
+
+}  // namespace kv::engine
