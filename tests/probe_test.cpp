@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "media/AVCodecStubs.h"
@@ -127,6 +128,30 @@ TEST_F(ProbeTest, RefusalsGiveTheirTextsAndLeaveNoContext)
         EXPECT_EQ(info.Title, "");
     }
     std::remove(metadataOnly.c_str());
+}
+
+TEST_F(ProbeTest, LocalFileWithColonInItsNameIsOpenedAsFile)
+{
+    const std::string dir = ::testing::TempDir();
+    for (const std::string name : {"clip:1.wav", "data:x.wav"}) {
+        const std::string copy = dir + name;
+        std::FILE* in = std::fopen((MediaDir + "wav_pcm.wav").c_str(), "rb");
+        std::FILE* out = std::fopen(copy.c_str(), "wb");
+        ASSERT_TRUE(in && out);
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) std::fwrite(buf, 1, n, out);
+        std::fclose(in);
+        std::fclose(out);
+
+        const std::string cwd = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+        TAVProbe probe;
+        EXPECT_TRUE(probe.OpenFile(name)) << probe.LastError();
+        EXPECT_EQ(probe.AudioStreamCount(), 1);
+        EXPECT_EQ(probe.GetFileSize(), GetFileSizeByName(copy));
+        std::filesystem::current_path(cwd);
+        std::remove(copy.c_str());
+    }
 }
 
 TEST_F(ProbeTest, ForcedFormatIsKeptUntilClose)
