@@ -137,6 +137,14 @@ void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
 }
 
 // One decoded picture or block of samples to every output the stream feeds.
+// Reading at the input's own rate: wait until the wall clock reaches the stream's time.
+void EmulateRate(const TCustomFFmpeg& task, const TInputStream& ist)
+{
+    if (!task.RateEmu) return;
+    const std::int64_t now = av::av_gettime() - ist.WallStart;
+    if (ist.Pts - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - now) / 1000));
+}
+
 void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
 {
     const AVMediaType type = ist.Stream->codecpar->codec_type;
@@ -150,10 +158,7 @@ void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
         }
     }
     if (type == AVMEDIA_TYPE_AUDIO && task.AudioVolume != 256) AdjustVolume(frame, task.AudioVolume);
-    if (task.RateEmu) {
-        const std::int64_t now = av::av_gettime() - ist.WallStart;
-        if (ist.Pts - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - now) / 1000));
-    }
+    EmulateRate(task, ist);
     if (task.StartTime != 0 && ist.Pts < task.StartTime) return;
     for (;;) {
         AVFrame* picture = frame;
@@ -255,6 +260,7 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
                 ist.Pts = ist.NextPts;
                 if (type == AVMEDIA_TYPE_AUDIO) ist.NextPts += AudioDuration(ist, packet);
                 else if (type == AVMEDIA_TYPE_VIDEO) ist.NextPts += PictureDuration(ist, nullptr, packet);
+                EmulateRate(task, ist);   // a decoded stream waits with its frames instead
             }
             if (task.StartTime == 0 || ist.Pts >= task.StartTime) {
                 for (auto& ost : run.OutputStreamTable)

@@ -97,13 +97,8 @@ void ApplyTargetPreset(TCustomFFmpeg& task, const TOutputOptions& options)
 {
     static const char* const types[] = {"", "vcd", "svcd", "dvd"};
     if (options.Target < 1 || options.Target > 3) return;
-    // The option form carries the norm as a prefix; without one the preset detects it.
-    std::string value = types[options.Target];
-    if (options.TargetNorm == 1)
-        value = "pal-" + value;
-    else if (options.TargetNorm == 2)
-        value = "ntsc-" + value;
-    task.SetOption("target", value);
+    const char* norm = options.TargetNorm == 1 ? "pal" : options.TargetNorm == 2 ? "ntsc" : "auto";
+    task.ApplyTarget(types[options.Target], norm, options.TargetDefaultNorm == 1 ? "pal" : "ntsc");
 }
 
 void SetMetadata(TCustomFFmpeg& task, const char* key, const std::string& value)
@@ -198,7 +193,7 @@ void ApplyInputOptions(TCustomFFmpeg& task, const TInputOptions& options)
 {
     for (const auto& [name, value] : SplitExtOptions(options.ExtOptions))
         if (!IsNewStreamOption(name)) task.SetOption(name, value);
-    if (!options.ForceFormat.empty()) task.SetOption("f", options.ForceFormat);
+    task.SetInputFormat(options.ForceFormat);
     if (options.StartTime > 0) task.SetOption("ss", DurationText(std::int64_t(options.StartTime) * 1000));
     if (options.StartTimeUS > 0) task.SetOption("ss", DurationText(options.StartTimeUS));
     if (options.ProgramID >= 0) task.SetOption("programid", std::to_string(options.ProgramID));
@@ -222,7 +217,7 @@ void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& o, TTaskEvent
         if (!value.empty()) task.SetOption(name, value);
     };
 
-    ifSet("f", o.ForceFormat);
+    task.SetOutputFormat(o.ForceFormat);
     ifPositive("packetsize", o.PacketSize);
     ifPositive("muxrate", o.MuxRate);
     if (o.MuxDelay > 0) task.SetOption("muxdelay", FloatText(o.MuxDelay));

@@ -12,6 +12,7 @@
 
 #include "engine/LogList.h"
 #include "engine/PreviewLock.h"
+#include "media/AVProbe.h"
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
 #include "platform/UiThread.h"
@@ -142,7 +143,7 @@ TDoTerminateThread::TDoTerminateThread(TFFmpeg* task) : TTaskThread([task] { tas
 
 // ---------------------------------------------------------------- task
 
-TFFmpeg::TFFmpeg() = default;
+TFFmpeg::TFFmpeg() : Probe(std::make_unique<media::TAVProbe>()) {}
 
 TFFmpeg::~TFFmpeg()
 {
@@ -157,6 +158,12 @@ TFFmpeg::~TFFmpeg()
             while (!thread->WaitEnded(10)) platform::CancelUiCalls(owner);
         thread->Release();
     }
+    Cleanup();
+}
+
+void TFFmpeg::Cleanup()
+{
+    Probe->Close();  // borrowed the input that the cleanup closes
     CleanupTask();
 }
 
@@ -172,7 +179,7 @@ TFFmpegThread* TFFmpeg::Start(bool threaded, TConvertPriority priority)
     else if (InputFileCount <= 0)
         failure = "At least one input file must be specified";
     if (failure) {
-        CleanupTask();
+        Cleanup();
         Log(-1, failure);
         ExceptionRaised = true;
         ExceptionMessage = failure;
@@ -207,7 +214,7 @@ void TFFmpeg::Run()
         ExceptionMessage = e.what();
     }
     CloseOpenCodecs();
-    CleanupTask();
+    Cleanup();
     FinishTask();  // may free the task: nothing of it is touched after this
 }
 
@@ -298,7 +305,7 @@ std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::ExtractAll()
 
 // ---------------------------------------------------------------- component
 
-TCustomFFmpegVCL::TCustomFFmpegVCL()
+TCustomFFmpegVCL::TCustomFFmpegVCL() : probe_(std::make_unique<media::TAVProbe>())
 {
     timerContext_ = new QObject;
     if (QCoreApplication* app = QCoreApplication::instance()) timerContext_->moveToThread(app->thread());
@@ -368,7 +375,7 @@ int TCustomFFmpegVCL::AddInputFile(const std::string& fileName, TInputOptions* o
             engine::InitInputOptions(task->InputOptions);
         }
         if (task->OpenInputFile(fileName)) {
-            // The probe of the task is attached to the opened input here once it exists.
+            task->Probe->Attach(task->InputFiles[static_cast<std::size_t>(task->InputFileCount - 1)]);
             task->ProgressHandler = this;
             task->TerminateHandler = this;
             std::lock_guard guard(ComponentsLock());
@@ -558,10 +565,12 @@ void TCustomFFmpegVCL::SetPreviewBit(std::uint8_t bit, bool value)
 {
     auto lock = LockPreviewFromUi();
     for (TFFmpeg* task : TaskSnapshot()) {
-        if (value)
+        if (value) {
             task->PreviewFlags |= bit;
-        else
+        } else {
             task->PreviewFlags &= static_cast<std::uint8_t>(~bit);
+            if (bit == 1) task->PreviewWindow.reset();
+        }
     }
 }
 

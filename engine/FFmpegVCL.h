@@ -88,8 +88,9 @@ public:
     std::atomic<std::uint32_t> ThreadID{0};
     TInputOptions InputOptions;
     TOutputOptions OutputOptions;
-    // Stream facts of the opened input; attached once the input is open.
-    media::TAVProbe* Probe = nullptr;
+    // Stream facts of the opened input; attached once the input is open, detached
+    // before the input is closed.
+    std::unique_ptr<media::TAVProbe> Probe;
 
     // Starts the task once; the thread comes back suspended (none when not threaded
     // or when the start failed, in which case the task is already terminated).
@@ -108,6 +109,7 @@ public:
     void TerminateUnstarted();
 
 private:
+    void Cleanup();
     std::mutex stateLock_;
     std::unique_ptr<TFFmpegThread> worker_;
     std::unique_ptr<TDoTerminateThread> terminator_;
@@ -206,7 +208,7 @@ private:
     // Guards the list and the tasks' indexes; never held while taking another lock.
     std::mutex tasksLock_;
     TFFmpegList tasks_;
-    media::TAVProbe* probe_ = nullptr;  // stream facts for the application
+    std::unique_ptr<media::TAVProbe> probe_;  // stream facts for the application
     QObject* timerContext_ = nullptr;   // one-shot timers of synchronous mode die with it
     std::atomic<bool> destroying_{false};
 

@@ -5,22 +5,27 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <regex>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 #include "engine/FFmpegVCL.h"
 #include "engine/LogList.h"
+#include "media/AVProbe.h"
 #include "media/AVUtilStubs.h"
+#include "media/FFUtils.h"
 #include "media/FFmpegLoader.h"
 #include "platform/ThreadPriority.h"
+#include "media/Previewer.h"
 #include "platform/UiThread.h"
-#include "tests/support/CoreOptions.h"
 
 using namespace kv::engine;
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -97,18 +102,37 @@ private:
     bool ended_ = false;
 };
 
+const std::string MediaDir = std::string(KV_TEST_MEDIA_DIR) + "/";
+
 class EngineComponent : public ::testing::Test {
 protected:
-    void SetUp() override { App(); }
-
-    // A task with an input and, unless told otherwise, an output.
-    int AddTask(TFFmpegVCL& vcl, bool withOutput = true, int steps = 5)
+    static void SetUpTestSuite()
     {
-        int index = vcl.AddInputFile("in.avi", nullptr);
-        EXPECT_GE(index, 0);
-        kv::test::SetTranscodeSteps(vcl.Task(index), steps);
-        if (withOutput) {
-            EXPECT_TRUE(vcl.SetOutputFile(index, "out.avi", nullptr));
+        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
+    }
+    void SetUp() override
+    {
+        App();
+        outDir_ = fs::temp_directory_path() / ("kv_engine_component_" + std::to_string(::getpid()));
+        fs::create_directories(outDir_);
+    }
+    void TearDown() override { fs::remove_all(outDir_); }
+
+    std::string Out(const std::string& name) const { return (outDir_ / name).string(); }
+
+    // A task that remuxes a clip by stream copy; a paced one reads its input at the
+    // clip's own rate, so it runs for the clip's length (2 s).
+    int AddTask(TFFmpegVCL& vcl, bool withOutput = true, bool paced = false, const char* clip = "avi_mpeg4_mp2.avi")
+    {
+        TInputOptions input;
+        if (paced) input.ExtOptions = "re=1";
+        int index = vcl.AddInputFile(MediaDir + clip, &input);
+        EXPECT_GE(index, 0) << vcl.LastErrMsg();
+        if (withOutput && index >= 0) {
+            TOutputOptions output;
+            output.ExtOptions = "vcodec=copy\nacodec=copy";
+            EXPECT_TRUE(vcl.SetOutputFile(index, Out("out" + std::to_string(++outputs_) + ".avi"), &output))
+                << vcl.LastErrMsg();
         }
         return index;
     }
@@ -123,6 +147,10 @@ protected:
         }
         return true;
     }
+
+private:
+    fs::path outDir_;
+    int outputs_ = 0;
 };
 
 const TermEvent BatchEnd{-1, true, false, "", 0};
@@ -147,28 +175,41 @@ TEST_F(EngineComponent, PropertiesAndTheirDefaults)
 
 TEST_F(EngineComponent, AddingAndRefusingTasks)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
+    const std::string clip = MediaDir + "avi_mpeg4_mp2.avi";
     TInputOptions input;
-    EXPECT_EQ(vcl.AddInputFile("clip.avi", &input), 0);
-    EXPECT_EQ(input.FileName, "clip.avi");
-    EXPECT_EQ(vcl.Task(0).InputOptions.FileName, "clip.avi");
+    EXPECT_EQ(vcl.AddInputFile(clip, &input), 0) << vcl.LastErrMsg();
+    EXPECT_EQ(input.FileName, clip);
+    EXPECT_EQ(vcl.Task(0).InputOptions.FileName, clip);
+    // The task's probe looks at the opened input.
+    kv::media::TAVProbe& probe = *vcl.Task(0).Probe;
+    EXPECT_EQ(probe.FormatContext(), vcl.Task(0).InputFiles[0]);
+    EXPECT_FALSE(probe.OwnsContext());
+    EXPECT_EQ(probe.VideoStreamCount(), 1);
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
 
-    EXPECT_EQ(vcl.AddInputFile("fail:x", nullptr), -1);
-    EXPECT_EQ(vcl.LastErrMsg(), "fail:x: could not open");
+    // Refused inputs: a missing file, bytes of no format, a bad option value.
+    const std::string missing = MediaDir + "no_such_clip.avi";
+    EXPECT_EQ(vcl.AddInputFile(missing, nullptr), -1);
+    EXPECT_EQ(vcl.LastErrMsg(), kv::media::OpenErrorText(missing, AVERROR(ENOENT)));
+    const std::string random = MediaDir + "random.bin";
+    EXPECT_EQ(vcl.AddInputFile(random, nullptr), -1);
+    EXPECT_EQ(vcl.LastErrMsg().rfind(random, 0), 0u) << vcl.LastErrMsg();
     input = {};
     input.ExtOptions = "pass=3";
-    EXPECT_EQ(vcl.AddInputFile("clip.avi", &input), -1);
+    EXPECT_EQ(vcl.AddInputFile(clip, &input), -1);
     EXPECT_EQ(vcl.LastErrMsg(), "pass number can be only 1 or 2");
     EXPECT_EQ(vcl.TaskCount(), 1);
 
     TOutputOptions output;
-    EXPECT_FALSE(vcl.SetOutputFile(0, "fail:out", &output));
-    EXPECT_EQ(vcl.LastErrMsg(), "Could not open 'fail:out'");
-    EXPECT_EQ(output.FileName, "fail:out");
+    const std::string unknown = Out("out.no-such-extension");
+    EXPECT_FALSE(vcl.SetOutputFile(0, unknown, &output));
+    EXPECT_EQ(vcl.LastErrMsg(), "Unable to find a suitable output format for '" + unknown + "'");
+    EXPECT_EQ(output.FileName, unknown);
+    EXPECT_FALSE(fs::exists(unknown));
     EXPECT_EQ(vcl.TaskCount(), 1);
-    EXPECT_TRUE(vcl.SetOutputFile(0, "out.avi", nullptr));
-    EXPECT_THROW(vcl.SetOutputFile(3, "out.avi", nullptr), std::out_of_range);
+    EXPECT_TRUE(vcl.SetOutputFile(0, Out("out.avi"), nullptr)) << vcl.LastErrMsg();
+    EXPECT_THROW(vcl.SetOutputFile(3, Out("out.avi"), nullptr), std::out_of_range);
     EXPECT_THROW(vcl.RemoveTask(-1), std::out_of_range);
 
     vcl.ClearTasks();
@@ -176,9 +217,22 @@ TEST_F(EngineComponent, AddingAndRefusingTasks)
     EXPECT_EQ(vcl.LastErrMsg(), "");
 }
 
+TEST_F(EngineComponent, ClearingPreviewFreesTheTasksPreviewers)
+{
+    TFFmpegVCL vcl;
+    AddTask(vcl);
+    vcl.SetPreview(true);
+    EXPECT_EQ(vcl.Task(0).PreviewFlags, 1);
+    vcl.Task(0).PreviewWindow = std::make_unique<kv::media::TPreviewer>();
+    vcl.SetPreviewBitmap(false);  // the other bit keeps it
+    EXPECT_NE(vcl.Task(0).PreviewWindow, nullptr);
+    vcl.SetPreview(false);
+    EXPECT_EQ(vcl.Task(0).PreviewFlags, 0);
+    EXPECT_EQ(vcl.Task(0).PreviewWindow, nullptr);
+}
+
 TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) AddTask(vcl);
@@ -197,7 +251,6 @@ TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
 
 TEST_F(EngineComponent, ATaskWithoutOutputFailsAndTheBatchGoesOn)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     for (int threads : {0, 1}) {
         TFFmpegVCL vcl;
         Recorder events(vcl);
@@ -223,7 +276,6 @@ TEST_F(EngineComponent, ATaskWithoutOutputFailsAndTheBatchGoesOn)
 
 TEST_F(EngineComponent, StopEndsUnstartedTasksFromTheirOwnThreads)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     AddTask(vcl);
@@ -261,7 +313,6 @@ TEST_F(EngineComponent, StartingAnEmptyListReportsNothing)
 
 TEST_F(EngineComponent, SynchronousModeRunsEachTaskOnTheUiThreadFromATimer)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) AddTask(vcl);
@@ -279,7 +330,6 @@ TEST_F(EngineComponent, SynchronousModeRunsEachTaskOnTheUiThreadFromATimer)
 
 TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     std::mutex lock;
@@ -298,7 +348,7 @@ TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
         }
         onTerminate(index, finished, exception, message);
     };
-    for (int i = 0; i < 3; ++i) AddTask(vcl, true, 10);
+    for (int i = 0; i < 3; ++i) AddTask(vcl);
     vcl.StartConvert(1);
     ASSERT_TRUE(events.Wait());
     EXPECT_EQ(mostActive, 1u);
@@ -312,7 +362,6 @@ TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
 
 TEST_F(EngineComponent, TwoThreadsKeepTwoTasksInFlight)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) {
@@ -340,25 +389,24 @@ TEST_F(EngineComponent, TwoThreadsKeepTwoTasksInFlight)
 
 TEST_F(EngineComponent, PauseHoldsTheWorkerAndResumeOrStopReleasesIt)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     for (bool stop : {false, true}) {
         TFFmpegVCL vcl;
         Recorder events(vcl);
         std::atomic<int> progress{0};
         vcl.OnProgress = [&](int, int, int, int, float, float, std::int64_t, int) { ++progress; };
-        AddTask(vcl, true, 400);
+        AddTask(vcl, true, true);
         vcl.StartConvert(1);
         ASSERT_TRUE(WaitFor([&] { return progress > 0; }));
         vcl.PauseConvert();
-        int held = progress;
-        std::this_thread::sleep_for(50ms);
-        EXPECT_LE(progress, held + 1);  // only a step already past the gate may still report
+        EXPECT_TRUE(vcl.Task(0).IsPaused());
         EXPECT_TRUE(vcl.Task(0).IsRunning());
         if (stop)
             vcl.StopConvert();
         else
             vcl.ResumeConvert();
+        EXPECT_FALSE(vcl.Task(0).IsPaused());
         ASSERT_TRUE(events.Wait());
+        // A stopped task still closes its output properly; only a finished one says so.
         const std::vector<TermEvent> expected{{0, !stop, false, "", 0}, BatchEnd};
         EXPECT_EQ(events.Terms(), expected) << stop;
     }
@@ -366,33 +414,33 @@ TEST_F(EngineComponent, PauseHoldsTheWorkerAndResumeOrStopReleasesIt)
 
 TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
+    GTEST_SKIP() << "the transcode raises no preview bitmaps yet";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     vcl.SetPreviewBitmap(true);
     std::atomic<int> shown{0};
     std::atomic<bool> elsewhere{false};
     vcl.OnPreviewBitmap = [&](int index, kv::media::TBitmap& bitmap, int frame, std::int64_t) {
-        if (!kv::platform::IsUiThread() || index != 0 || bitmap.Width() != 4 || frame < 1) elsewhere = true;
+        if (!kv::platform::IsUiThread() || index != 0 || bitmap.Width() != 320 || frame < 1) elsewhere = true;
         ++shown;
     };
-    AddTask(vcl, true, 3);
+    AddTask(vcl);
     EXPECT_EQ(vcl.Task(0).PreviewFlags, 2);
     vcl.StartConvert(1);
     ASSERT_TRUE(events.Wait());
-    EXPECT_EQ(shown, 3);
+    EXPECT_GT(shown, 0);
     EXPECT_FALSE(elsewhere);
 }
 
 TEST_F(EngineComponent, DestroyingWhileAWorkerWaitsForTheUiThread)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
+    GTEST_SKIP() << "the transcode raises no preview bitmaps yet";
     for (bool removeFirst : {false, true}) {
         auto vcl = std::make_unique<TFFmpegVCL>();
         std::atomic<int> shown{0};
         vcl->SetPreviewBitmap(true);
         vcl->OnPreviewBitmap = [&](int, kv::media::TBitmap&, int, std::int64_t) { ++shown; };
-        AddTask(*vcl, true, 1000);
+        AddTask(*vcl, true, true);
         vcl->StartConvert(1);
         // This thread is the UI thread and does not run its events: the worker stays in the hand-off.
         ASSERT_TRUE(WaitFor([] { return kv::platform::HasPendingUiCalls(); }));
@@ -474,20 +522,28 @@ TEST_F(EngineLog, LongMessagesAreCutAtTheBuffer)
 
 TEST_F(EngineLog, TaskLevelsAndAttributionByThread)
 {
-    GTEST_SKIP() << "needs the core to open files and transcode";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     ASSERT_TRUE(vcl.LoadAVLib(""));
-    AddTask(vcl, true, 2);
+    AddTask(vcl);
+    const std::size_t before = events.Logs().size();  // what opening the files logged
     const std::pair<int, TLogLevel> levels[] = {{-1, llQuiet}, {0, llError}, {1, llInfo}, {2, llDebug}, {7, llAll}};
     for (auto [level, expected] : levels) vcl.Task(0).Log(level, "level " + std::to_string(level));
     auto logs = events.Logs();
-    ASSERT_EQ(logs.size(), 5u);
+    ASSERT_EQ(logs.size(), before + 5);
     for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(logs[i].index, 0);
-        EXPECT_EQ(logs[i].level, levels[i].second);
-        EXPECT_EQ(logs[i].text, "level " + std::to_string(levels[i].first));
+        EXPECT_EQ(logs[before + i].index, 0);
+        EXPECT_EQ(logs[before + i].level, levels[i].second);
+        EXPECT_EQ(logs[before + i].text, "level " + std::to_string(levels[i].first));
     }
+
+    // A task's own level is the libraries' level, and the callback filters on it at once.
+    vcl.Task(0).SetLogLevel(2);
+    EXPECT_EQ(CachedLogLevel(), AV_LOG_DEBUG);
+    vcl.Task(0).SetLogLevel(0);
+    EXPECT_EQ(CachedLogLevel(), AV_LOG_ERROR);
+    av::av_log(nullptr, AV_LOG_INFO, "dropped at error\n");
+    EXPECT_EQ(events.Logs().size(), before + 5);
 
     // A library line written on the thread that runs a task belongs to that task.
     bool logged = false;
