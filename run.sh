@@ -6,8 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/install-deps.sh
 build=build-release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF >/dev/null
-cmake --build "$build" --parallel "$(nproc)" >/dev/null
+log="$build.log"
+mkdir -p "$build"
+if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF &&
+       cmake --build "$build" --parallel "$(nproc)"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  exit 1
+fi
 cli="$build/stage/kestravo-cli"
 if [ $# -gt 0 ]; then
   exec "$cli" "$@"

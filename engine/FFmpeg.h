@@ -65,6 +65,10 @@ public:
     SwsContext* ScalerSet = nullptr;
     std::vector<std::string> SetNames;        // in the order they were set
     std::function<void(int)> SetLogLevel;
+
+private:
+    void Allocate(int scaleFlags);
+    void Release();
 };
 
 // One bit-stream filter waiting for its stream: the filter's name and its arguments

@@ -242,12 +242,23 @@ void SetInputTsOffset(TCustomFFmpeg& task, const std::string& name, const std::s
     task.InputTsOffset = ParseTime(name, value, true);
 }
 
+// A decimal number at the start of `p` with "." as its decimal point whatever the
+// process locale (a Qt application takes the user's locale); none reads as 0.
+double ReadScale(const char* p)
+{
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '+') ++p;
+    double value = 0;
+    const auto result = std::from_chars(p, p + std::strlen(p), value);
+    return result.ec == std::errc() && std::isfinite(value) ? value : 0;
+}
+
 void SetInputTsScale(TCustomFFmpeg& task, const std::string&, const std::string& value)
 {
     const char* p = value.c_str();
     const int stream = ReadMapNumber(p);
     SkipSeparator(p);
-    const double scale = av::my_strtod(p, nullptr);
+    const double scale = ReadScale(p);
     if (stream < 0 || stream >= MaxStreams)
         throw FFmpegException(Format("stream index over MAX_STREAMS(%d)", MaxStreams));
     if (task.InputFileCount >= MaxFiles)

@@ -56,6 +56,16 @@ int LibraryToTranscoderLogLevel(int level)
 TOptionContext::TOptionContext(int scaleFlags, std::function<void(int)> setLogLevel)
     : SetLogLevel(std::move(setLogLevel))
 {
+    try {
+        Allocate(scaleFlags);
+    } catch (...) {
+        Release();
+        throw;
+    }
+}
+
+void TOptionContext::Allocate(int scaleFlags)
+{
     static constexpr AVMediaType types[MediaTypeCount] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO,
                                                           AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
                                                           AVMEDIA_TYPE_ATTACHMENT};
@@ -80,10 +90,17 @@ TOptionContext::TOptionContext(int scaleFlags, std::function<void(int)> setLogLe
 
 TOptionContext::~TOptionContext()
 {
+    Release();
+}
+
+void TOptionContext::Release()
+{
     for (AVCodecContext*& set : CodecSets)
         if (set) av::avcodec_free_context(&set);
     if (FormatSet) av::avformat_free_context(FormatSet);
+    FormatSet = nullptr;
     if (ScalerSet) av::sws_freeContext(ScalerSet);
+    ScalerSet = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -96,8 +113,14 @@ TCustomFFmpeg::TCustomFFmpeg()
 
 TCustomFFmpeg::~TCustomFFmpeg()
 {
-    // Without the libraries nothing library-owned can have been created.
-    if (LibrariesLoaded()) CleanupTask();
+    if (LibrariesLoaded()) {
+        CleanupTask();
+    } else {
+        // The libraries went away under the task: what they allocated can no longer be
+        // freed through them, so it is left behind rather than freed through a null slot.
+        (void)OptionContext.release();
+        FrameHooks.Next = nullptr;
+    }
 }
 
 void TCustomFFmpeg::ReleaseOptionResources()

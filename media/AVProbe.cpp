@@ -35,6 +35,16 @@ std::int32_t TagNumber(const AVDictionary* metadata, const char* key)
     return value > INT32_MAX || value < INT32_MIN ? 0 : static_cast<std::int32_t>(value);
 }
 
+// The format library reads "name:rest" as protocol "name". A local file whose name
+// merely contains a colon there ("clip:1.avi", "data:x.avi") is named through the
+// file protocol so that it is opened as the file it is.
+std::string LocalFileUrl(const std::string& fileName)
+{
+    const std::size_t colon = fileName.find(':');
+    if (colon == std::string::npos || fileName.find('/') < colon) return fileName;
+    return GetFileSizeByName(fileName) >= 0 ? "file:" + fileName : fileName;
+}
+
 }  // namespace
 
 TCustomAVProbe::TCustomAVProbe() = default;
@@ -76,7 +86,8 @@ bool TCustomAVProbe::OpenFile(const std::string& fileName, const std::string& fo
     }
     FOwnsContext = true;
 
-    const int opened = av::avformat_open_input(&FFormatContext, fileName.c_str(), format, nullptr);
+    const std::string url = LocalFileUrl(fileName);
+    const int opened = av::avformat_open_input(&FFormatContext, url.c_str(), format, nullptr);
     if (opened < 0) {
         FLastError = OpenErrorText(fileName, opened);
         Close();

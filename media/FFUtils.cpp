@@ -1,5 +1,6 @@
 #include "media/FFUtils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -66,6 +67,7 @@ TFrameConverter::~TFrameConverter()
 bool ConvertPictureToBitmap(TFrameConverter& c, const std::uint8_t* const data[4], const int linesize[4],
                             int srcPixFmt, int height, int width)
 {
+    if (width <= 0 || height <= 0) return false;
     if (!c.Bitmap) c.Bitmap = std::make_unique<TBitmap>(width, height);
     const std::uint8_t* const* planes = data;
     const int* lines = linesize;

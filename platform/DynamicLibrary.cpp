@@ -101,8 +101,9 @@ CurrentDirectoryGuard::~CurrentDirectoryGuard()
     }
 }
 
-ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string& fileName)
+ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string& fileName, bool shareSymbols)
 {
+    const int flags = RTLD_NOW | (shareSymbols ? RTLD_GLOBAL : RTLD_LOCAL);
     if (!folder.empty() && FileExists(folder + fileName)) {
         // Made absolute first: a relative folder would mean something else once the
         // current directory has moved into it.
@@ -119,12 +120,12 @@ ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string&
         std::set<std::string> seen;
         PreloadFolderDependencies(dir, dir + fileName, seen);
         dlerror();
-        void* h = dlopen((dir + fileName).c_str(), RTLD_NOW | RTLD_GLOBAL);
+        void* h = dlopen((dir + fileName).c_str(), flags);
         if (!h) RememberDlError("cannot load " + dir + fileName);
         return h;
     }
     dlerror();
-    void* h = dlopen(fileName.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    void* h = dlopen(fileName.c_str(), flags);
     if (!h) RememberDlError("cannot load " + fileName);
     return h;
 }

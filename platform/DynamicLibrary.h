@@ -10,7 +10,10 @@ using ModuleHandle = void*;
 // depends on from the same folder when they are there; otherwise loads the bare
 // name through the system's search order. The current directory is unchanged
 // afterwards in every case. Returns null on failure (see LastLoadErrorText).
-ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string& fileName);
+// `shareSymbols` false keeps the module's symbols out of the global scope, as
+// plug-ins that all export the same names need.
+ModuleHandle LoadLibraryFromFolder(const std::string& folder, const std::string& fileName,
+                                   bool shareSymbols = true);
 
 // Looks an exported name up; null when the module does not export it.
 void* FindSymbol(ModuleHandle module, const char* name);

@@ -30,6 +30,16 @@ std::string CurrentDirectory()
 
 class LoaderTest : public ::testing::Test {
 protected:
+    // The tests unload and reload the system's libraries. Pinned in memory, they
+    // keep their internal allocations reachable instead of unmapping them.
+    static void SetUpTestSuite()
+    {
+        for (int i = 0; i < LibraryTypeCount; ++i) {
+            const std::string name = FFLoader.GetLibraryFileName(static_cast<TLibraryType>(i));
+            ASSERT_NE(dlopen(name.c_str(), RTLD_NOW | RTLD_NODELETE), nullptr) << dlerror();
+        }
+    }
+
     void TearDown() override
     {
         FFLoader.SetLibraryPath("");

@@ -269,10 +269,12 @@ TEST_F(OptionTest, ValuesReachTheOptionState)
              EXPECT_EQ(t.MetaDataMaps[0].OutFile, 1);
              EXPECT_EQ(t.MetaDataMaps[0].InFile, 0);
          }},
-        {"itsscale for the next input", {{"itsscale", "1:2.5"}},
+        {"itsscale for the next input", {{"itsscale", "1:2.5"}, {"itsscale", "2:x"}, {"itsscale", "3:0.5e1"}},
          [](auto& t) {
              EXPECT_DOUBLE_EQ(t.InputFilesTsScale[0][1], 2.5);
              EXPECT_DOUBLE_EQ(t.InputFilesTsScale[0][0], 0.0);
+             EXPECT_DOUBLE_EQ(t.InputFilesTsScale[0][2], 0.0);
+             EXPECT_DOUBLE_EQ(t.InputFilesTsScale[0][3], 5.0);
          }},
         {"metadata splits at the first =", {{"metadata", "title=a=b"}, {"metadata", "genre="}},
          [](auto& t) {

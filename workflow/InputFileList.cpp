@@ -1,0 +1,58 @@
+#include "workflow/InputFileList.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "workflow/ListError.h"
+
+namespace kv::workflow {
+
+TInputFileList::~TInputFileList()
+{
+    Clear();
+}
+
+void TInputFileList::Check(int index) const
+{
+    if (index < 0 || index >= Count()) throw EListError(index);
+}
+
+int TInputFileList::Add(std::unique_ptr<TInputFile> file)
+{
+    if (!file) throw std::invalid_argument("TInputFileList::Add: no record");
+    FItems.push_back(std::move(file));
+    return Count() - 1;
+}
+
+TInputFile& TInputFileList::Items(int index)
+{
+    Check(index);
+    return *FItems[static_cast<std::size_t>(index)];
+}
+
+const TInputFile& TInputFileList::Items(int index) const
+{
+    Check(index);
+    return *FItems[static_cast<std::size_t>(index)];
+}
+
+void TInputFileList::Exchange(int index1, int index2)
+{
+    Check(index1);
+    Check(index2);
+    std::swap(FItems[static_cast<std::size_t>(index1)], FItems[static_cast<std::size_t>(index2)]);
+}
+
+void TInputFileList::Delete(int index)
+{
+    Check(index);
+    FItems.erase(FItems.begin() + index);
+}
+
+void TInputFileList::Clear()
+{
+    // Last to first, as the records were stacked up.
+    while (!FItems.empty()) FItems.pop_back();
+}
+
+}  // namespace kv::workflow
