@@ -63,6 +63,12 @@ void CorrectTimestamps(TCustomFFmpeg& task, TInputStream& ist, AVFormatContext* 
             pkt->dts -= av::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
             if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= av::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
         }
+        // The packet at the seam can have its presentation time on the other side of
+        // the jump than its decoding time; it is shown when it is decoded then.
+        if (pkt->pts != AV_NOPTS_VALUE && !task.CopyTs &&
+            std::llabs(av::av_rescale_q(pkt->pts - pkt->dts, tb, AV_TIME_BASE_Q)) >
+                static_cast<std::int64_t>(task.DtsDeltaThreshold * 1000000.0))
+            pkt->pts = pkt->dts;
     }
 }
 

@@ -87,12 +87,13 @@ bool ValidStream(const std::vector<TInputFileState>& files, int file, int stream
 }
 
 // The tag a copied stream keeps: the input's, unless the output container has a
-// table that knows the codec under another tag (then the muxer picks it).
+// table that knows the codec under another tag (then the muxer picks it). A tag the
+// table gives to another codec is never kept: today's muxers refuse it.
 std::uint32_t CopiedCodecTag(const AVOutputFormat* format, const AVCodecParameters* in)
 {
     const AVCodecTag* const* table = format->codec_tag;
-    if (!table || av::av_codec_get_id(table, in->codec_tag) != AV_CODEC_ID_NONE ||
-        av::av_codec_get_tag(table, in->codec_id) == 0)
+    if (!table || av::av_codec_get_id(table, in->codec_tag) == in->codec_id) return in->codec_tag;
+    if (av::av_codec_get_tag(table, in->codec_id) == 0 && av::av_codec_get_id(table, in->codec_tag) == AV_CODEC_ID_NONE)
         return in->codec_tag;
     return 0;
 }
@@ -257,7 +258,7 @@ void TCustomFFmpeg::TranscodeSetup()
                 ost->FileIndex = f;
                 ost->StreamIndex = static_cast<int>(s);
                 ost->Stream = oc->streams[s];
-                if (s < static_cast<unsigned>(MaxStreams)) ost->Encoder = OutputStreamCodecs[f][s].Codec;
+                if (s < OutputStreams[f].size()) ost->Encoder = OutputStreams[f][s].Codec;
                 if (!ost->Encoder) FailWithDump(oc, f, Format("Output stream #%d.%d has no codec context", f, s));
                 const AVMediaType type = ost->Encoder->codec_type;
                 int source = -1;
@@ -332,7 +333,7 @@ void TCustomFFmpeg::TranscodeSetup()
                 av::av_dict_set(&ost.Stream->metadata, "language", lang->value, 0);
             ost.Stream->disposition = ist.Stream->disposition;
 
-            const bool copy = ost.StreamIndex < MaxStreams && OutputStreamCodecs[ost.FileIndex][ost.StreamIndex].StreamCopy;
+            const bool copy = OutputStreams[ost.FileIndex][ost.StreamIndex].StreamCopy;
             if (copy) {
                 AVCodecParameters* par = ost.Stream->codecpar;
                 const std::uint32_t forcedTag = codec->codec_tag;
@@ -475,9 +476,9 @@ void TCustomFFmpeg::TranscodeSetup()
             TOutputStream& ost = *run.OutputStreamTable[i];
             if (!ost.NeedsEncoding) continue;
             AVCodecContext* enc = ost.Encoder;
-            const AVCodec* codec = i < static_cast<int>(ForcedEncoders.size()) && ForcedEncoders[i]
-                                       ? ForcedEncoders[i]
-                                       : av::avcodec_find_encoder(enc->codec_id);
+            const AVCodec* codec = OutputStreams[ost.FileIndex][ost.StreamIndex].Encoder;
+            if (!codec && i < static_cast<int>(ForcedEncoders.size())) codec = ForcedEncoders[i];
+            if (!codec) codec = av::avcodec_find_encoder(enc->codec_id);
             if (!codec)
                 throw FFmpegException(
                     Format("Unsupported codec for output stream #%d.%d", ost.FileIndex, ost.StreamIndex));
@@ -509,19 +510,26 @@ void TCustomFFmpeg::TranscodeSetup()
             TInputStream& ist = *run.InputStreamTable[i];
             if (!ist.NeedsDecoding) continue;
             const AVCodecParameters* par = ist.Stream->codecpar;
-            const AVCodec* codec = i < static_cast<int>(ForcedDecoders.size()) && ForcedDecoders[i]
-                                       ? ForcedDecoders[i]
-                                       : av::avcodec_find_decoder(par->codec_id);
-            if (!codec)
+            // The context made with the file carries the decoding options and the forced
+            // decoder; the run takes it over.
+            AVCodecContext* dec = nullptr;
+            if (ist.StreamIndex < static_cast<int>(InputCodecs[ist.FileIndex].size()))
+                std::swap(dec, InputCodecs[ist.FileIndex][ist.StreamIndex]);
+            const AVCodec* codec = dec && dec->codec ? dec->codec : av::avcodec_find_decoder(par->codec_id);
+            if (!codec) {
+                av::avcodec_free_context(&dec);
                 throw FFmpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d", par->codec_id,
                                              ist.FileIndex, ist.StreamIndex));
-            AVCodecContext* dec = av::avcodec_alloc_context3(codec);
-            if (!dec || av::avcodec_parameters_to_context(dec, par) < 0) {
-                av::avcodec_free_context(&dec);
-                throw FFmpegException("av_mallocz fail");
+            }
+            if (!dec) {
+                dec = av::avcodec_alloc_context3(codec);
+                if (!dec || av::avcodec_parameters_to_context(dec, par) < 0) {
+                    av::avcodec_free_context(&dec);
+                    throw FFmpegException("av_mallocz fail");
+                }
             }
             dec->pkt_timebase = ist.Stream->time_base;
-            dec->thread_count = threads;
+            if (threads > 1 && dec->thread_count <= 1) dec->thread_count = threads;
             int r;
             {
                 std::lock_guard lock(media::CodecLock());
@@ -640,26 +648,15 @@ void TCustomFFmpeg::CleanupTask()
     // The run's tables refer to the codecs and files released below.
     TranscodeCleanup();
     CloseOpenCodecs();
-    OptionContext.reset();
+    std::vector<std::string> written;
     for (int f = 0; f < OutputFileCount; ++f) {
-        AVFormatContext* oc = OutputFiles[f];
-        if (!oc) continue;
-        const std::string name = oc->url ? oc->url : "";
-        const bool writesFile = oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE);
-        if (writesFile && oc->pb) av::avio_closep(&oc->pb);
-        for (TOutputStreamCodec& sc : OutputStreamCodecs[f]) {
-            if (sc.Codec) av::avcodec_free_context(&sc.Codec);
-            sc.StreamCopy = false;
-        }
-        av::avformat_free_context(oc);
-        OutputFiles[f] = nullptr;
-        if (writesFile && !name.empty() && media::GetFileSizeByName(name) == 0) std::remove(name.c_str());
+        const AVFormatContext* oc = OutputFiles[f];
+        if (oc && oc->url && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE)) written.emplace_back(oc->url);
     }
-    OutputFileCount = 0;
-    for (int f = 0; f < InputFileCount; ++f) {
-        if (InputFiles[f]) av::avformat_close_input(&InputFiles[f]);
-    }
-    InputFileCount = 0;
+    ReleaseFiles();
+    // An output that got nothing is not left behind.
+    for (const std::string& name : written)
+        if (media::GetFileSizeByName(name) == 0) std::remove(name.c_str());
     ReleaseOptionResources();
 }
 

@@ -140,7 +140,7 @@ protected:
         task.LogHandler = &sink;
         task.ProgressHandler = &sink;
         task.ProgressIntervalUS = 0;
-        task.SetLogLevel(1);
+        task.SetLogLevel(std::getenv("KV_TEST_VERBOSE") ? 3 : 1);
         av::av_log_set_level(std::getenv("KV_TEST_LIBRARY_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
         for (const auto& [name, options] : inputs) {
             for (const auto& [k, v] : options) task.SetOption(k, v);
@@ -205,7 +205,8 @@ TEST_F(TranscodeTest, RemuxesBothStreamsBetweenContainers)
         ASSERT_TRUE(p.Ok);
         ASSERT_EQ(p.Codecs.size(), 2u);
         EXPECT_EQ(p.Codecs[0], c.video);
-        EXPECT_EQ(p.Codecs[1], c.audio);
+        // MP4 files MPEG audio of every layer under one type, which reads back as MP3.
+        EXPECT_TRUE(p.Codecs[1] == c.audio || (c.audio == AV_CODEC_ID_MP2 && p.Codecs[1] == AV_CODEC_ID_MP3));
         EXPECT_NEAR(p.Duration, 2.0, 0.05);
     }
 }
@@ -341,11 +342,13 @@ TEST_F(TranscodeTest, ProgressGrowsAndEndsWithTheSummary)
     const TOutcome r = Convert("avi_mpeg4_mp2.avi", {}, Out("p.mkv"), CopyBoth);
     ASSERT_TRUE(r.Finished) << r.Message;
     ASSERT_GE(sink.Progress.size(), 3u);
+    // The duration is the least advanced stream's, so it may step back while a second
+    // stream starts; frames and size only grow.
     for (std::size_t i = 1; i < sink.Progress.size(); ++i) {
         EXPECT_GE(sink.Progress[i].FrameNumber, sink.Progress[i - 1].FrameNumber);
-        EXPECT_GE(sink.Progress[i].CurrentDuration, sink.Progress[i - 1].CurrentDuration);
         EXPECT_GE(sink.Progress[i].CurrentSize, sink.Progress[i - 1].CurrentSize);
     }
+    EXPECT_LT(sink.Progress.front().CurrentDuration, sink.Progress.back().CurrentDuration);
     const TProgress& last = sink.Progress.back();
     EXPECT_EQ(last.FrameNumber, 50);
     EXPECT_NEAR(last.CurrentDuration, 2000, 50);

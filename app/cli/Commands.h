@@ -23,5 +23,6 @@ std::string ExecutableFolder();
 bool LoadEngineLibraries();
 
 int ProbeCommand(const std::vector<std::string>& args);
+int TranscodeCommand(const std::vector<std::string>& args);
 
 }  // namespace kv::cli

@@ -9,6 +9,7 @@ namespace {
 
 const kv::cli::TCommand Commands[] = {
     {"probe", "probe FILE...", kv::cli::ProbeCommand},
+    {"transcode", "transcode [NAME=VALUE ...] INPUT [NAME=VALUE ...] OUTPUT", kv::cli::TranscodeCommand},
 };
 
 int Usage()
