@@ -223,6 +223,7 @@ int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
             throw FFmpegException(enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
                                                                         : "Audio encoding failed");
         last = pkt->size;
+        ost.LastCodedPts = pkt->pts;
         if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             task.VideoBytes += pkt->size;
             std::size_t size = 0;

@@ -22,6 +22,8 @@ extern "C" {
 
 namespace kv::engine {
 
+struct THookState;   // engine/FFmpegFrameHooks.h
+
 struct TInputFileState {
     int AtEnd = 0;             // end of file or a read error
     int FirstStreamIndex = 0;  // position of the file's first stream in InputStreamTable
@@ -85,6 +87,7 @@ struct TOutputStream {
     std::vector<AVBSFContext*> Filters;   // the stream's bit-stream filter chain
     // What the encoder told about its latest packet.
     float LastQuality = -1;
+    std::int64_t LastCodedPts = AV_NOPTS_VALUE;   // encoder time base
     int LastPictType = 0;
     std::array<std::uint64_t, 3> LastError{};
 };
@@ -103,6 +106,7 @@ struct TTranscodeRun {
     std::vector<std::uint8_t> SubtitleBuffer;
     std::array<int, 52> QpHistogram{};
     std::int64_t LastReportTime = 0;
+    std::shared_ptr<THookState> Hooks;   // frame hooks and previews, made on first use
 };
 
 // The steps, shared between the files of the transcode.
@@ -124,6 +128,10 @@ void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TI
 void FlushAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                     const AVSubtitle& subtitle, std::int64_t pts);
+// Shows a picture just handed to the encoder (planes in the encoder's format and
+// size); `pts` is the coded frame's time stamp in the encoder's time base.
+void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const int linesize[4],
+                 const AVCodecContext* enc, std::int64_t pts);
 
 // Report.
 void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "engine/FFmpegStreams.h"
@@ -197,6 +198,31 @@ int BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost)
     task.LastErrorMessage = "Cannot enable pad options and the filters which resize frame at the same time. "
                             "(crop, rotate, scale, transpose, etc.)";
     return -1;
+}
+
+// Text subtitle encoders need the style header that the input's decoder makes when
+// it opens; the decoders open after the encoders, so a decoder is opened for it here.
+void CopySubtitleHeader(AVCodecContext* enc, const TInputStream& ist)
+{
+    const AVCodec* codec = av::avcodec_find_decoder(ist.Stream->codecpar->codec_id);
+    AVCodecContext* dec = codec ? av::avcodec_alloc_context3(codec) : nullptr;
+    if (!dec) return;
+    if (av::avcodec_parameters_to_context(dec, ist.Stream->codecpar) >= 0) {
+        int r;
+        {
+            std::lock_guard lock(media::CodecLock());
+            r = av::avcodec_open2(dec, codec, nullptr);
+        }
+        if (r >= 0 && dec->subtitle_header && dec->subtitle_header_size > 0) {
+            enc->subtitle_header = static_cast<std::uint8_t*>(av::av_mallocz(dec->subtitle_header_size + 1));
+            if (enc->subtitle_header) {
+                std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+                enc->subtitle_header_size = dec->subtitle_header_size;
+            }
+        }
+    }
+    std::lock_guard lock(media::CodecLock());
+    av::avcodec_free_context(&dec);
 }
 
 }  // namespace
@@ -483,6 +509,11 @@ void TCustomFFmpeg::TranscodeSetup()
                 throw FFmpegException(
                     Format("Unsupported codec for output stream #%d.%d", ost.FileIndex, ost.StreamIndex));
             if (threads > 1 && enc->thread_count <= 1) enc->thread_count = threads;
+            if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+                if (!enc->subtitle_header) CopySubtitleHeader(enc, *run.InputStreamTable[ost.SourceIndex]);
+                // Today's subtitle encoders refuse to open without a time base.
+                if (enc->time_base.num <= 0 || enc->time_base.den <= 0) enc->time_base = AV_TIME_BASE_Q;
+            }
             int r;
             {
                 std::lock_guard lock(media::CodecLock());

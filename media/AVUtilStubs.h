@@ -31,7 +31,7 @@ extern "C" {
     X(av_fifo_alloc2) X(av_fifo_can_read) X(av_fifo_can_write) X(av_fifo_freep2) X(av_fifo_read) \
     X(av_fifo_reset2) X(av_fifo_write) \
     X(av_find_nearest_q_idx) \
-    X(av_frame_alloc) X(av_frame_free) X(av_frame_get_buffer) X(av_frame_make_writable) \
+    X(av_frame_alloc) X(av_frame_copy_props) X(av_frame_free) X(av_frame_get_buffer) X(av_frame_make_writable) \
     X(av_frame_move_ref) X(av_frame_ref) X(av_frame_unref) \
     X(av_free) X(av_freep) X(av_gcd) \
     X(av_get_bytes_per_sample) X(av_get_media_type_string) X(av_get_picture_type_char) \

@@ -72,6 +72,9 @@ const std::vector<Clip>& Clips()
          .sar = {16, 15}, .vframes = 13, .vbitrate = 800000},
         {.name = "ts_jump.ts", .format = "mpegts", .vcodec = "mpeg2video", .vframes = 50,
          .acodec = "mp2", .asamples = 88200, .jumpSeconds = 20},
+        // Three picture durations missing after the 25th picture.
+        {.name = "gap_160x120.mkv", .format = "matroska", .vcodec = "mpeg4", .width = 160, .height = 120,
+         .vframes = 50, .jumpSeconds = 0.12},
         {.name = "audio_late.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50,
          .acodec = "mp2", .asamples = 66150, .astart = 0.5},
         {.name = "audio_early.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 38,

@@ -1,0 +1,201 @@
+// Decoded pictures on their way into the video encoders: frame-rate synchronisation
+// by duplicating and dropping, crop, scale and pad, encoding with two-pass
+// statistics and the preview of what was encoded; and the re-encoding of subtitles.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/FFmpegStreams.h"
+#include "engine/PictureViews.h"
+#include "media/AVCodecStubs.h"
+#include "media/AVUtilStubs.h"
+#include "media/SwScaleStubs.h"
+
+namespace kv::engine::transcode {
+
+namespace {
+
+// How many times the picture goes to the encoder (0 = dropped); moves the output
+// clock where the sync method says so.
+int CopiesOf(TCustomFFmpeg& task, TOutputStream& ost)
+{
+    const double tb = av_q2d(ost.Encoder->time_base);
+    const double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
+    const bool sync = task.VideoSyncMethod > 0 || (task.VideoSyncMethod < 0 && tb > 0.001);
+    if (!sync) {
+        ost.OutputTicks = std::llrint(syncTime / tb);
+        return 1;
+    }
+    int copies = 1;
+    const double delta = syncTime / tb - static_cast<double>(ost.OutputTicks);
+    const bool variableRate = task.OutputFiles[ost.FileIndex]->oformat->flags & AVFMT_VARIABLE_FPS;
+    if (delta < -1.1) {
+        copies = 0;
+    } else if (task.VideoSyncMethod == 2 || (task.VideoSyncMethod < 0 && variableRate)) {
+        if (delta <= -0.6) copies = 0;
+        else if (delta > 0.6) ost.OutputTicks = std::llrint(syncTime / tb);
+    } else if (delta > 1.1) {
+        copies = static_cast<int>(std::min<double>(std::nearbyint(delta), 1e9));
+    }
+    if (copies == 0) {
+        task.DropFrameCount += 1;
+        if (task.Verbose > 2) task.Log(1, "*** drop!");
+    } else if (copies > 1) {
+        task.DupFrameCount += copies - 1;
+        if (task.Verbose > 2) task.Log(1, Format("*** %d dup!", copies - 1));
+    }
+    return copies;
+}
+
+// A crop or pad view that could not be made: raised with ExitOnError, else logged
+// and the picture is dropped.
+int ViewFailed(TCustomFFmpeg& task, const char* message)
+{
+    if (task.ExitOnError) throw FFmpegException(message);
+    task.Log(0, message);
+    return 0;
+}
+
+}  // namespace
+
+int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture)
+{
+    AVCodecContext* enc = ost.Encoder;
+    int copies = CopiesOf(task, ost);
+    copies = std::min(copies, task.MaxFrames[mfVideo] - ost.FrameNumber);
+    if (copies <= 0) return 0;
+
+    const bool filters = task.UseVideoFilters;
+    TPictureView cropView, padView;
+    // The picture as the encoder gets it: `source` holds its memory, `planes` and
+    // `lines` are where the encoder reads (a view into `source` when cropped).
+    AVFrame* source = picture;
+    std::uint8_t* const* planes = picture->data;
+    const int* lines = picture->linesize;
+    if (!filters && ost.CropActive) {
+        const int right = task.CropRight, bottom = task.CropBottom;
+        if (picture->width <= ost.CropLeftBand + right || picture->height <= ost.CropTopBand + bottom ||
+            CropView(cropView, picture->data, picture->linesize, picture->format, ost.CropTopBand,
+                     ost.CropLeftBand) < 0)
+            return ViewFailed(task, "error cropping picture");
+        planes = cropView.Data;
+        lines = cropView.Linesize;
+    }
+
+    if (ost.PadActive || (!filters && ost.ScaleNeeded)) {
+        AVFrame* work = ost.WorkPicture;
+        // Reused unless the encoder still holds the previous picture.
+        if (!work || av::av_frame_make_writable(work) < 0) throw FFmpegException("Video encoding failed");
+        std::uint8_t* const* padSource = planes;
+        const int* padSourceLines = lines;
+        std::uint8_t* const* target = work->data;
+        const int* targetLines = work->linesize;
+        if (ost.PadActive && ost.ScaleNeeded) {
+            if (CropView(padView, work->data, work->linesize, enc->pix_fmt, ost.PadTopBand, ost.PadLeftBand) < 0)
+                return ViewFailed(task, "error padding picture");
+            if (!filters) {
+                target = padView.Data;
+                targetLines = padView.Linesize;
+            }
+        }
+        if (!filters && ost.ScaleNeeded) {
+            // The decoder may change the picture size mid-stream; the cached context
+            // stays the same object as long as it does not.
+            const int srcW = picture->width - (ost.CropActive ? ost.CropLeftBand + task.CropRight : 0);
+            const int srcH = picture->height - (ost.CropActive ? ost.CropTopBand + task.CropBottom : 0);
+            ost.Scaler = av::sws_getCachedContext(ost.Scaler, srcW, srcH, static_cast<AVPixelFormat>(picture->format),
+                                                  enc->width - ost.PadLeftBand - ost.PadRightBand,
+                                                  enc->height - ost.PadTopBand - ost.PadBottomBand, enc->pix_fmt,
+                                                  task.ScaleFlags, nullptr, nullptr, nullptr);
+            if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
+            av::sws_scale(ost.Scaler, planes, lines, 0, srcH, target, targetLines);
+            padSource = nullptr;
+        }
+        if (ost.PadActive &&
+            PadPicture(work->data, work->linesize, padSource, padSourceLines, enc->height, enc->width, enc->pix_fmt,
+                       ost.PadTopBand, ost.PadBottomBand, ost.PadLeftBand, ost.PadRightBand, task.PadColorY,
+                       task.PadColorU, task.PadColorV) < 0)
+            return ViewFailed(task, "error padding picture");
+        source = work;
+        planes = work->data;
+        lines = work->linesize;
+    }
+
+    const AVCodecContext* defaults = task.OptionContext ? task.OptionContext->CodecSets[0] : nullptr;
+    const bool interlacedCoding =
+        (defaults && (defaults->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))) ||
+        (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME));
+    int frameSize = 0;
+    AVFrame* big = run.SendFrame;
+    for (int i = 0; i < copies; ++i) {
+        if (i > 0) task.WaitWhilePaused();
+        if (task.StopRequested) break;
+        if (av::av_frame_ref(big, source) < 0) throw FFmpegException("Video encoding failed");
+        for (int p = 0; p < 4; ++p) {
+            big->data[p] = planes[p];
+            big->linesize[p] = lines[p];
+        }
+        big->width = enc->width;
+        big->height = enc->height;
+        big->format = enc->pix_fmt;
+        big->interlaced_frame = picture->interlaced_frame;
+        if (interlacedCoding)
+            big->top_field_first = task.TopFieldFirst == -1 ? picture->top_field_first : task.TopFieldFirst;
+        big->quality = task.SameQuality ? static_cast<int>(std::lrint(ist.Quality)) : enc->global_quality;
+        if (!task.MeThreshold) big->pict_type = AV_PICTURE_TYPE_NONE;
+        big->key_frame = 0;
+        big->pts = ost.OutputTicks;
+        big->sample_aspect_ratio = enc->sample_aspect_ratio;
+        const int r = av::avcodec_send_frame(enc, big);
+        av::av_frame_unref(big);
+        if (r < 0) throw FFmpegException("Video encoding failed");
+        ost.LastCodedPts = AV_NOPTS_VALUE;
+        const int size = DrainEncoder(task, run, ost);
+        if (size > 0) {
+            frameSize = size;
+            if (task.PreviewFlags != 0) SendPreview(task, planes, lines, enc, ost.LastCodedPts);
+        }
+        ost.OutputTicks += 1;
+        ost.FrameNumber += 1;
+    }
+    return frameSize;
+}
+
+void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
+                    const AVSubtitle& subtitle, std::int64_t pts)
+{
+    if (pts == AV_NOPTS_VALUE) {
+        if (task.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
+        task.Log(0, "Subtitle packets must have a pts");
+        return;
+    }
+    if (run.SubtitleBuffer.empty()) run.SubtitleBuffer.resize(65536);
+    AVCodecContext* enc = ost.Encoder;
+    const int count = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
+    for (int i = 0; i < count; ++i) {
+        const int size = av::avcodec_encode_subtitle(enc, run.SubtitleBuffer.data(),
+                                                     static_cast<int>(run.SubtitleBuffer.size()), &subtitle);
+        // A failed encode would hand the muxer whatever the buffer held before.
+        if (size < 0) {
+            if (task.ExitOnError) throw FFmpegException("Subtitle encoding failed");
+            task.Log(0, "Subtitle encoding failed");
+            return;
+        }
+        AVPacket* pkt = run.OutPacket;
+        if (av::av_new_packet(pkt, size) < 0) throw FFmpegException("av_malloc fail");
+        std::memcpy(pkt->data, run.SubtitleBuffer.data(), static_cast<std::size_t>(size));
+        pkt->stream_index = ost.StreamIndex;
+        pkt->pts = av::av_rescale_q(pts, ist.Stream->time_base, ost.Stream->time_base);
+        // DVB subtitles: one packet to show the page, one to clear it.
+        if (count == 2)
+            pkt->pts += av::av_rescale_q(i == 0 ? subtitle.start_display_time : subtitle.end_display_time,
+                                         AVRational{1, 1000}, ost.Stream->time_base);
+        pkt->dts = pkt->pts;
+        pkt->duration = av::av_rescale_q(subtitle.end_display_time - subtitle.start_display_time, AVRational{1, 1000},
+                                         ost.Stream->time_base);
+        WritePacket(task, ost, pkt);
+        av::av_packet_unref(pkt);
+    }
+}
+
+}  // namespace kv::engine::transcode

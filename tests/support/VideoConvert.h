@@ -1,0 +1,73 @@
+#pragma once
+// Conversions of generated clips through one task, driven the way the engine
+// component drives it, and decoding of the results for the video path tests.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+#include <libavutil/rational.h>
+}
+
+#include "engine/FFmpeg.h"
+
+namespace kv::test {
+
+using TOptionList = std::vector<std::pair<std::string, std::string>>;
+
+// Records the task's events; the hook and preview answers come from the functions.
+class TRecordingSink : public engine::TTaskEventSink {
+public:
+    std::vector<std::pair<int, std::string>> Lines;
+    std::function<void(std::int64_t, engine::THookAction&)> BeforeHook;
+    std::function<void(media::TBitmap&, int, std::int64_t, bool&, bool&)> CustomHook;
+    std::function<void(media::TBitmap&, int, std::int64_t)> PreviewBitmap;
+
+    void DoBeforeHook(engine::TCustomFFmpeg*, std::int64_t pts, engine::THookAction& action) override;
+    void DoCustomHook(engine::TCustomFFmpeg*, media::TBitmap& bitmap, int frameNumber, std::int64_t pts,
+                      bool& update, bool& stopHook) override;
+    void DoLog(engine::TCustomFFmpeg*, int level, const std::string& message) override;
+    void DoPreviewBitmap(engine::TCustomFFmpeg*, media::TBitmap& bitmap, int frameNumber, std::int64_t pts) override;
+    void DoProgress(engine::TCustomFFmpeg*, int, int, int, float, float, std::int64_t, int) override {}
+    void DoTerminate(engine::TCustomFFmpeg*) override {}
+    bool Has(const std::string& text) const;
+    int Count(const std::string& text) const;
+};
+
+struct TConvertResult {
+    bool Opened = false;
+    bool Finished = false;
+    std::string Message;   // the open or transcode error
+};
+
+// Input options, open input, output options, open output, `before`, transcode,
+// `after`, close and clean up. Inputs are found in the test media folder unless absolute.
+TConvertResult Convert(TRecordingSink& sink, const std::string& input, const TOptionList& inputOptions,
+                       const std::string& output, const TOptionList& outputOptions,
+                       const std::function<void(engine::TCustomFFmpeg&)>& before = {},
+                       const std::function<void(engine::TCustomFFmpeg&)>& after = {});
+
+struct TDecodedVideo {
+    bool Ok = false;
+    AVCodecID Codec = AV_CODEC_ID_NONE;
+    int Width = 0, Height = 0;
+    AVRational FrameRate{0, 1};
+    int Frames = 0;
+    std::vector<std::int64_t> Pts;                 // microseconds, per decoded picture
+    std::vector<std::vector<std::uint8_t>> Luma;   // Width x Height per picture, when asked for
+    std::int64_t PacketBytes = 0;
+    int OtherStreamPackets = 0;                    // packets of streams other than the video
+    std::vector<AVCodecID> StreamCodecs;
+};
+
+TDecodedVideo DecodeVideo(const std::string& file, bool keepLuma = false);
+
+// Mean luma of the `size` x `size` square around (x, y) of picture `frame`.
+int LumaAround(const TDecodedVideo& video, int frame, int x, int y, int size = 4);
+
+std::string MediaFile(const std::string& name);
+
+}  // namespace kv::test
