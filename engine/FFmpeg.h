@@ -209,6 +209,12 @@ struct TOptionState {
     std::unique_ptr<TOptionContext> OptionContext;
 };
 
+// "start,end,q/start,end,q...": one rate-control override per item; q > 0 is a quantiser,
+// q <= 0 a quality factor of -q percent. Throws FFmpegException("error parsing rc_override").
+std::vector<RcOverride> ParseRcOverride(const std::string& text);
+// A number as a fraction with numerator and denominator at most 255 (aspect ratios).
+AVRational AspectFraction(double value);
+
 class TCustomFFmpeg : public TOptionState {
 public:
     TCustomFFmpeg();
@@ -244,6 +250,35 @@ public:
     // The target presets: type "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal", "ntsc",
     // "film" or anything else for automatic; fallback norm for automatic detection.
     void ApplyTarget(const std::string& type, const std::string& norm, const std::string& fallbackNorm);
+    // (has video, has audio, has subtitle) over all streams of the open inputs.
+    struct TInputKinds {
+        bool Video = false, Audio = false, Subtitle = false;
+    };
+    TInputKinds CheckInputs();
+    // Codec id of the encoder or decoder `name` of `type` (AV_CODEC_ID_NONE for an empty
+    // name); names of codecs that today's libraries carry under a successor's name take
+    // the successor. On failure returns false with LastErrorMessage set.
+    bool FindCodecId(const std::string& name, AVMediaType type, bool encoder, AVCodecID& id,
+                     const AVCodec** codec = nullptr);
+
+    // Codec contexts set up with the files, owned by the task until CleanupTask. The
+    // transcode may take one over by setting its slot to nullptr.
+    //   InputCodecs[file][stream]: a decoder context filled from the stream's parameters
+    //   (avcodec_parameters_to_context), allocated for the forced decoder, else for the
+    //   library's decoder of the id (none: a context with the parameters only); thread count,
+    //   packet time base and the generic decoding options applied; not opened.
+    //   OutputStreams[file][stream]: the encoder context of the stream (allocated for
+    //   `Encoder`, every encoding parameter set and already adjusted to what the encoder
+    //   supports: time base, pixel format, sample format, sample rate, channel layout), not
+    //   opened; the stream's codec parameters hold a copy. For a copied stream the context
+    //   carries the type and the aspect only; the transcode copies the input's parameters.
+    struct TOutputStreamSetup {
+        AVCodecContext* Codec = nullptr;
+        const AVCodec* Encoder = nullptr;   // the encoder to open; null for copy or none found
+        bool StreamCopy = false;
+    };
+    std::array<std::vector<AVCodecContext*>, MaxFiles> InputCodecs;
+    std::array<std::vector<TOutputStreamSetup>, MaxFiles> OutputStreams;
 
     // Transcode.
     void Transcode();
@@ -287,6 +322,8 @@ protected:
     // Releases what the option state holds (option holder, matrices, statistics file,
     // hook chain); part of the task cleanup.
     void ReleaseOptionResources();
+    // Closes and frees every input and output file with their codec contexts.
+    void ReleaseFiles();
 
 private:
     std::mutex PauseMutex;
