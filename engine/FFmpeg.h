@@ -25,6 +25,7 @@ extern "C" {
 #include "engine/EngineEvents.h"
 #include "engine/FFmpegException.h"
 #include "engine/FrameHook.h"
+#include "media/Previewer.h"
 
 namespace kv::engine {
 
@@ -288,6 +289,7 @@ public:
     // Run state.
     void* Thread = nullptr;   // the worker thread object, owned by the component side
     std::uint8_t PreviewFlags = 0;
+    std::unique_ptr<media::TPreviewer> PreviewWindow;   // frames shown while converting (bit 0)
     bool Running = false;
     std::atomic<bool> StopRequested{false};
     bool Finished = false;

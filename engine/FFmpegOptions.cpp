@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "engine/FFmpeg.h"
+#include "engine/LogList.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
@@ -162,7 +163,11 @@ void TCustomFFmpeg::ResetOptionState()
 void TCustomFFmpeg::SetLogLevel(int level)
 {
     Verbose = level;
-    if (av::av_log_set_level) av::av_log_set_level(TranscoderToLibraryLogLevel(level));
+    if (av::av_log_set_level) {
+        av::av_log_set_level(TranscoderToLibraryLogLevel(level));
+        // The log callback drops messages above the cached level before taking any lock.
+        SetCachedLogLevel(av::av_log_get_level());
+    }
 }
 
 void TCustomFFmpeg::Log(int level, const std::string& text)

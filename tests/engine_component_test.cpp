@@ -1,0 +1,510 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "engine/FFmpegVCL.h"
+#include "engine/LogList.h"
+#include "media/AVUtilStubs.h"
+#include "media/FFmpegLoader.h"
+#include "platform/ThreadPriority.h"
+#include "platform/UiThread.h"
+#include "tests/support/CoreOptions.h"
+
+using namespace kv::engine;
+using namespace std::chrono_literals;
+
+namespace {
+
+QCoreApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "engine_component_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+struct TermEvent {
+    int index;
+    bool finished, exception;
+    std::string message;
+    std::uint32_t thread;
+    bool operator==(const TermEvent& o) const
+    {
+        return index == o.index && finished == o.finished && exception == o.exception && message == o.message;
+    }
+};
+
+struct LogEvent {
+    int index;
+    TLogLevel level;
+    std::string text;
+};
+
+// Records the events of one component; the batch end releases Wait().
+class Recorder {
+public:
+    explicit Recorder(TFFmpegVCL& vcl)
+    {
+        vcl.OnTerminate = [this](int index, bool finished, bool exception, const std::string& message) {
+            std::lock_guard lock(lock_);
+            terms_.push_back({index, finished, exception, message, kv::platform::CurrentThreadId()});
+            if (index == -1) ended_ = true;
+        };
+        vcl.OnLog = [this](int index, TLogLevel level, const std::string& text) {
+            std::lock_guard lock(lock_);
+            logs_.push_back({index, level, text});
+        };
+    }
+    // Runs the UI thread's events until the batch has ended.
+    bool Wait()
+    {
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::lock_guard lock(lock_);
+                if (ended_) return true;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(1ms);
+        }
+        return false;
+    }
+    std::vector<TermEvent> Terms()
+    {
+        std::lock_guard lock(lock_);
+        return terms_;
+    }
+    std::vector<LogEvent> Logs()
+    {
+        std::lock_guard lock(lock_);
+        return logs_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<TermEvent> terms_;
+    std::vector<LogEvent> logs_;
+    bool ended_ = false;
+};
+
+class EngineComponent : public ::testing::Test {
+protected:
+    void SetUp() override { App(); }
+
+    // A task with an input and, unless told otherwise, an output.
+    int AddTask(TFFmpegVCL& vcl, bool withOutput = true, int steps = 5)
+    {
+        int index = vcl.AddInputFile("in.avi", nullptr);
+        EXPECT_GE(index, 0);
+        kv::test::SetTranscodeSteps(vcl.Task(index), steps);
+        if (withOutput) {
+            EXPECT_TRUE(vcl.SetOutputFile(index, "out.avi", nullptr));
+        }
+        return index;
+    }
+
+    template <class Pred>
+    static bool WaitFor(Pred pred)
+    {
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
+    }
+};
+
+const TermEvent BatchEnd{-1, true, false, "", 0};
+
+}  // namespace
+
+TEST_F(EngineComponent, PropertiesAndTheirDefaults)
+{
+    TFFmpegVCL vcl;
+    EXPECT_EQ(vcl.LogLevel(), llInfo);
+    EXPECT_EQ(vcl.ProgressInterval(), 500);
+    EXPECT_EQ(vcl.ThreadPriority(), tpNormal);
+    EXPECT_FALSE(vcl.Preview());
+    EXPECT_FALSE(vcl.PreviewBitmap());
+    EXPECT_EQ(vcl.Version(), "2.3a");
+    const std::pair<int, int> intervals[] = {{50, 100}, {100, 100}, {-5, 100}, {101, 101}, {500, 500}};
+    for (auto [set, read] : intervals) {
+        vcl.SetProgressInterval(set);
+        EXPECT_EQ(vcl.ProgressInterval(), read) << set;
+    }
+}
+
+TEST_F(EngineComponent, AddingAndRefusingTasks)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    TInputOptions input;
+    EXPECT_EQ(vcl.AddInputFile("clip.avi", &input), 0);
+    EXPECT_EQ(input.FileName, "clip.avi");
+    EXPECT_EQ(vcl.Task(0).InputOptions.FileName, "clip.avi");
+
+    EXPECT_EQ(vcl.AddInputFile("fail:x", nullptr), -1);
+    EXPECT_EQ(vcl.LastErrMsg(), "fail:x: could not open");
+    input = {};
+    input.ExtOptions = "pass=3";
+    EXPECT_EQ(vcl.AddInputFile("clip.avi", &input), -1);
+    EXPECT_EQ(vcl.LastErrMsg(), "pass number can be only 1 or 2");
+    EXPECT_EQ(vcl.TaskCount(), 1);
+
+    TOutputOptions output;
+    EXPECT_FALSE(vcl.SetOutputFile(0, "fail:out", &output));
+    EXPECT_EQ(vcl.LastErrMsg(), "Could not open 'fail:out'");
+    EXPECT_EQ(output.FileName, "fail:out");
+    EXPECT_EQ(vcl.TaskCount(), 1);
+    EXPECT_TRUE(vcl.SetOutputFile(0, "out.avi", nullptr));
+    EXPECT_THROW(vcl.SetOutputFile(3, "out.avi", nullptr), std::out_of_range);
+    EXPECT_THROW(vcl.RemoveTask(-1), std::out_of_range);
+
+    vcl.ClearTasks();
+    EXPECT_EQ(vcl.TaskCount(), 0);
+    EXPECT_EQ(vcl.LastErrMsg(), "");
+}
+
+TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    for (int i = 0; i < 3; ++i) AddTask(vcl);
+    TFFmpeg* second = &vcl.Task(1);
+    vcl.RemoveTask(0);
+    ASSERT_EQ(vcl.TaskCount(), 2);
+    EXPECT_EQ(&vcl.Task(0), second);
+    EXPECT_EQ(vcl.Task(0).TaskIndex, 0);
+    EXPECT_EQ(vcl.Task(1).TaskIndex, 1);
+
+    vcl.StartConvert(1);
+    ASSERT_TRUE(events.Wait());
+    const std::vector<TermEvent> expected{{0, true, false, "", 0}, {1, true, false, "", 0}, BatchEnd};
+    EXPECT_EQ(events.Terms(), expected);
+}
+
+TEST_F(EngineComponent, ATaskWithoutOutputFailsAndTheBatchGoesOn)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    for (int threads : {0, 1}) {
+        TFFmpegVCL vcl;
+        Recorder events(vcl);
+        AddTask(vcl, false);
+        AddTask(vcl);
+        vcl.StartConvert(threads);
+        ASSERT_TRUE(events.Wait()) << threads;
+        const std::vector<TermEvent> expected{
+            {0, false, true, "At least one output file must be specified", 0}, {1, true, false, "", 0}, BatchEnd};
+        EXPECT_EQ(events.Terms(), expected) << threads;
+        auto logs = events.Logs();
+        ASSERT_FALSE(logs.empty());
+        EXPECT_EQ(logs[0].index, 0);
+        EXPECT_EQ(logs[0].level, llQuiet);
+        EXPECT_EQ(logs[0].text, "At least one output file must be specified");
+
+        // Terminated tasks never run again, and raise no second batch end.
+        vcl.StartConvert(1);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(events.Terms().size(), 3u);
+    }
+}
+
+TEST_F(EngineComponent, StopEndsUnstartedTasksFromTheirOwnThreads)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    AddTask(vcl);
+    AddTask(vcl);
+    vcl.StopConvert();
+    ASSERT_TRUE(events.Wait());
+    auto terms = events.Terms();
+    ASSERT_EQ(terms.size(), 3u);
+    EXPECT_EQ(terms.back(), BatchEnd);
+    std::vector<int> indexes{terms[0].index, terms[1].index};
+    std::sort(indexes.begin(), indexes.end());
+    EXPECT_EQ(indexes, (std::vector<int>{0, 1}));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(terms[i].finished);
+        EXPECT_FALSE(terms[i].exception);
+        EXPECT_EQ(terms[i].message, "");
+        EXPECT_NE(terms[i].thread, kv::platform::CurrentThreadId());
+    }
+    vcl.StopConvert();  // a second stop reports nothing twice
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(events.Terms().size(), 3u);
+}
+
+TEST_F(EngineComponent, StartingAnEmptyListReportsNothing)
+{
+    for (int threads : {0, 1, 2}) {
+        TFFmpegVCL vcl;
+        Recorder events(vcl);
+        vcl.StartConvert(threads);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(events.Terms().empty()) << threads;
+    }
+}
+
+TEST_F(EngineComponent, SynchronousModeRunsEachTaskOnTheUiThreadFromATimer)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    for (int i = 0; i < 3; ++i) AddTask(vcl);
+    vcl.StartConvert(0);
+    EXPECT_TRUE(events.Terms().empty());  // nothing runs inside the call itself
+    ASSERT_TRUE(events.Wait());
+    const std::vector<TermEvent> expected{
+        {0, true, false, "", 0}, {1, true, false, "", 0}, {2, true, false, "", 0}, BatchEnd};
+    auto terms = events.Terms();
+    EXPECT_EQ(terms, expected);
+    const std::uint32_t ui = kv::platform::CurrentThreadId();
+    for (const auto& t : terms) EXPECT_EQ(t.thread, ui);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(vcl.Task(i).ThreadID, ui);
+}
+
+TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    std::mutex lock;
+    std::set<int> active;
+    std::size_t mostActive = 0;
+    vcl.OnProgress = [&](int index, int, int, int, float, float, std::int64_t, int) {
+        std::lock_guard guard(lock);
+        active.insert(index);
+        mostActive = std::max(mostActive, active.size());
+    };
+    auto onTerminate = vcl.OnTerminate;
+    vcl.OnTerminate = [&, onTerminate](int index, bool finished, bool exception, const std::string& message) {
+        {
+            std::lock_guard guard(lock);
+            active.erase(index);
+        }
+        onTerminate(index, finished, exception, message);
+    };
+    for (int i = 0; i < 3; ++i) AddTask(vcl, true, 10);
+    vcl.StartConvert(1);
+    ASSERT_TRUE(events.Wait());
+    EXPECT_EQ(mostActive, 1u);
+    std::set<std::uint32_t> ids;
+    for (int i = 0; i < 3; ++i) ids.insert(vcl.Task(i).ThreadID);
+    EXPECT_EQ(ids.size(), 3u);
+    EXPECT_FALSE(ids.count(0));
+    EXPECT_FALSE(ids.count(kv::platform::CurrentThreadId()));
+    EXPECT_EQ(events.Terms().size(), 4u);
+}
+
+TEST_F(EngineComponent, TwoThreadsKeepTwoTasksInFlight)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    for (int i = 0; i < 3; ++i) {
+        AddTask(vcl);
+        vcl.Task(i).SetPaused(true);  // each task halts at its first loop iteration
+    }
+    vcl.StartConvert(2);
+    EXPECT_TRUE(vcl.Task(0).IsRunning());
+    EXPECT_TRUE(vcl.Task(1).IsRunning());
+    EXPECT_FALSE(vcl.Task(2).IsRunning());
+    EXPECT_FALSE(vcl.Task(2).IsTerminated());
+    vcl.Task(2).SetPaused(false);
+    vcl.Task(0).SetPaused(false);
+    ASSERT_TRUE(WaitFor([&] { return vcl.Task(2).IsTerminated(); }));  // started when task 0 ended
+    EXPECT_TRUE(vcl.Task(1).IsRunning());
+    vcl.Task(1).SetPaused(false);
+    ASSERT_TRUE(events.Wait());
+    auto terms = events.Terms();
+    ASSERT_EQ(terms.size(), 4u);
+    EXPECT_EQ(terms[0].index, 0);
+    EXPECT_EQ(terms[1].index, 2);
+    EXPECT_EQ(terms[2].index, 1);
+    EXPECT_EQ(terms[3], BatchEnd);
+}
+
+TEST_F(EngineComponent, PauseHoldsTheWorkerAndResumeOrStopReleasesIt)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    for (bool stop : {false, true}) {
+        TFFmpegVCL vcl;
+        Recorder events(vcl);
+        std::atomic<int> progress{0};
+        vcl.OnProgress = [&](int, int, int, int, float, float, std::int64_t, int) { ++progress; };
+        AddTask(vcl, true, 400);
+        vcl.StartConvert(1);
+        ASSERT_TRUE(WaitFor([&] { return progress > 0; }));
+        vcl.PauseConvert();
+        int held = progress;
+        std::this_thread::sleep_for(50ms);
+        EXPECT_LE(progress, held + 1);  // only a step already past the gate may still report
+        EXPECT_TRUE(vcl.Task(0).IsRunning());
+        if (stop)
+            vcl.StopConvert();
+        else
+            vcl.ResumeConvert();
+        ASSERT_TRUE(events.Wait());
+        const std::vector<TermEvent> expected{{0, !stop, false, "", 0}, BatchEnd};
+        EXPECT_EQ(events.Terms(), expected) << stop;
+    }
+}
+
+TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    vcl.SetPreviewBitmap(true);
+    std::atomic<int> shown{0};
+    std::atomic<bool> elsewhere{false};
+    vcl.OnPreviewBitmap = [&](int index, kv::media::TBitmap& bitmap, int frame, std::int64_t) {
+        if (!kv::platform::IsUiThread() || index != 0 || bitmap.Width() != 4 || frame < 1) elsewhere = true;
+        ++shown;
+    };
+    AddTask(vcl, true, 3);
+    EXPECT_EQ(vcl.Task(0).PreviewFlags, 2);
+    vcl.StartConvert(1);
+    ASSERT_TRUE(events.Wait());
+    EXPECT_EQ(shown, 3);
+    EXPECT_FALSE(elsewhere);
+}
+
+TEST_F(EngineComponent, DestroyingWhileAWorkerWaitsForTheUiThread)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    for (bool removeFirst : {false, true}) {
+        auto vcl = std::make_unique<TFFmpegVCL>();
+        std::atomic<int> shown{0};
+        vcl->SetPreviewBitmap(true);
+        vcl->OnPreviewBitmap = [&](int, kv::media::TBitmap&, int, std::int64_t) { ++shown; };
+        AddTask(*vcl, true, 1000);
+        vcl->StartConvert(1);
+        // This thread is the UI thread and does not run its events: the worker stays in the hand-off.
+        ASSERT_TRUE(WaitFor([] { return kv::platform::HasPendingUiCalls(); }));
+        if (removeFirst) vcl->RemoveTask(0);
+        vcl.reset();
+        EXPECT_EQ(shown, 0);
+        EXPECT_FALSE(kv::platform::HasPendingUiCalls());
+        QCoreApplication::processEvents();  // the cancelled hand-off's queued event is harmless
+        EXPECT_EQ(shown, 0);
+    }
+}
+
+class EngineLog : public EngineComponent {
+protected:
+    void SetUp() override
+    {
+        EngineComponent::SetUp();
+        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
+    }
+};
+
+namespace {
+const char* TestItemName(void*)
+{
+    return "Tst";
+}
+const AVClass TestClass = {"Tst", TestItemName, nullptr, LIBAVUTIL_VERSION_INT};
+struct TestContext {
+    const AVClass* avClass = &TestClass;
+};
+}  // namespace
+
+TEST_F(EngineLog, LibraryLinesAreJoinedPrefixedAndFiltered)
+{
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    ASSERT_TRUE(vcl.LoadAVLib(""));
+    av::av_log(nullptr, AV_LOG_INFO, "abc");
+    av::av_log(nullptr, AV_LOG_WARNING, "d%sf\nrest", "e");
+    TestContext context;
+    av::av_log(&context, AV_LOG_ERROR, "joined\n");  // pending text: no prefix
+    av::av_log(&context, AV_LOG_ERROR, "hi %d\n", 5);
+    av::av_log(nullptr, AV_LOG_DEBUG, "dropped at info\n");
+    vcl.SetLogLevel(llDebug);
+    av::av_log(nullptr, AV_LOG_DEBUG, "kept at debug\n");
+    vcl.SetLogLevel(llInfo);
+
+    auto logs = events.Logs();
+    ASSERT_EQ(logs.size(), 4u);
+    EXPECT_EQ(logs[0].index, -1);
+    EXPECT_EQ(logs[0].text, "abcdef");
+    EXPECT_EQ(logs[0].level, llInfo);
+    EXPECT_EQ(logs[1].text, "restjoined");
+    EXPECT_EQ(logs[1].level, llError);
+    EXPECT_TRUE(std::regex_match(logs[2].text, std::regex(R"(\[Tst @ [0-9A-F]{16}\]hi 5)"))) << logs[2].text;
+    EXPECT_EQ(logs[3].text, "kept at debug");
+    EXPECT_EQ(logs[3].level, llDebug);
+}
+
+TEST_F(EngineLog, LongMessagesAreCutAtTheBuffer)
+{
+    TLogList list;
+    std::string longText(3000, 'x');
+    auto collect = [&](const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        auto lines = CollectLogLines(list, 7, nullptr, format, args);
+        va_end(args);
+        return lines;
+    };
+    collect("head ");
+    auto lines = collect("%s", longText.c_str());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "head " + std::string(LogBufferSize - 1 - 5, 'x'));
+    // The cut text does not stay pending, so the thread's later lines still arrive.
+    EXPECT_EQ(collect("tail\n"), std::vector<std::string>{"tail"});
+    EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(EngineLog, TaskLevelsAndAttributionByThread)
+{
+    GTEST_SKIP() << "needs the core to open files and transcode";
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    ASSERT_TRUE(vcl.LoadAVLib(""));
+    AddTask(vcl, true, 2);
+    const std::pair<int, TLogLevel> levels[] = {{-1, llQuiet}, {0, llError}, {1, llInfo}, {2, llDebug}, {7, llAll}};
+    for (auto [level, expected] : levels) vcl.Task(0).Log(level, "level " + std::to_string(level));
+    auto logs = events.Logs();
+    ASSERT_EQ(logs.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(logs[i].index, 0);
+        EXPECT_EQ(logs[i].level, levels[i].second);
+        EXPECT_EQ(logs[i].text, "level " + std::to_string(levels[i].first));
+    }
+
+    // A library line written on the thread that runs a task belongs to that task.
+    bool logged = false;
+    vcl.OnProgress = [&](int, int, int, int, float, float, std::int64_t, int) {
+        if (!logged) av::av_log(nullptr, AV_LOG_INFO, "inside the task\n");
+        logged = true;
+    };
+    vcl.StartConvert(0);
+    ASSERT_TRUE(events.Wait());
+    av::av_log(nullptr, AV_LOG_INFO, "after the batch\n");  // the UI thread's task id is stale: still task 0
+    logs = events.Logs();
+    auto inside = std::find_if(logs.begin(), logs.end(), [](const LogEvent& e) { return e.text == "inside the task"; });
+    ASSERT_NE(inside, logs.end());
+    EXPECT_EQ(inside->index, 0);
+    std::thread other([] { av::av_log(nullptr, AV_LOG_INFO, "no task here\n"); });
+    other.join();
+    logs = events.Logs();
+    EXPECT_EQ(logs.back().index, -1);
+    EXPECT_EQ(logs.back().text, "no task here");
+}
