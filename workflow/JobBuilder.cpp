@@ -152,4 +152,37 @@ std::string MakeOutputName(const std::string& source, const std::string& folder,
     return candidate;
 }
 
+namespace {
+
+// A "kbps" entry in bits per second; a rate beyond the 32-bit field is refused.
+int BitsPerSecond(const std::string& entry)
+{
+    const int kbps = EntryNumber(entry, " kbps");
+    if (kbps > INT32_MAX / 1000 || kbps < INT32_MIN / 1000)
+        throw EConvertError("'" + entry + "' is not a valid bit rate");
+    return kbps * 1000;
+}
+
+}  // namespace
+
+void SetAudioOptions(const TFormatRec& format, engine::TOutputOptions& output)
+{
+    output.AudioSampleRate = EntryNumber(ListEntry(format.SampleRate, format.SampleRateValue), " Hz");
+    output.AudioBitrate = BitsPerSecond(ListEntry(format.AudioBitrate, format.AudioBitrateValue));
+    output.AudioCodec = AudioCodecName(ListEntry(format.AudioEncoder, format.AudioEncoderValue));
+    output.AudioChannels = ChannelCount(ListEntry(format.Channel, format.ChannelValue));
+    output.AudioVolume = format.Volume;
+}
+
+void SetVideoOptions(const TFormatRec& format, int aspectIndex, engine::TOutputOptions& output)
+{
+    output.VideoCodec = VideoCodecName(ListEntry(format.VideoEncoder, format.VideoEncoderValue));
+    output.FrameRate = FrameRateText(ListEntry(format.Framerate, format.FramerateValue));
+    output.FrameSize = ListEntry(format.Resolution, format.ResolutionValue);
+    output.AspectRatio = AspectText(aspectIndex);
+    output.VideoBitrate = BitsPerSecond(ListEntry(format.VideoBitRate, format.VideoBitRateValue));
+    output.DisableSubtitle = true;
+    output.TimeStamp = 0;
+}
+
 }  // namespace kv::workflow

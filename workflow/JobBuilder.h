@@ -5,7 +5,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/FFmpegRecords.h"
+
 namespace kv::workflow {
+
+struct TFormatRec;
 
 // File types whose outputs carry no video (and get no preview while converting).
 extern const char* const AudioFileTypes;
@@ -43,5 +47,12 @@ std::string FrameRateText(const std::string& entry);
 // the first name that neither exists on disk nor `isUsed` reports. `ext` carries its dot.
 std::string MakeOutputName(const std::string& source, const std::string& folder, const std::string& ext,
                            const std::function<bool(const std::string&)>& isUsed);
+
+// The profile's sound settings into `output`: sample rate, bit rate (bits per
+// second), codec, channels and volume. Raises EListError or EConvertError for an
+// entry that is missing or does not read.
+void SetAudioOptions(const TFormatRec& format, engine::TOutputOptions& output);
+// The profile's picture settings and the file's display aspect into `output`.
+void SetVideoOptions(const TFormatRec& format, int aspectIndex, engine::TOutputOptions& output);
 
 }  // namespace kv::workflow
