@@ -210,6 +210,8 @@ struct TOptionState {
     std::unique_ptr<TOptionContext> OptionContext;
 };
 
+struct TTranscodeRun;   // engine/FFmpegStreams.h: the tables of one run
+
 // "start,end,q/start,end,q...": one rate-control override per item; q > 0 is a quantiser,
 // q <= 0 a quality factor of -q percent. Throws FFmpegException("error parsing rc_override").
 std::vector<RcOverride> ParseRcOverride(const std::string& text);
@@ -313,12 +315,36 @@ public:
     int TimeRangeCount = 0;
     int TimeRangeIndex = 0;
     THookAction HookAction = haContinue;
+    // Threads per decoder and encoder, set by the component when the task starts:
+    // the machine's cores shared by the tasks that run at once. 0 = CodecThreadCount.
+    int TaskThreadCount = 0;
+
+    // Counters of a run (a task runs once), reported in the progress and the summary.
+    std::int64_t VideoBytes = 0;
+    std::int64_t AudioBytes = 0;
+    std::int64_t HeaderBytes = 0;
+    int DupFrameCount = 0;
+    int DropFrameCount = 0;
+    std::int64_t RunStartTime = 0;
+    // Codecs opened by the run and not closed yet; CloseOpenCodecs closes what an
+    // error left here. Decoder contexts are owned by this list, encoder contexts by
+    // their output streams.
+    std::vector<AVCodecContext*> OpenEncoders;
+    std::vector<AVCodecContext*> OpenDecoders;
 
     // The pause gate the worker waits on between loop iterations (a thread cannot be
     // suspended from outside here). Never waited on while holding another lock.
     void WaitWhilePaused();
     void SetPaused(bool paused);
     bool IsPaused();
+
+    // The transcode's steps (engine/FFmpegTranscode*.cpp, FFmpegPacketPath.cpp,
+    // FFmpegFramePath.cpp, FFmpegReport.cpp).
+    void TranscodeSetup();
+    void TranscodeLoop();
+    void TranscodeCleanup();
+    int CodecThreads() const;
+    TTranscodeRun* RunTables = nullptr;   // the tables of the run in progress
 
 protected:
     // Releases what the option state holds (option holder, matrices, statistics file,

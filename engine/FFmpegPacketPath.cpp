@@ -1,0 +1,337 @@
+// One input packet on its way: copied to the outputs that take it as it is, decoded
+// for the outputs that re-encode it; and the writing of output packets through the
+// stream's bit-stream filters into the muxer.
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "engine/FFmpegStreams.h"
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+#include "media/AVCodecStubs.h"
+#include "media/AVFilterStubs.h"
+#include "media/AVFormatStubs.h"
+#include "media/AVUtilStubs.h"
+#include "media/FFUtils.h"
+
+namespace kv::engine::transcode {
+
+namespace {
+
+const char* CodecName(const TOutputStream& ost)
+{
+    return ost.NeedsEncoding && ost.Encoder->codec ? ost.Encoder->codec->name : "copy";
+}
+
+// Into the muxer. Containers refuse time stamps that go back; a damaged input can
+// have them, so they are moved just past the previous packet instead of ending the run.
+void MuxPacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* pkt)
+{
+    AVFormatContext* oc = task.OutputFiles[ost.FileIndex];
+    const AVRational tb = ost.Stream->time_base;
+    if (pkt->dts != AV_NOPTS_VALUE && ost.LastMuxDts != AV_NOPTS_VALUE) {
+        const std::int64_t least = ost.LastMuxDts + ((oc->oformat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1);
+        if (pkt->dts < least) {
+            if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < least) pkt->pts = least;
+            pkt->dts = least;
+        }
+    }
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && pkt->pts < pkt->dts) pkt->pts = pkt->dts;
+    if (pkt->dts != AV_NOPTS_VALUE) ost.LastMuxDts = pkt->dts;
+    const std::int64_t start = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (start != AV_NOPTS_VALUE) {
+        const double end = static_cast<double>(start + std::max<std::int64_t>(pkt->duration, 0)) * av_q2d(tb);
+        ost.WrittenTime = std::max(ost.WrittenTime, end);
+    }
+    const int r = av::av_interleaved_write_frame(oc, pkt);
+    if (r < 0) throw FFmpegException(media::OpenErrorText("av_interleaved_write_frame()", r));
+}
+
+void FilterReport(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, int code)
+{
+    const std::string text = media::OpenErrorText(
+        Format("%s failed for stream %d, codec %s", ost.Filters[index]->filter->name, ost.StreamIndex, CodecName(ost)),
+        code);
+    if (task.ExitOnError) throw FFmpegException(text);
+    if (task.LogHandler) task.Log(0, text);
+}
+
+// Through filters index.. of the chain; a null packet drains the chain.
+void FilterAndMux(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, AVPacket* pkt)
+{
+    if (index == ost.Filters.size()) {
+        if (pkt) MuxPacket(task, ost, pkt);
+        return;
+    }
+    AVBSFContext* bsf = ost.Filters[index];
+    int r = av::av_bsf_send_packet(bsf, pkt);
+    if (r < 0) {
+        FilterReport(task, ost, index, r);
+        if (pkt) av::av_packet_unref(pkt);
+        return;
+    }
+    // The filter took the packet's data; the record is free for its output.
+    AVPacket* out = pkt ? pkt : av::av_packet_alloc();
+    if (!out) return;
+    while ((r = av::av_bsf_receive_packet(bsf, out)) >= 0) {
+        out->stream_index = ost.StreamIndex;
+        FilterAndMux(task, ost, index + 1, out);
+        av::av_packet_unref(out);
+    }
+    if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) FilterReport(task, ost, index, r);
+    if (!pkt) {
+        FilterAndMux(task, ost, index + 1, nullptr);
+        av::av_packet_free(&out);
+    }
+}
+
+// The decoded stream's clock advances by one picture's duration.
+std::int64_t PictureDuration(const TInputStream& ist, const AVFrame* frame, const AVPacket* pkt)
+{
+    AVRational rate{0, 1};
+    if (ist.Decoder && ist.Decoder->framerate.num > 0 && ist.Decoder->framerate.den > 0) rate = ist.Decoder->framerate;
+    else if (ist.Stream->avg_frame_rate.num > 0 && ist.Stream->avg_frame_rate.den > 0) rate = ist.Stream->avg_frame_rate;
+    else if (ist.Stream->r_frame_rate.num > 0 && ist.Stream->r_frame_rate.den > 0) rate = ist.Stream->r_frame_rate;
+    if (rate.num > 0) {
+        const std::int64_t ticks = 2 + (frame ? frame->repeat_pict : 0);
+        return av::av_rescale(1000000LL * ticks, rate.den, 2LL * rate.num);
+    }
+    if (pkt && pkt->duration > 0) return av::av_rescale_q(pkt->duration, ist.Stream->time_base, AV_TIME_BASE_Q);
+    return 0;
+}
+
+std::int64_t AudioDuration(const TInputStream& ist, const AVPacket* pkt)
+{
+    const AVCodecParameters* par = ist.Stream->codecpar;
+    if (par->sample_rate <= 0) return 0;
+    int samples = par->frame_size;
+    if (samples <= 0 && pkt) samples = av::av_get_audio_frame_duration2(const_cast<AVCodecParameters*>(par), pkt->size);
+    if (samples > 0) return 1000000LL * samples / par->sample_rate;
+    if (pkt && pkt->duration > 0) return av::av_rescale_q(pkt->duration, ist.Stream->time_base, AV_TIME_BASE_Q);
+    return 0;
+}
+
+void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, const AVPacket* pkt)
+{
+    if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !task.CopyInitialNonKeyframes) return;
+    const AVMediaType type = ist.Stream->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_AUDIO) task.AudioBytes += pkt->size;
+    else if (type == AVMEDIA_TYPE_VIDEO) {
+        task.VideoBytes += pkt->size;
+        ost.OutputTicks += 1;
+    }
+    AVPacket* opkt = run.OutPacket;
+    if (av::av_packet_ref(opkt, pkt) < 0) throw FFmpegException("av_malloc fail");
+    const AVRational itb = ist.Stream->time_base, otb = ost.Stream->time_base;
+    opkt->stream_index = ost.StreamIndex;
+    opkt->pts = pkt->pts != AV_NOPTS_VALUE ? av::av_rescale_q(pkt->pts, itb, otb) : AV_NOPTS_VALUE;
+    opkt->dts = pkt->dts != AV_NOPTS_VALUE ? av::av_rescale_q(pkt->dts, itb, otb)
+                                           : av::av_rescale_q(ist.Pts, AV_TIME_BASE_Q, otb);
+    opkt->duration = av::av_rescale_q(pkt->duration, itb, otb);
+    opkt->flags = pkt->flags;
+    opkt->pos = -1;
+    WritePacket(task, ost, opkt);
+    av::av_packet_unref(opkt);
+    ost.FrameNumber += 1;
+}
+
+void AdjustVolume(AVFrame* frame, int volume)
+{
+    const auto fmt = static_cast<AVSampleFormat>(frame->format);
+    const int planar = av::av_sample_fmt_is_planar(fmt);
+    const int planes = planar ? frame->ch_layout.nb_channels : 1;
+    const int count = frame->nb_samples * (planar ? 1 : frame->ch_layout.nb_channels);
+    for (int p = 0; p < planes; ++p) {
+        if (fmt == AV_SAMPLE_FMT_S16 || fmt == AV_SAMPLE_FMT_S16P) {
+            auto* s = reinterpret_cast<std::int16_t*>(frame->extended_data[p]);
+            for (int i = 0; i < count; ++i) s[i] = static_cast<std::int16_t>(std::clamp((s[i] * volume + 128) >> 8, -32768, 32767));
+        } else if (fmt == AV_SAMPLE_FMT_FLT || fmt == AV_SAMPLE_FMT_FLTP) {
+            auto* s = reinterpret_cast<float*>(frame->extended_data[p]);
+            const float gain = static_cast<float>(volume) / 256.0f;
+            for (int i = 0; i < count; ++i) s[i] = std::clamp(s[i] * gain, -1.0f, 1.0f);
+        }
+    }
+}
+
+// One decoded picture or block of samples to every output the stream feeds.
+void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
+{
+    const AVMediaType type = ist.Stream->codecpar->codec_type;
+    const bool filtered = type == AVMEDIA_TYPE_VIDEO && task.UseVideoFilters && ist.FilterSource;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        ist.Quality = static_cast<float>(frame->quality);
+        PrepareVideoFrame(task, ist, frame);
+        if (filtered) {
+            frame->pts = ist.Pts;
+            if (av::av_buffersrc_add_frame_flags(ist.FilterSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) return;
+        }
+    }
+    if (type == AVMEDIA_TYPE_AUDIO && task.AudioVolume != 256) AdjustVolume(frame, task.AudioVolume);
+    if (task.RateEmu) {
+        const std::int64_t now = av::av_gettime() - ist.WallStart;
+        if (ist.Pts - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - now) / 1000));
+    }
+    if (task.StartTime != 0 && ist.Pts < task.StartTime) return;
+    for (;;) {
+        AVFrame* picture = frame;
+        if (filtered) {
+            av::av_frame_unref(ist.FilteredPicture);
+            if (av::av_buffersink_get_frame(ist.FilterSink, ist.FilteredPicture) < 0) break;
+            picture = ist.FilteredPicture;
+            if (picture->pts != AV_NOPTS_VALUE) ist.Pts = picture->pts;
+        }
+        for (auto& ostPtr : run.OutputStreamTable) {
+            TOutputStream& ost = *ostPtr;
+            if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;
+            switch (ost.Encoder->codec_type) {
+            case AVMEDIA_TYPE_AUDIO: EncodeAudio(task, run, ost, ist, picture); break;
+            case AVMEDIA_TYPE_VIDEO: {
+                if (filtered && picture->sample_aspect_ratio.num) {
+                    ost.Encoder->sample_aspect_ratio = picture->sample_aspect_ratio;
+                }
+                const int frameSize = EncodeVideo(task, run, ost, ist, picture);
+                if (!task.VStatsFileName.empty() && frameSize != 0) WriteVideoStats(task, ost, frameSize);
+                break;
+            }
+            default: throw FFmpegException("invalid codec_type");
+            }
+        }
+        if (!filtered) break;
+    }
+    if (filtered) av::av_frame_unref(ist.FilteredPicture);
+}
+
+void HandleSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, const AVPacket* pkt)
+{
+    int got = 0;
+    const int r = av::avcodec_decode_subtitle2(ist.Decoder, &run.Subtitle, &got, const_cast<AVPacket*>(pkt));
+    if (r < 0) throw r;
+    if (!got) return;
+    if (task.StartTime == 0 || ist.Pts >= task.StartTime) {
+        for (auto& ost : run.OutputStreamTable) {
+            if (ost->SourceIndex == istIndex && ost->NeedsEncoding)
+                EncodeSubtitle(task, run, *ost, ist, run.Subtitle, pkt->pts);
+        }
+    }
+    av::avsubtitle_free(&run.Subtitle);
+}
+
+}  // namespace
+
+void WritePacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* packet)
+{
+    FilterAndMux(task, ost, 0, packet);
+}
+
+int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
+{
+    AVCodecContext* enc = ost.Encoder;
+    AVPacket* pkt = run.OutPacket;
+    int last = 0;
+    for (;;) {
+        const int r = av::avcodec_receive_packet(enc, pkt);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+        if (r < 0)
+            throw FFmpegException(enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
+                                                                        : "Audio encoding failed");
+        last = pkt->size;
+        if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+            task.VideoBytes += pkt->size;
+            std::size_t size = 0;
+            if (const std::uint8_t* q = av::av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
+                q && size >= 6) {
+                ost.LastQuality = static_cast<float>(AV_RL32(q));
+                ost.LastPictType = q[4];
+                for (int i = 0; i < std::min<int>(q[5], 3) && size >= 8 + 8 * static_cast<std::size_t>(i + 1); ++i)
+                    ost.LastError[i] = AV_RL64(q + 8 + 8 * i);
+            }
+            if (ost.PassLogFile && enc->stats_out) std::fprintf(ost.PassLogFile, "%s", enc->stats_out);
+        } else {
+            task.AudioBytes += pkt->size;
+        }
+        pkt->stream_index = ost.StreamIndex;
+        av::av_packet_rescale_ts(pkt, enc->time_base, ost.Stream->time_base);
+        WritePacket(task, ost, pkt);
+        av::av_packet_unref(pkt);
+    }
+    return last;
+}
+
+int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet)
+{
+    if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
+    const AVMediaType type = ist.Stream->codecpar->codec_type;
+    if (packet) {
+        if (packet->dts != AV_NOPTS_VALUE)
+            ist.Pts = ist.NextPts = av::av_rescale_q(packet->dts, ist.Stream->time_base, AV_TIME_BASE_Q);
+        // Outputs that copy take the packet as it came.
+        bool copies = false;
+        for (auto& ost : run.OutputStreamTable) copies |= ost->SourceIndex == istIndex && !ost->NeedsEncoding;
+        if (copies) {
+            if (!ist.NeedsDecoding) {
+                ist.Pts = ist.NextPts;
+                if (type == AVMEDIA_TYPE_AUDIO) ist.NextPts += AudioDuration(ist, packet);
+                else if (type == AVMEDIA_TYPE_VIDEO) ist.NextPts += PictureDuration(ist, nullptr, packet);
+            }
+            if (task.StartTime == 0 || ist.Pts >= task.StartTime) {
+                for (auto& ost : run.OutputStreamTable)
+                    if (ost->SourceIndex == istIndex && !ost->NeedsEncoding) CopyPacket(task, run, *ost, ist, packet);
+            }
+        }
+    }
+    if (!ist.NeedsDecoding) return 0;
+    if (!ist.Decoder) return -1;
+
+    try {
+        if (type == AVMEDIA_TYPE_SUBTITLE) {
+            if (packet) HandleSubtitle(task, run, ist, istIndex, packet);
+            return 0;
+        }
+        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) return -1;
+        int sent = av::avcodec_send_packet(ist.Decoder, packet);
+        if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN)) return -1;
+        int frames = 0;
+        for (;;) {
+            AVFrame* frame = run.Picture;
+            const int r = av::avcodec_receive_frame(ist.Decoder, frame);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+            if (r < 0) return -1;
+            if (++frames > 1 && packet && task.Verbose > 0)
+                task.Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
+            ist.Pts = ist.NextPts;
+            if (type == AVMEDIA_TYPE_AUDIO) {
+                if (frame->sample_rate > 0) ist.NextPts += 1000000LL * frame->nb_samples / frame->sample_rate;
+            } else {
+                ist.NextPts += PictureDuration(ist, frame, packet);
+            }
+            HandleFrame(task, run, ist, istIndex, frame);
+            av::av_frame_unref(frame);
+            // A decoder that refused the packet while its output was full takes it now.
+            if (sent == AVERROR(EAGAIN)) {
+                sent = av::avcodec_send_packet(ist.Decoder, packet);
+                if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return -1;
+            }
+        }
+    } catch (int) {
+        return -1;
+    }
+
+    if (!packet) {
+        // End of stream: the encoders give back what they hold.
+        for (auto& ostPtr : run.OutputStreamTable) {
+            TOutputStream& ost = *ostPtr;
+            if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;
+            const AVMediaType otype = ost.Encoder->codec_type;
+            if (otype != AVMEDIA_TYPE_AUDIO && otype != AVMEDIA_TYPE_VIDEO) continue;
+            if (otype == AVMEDIA_TYPE_AUDIO) FlushAudio(task, run, ost);
+            const int r = av::avcodec_send_frame(ost.Encoder, nullptr);
+            if (r < 0 && r != AVERROR_EOF)
+                throw FFmpegException(otype == AVMEDIA_TYPE_VIDEO ? "Video encoding failed" : "Audio encoding failed");
+            DrainEncoder(task, run, ost);
+        }
+    }
+    return 0;
+}
+
+}  // namespace kv::engine::transcode

@@ -1,0 +1,131 @@
+#pragma once
+// The tables of one transcode run: input files, input streams and output streams,
+// with the work records the packet and frame paths reuse from packet to packet.
+// Created by the setup, released by TranscodeCleanup.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include "engine/FFmpeg.h"
+
+namespace kv::engine {
+
+struct TInputFileState {
+    int AtEnd = 0;             // end of file or a read error
+    int FirstStreamIndex = 0;  // position of the file's first stream in InputStreamTable
+    int FileStreamCount = 0;   // streams the file had when the run began
+};
+
+struct TInputStream {
+    ~TInputStream();
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    AVStream* Stream = nullptr;
+    AVCodecContext* Decoder = nullptr;   // open while NeedsDecoding; owned by OpenDecoders
+    int Unmapped = 1;
+    int NeedsDecoding = 0;
+    std::int64_t WallStart = 0;
+    std::int64_t NextPts = AV_NOPTS_VALUE;   // microseconds
+    std::int64_t Pts = 0;                    // microseconds
+    int StartPending = 1;
+    float Quality = 0;   // quality of the last decoded picture
+    AVFilterGraph* FilterGraph = nullptr;
+    AVFilterContext* FilterSource = nullptr;
+    AVFilterContext* FilterSink = nullptr;
+    AVFrame* FilteredPicture = nullptr;
+};
+
+struct TOutputStream {
+    ~TOutputStream();
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    int SourceIndex = 0;
+    AVStream* Stream = nullptr;
+    AVCodecContext* Encoder = nullptr;   // the stream's own context (owned by the output file)
+    int NeedsEncoding = 0;
+    int FrameNumber = 0;
+    TInputStream* SyncInput = nullptr;
+    std::int64_t OutputTicks = 0;   // encoder time-base ticks (video) or samples (audio) emitted
+    AVRational CopyTimeBase{0, 1};  // time base a copied stream was given
+    double WrittenTime = 0;         // end of the latest packet written, seconds
+    std::int64_t LastMuxDts = AV_NOPTS_VALUE;   // stream time base
+    // Video path.
+    int CropActive = 0, CropTopBand = 0, CropLeftBand = 0;
+    int PadActive = 0, PadTopBand = 0, PadBottomBand = 0, PadLeftBand = 0, PadRightBand = 0;
+    int ScaleNeeded = 0;
+    AVFrame* WorkPicture = nullptr;
+    SwsContext* Scaler = nullptr;
+    int ScaleSourceRows = 0;
+    // Audio path.
+    int ResampleNeeded = 0;
+    SwrContext* Resampler = nullptr;
+    AVAudioFifo* SampleFifo = nullptr;
+    AVFrame* AudioFrame = nullptr;   // encoder input frame, reused
+    std::vector<std::uint8_t*> ResampleBuffer;   // resampler output planes (one block of memory)
+    int ResampleCapacity = 0;                     // samples
+    std::uint8_t* ResampleData = nullptr;
+    // Both.
+    std::FILE* PassLogFile = nullptr;
+    std::vector<AVBSFContext*> Filters;   // the stream's bit-stream filter chain
+    // What the encoder told about its latest packet.
+    float LastQuality = -1;
+    int LastPictType = 0;
+    std::array<std::uint64_t, 3> LastError{};
+};
+
+struct TTranscodeRun {
+    ~TTranscodeRun();
+    std::vector<TInputFileState> InputFileTable;
+    std::vector<std::unique_ptr<TInputStream>> InputStreamTable;
+    std::vector<std::unique_ptr<TOutputStream>> OutputStreamTable;
+    // Work records reused from packet to packet.
+    AVPacket* Packet = nullptr;      // the packet just read
+    AVPacket* OutPacket = nullptr;   // encoder and filter output
+    AVFrame* Picture = nullptr;      // decoded picture or audio
+    AVFrame* SendFrame = nullptr;    // encoder input view of a picture
+    AVSubtitle Subtitle{};
+    std::vector<std::uint8_t> SubtitleBuffer;
+    std::array<int, 52> QpHistogram{};
+    std::int64_t LastReportTime = 0;
+};
+
+// The steps, shared between the files of the transcode.
+namespace transcode {
+
+// One input packet, or the end-of-stream flush of one input stream (packet null).
+int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet);
+// Through the stream's bit-stream filters into the muxer; takes the packet's data.
+void WritePacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* packet);
+// Takes every packet the encoder has ready (or all of them after the end-of-stream call);
+// returns the size of the last one, 0 for none.
+int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
+
+// Frame paths.
+void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture);
+int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples);
+void FlushAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
+void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
+                    const AVSubtitle& subtitle, std::int64_t pts);
+
+// Report.
+void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last);
+void WriteVideoStats(TCustomFFmpeg& task, TOutputStream& ost, int frameSize);
+
+std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace transcode
+
+}  // namespace kv::engine

@@ -1,0 +1,176 @@
+// The main loop of a transcode: choose the input whose output is furthest behind,
+// read a packet, correct its time stamps, hand it on; at the end flush, write the
+// trailers, report and close the codecs.
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+#include "engine/FFmpegStreams.h"
+#include "media/AVCodecStubs.h"
+#include "media/AVFormatStubs.h"
+#include "media/AVUtilStubs.h"
+#include "media/FFUtils.h"
+#include "media/FFmpegLoader.h"
+
+namespace kv::engine {
+
+using transcode::Format;
+
+namespace {
+
+// Output time of a stream in seconds: the encoder clock for re-encoded video, the end
+// of what was written for the rest.
+double OutputTime(const TOutputStream& ost)
+{
+    if (ost.NeedsEncoding && ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+        return static_cast<double>(ost.OutputTicks) * av_q2d(ost.Encoder->time_base);
+    return ost.WrittenTime;
+}
+
+int MaxFramesIndex(AVMediaType type)
+{
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO: return mfVideo;
+    case AVMEDIA_TYPE_AUDIO: return mfAudio;
+    case AVMEDIA_TYPE_DATA: return mfData;
+    default: return mfFourth;
+    }
+}
+
+void CorrectTimestamps(TCustomFFmpeg& task, TInputStream& ist, AVFormatContext* ic, AVPacket* pkt)
+{
+    const AVRational tb = ist.Stream->time_base;
+    const std::int64_t offset = task.InputTimeOffsets[ist.FileIndex];
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += av::av_rescale_q(offset, AV_TIME_BASE_Q, tb);
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += av::av_rescale_q(offset, AV_TIME_BASE_Q, tb);
+    if (ist.StreamIndex < MaxStreams) {
+        const double scale = task.InputFilesTsScale[ist.FileIndex][ist.StreamIndex];
+        if (scale != 0) {
+            if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llround(static_cast<double>(pkt->pts) * scale);
+            if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(static_cast<double>(pkt->dts) * scale);
+        }
+    }
+    if (pkt->dts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE && (ic->iformat->flags & AVFMT_TS_DISCONT)) {
+        const std::int64_t pktDts = av::av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+        const std::int64_t delta = pktDts - ist.NextPts;
+        if ((std::llabs(delta) > static_cast<std::int64_t>(task.DtsDeltaThreshold * 1000000.0) ||
+             pktDts + 1 < ist.Pts) &&
+            !task.CopyTs) {
+            task.InputTimeOffsets[ist.FileIndex] -= delta;
+            if (task.Verbose > 2)
+                task.Log(1, Format("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
+                                   static_cast<long long>(task.InputTimeOffsets[ist.FileIndex])));
+            pkt->dts -= av::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+            if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= av::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+        }
+        // The packet at the seam can have its presentation time on the other side of
+        // the jump than its decoding time; it is shown when it is decoded then.
+        if (pkt->pts != AV_NOPTS_VALUE && !task.CopyTs &&
+            std::llabs(av::av_rescale_q(pkt->pts - pkt->dts, tb, AV_TIME_BASE_Q)) >
+                static_cast<std::int64_t>(task.DtsDeltaThreshold * 1000000.0))
+            pkt->pts = pkt->dts;
+    }
+}
+
+}  // namespace
+
+void TCustomFFmpeg::TranscodeLoop()
+{
+    TTranscodeRun& run = *RunTables;
+    AVPacket* pkt = run.Packet;
+    while (!StopRequested) {
+        WaitWhilePaused();
+        if (StopRequested) break;
+        double smallestInput = 1e100, smallestOutput = 1e100;
+        int chosen = -1;
+        for (const auto& ost : run.OutputStreamTable) {
+            const TInputStream& ist = *run.InputStreamTable[ost->SourceIndex];
+            const double opts = OutputTime(*ost);
+            const double ipts = static_cast<double>(ist.Pts);
+            if (!run.InputFileTable[ist.FileIndex].AtEnd) {
+                if (ipts < smallestInput) {
+                    smallestInput = ipts;
+                    if (InputSync) chosen = ist.FileIndex;
+                }
+                if (opts < smallestOutput) {
+                    smallestOutput = opts;
+                    if (!InputSync) chosen = ist.FileIndex;
+                }
+            }
+            if (ost->FrameNumber >= MaxFrames[MaxFramesIndex(ost->Encoder->codec_type)]) {
+                chosen = -1;
+                break;
+            }
+        }
+        if (chosen < 0) break;
+        if (static_cast<double>(RecordingTime) / 1000000.0 <= smallestOutput) break;
+        if (LimitFileSize != 0 && OutputFiles[0]->pb && av::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
+            break;
+
+        AVFormatContext* ic = InputFiles[chosen];
+        const int r = av::av_read_frame(ic, pkt);
+        if (r == AVERROR(EAGAIN) && std::string(ic->iformat->name) != "ffm") continue;
+        if (r < 0) {
+            run.InputFileTable[chosen].AtEnd = 1;
+            if (Shortest) break;
+            continue;
+        }
+        if (DoPktDump) av::av_pkt_dump_log2(nullptr, AV_LOG_INFO, pkt, DoHexDump, ic->streams[pkt->stream_index]);
+
+        const TInputFileState& file = run.InputFileTable[chosen];
+        if (pkt->stream_index < file.FileStreamCount &&
+            !run.InputStreamTable[file.FirstStreamIndex + pkt->stream_index]->Unmapped) {
+            const int istIndex = file.FirstStreamIndex + pkt->stream_index;
+            TInputStream& ist = *run.InputStreamTable[istIndex];
+            CorrectTimestamps(*this, ist, ic, pkt);
+            if (transcode::HandlePacket(*this, run, ist, istIndex, pkt) < 0) {
+                const std::string text =
+                    Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.StreamIndex);
+                av::av_packet_unref(pkt);
+                if (ExitOnError) throw FFmpegException(text);
+                if (Verbose >= 0 && LogHandler) Log(1, text);
+                continue;
+            }
+        }
+        av::av_packet_unref(pkt);
+
+        const std::int64_t now = av::av_gettime();
+        if (now - run.LastReportTime > ProgressIntervalUS) {
+            run.LastReportTime = now;
+            transcode::ReportProgress(*this, run, false);
+        }
+    }
+
+    // The end, whatever ended the loop: flush decoders and encoders, trailers, report.
+    for (std::size_t i = 0; i < run.InputStreamTable.size(); ++i) {
+        TInputStream& ist = *run.InputStreamTable[i];
+        if (ist.NeedsDecoding) transcode::HandlePacket(*this, run, ist, static_cast<int>(i), nullptr);
+    }
+    for (auto& ost : run.OutputStreamTable)
+        if (!ost->Filters.empty()) transcode::WritePacket(*this, *ost, nullptr);
+    for (int f = 0; f < OutputFileCount; ++f) {
+        const int r = av::av_write_trailer(OutputFiles[f]);
+        if (r < 0) throw FFmpegException(media::OpenErrorText("av_write_trailer()", r));
+    }
+    transcode::ReportProgress(*this, run, true);
+    for (auto& ost : run.OutputStreamTable) {
+        if (!ost->NeedsEncoding) continue;
+        AVCodecContext* enc = ost->Encoder;
+        av::av_freep(&enc->stats_in);
+        std::lock_guard lock(media::CodecLock());
+        av::avcodec_close(enc);
+        std::erase(OpenEncoders, enc);
+    }
+    for (auto& ist : run.InputStreamTable) {
+        if (!ist->NeedsDecoding || !ist->Decoder) continue;
+        AVCodecContext* dec = ist->Decoder;
+        ist->Decoder = nullptr;
+        std::lock_guard lock(media::CodecLock());
+        std::erase(OpenDecoders, dec);
+        av::avcodec_free_context(&dec);
+    }
+    Finished = !StopRequested;
+    TranscodeCleanup();
+}
+
+}  // namespace kv::engine
