@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Larkspire Kestravo and runs its command-line front end.
-#   ./run.sh          probes a clip of the generated demo media
+#   ./run.sh          converts the generated demo clips with the default profile
+#                     into output/ beside the executable and prints the result table
 #   ./run.sh ARGS...  runs kestravo-cli ARGS...
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -19,4 +20,4 @@ if [ $# -gt 0 ]; then
 fi
 media="$build/demo-media"
 [ -f "$media/avi_mpeg4_mp2.avi" ] || "$build/tools/make_test_media" "$media" >/dev/null
-exec "$cli" probe "$media/avi_mpeg4_mp2.avi"
+exec "$cli" convert "$media/avi_mpeg4_mp2.avi" "$media/mp4_h264_aac.mp4" "$media/mkv_subtitle.mkv"

@@ -1,14 +1,18 @@
 // The job builder: encoder names, reading profile entries, output names.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <unistd.h>
 #include <string>
 
+#include "workflow/IniOptions.h"
 #include "workflow/JobBuilder.h"
 #include "workflow/ListError.h"
+#include "workflow/ZelConvert.h"
 
 using namespace kv::workflow;
 namespace fs = std::filesystem;
@@ -128,4 +132,142 @@ TEST_F(OutputNaming, CollisionsOnDiskAndWithinBatch)
     // Only the last extension is replaced; a name without one gets the extension appended.
     EXPECT_EQ(MakeOutputName("/x/my.clip.avi", folder, ".mkv", nullptr), folder + "/my.clip.mkv");
     EXPECT_EQ(MakeOutputName("/x/noext", folder, ".mkv", nullptr), folder + "/noext.mkv");
+}
+
+// ---------------------------------------------------------------- records from a profile
+
+namespace {
+
+TFormatRec Profile(int category, const std::string& ext)
+{
+    TFormatRec f;
+    f.Ext = ext;
+    f.Category = category;
+    f.Resolution = "176*144,320*240";
+    f.ResolutionValue = 1;
+    f.Framerate = "15 fps,KEEP ORIGINAL FRAME RATE";
+    f.FramerateValue = 1;
+    f.VideoEncoder = "H.264,Xvid";
+    f.VideoEncoderValue = 0;
+    f.VideoBitRate = "256kbps";
+    f.SampleRate = "22050 Hz,44100 Hz";
+    f.SampleRateValue = 1;
+    f.AudioBitrate = "96 kbps,128 kbps";
+    f.AudioBitrateValue = 1;
+    f.AudioEncoder = "MP3 Audio,pcm_s16le";
+    f.Channel = "1 Channel Mono, 2 Channels Stereo";
+    f.ChannelValue = 1;
+    f.Volume = 300;
+    return f;
+}
+
+QCoreApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "job_builder_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+const std::string MediaDir = KV_TEST_MEDIA_DIR;
+
+}  // namespace
+
+TEST(JobRecords, AudioAndVideoSettings)
+{
+    TFormatRec f = Profile(1, ".mp4");
+    kv::engine::TOutputOptions out;
+    kv::engine::InitOutputOptions(out);
+    SetAudioOptions(f, out);
+    EXPECT_EQ(out.AudioSampleRate, 44100);
+    EXPECT_EQ(out.AudioBitrate, 128000);
+    EXPECT_EQ(out.AudioCodec, "libmp3lame");
+    EXPECT_EQ(out.AudioChannels, 2);
+    EXPECT_EQ(out.AudioVolume, 300);
+    SetVideoOptions(f, 2, out);
+    EXPECT_EQ(out.VideoCodec, "libx264");
+    EXPECT_EQ(out.FrameRate, "");  // kept, whatever the case of the entry
+    EXPECT_EQ(out.FrameSize, "320*240");
+    EXPECT_EQ(out.AspectRatio, "16:9");
+    EXPECT_EQ(out.VideoBitrate, 256000);
+    EXPECT_TRUE(out.DisableSubtitle);
+
+    f.ChannelValue = 2;  // beyond the list
+    EXPECT_THROW(SetAudioOptions(f, out), EListError);
+    f = Profile(1, ".mp4");
+    f.VideoBitRate = "99999999 kbps";  // more bits per second than the field holds
+    EXPECT_THROW(SetVideoOptions(f, 0, out), EConvertError);
+}
+
+class JobController : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        ASSERT_TRUE(converter.InitEngine()) << converter.Engine.LastErrMsg();
+        dir = fs::temp_directory_path() / ("kv_jobs_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override
+    {
+        converter.ClearTasks();
+        fs::remove_all(dir);
+    }
+    TZelConvert converter;
+    fs::path dir;
+};
+
+TEST_F(JobController, AdmissionNeedsOneSecond)
+{
+    EXPECT_EQ(converter.AddFile(MediaDir + "/short_0999ms.avi"), -2);
+    EXPECT_EQ(converter.AddFile(MediaDir + "/random.bin"), -2);
+    EXPECT_EQ(converter.AddFile(MediaDir + "/empty.avi"), -2);
+    EXPECT_EQ(converter.AddFile(dir.string() + "/missing.avi"), -2);
+    EXPECT_EQ(converter.Files.Count(), 0);
+    ASSERT_EQ(converter.AddFile(MediaDir + "/avi_mpeg4_mp2.avi"), 0);
+    const TInputFile& f = converter.Files.Items(0);
+    EXPECT_EQ(f.FileExt, "avi");
+    EXPECT_EQ(f.DurationSec, 2);
+    EXPECT_EQ(f.TrimLength / 1000, 2);  // the probe's duration in ms
+    EXPECT_EQ(f.TrimStart, -1);
+    EXPECT_EQ(f.InputOptions.FileName, MediaDir + "/avi_mpeg4_mp2.avi");
+    EXPECT_GT(f.FileSize, 0);
+}
+
+TEST_F(JobController, RecordsByCategory)
+{
+    ASSERT_EQ(converter.AddFile(MediaDir + "/avi_mpeg4_mp2.avi"), 0);
+    TInputFile& f = converter.Files.Items(0);
+    f.AspectIndex = 1;
+    f.TrimStart = 0;  // trimmed to start at the beginning
+    const struct { int Category; const char* Ext; const char* ExtOptions; bool Video; bool DisableVideo; } cases[] = {
+        {0, ".mp3", "vn=1", false, true},
+        {1, ".mkv", "", true, false},
+        {2, ".mkv", "", false, false},
+        {1, ".mka", "", true, true},  // an audio file type with a video profile
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Category);
+        IniOptions.Formats = {Profile(c.Category, c.Ext)};
+        IniOptions.FormatCount = 1;
+        converter.SetFormatIndex(0);
+        converter.ClearTasks();
+        converter.PrepareFile(0, dir.string(), c.Ext, c.Category);
+        EXPECT_EQ(f.InputOptions.StartTime, 0);
+        EXPECT_EQ(f.InputOptions.ExtOptions, c.ExtOptions);
+        EXPECT_EQ(f.OutputOptions.FileName, dir.string() + "/avi_mpeg4_mp2" + c.Ext);
+        EXPECT_EQ(f.OutputOptions.FileExt, c.Ext);
+        EXPECT_EQ(f.OutputOptions.Duration, f.TrimLength);
+        EXPECT_EQ(f.OutputOptions.TimeStamp, 0.0);
+        EXPECT_EQ(f.OutputOptions.AudioCodec, "libmp3lame");
+        EXPECT_EQ(f.OutputOptions.AudioSampleRate, 44100);
+        EXPECT_EQ(f.OutputOptions.DisableVideo, c.DisableVideo);
+        EXPECT_EQ(f.OutputOptions.VideoCodec, c.Video ? "libx264" : "");
+        EXPECT_EQ(f.OutputOptions.FrameSize, c.Video ? "320*240" : "");
+        EXPECT_EQ(f.OutputOptions.AspectRatio, c.Video ? "4:3" : "");
+        EXPECT_EQ(f.OutputOptions.VideoBitrate, c.Video ? 256000 : -1);
+        EXPECT_EQ(f.OutputOptions.DisableSubtitle, c.Video);
+    }
 }

@@ -59,7 +59,7 @@ void TBatchObserver::Detach()
     FAttached = false;
 }
 
-void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threadCount)
+void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threadCount, bool preview)
 {
     RunState = rsRunning;
     Cancelled = false;
@@ -67,7 +67,7 @@ void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threa
     CurrentIndex = -1;
     FTaskCount = FConverter.TaskCount();
     Attach();
-    FConverter.Engine.SetPreviewBitmap(PreviewAvailable(ext));
+    FConverter.Engine.SetPreviewBitmap(preview && PreviewAvailable(ext));
     if (FTaskCount == 0) {
         // The engine reports no end for a batch without tasks (every file was refused).
         RunState = rsTerminated;

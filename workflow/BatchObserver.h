@@ -65,7 +65,7 @@ public:
     // Events are posted to `window`, which must outlive the batch.
     TBatchObserver(TZelConvert& converter, QObject* window);
     // Stops a batch still running and detaches the handlers.
-    ~TBatchObserver();
+    virtual ~TBatchObserver();
     TBatchObserver(const TBatchObserver&) = delete;
     TBatchObserver& operator=(const TBatchObserver&) = delete;
 
@@ -79,7 +79,9 @@ public:
     static bool PreviewAvailable(const std::string& ext);
 
     // Attaches the handlers and starts the queued tasks, `threadCount` at a time.
-    void BeginBatch(int fileCount, const std::string& ext, int threadCount = 1);
+    // Preview frames flow when `preview` is set and the output carries a picture
+    // (a presenter that shows none spares the engine the hand-off).
+    void BeginBatch(int fileCount, const std::string& ext, int threadCount = 1, bool preview = true);
     // Running <-> paused; nothing once the batch has ended.
     void TogglePause();
     // Pauses while `confirm` asks; on yes stops the batch (each file left reads
@@ -93,12 +95,15 @@ public:
     // List index of the file a task converts (-1 for none).
     int FileIndexOfTask(int taskIndex) const;
 
+protected:
+    // The engine's events, on the threads the engine reports them on.
+    virtual void HandleProgress(int index, int currentDuration, int totalOutputDuration);
+    virtual void HandleTerminate(int index, bool finished, bool exception);
+    virtual void HandlePreview(media::TBitmap& bitmap);
+
 private:
     void Attach();
     void Detach();
-    void HandleProgress(int index, int currentDuration, int totalOutputDuration);
-    void HandleTerminate(int index, bool finished, bool exception);
-    void HandlePreview(media::TBitmap& bitmap);
 
     TZelConvert& FConverter;
     QObject* FWindow;
