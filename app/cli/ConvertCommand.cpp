@@ -265,10 +265,12 @@ int ConvertCommand(const std::vector<std::string>& args)
     // The libraries' own chatter is the engine's log, which nobody here reads.
     converter.Engine.SetLogLevel(engine::llQuiet);
 
+    bool refused = false;
     for (const std::string& file : a.Files) {
         const int index = converter.AddFile(file);
         if (index < 0) {
             std::fprintf(stderr, "Load failed.\"%s\" is unsupported.\n", file.c_str());
+            refused = true;
             continue;
         }
         TInputFile& f = converter.Files.Items(index);
@@ -314,6 +316,8 @@ int ConvertCommand(const std::vector<std::string>& args)
     std::signal(SIGINT, SIG_DFL);
 
     PrintTable(converter);
+    // A file that never made it into the list did not convert either.
+    if (refused) return 1;
     for (int i = 0; i < converter.Files.Count(); ++i)
         if (converter.Files.Items(i).Status != 1) return 1;
     return 0;
