@@ -136,24 +136,6 @@ void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
     ost.FrameNumber += 1;
 }
 
-void AdjustVolume(AVFrame* frame, int volume)
-{
-    const auto fmt = static_cast<AVSampleFormat>(frame->format);
-    const int planar = av::av_sample_fmt_is_planar(fmt);
-    const int planes = planar ? frame->ch_layout.nb_channels : 1;
-    const int count = frame->nb_samples * (planar ? 1 : frame->ch_layout.nb_channels);
-    for (int p = 0; p < planes; ++p) {
-        if (fmt == AV_SAMPLE_FMT_S16 || fmt == AV_SAMPLE_FMT_S16P) {
-            auto* s = reinterpret_cast<std::int16_t*>(frame->extended_data[p]);
-            for (int i = 0; i < count; ++i) s[i] = static_cast<std::int16_t>(std::clamp((s[i] * volume + 128) >> 8, -32768, 32767));
-        } else if (fmt == AV_SAMPLE_FMT_FLT || fmt == AV_SAMPLE_FMT_FLTP) {
-            auto* s = reinterpret_cast<float*>(frame->extended_data[p]);
-            const float gain = static_cast<float>(volume) / 256.0f;
-            for (int i = 0; i < count; ++i) s[i] = std::clamp(s[i] * gain, -1.0f, 1.0f);
-        }
-    }
-}
-
 // One decoded picture or block of samples to every output the stream feeds.
 void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
 {

@@ -76,6 +76,10 @@ struct TOutputStream {
     std::vector<std::uint8_t*> ResampleBuffer;   // resampler output planes (one block of memory)
     int ResampleCapacity = 0;                     // samples
     std::uint8_t* ResampleData = nullptr;
+    std::array<std::int64_t, 4> ConvertKey{-1, 0, 0, 0};   // format, rate, channels, layout of its input
+    int AudioFrameCapacity = 0;                  // samples AudioFrame has room for
+    std::vector<std::uint8_t> PadBuffer;         // silence followed by a block (grows only)
+    std::vector<std::uint8_t*> PadPlanes;        // planes of the block being encoded, when moved
     // Both.
     std::FILE* PassLogFile = nullptr;
     std::vector<AVBSFContext*> Filters;   // the stream's bit-stream filter chain
@@ -115,6 +119,7 @@ int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 // Frame paths.
 void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture);
 int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+void AdjustVolume(AVFrame* samples, int volume);   // 256 = unchanged; clipped
 void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples);
 void FlushAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,

@@ -516,6 +516,8 @@ void TCustomFFmpegVCL::RunTask(int index)
         task = tasks_.Items(index);
     }
     task->ProgressIntervalUS = std::int64_t(progressInterval_) * 1000;
+    // The machine's cores shared by the tasks that run at once (a synchronous batch runs one).
+    task->TaskThreadCount = std::max(1, av::av_cpu_count() / std::max(1, threadCount_));
     ApplyLogLevelTo(*task);
     if (threadCount_ <= 0) {
         task->ThreadID = platform::CurrentThreadId();

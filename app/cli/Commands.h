@@ -29,5 +29,6 @@ bool LoadSettings();
 int ProbeCommand(const std::vector<std::string>& args);
 int ProfilesCommand(const std::vector<std::string>& args);
 int ConvertCommand(const std::vector<std::string>& args);
+int TranscodeCommand(const std::vector<std::string>& args);
 
 }  // namespace kv::cli

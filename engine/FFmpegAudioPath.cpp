@@ -1,0 +1,323 @@
+// Decoded sound on its way into the encoders: the volume adjustment, keeping each
+// output in step with its sync input, conversion of rate, channels and sample format,
+// and the cutting of the stream into the encoder's frame size.
+#include <algorithm>
+#include <limits>
+#include <cmath>
+#include <cstring>
+
+#include "engine/FFmpegStreams.h"
+#include "media/AVCodecStubs.h"
+#include "media/AVUtilStubs.h"
+#include "media/SwResampleStubs.h"
+
+namespace kv::engine::transcode {
+
+namespace {
+
+// Silence inserted in front of a block is bounded, so that a long gap does not make
+// one huge block; the rest of the gap is filled with the following blocks.
+constexpr int PaddedBlockLimitBytes = 131072;
+// Deviations up to this many output samples are left alone.
+constexpr double SyncTolerance = 50;
+
+template <typename T, typename Wide>
+void ScaleIntegers(T* s, std::size_t count, int volume, Wide bias)
+{
+    const Wide lo = static_cast<Wide>(std::numeric_limits<T>::min()) - bias;
+    const Wide hi = static_cast<Wide>(std::numeric_limits<T>::max()) - bias;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Wide v = ((static_cast<Wide>(s[i]) - bias) * volume + 128) >> 8;
+        s[i] = static_cast<T>(std::clamp(v, lo, hi) + bias);
+    }
+}
+
+template <typename T>
+void ScaleFloats(T* s, std::size_t count, int volume)
+{
+    const T gain = static_cast<T>(volume) / 256;
+    for (std::size_t i = 0; i < count; ++i) s[i] = std::clamp(s[i] * gain, T(-1), T(1));
+}
+
+// Decoders that leave the channel order open give a layout the converter cannot place.
+void KnownLayout(const AVChannelLayout& in, AVChannelLayout& out)
+{
+    if (in.order == AV_CHANNEL_ORDER_UNSPEC || in.nb_channels <= 0) {
+        av::av_channel_layout_uninit(&out);
+        av::av_channel_layout_default(&out, std::max(in.nb_channels, 1));
+    } else if (av::av_channel_layout_copy(&out, &in) < 0) {
+        throw FFmpegException("av_malloc failed");
+    }
+}
+
+// The converter of `ost` for blocks shaped like `samples`; made on the first block and
+// again only when the decoder changes its output.
+SwrContext* Converter(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* samples, AVChannelLayout& inLayout)
+{
+    AVCodecContext* enc = ost.Encoder;
+    const std::array<std::int64_t, 4> key{samples->format, samples->sample_rate, inLayout.nb_channels,
+                                          inLayout.order == AV_CHANNEL_ORDER_NATIVE
+                                              ? static_cast<std::int64_t>(inLayout.u.mask)
+                                              : -1};
+    if (ost.Resampler && key == ost.ConvertKey) return ost.Resampler;
+    av::swr_free(&ost.Resampler);
+    ost.ConvertKey = {-1, 0, 0, 0};
+    const auto inFormat = static_cast<AVSampleFormat>(samples->format);
+    const bool made = av::swr_alloc_set_opts2(&ost.Resampler, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
+                                              &inLayout, inFormat, samples->sample_rate, 0, nullptr) >= 0 &&
+                      av::swr_init(ost.Resampler) >= 0 &&
+                      // Drift compensation needs the resampling stage even at equal rates;
+                      // switched on now, before any sample is buffered.
+                      (task.AudioSyncMethod < 2 || av::swr_set_compensation(ost.Resampler, 0, 0) >= 0);
+    if (!made) {
+        av::swr_free(&ost.Resampler);
+        if (ost.ResampleNeeded)
+            throw FFmpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                         inLayout.nb_channels, samples->sample_rate, enc->ch_layout.nb_channels,
+                                         enc->sample_rate));
+        const char* from = av::av_get_sample_fmt_name(inFormat);
+        const char* to = av::av_get_sample_fmt_name(enc->sample_fmt);
+        throw FFmpegException(Format("Cannot convert %s sample format to %s sample format", from ? from : "?",
+                                     to ? to : "?"));
+    }
+    ost.ConvertKey = key;
+    return ost.Resampler;
+}
+
+// Room for `samples` converted samples in the stream's conversion buffer (grows only).
+void ReserveConverted(TOutputStream& ost, int samples)
+{
+    if (samples <= ost.ResampleCapacity) return;
+    AVCodecContext* enc = ost.Encoder;
+    const int capacity = std::max(samples, ost.ResampleCapacity * 2);
+    av::av_freep(&ost.ResampleData);
+    ost.ResampleCapacity = 0;
+    ost.ResampleBuffer.assign(std::max(enc->ch_layout.nb_channels, 1), nullptr);
+    if (av::av_samples_alloc(ost.ResampleBuffer.data(), nullptr, enc->ch_layout.nb_channels, capacity,
+                             enc->sample_fmt, 0) < 0)
+        throw FFmpegException("av_malloc failed");
+    ost.ResampleData = ost.ResampleBuffer[0];
+    ost.ResampleCapacity = capacity;
+}
+
+void WriteFifo(TOutputStream& ost, std::uint8_t* const* planes, int samples)
+{
+    if (samples <= 0) return;
+    if (av::av_audio_fifo_write(ost.SampleFifo, reinterpret_cast<void**>(const_cast<std::uint8_t**>(planes)),
+                                samples) < samples)
+        throw FFmpegException("av_fifo_realloc2() failed");
+}
+
+// Converted samples out of the converter into the FIFO; null input at the end of stream.
+void ConvertIntoFifo(TOutputStream& ost, SwrContext* swr, const std::uint8_t* const* in, int count)
+{
+    // The bound covers what the converter holds from earlier blocks and the stretch of
+    // a running compensation; anything beyond stays in the converter for the next block.
+    ReserveConverted(ost, av::swr_get_out_samples(swr, count) + 32);
+    const int n = av::swr_convert(ost.Resampler, ost.ResampleBuffer.data(), ost.ResampleCapacity,
+                                  const_cast<const std::uint8_t**>(in), count);
+    if (n < 0) throw FFmpegException("Audio encoding failed");
+    WriteFifo(ost, ost.ResampleBuffer.data(), n);
+}
+
+// The stream's encoder input frame with room for `count` samples, writable; it is
+// allocated again only when a larger frame is needed.
+AVFrame* EncoderFrame(TOutputStream& ost, int count)
+{
+    AVCodecContext* enc = ost.Encoder;
+    AVFrame* frame = ost.AudioFrame;
+    if (!frame->buf[0] || ost.AudioFrameCapacity < count) {
+        av::av_frame_unref(frame);
+        ost.AudioFrameCapacity = 0;
+        frame->nb_samples = std::max(count, enc->frame_size);
+        frame->format = enc->sample_fmt;
+        frame->sample_rate = enc->sample_rate;
+        if (av::av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0 ||
+            av::av_frame_get_buffer(frame, 0) < 0)
+            throw FFmpegException("av_malloc failed");
+        ost.AudioFrameCapacity = frame->nb_samples;
+    } else {
+        // An encoder that kept a reference to the previous frame gets a copy made here.
+        frame->nb_samples = ost.AudioFrameCapacity;
+        if (av::av_frame_make_writable(frame) < 0) throw FFmpegException("av_malloc failed");
+    }
+    frame->nb_samples = count;
+    return frame;
+}
+
+// Encodes what the FIFO holds in the encoder's frame size. With `last`, the rest
+// shorter than a frame goes too: short when the encoder accepts a small last frame,
+// padded with silence to a full frame otherwise.
+void SendAudioFrames(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, bool last)
+{
+    AVCodecContext* enc = ost.Encoder;
+    const int caps = enc->codec ? enc->codec->capabilities : 0;
+    const bool fixed = enc->frame_size > 1 && !(caps & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    for (;;) {
+        const int held = av::av_audio_fifo_size(ost.SampleFifo);
+        if (held <= 0) break;
+        int count = fixed ? enc->frame_size : held;
+        if (held < count) {
+            if (!last) break;
+            if (caps & AV_CODEC_CAP_SMALL_LAST_FRAME) count = held;
+        }
+        AVFrame* frame = EncoderFrame(ost, count);
+        const int read = std::min(held, count);
+        if (av::av_audio_fifo_read(ost.SampleFifo, reinterpret_cast<void**>(frame->extended_data), read) < read)
+            throw FFmpegException("Audio encoding failed");
+        if (read < count)
+            av::av_samples_set_silence(frame->extended_data, read, count - read, enc->ch_layout.nb_channels,
+                                       enc->sample_fmt);
+        frame->pts = av::av_rescale_q(ost.OutputTicks, AVRational{1, enc->sample_rate}, enc->time_base);
+        ost.OutputTicks += count;
+        if (av::avcodec_send_frame(enc, frame) < 0) throw FFmpegException("Audio encoding failed");
+        DrainEncoder(task, run, ost);
+    }
+}
+
+// Silence followed by `count` samples of `in` in the stream's pad buffer (grows only).
+const std::uint8_t* const* PadWithSilence(TOutputStream& ost, const std::uint8_t* const* in, int count, int silence,
+                                          AVSampleFormat format, int channels)
+{
+    const int total = silence + count;
+    const bool planar = av::av_sample_fmt_is_planar(format);
+    const std::size_t sampleBytes = static_cast<std::size_t>(av::av_get_bytes_per_sample(format));
+    const std::size_t planeBytes = sampleBytes * static_cast<std::size_t>(total) * (planar ? 1 : channels);
+    const int planes = planar ? channels : 1;
+    if (ost.PadBuffer.size() < planeBytes * planes) ost.PadBuffer.resize(planeBytes * planes);
+    ost.PadPlanes.resize(planes);
+    for (int p = 0; p < planes; ++p) ost.PadPlanes[p] = ost.PadBuffer.data() + planeBytes * p;
+    av::av_samples_set_silence(ost.PadPlanes.data(), 0, silence, channels, format);
+    av::av_samples_copy(ost.PadPlanes.data(), const_cast<std::uint8_t* const*>(in), silence, 0, count, channels,
+                        format);
+    return ost.PadPlanes.data();
+}
+
+}  // namespace
+
+void AdjustVolume(AVFrame* frame, int volume)
+{
+    if (av::av_frame_make_writable(frame) < 0) return;
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const bool planar = av::av_sample_fmt_is_planar(format);
+    const int channels = frame->ch_layout.nb_channels;
+    const int planes = planar ? channels : 1;
+    const std::size_t count = static_cast<std::size_t>(frame->nb_samples) * (planar ? 1 : channels);
+    for (int p = 0; p < planes; ++p) {
+        std::uint8_t* data = frame->extended_data[p];
+        switch (av::av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_U8: ScaleIntegers<std::uint8_t, std::int64_t>(data, count, volume, 128); break;
+        case AV_SAMPLE_FMT_S16:
+            ScaleIntegers<std::int16_t, std::int64_t>(reinterpret_cast<std::int16_t*>(data), count, volume, 0);
+            break;
+        case AV_SAMPLE_FMT_S32:
+            ScaleIntegers<std::int32_t, __int128>(reinterpret_cast<std::int32_t*>(data), count, volume, 0);
+            break;
+        case AV_SAMPLE_FMT_S64:
+            ScaleIntegers<std::int64_t, __int128>(reinterpret_cast<std::int64_t*>(data), count, volume, 0);
+            break;
+        case AV_SAMPLE_FMT_FLT: ScaleFloats(reinterpret_cast<float*>(data), count, volume); break;
+        case AV_SAMPLE_FMT_DBL: ScaleFloats(reinterpret_cast<double*>(data), count, volume); break;
+        default: break;
+        }
+    }
+}
+
+void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples)
+{
+    AVCodecContext* enc = ost.Encoder;
+    if (!ost.SampleFifo || !ost.AudioFrame) return;
+    const int inRate = samples->sample_rate, outRate = enc->sample_rate;
+    if (inRate <= 0 || outRate <= 0 || samples->nb_samples <= 0) return;
+    const auto inFormat = static_cast<AVSampleFormat>(samples->format);
+    const int inChannels = samples->ch_layout.nb_channels;
+
+    AVChannelLayout inLayout{};
+    KnownLayout(samples->ch_layout, inLayout);
+    if (av::av_channel_layout_compare(&inLayout, &enc->ch_layout) != 0) ost.ResampleNeeded = 1;
+    // Rate, channels and drift go through the resampler; a different sample format
+    // alone through the same library, as a plain converter.
+    SwrContext* swr = nullptr;
+    try {
+        if (ost.ResampleNeeded || inFormat != enc->sample_fmt || inRate != outRate)
+            swr = Converter(task, ost, samples, inLayout);
+    } catch (...) {
+        av::av_channel_layout_uninit(&inLayout);
+        throw;
+    }
+    av::av_channel_layout_uninit(&inLayout);
+
+    const std::uint8_t* const* data = samples->extended_data;
+    int count = samples->nb_samples;
+
+    // Output samples not yet encoded: in the FIFO and inside the resampler.
+    double held = av::av_audio_fifo_size(ost.SampleFifo);
+    if (swr) held += static_cast<double>(av::swr_get_delay(swr, outRate));
+    const double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
+    if (task.AudioSyncMethod == 0) {
+        // The output clock follows the sync input; it never goes back, so that the
+        // encoder's time stamps stay in order.
+        const std::int64_t ticks = std::llrint(syncTime * outRate) - static_cast<std::int64_t>(held);
+        if (ticks > ost.OutputTicks) ost.OutputTicks = ticks;
+    } else {
+        const double delta = syncTime * outRate - static_cast<double>(ost.OutputTicks) - held;
+        const std::int64_t inDelta = static_cast<std::int64_t>(std::trunc(delta * inRate / outRate));
+        if (std::fabs(delta) > SyncTolerance) {
+            if (ist.StartPending || std::fabs(delta) > task.AudioDriftThreshold * outRate) {
+                if (inDelta < 0) {
+                    // Too much input: its first samples go.
+                    const int drop = static_cast<int>(std::min<std::int64_t>(-inDelta, count));
+                    if (task.Verbose > 2)
+                        task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
+                    count -= drop;
+                    if (count == 0) return;
+                    const bool planar = av::av_sample_fmt_is_planar(inFormat);
+                    const std::size_t skip = static_cast<std::size_t>(drop) *
+                                             av::av_get_bytes_per_sample(inFormat) * (planar ? 1 : inChannels);
+                    ost.PadPlanes.resize(planar ? inChannels : 1);
+                    for (std::size_t p = 0; p < ost.PadPlanes.size(); ++p)
+                        ost.PadPlanes[p] = const_cast<std::uint8_t*>(data[p]) + skip;
+                    data = ost.PadPlanes.data();
+                    ist.StartPending = 0;
+                } else {
+                    // Input missing: silence in front of the block.
+                    const int sampleBytes = av::av_get_bytes_per_sample(inFormat) * inChannels;
+                    const int limit = std::max(PaddedBlockLimitBytes / std::max(sampleBytes, 1), 1);
+                    std::int64_t silence = inDelta;
+                    if (silence + count <= limit) ist.StartPending = 0;
+                    else if (count < limit) silence = limit - count;
+                    // A block that alone fills the limit still brings a limit's worth of silence.
+                    else silence = std::min<std::int64_t>(silence, limit);
+                    if (task.Verbose > 2)
+                        task.Log(1, Format("adding %d audio samples of silence", static_cast<int>(std::trunc(delta))));
+                    if (silence > 0) {
+                        data = PadWithSilence(ost, data, count, static_cast<int>(silence), inFormat, inChannels);
+                        count += static_cast<int>(silence);
+                    }
+                }
+            } else if (task.AudioSyncMethod > 1 && swr) {
+                // Small drift: the resampler stretches or squeezes the next second of output.
+                const double cut = std::trunc(delta);
+                const int comp = static_cast<int>(std::clamp(cut, -static_cast<double>(task.AudioSyncMethod),
+                                                             static_cast<double>(task.AudioSyncMethod)));
+                if (task.Verbose > 2)
+                    task.Log(1, Format("compensating audio timestamp drift:%.2f compensation:%d in:%d", delta, comp,
+                                       outRate));
+                av::swr_set_compensation(swr, comp, outRate);
+            }
+        }
+    }
+
+    if (swr) ConvertIntoFifo(ost, swr, data, count);
+    else WriteFifo(ost, const_cast<std::uint8_t* const*>(data), count);
+    SendAudioFrames(task, run, ost, false);
+}
+
+void FlushAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
+{
+    if (!ost.SampleFifo || !ost.AudioFrame) return;
+    if (ost.Resampler) ConvertIntoFifo(ost, ost.Resampler, nullptr, 0);
+    SendAudioFrames(task, run, ost, true);
+}
+
+}  // namespace kv::engine::transcode
