@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/FFmpegRecords.h"
+
 namespace kv::workflow {
 
 struct TInputFile {
@@ -16,6 +18,8 @@ struct TInputFile {
     std::int64_t TrimStart = -1;   // ms; -1 = from the beginning
     std::int64_t TrimLength = 0;   // ms
     std::int32_t AspectIndex = 0;  // 0 keep, 1 "4:3", 2 "16:9", 3 "37:20", 4 "47:20"
+    engine::TInputOptions InputOptions;    // what the last batch handed the engine
+    engine::TOutputOptions OutputOptions;
     std::int32_t Status = 0;       // 0 not converted, 1 succeeded, 2 failed, 3 cancelled
 };
 

@@ -22,7 +22,13 @@ std::string ExecutableFolder();
 // on failure prints the loader's message and returns false.
 bool LoadEngineLibraries();
 
+// Reads kestravo.ini beside the executable into IniOptions (never writes it); on
+// failure prints why and returns false.
+bool LoadSettings();
+
 int ProbeCommand(const std::vector<std::string>& args);
+int ProfilesCommand(const std::vector<std::string>& args);
+int ConvertCommand(const std::vector<std::string>& args);
 int TranscodeCommand(const std::vector<std::string>& args);
 
 }  // namespace kv::cli

@@ -1,10 +1,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 #include "app/cli/Commands.h"
 #include "media/FFmpegLoader.h"
+#include "workflow/IniOptions.h"
 
 namespace kv::cli {
 
@@ -27,6 +29,18 @@ bool LoadEngineLibraries()
     if (FFLoader.LoadLibs(EngineLibraries)) return true;
     std::fprintf(stderr, "%s\n", FFLoader.LastErrMsg().c_str());
     return false;
+}
+
+bool LoadSettings()
+{
+    const std::string file = workflow::ExeFolder() + "kestravo.ini";
+    try {
+        workflow::IniOptions.LoadFromFile(file);
+        return true;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
+        return false;
+    }
 }
 
 }  // namespace kv::cli

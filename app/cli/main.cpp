@@ -9,6 +9,11 @@ namespace {
 
 const kv::cli::TCommand Commands[] = {
     {"probe", "probe FILE...", kv::cli::ProbeCommand},
+    {"profiles", "profiles", kv::cli::ProfilesCommand},
+    {"convert",
+     "convert [--profile INDEX|NAME] [--output DIR] [--start SECONDS] [--duration SECONDS]\n"
+     "                       [--aspect 4:3|16:9|37:20|47:20] [--jobs N] FILE...",
+     kv::cli::ConvertCommand},
     {"transcode", "transcode [NAME=VALUE ...] INPUT [NAME=VALUE ...] OUTPUT", kv::cli::TranscodeCommand},
 };
 

@@ -1,0 +1,326 @@
+// kestravo-cli convert: one batch of the main window's Convert, shown on a terminal.
+// The files are admitted and prepared by the controller, the batch protocol records
+// the outcomes, and this file only presents them. Ctrl-C cancels like the progress
+// dialog's Cancel. kestravo.ini is read, never written.
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/cli/Commands.h"
+#include "workflow/BatchObserver.h"
+#include "workflow/IniOptions.h"
+#include "workflow/ZelConvert.h"
+
+namespace kv::cli {
+
+namespace {
+
+using namespace kv::workflow;
+
+const char* const ConvertUsage =
+    "usage: kestravo-cli convert [--profile INDEX|NAME] [--output DIR] [--start SECONDS] [--duration SECONDS]\n"
+    "                            [--aspect 4:3|16:9|37:20|47:20] [--jobs N] FILE...\n";
+
+std::atomic<bool> InterruptRequested{false};
+
+extern "C" void OnInterrupt(int)
+{
+    InterruptRequested = true;
+    // A second Ctrl-C ends the process the ordinary way.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+struct TArguments {
+    std::string Profile;
+    std::string Output;
+    double Start = -1;
+    double Duration = -1;
+    int Aspect = 0;
+    int Jobs = 1;
+    std::vector<std::string> Files;
+};
+
+bool ParseSeconds(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0' && std::isfinite(value) && value >= 0 && value < 2e6;
+}
+
+// False (with a message) for arguments that do not read.
+bool Parse(const std::vector<std::string>& args, TArguments& a)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "kestravo-cli convert: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "--") {
+            a.Files.insert(a.Files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        } else if (arg == "--profile") {
+            if (!value(a.Profile)) return false;
+        } else if (arg == "--output") {
+            if (!value(a.Output)) return false;
+        } else if (arg == "--start" || arg == "--duration") {
+            if (!value(v)) return false;
+            if (!ParseSeconds(v, arg == "--start" ? a.Start : a.Duration)) {
+                std::fprintf(stderr, "kestravo-cli convert: %s: not a number of seconds: %s\n", arg.c_str(), v.c_str());
+                return false;
+            }
+        } else if (arg == "--aspect") {
+            if (!value(v)) return false;
+            const char* aspects[] = {"4:3", "16:9", "37:20", "47:20"};
+            a.Aspect = 0;
+            for (int k = 0; k < 4; ++k)
+                if (v == aspects[k]) a.Aspect = k + 1;
+            if (a.Aspect == 0) {
+                std::fprintf(stderr, "kestravo-cli convert: --aspect: one of 4:3, 16:9, 37:20, 47:20\n");
+                return false;
+            }
+        } else if (arg == "--jobs") {
+            if (!value(v)) return false;
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || n < 1 || n > 64) {
+                std::fprintf(stderr, "kestravo-cli convert: --jobs: a number from 1 to 64\n");
+                return false;
+            }
+            a.Jobs = static_cast<int>(n);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "kestravo-cli convert: unknown option: %s\n", arg.c_str());
+            return false;
+        } else {
+            a.Files.push_back(arg);
+        }
+    }
+    if (a.Files.empty()) {
+        std::fputs(ConvertUsage, stderr);
+        return false;
+    }
+    return true;
+}
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// The profile named by --profile (an index or a name, any case), else the remembered one.
+int FindProfile(const std::string& wanted)
+{
+    const TIniOptions& ini = IniOptions;
+    if (wanted.empty()) return ini.OutputFormat;
+    char* end = nullptr;
+    const long index = std::strtol(wanted.c_str(), &end, 10);
+    if (*end == '\0') return static_cast<int>(index);
+    for (int i = 0; i < ini.FormatCount && i < static_cast<int>(ini.Formats.size()); ++i)
+        if (Lower(ini.Formats[static_cast<std::size_t>(i)].Name) == Lower(wanted)) return i;
+    return -1;
+}
+
+std::string FileNamePart(const std::string& path)
+{
+    return std::filesystem::path(path).filename().string();
+}
+
+std::string Bar(int percent)
+{
+    const int width = 30;
+    const int filled = std::clamp(percent, 0, 100) * width / 100;
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(width - filled), ' ') +
+           "]";
+}
+
+// The progress dialog's information as terminal lines.
+class TConsolePresenter : public QObject {
+public:
+    TConsolePresenter(TZelConvert& converter) : FConverter(converter), FTty(::isatty(STDOUT_FILENO) != 0) {}
+    TBatchObserver* Observer = nullptr;
+
+    bool event(QEvent* e) override
+    {
+        if (e->type() == WM_BATCH_PROGRESS) {
+            Show(static_cast<const TBatchEvent&>(*e));
+            return true;
+        }
+        if (e->type() == WM_BATCH_DONE) {
+            if (FTty && FDrawn) std::printf("\n");
+            std::printf("%s\n", Observer->Cancelled ? "You have cancel current conversion." : "Convert Completed.");
+            std::fflush(stdout);
+            Observer->FinishBatch();
+            QCoreApplication::quit();
+            return true;
+        }
+        return QObject::event(e);
+    }
+
+private:
+    void Show(const TBatchEvent& e)
+    {
+        const TBatchProgress p = Observer->Progress(e);
+        if (p.FilePercent >= 0) {
+            FFilePercent = p.FilePercent;
+            FBatchPercent = p.BatchPercent;
+        }
+        std::string output;
+        if (e.FileIndex >= 0 && e.FileIndex < FConverter.Files.Count())
+            output = FConverter.Files.Items(e.FileIndex).OutputOptions.FileName;
+        if (!FTty) {
+            // A log or a pipe gets one line per file.
+            if (e.TaskIndex != FLastTask) std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
+            FLastTask = e.TaskIndex;
+            std::fflush(stdout);
+            return;
+        }
+        if (FDrawn) std::printf("\033[5F");
+        std::printf("\033[KCurrent:%d / Total:%d\n", p.Position, p.Total);
+        std::printf("\033[K%s\n", output.c_str());
+        std::printf("\033[KFile  %s %3d%%\n", Bar(FFilePercent).c_str(), FFilePercent);
+        std::printf("\033[KBatch %s %3d%%\n", Bar(FBatchPercent).c_str(), FBatchPercent);
+        std::printf("\033[KConverted Length of Current file: %s / %s", TimeText(p.ConvertedSec).c_str(),
+                    TimeText(p.TotalSec).c_str());
+        std::fflush(stdout);
+        FDrawn = true;
+    }
+
+    TZelConvert& FConverter;
+    bool FTty;
+    bool FDrawn = false;
+    int FLastTask = -1;
+    int FFilePercent = 0;
+    int FBatchPercent = 0;
+};
+
+void PrintTable(const TZelConvert& converter)
+{
+    std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", "Source", "Type", "Original", "Trimmed", "Status",
+                "Distination File");
+    for (int i = 0; i < converter.Files.Count(); ++i) {
+        const TInputFile& f = converter.Files.Items(i);
+        const char* status = f.Status == 1 ? "Success" : f.Status == 2 ? "Failed" : f.Status == 3 ? "Canceled" : "-";
+        std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", FileNamePart(f.FileName).c_str(), f.FileExt.c_str(),
+                    TimeText(f.DurationSec).c_str(), TimeText(static_cast<int>(f.TrimLength / 1000)).c_str(), status,
+                    f.Status == 1 ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
+    }
+}
+
+}  // namespace
+
+int ConvertCommand(const std::vector<std::string>& args)
+{
+    TArguments a;
+    if (!Parse(args, a)) return 2;
+    int argc = 1;
+    char name[] = "kestravo-cli";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    if (!LoadSettings()) return 1;
+    const int profile = FindProfile(a.Profile);
+    if (profile < 0 || profile >= IniOptions.FormatCount || profile >= static_cast<int>(IniOptions.Formats.size())) {
+        std::fprintf(stderr, "kestravo-cli convert: no such profile: %s (see kestravo-cli profiles)\n",
+                     a.Profile.empty() ? std::to_string(profile).c_str() : a.Profile.c_str());
+        return 1;
+    }
+    const TFormatRec format = IniOptions.GetFormat(profile);
+
+    std::string folder = !a.Output.empty() ? a.Output
+                         : !IniOptions.OutputFolder.empty() ? IniOptions.OutputFolder
+                                                            : ExeFolder() + "output";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec) && !std::filesystem::create_directory(folder, ec)) {
+        std::fprintf(stderr, "The output folder does not exist, please select another output folder.\n");
+        return 1;
+    }
+
+    TZelConvert converter;
+    if (!converter.InitEngine()) {
+        std::fprintf(stderr, "%s\n%s\n", TZelConvert::InitErrorText().c_str(), converter.Engine.LastErrMsg().c_str());
+        return 1;
+    }
+    // The libraries' own chatter is the engine's log, which nobody here reads.
+    converter.Engine.SetLogLevel(engine::llQuiet);
+
+    bool refused = false;
+    for (const std::string& file : a.Files) {
+        const int index = converter.AddFile(file);
+        if (index < 0) {
+            std::fprintf(stderr, "Load failed.\"%s\" is unsupported.\n", file.c_str());
+            refused = true;
+            continue;
+        }
+        TInputFile& f = converter.Files.Items(index);
+        const std::int64_t whole = f.TrimLength;
+        std::int64_t start = 0;
+        if (a.Start >= 0) {
+            start = static_cast<std::int64_t>(std::llround(a.Start * 1000));
+            f.TrimStart = start;
+        }
+        f.TrimLength = std::max<std::int64_t>(0, whole - start);
+        if (a.Duration >= 0) f.TrimLength = std::min(f.TrimLength, static_cast<std::int64_t>(std::llround(a.Duration * 1000)));
+        f.AspectIndex = a.Aspect;
+    }
+    if (converter.Files.Count() == 0) return 1;
+
+    converter.SetFormatIndex(profile);
+    try {
+        for (int i = 0; i < converter.Files.Count(); ++i)
+            converter.PrepareFile(i, folder, format.Ext, format.Category);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kestravo-cli convert: profile %d: %s\n", profile, e.what());
+        return 1;
+    }
+
+    TConsolePresenter presenter(converter);
+    TBatchObserver observer(converter, &presenter);
+    presenter.Observer = &observer;
+
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    QTimer interruptWatch;
+    QObject::connect(&interruptWatch, &QTimer::timeout, [&] {
+        if (!InterruptRequested.exchange(false)) return;
+        observer.CancelBatch([] { return true; });
+    });
+    interruptWatch.start(100);
+
+    observer.BeginBatch(converter.Files.Count(), format.Ext, a.Jobs, false);
+    app.exec();
+    interruptWatch.stop();
+    std::signal(SIGINT, SIG_DFL);
+
+    PrintTable(converter);
+    // A file that never made it into the list did not convert either.
+    if (refused) return 1;
+    for (int i = 0; i < converter.Files.Count(); ++i)
+        if (converter.Files.Items(i).Status != 1) return 1;
+    return 0;
+}
+
+}  // namespace kv::cli

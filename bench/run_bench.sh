@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Whole-process time and peak memory of kestravo-cli convert against bench/floor.cpp,
+# the shortest decode -> scale -> encode -> mux loop on the same libraries, and the
+# speed-up of --jobs 2 over --jobs 1. Not a test: run it by hand on a quiet machine.
+#   bench/run_bench.sh [RUNS]        (default 5; needs build-release from ./run.sh)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs="${1:-5}"
+build=build-release
+[ -x "$build/stage/kestravo-cli" ] || { echo "build first: ./run.sh --help" >&2; exit 1; }
+work="$build/bench"
+rm -rf "$work/out"
+mkdir -p "$work/out" "$work/media"
+"$build/tools/make_test_media" "$work/media" --bench >/dev/null
+clip="$work/media/bench_720p.mp4"
+
+# The bench's own copy of the front end, beside a catalogue of the two workloads.
+cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
+cat >"$work/kestravo.ini" <<'INI'
+[Format]
+Count=2
+[Format0]
+Name=Bench H.264
+Ext=.mp4
+Category=1
+Resolution=640*360
+Framerate=Keep original frame rate
+VideoEncoder=H.264
+VideoBitRate=1000 kbps
+SampleRate=44100 Hz
+AudioBitrate=128 kbps
+AudioEncoder=AAC
+Channel=2 Channels Stereo
+Volume=256
+[Format1]
+Name=Bench MPEG-4
+Ext=.avi
+Category=1
+Resolution=640*360
+Framerate=Keep original frame rate
+VideoEncoder=MPEG4
+VideoBitRate=1000 kbps
+SampleRate=44100 Hz
+AudioBitrate=128 kbps
+AudioEncoder=MP3 Audio
+Channel=2 Channels Stereo
+Volume=256
+[Output]
+Format=0
+INI
+sed -i 's/^\(Resolution\|Framerate\|VideoEncoder\|VideoBitRate\|SampleRate\|AudioBitrate\|AudioEncoder\|Channel\)=.*/&\n\1Value=0/' "$work/kestravo.ini"
+g++ -std=c++20 -O2 -o "$work/floor" bench/floor.cpp \
+  $(pkg-config --cflags --libs libavformat libavcodec libavutil libswscale libswresample)
+
+# Prints "seconds kilobytes" of one whole-process run.
+measure() {
+  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" ||
+    { cat "$work/stderr.txt" >&2; echo "failed: $*" >&2; exit 1; }
+  cat "$work/time.txt"
+}
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+for w in "0 libx264 aac mp4" "1 mpeg4 libmp3lame avi"; do
+  set -- $w
+  et=(); em=(); ft=(); fm=()
+  for ((i = 0; i < runs; i++)); do
+    rm -f "$work/out/"*
+    read -r t m < <(measure "$work/kestravo-cli" convert --profile "$1" --output "$work/out" "$clip")
+    et+=("$t"); em+=("$m")
+    read -r t m < <(measure "$work/floor" "$clip" "$work/out/floor.$4" "$2" "$3" 640 360 1000000 128000)
+    ft+=("$t"); fm+=("$m")
+  done
+  e_t=$(printf '%s\n' "${et[@]}" | median); f_t=$(printf '%s\n' "${ft[@]}" | median)
+  e_m=$(printf '%s\n' "${em[@]}" | median); f_m=$(printf '%s\n' "${fm[@]}" | median)
+  awk -v n="$2+$3" -v et="$e_t" -v ft="$f_t" -v em="$e_m" -v fm="$f_m" 'BEGIN {
+    printf "%-18s time engine %.2f s floor %.2f s ratio %.3f (target <= 1.05)\n", n, et, ft, et / ft
+    printf "%-18s peak memory engine %d kB floor %d kB ratio %.3f (target <= 1.5)\n", n, em, fm, em / fm }'
+done
+
+for i in 1 2 3 4; do cp "$clip" "$work/media/jobs_$i.mp4"; done
+files=("$work/media"/jobs_?.mp4)
+j1=(); j2=()
+for ((i = 0; i < runs; i++)); do
+  rm -f "$work/out/"*
+  read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 1 --output "$work/out" "${files[@]}")
+  j1+=("$t")
+  rm -f "$work/out/"*
+  read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 2 --output "$work/out" "${files[@]}")
+  j2+=("$t")
+done
+awk -v a="$(printf '%s\n' "${j1[@]}" | median)" -v b="$(printf '%s\n' "${j2[@]}" | median)" 'BEGIN {
+  printf "four files: --jobs 1 %.2f s, --jobs 2 %.2f s, speed-up %.2f (target >= 1.7 on 2 cores)\n", a, b, a / b }'
+echo "machine after: load $(cut -d' ' -f1-3 /proc/loadavg)"

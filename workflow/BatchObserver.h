@@ -1,0 +1,115 @@
+#pragma once
+// The protocol of one batch between its presenter (the progress dialog, or the
+// command line) and the engine: the engine's events come in on engine threads, the
+// outcomes go into the file records, and posted events carry the rest to the
+// presenter's thread, in posting order.
+#include <QEvent>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "media/Bitmap.h"
+
+class QObject;
+
+namespace kv::workflow {
+
+class TZelConvert;
+
+// The platform's first private message number.
+inline constexpr int WM_USER = 1024;
+// The end of the batch: the presenter finishes it (FinishBatch) and closes.
+inline constexpr QEvent::Type WM_BATCH_DONE = static_cast<QEvent::Type>(WM_USER + 2009);
+// A preview frame is in FrameBitmap.
+inline constexpr QEvent::Type WM_PREVIEW_FRAME = static_cast<QEvent::Type>(WM_USER + 2010);
+// The edit dialog's player passed the end of the section it plays.
+inline constexpr QEvent::Type WM_SECTION_END = static_cast<QEvent::Type>(WM_USER + 2011);
+// Progress of a file: WParam converted ms, LParam total ms of its output.
+inline constexpr QEvent::Type WM_BATCH_PROGRESS = static_cast<QEvent::Type>(WM_USER + 2020);
+
+class TBatchEvent : public QEvent {
+public:
+    TBatchEvent(QEvent::Type type, std::int64_t wParam = 0, std::int64_t lParam = 0, int taskIndex = -1,
+                int fileIndex = -1)
+        : QEvent(type), WParam(wParam), LParam(lParam), TaskIndex(taskIndex), FileIndex(fileIndex)
+    {
+    }
+    std::int64_t WParam;
+    std::int64_t LParam;
+    // The reporting task and its list entry (progress only): with several tasks at
+    // once the observer's CurrentIndex may already name another.
+    int TaskIndex;
+    int FileIndex;
+};
+
+enum : std::uint8_t { rsRunning = 1, rsPaused = 2, rsTerminated = 3 };
+
+// What a progress report shows, by the dialog's rules.
+struct TBatchProgress {
+    int Position = 0;        // 1-based place of the file in the batch
+    int Total = 0;           // tasks in the batch
+    int ConvertedSec = 0;
+    int TotalSec = 0;        // the file's trimmed length, else its output's
+    int FilePercent = -1;    // -1: leave the bars as they are
+    int BatchPercent = -1;
+};
+
+// "%.2d:%.2d:%.2d" of a count of seconds; hours keep all their digits.
+std::string TimeText(int seconds);
+
+class TBatchObserver {
+public:
+    // Events are posted to `window`, which must outlive the batch.
+    TBatchObserver(TZelConvert& converter, QObject* window);
+    // Stops a batch still running and detaches the handlers.
+    virtual ~TBatchObserver();
+    TBatchObserver(const TBatchObserver&) = delete;
+    TBatchObserver& operator=(const TBatchObserver&) = delete;
+
+    std::atomic<bool> Cancelled{false};
+    std::atomic<std::uint8_t> RunState{rsTerminated};
+    int FileCount = 0;
+    media::TBitmap FrameBitmap{0, 0};
+    std::atomic<int> CurrentIndex{-1};  // task index of the latest progress report
+
+    // False for outputs that carry no picture (the preview is then off).
+    static bool PreviewAvailable(const std::string& ext);
+
+    // Attaches the handlers and starts the queued tasks, `threadCount` at a time.
+    // Preview frames flow when `preview` is set and the output carries a picture
+    // (a presenter that shows none spares the engine the hand-off).
+    void BeginBatch(int fileCount, const std::string& ext, int threadCount = 1, bool preview = true);
+    // Running <-> paused; nothing once the batch has ended.
+    void TogglePause();
+    // Pauses while `confirm` asks; on yes stops the batch (each file left reads
+    // cancelled) and returns true; on no resumes what this call paused.
+    bool CancelBatch(const std::function<bool()>& confirm);
+    // On WM_BATCH_DONE, on the presenter's thread: empties the engine's task list.
+    void FinishBatch();
+
+    // The dialog's figures for a progress event.
+    TBatchProgress Progress(const TBatchEvent& event) const;
+    // List index of the file a task converts (-1 for none).
+    int FileIndexOfTask(int taskIndex) const;
+
+protected:
+    // The engine's events, on the threads the engine reports them on.
+    virtual void HandleProgress(int index, int currentDuration, int totalOutputDuration);
+    virtual void HandleTerminate(int index, bool finished, bool exception);
+    virtual void HandlePreview(media::TBitmap& bitmap);
+
+private:
+    void Attach();
+    void Detach();
+
+    TZelConvert& FConverter;
+    QObject* FWindow;
+    bool FAttached = false;
+    int FTaskCount = 0;
+    std::mutex FPauseLock;  // pause requests from the presenter and the engine threads
+};
+
+}  // namespace kv::workflow

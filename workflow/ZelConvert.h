@@ -1,0 +1,69 @@
+#pragma once
+// The conversion controller between the windows (or the command line) and the
+// engine: loads the libraries, admits files, and turns the selected profile plus
+// each file's trim and aspect into one engine task per file.
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/FFmpegVCL.h"
+#include "media/AVProbe.h"
+#include "workflow/InputFileList.h"
+
+namespace kv::workflow {
+
+inline constexpr const char* ApplicationTitle = "Larkspire Kestravo";
+
+// Category of a profile: sound only, or sound and picture. Other values are neither.
+enum : int { fcAudio = 0, fcVideo = 1 };
+
+class TZelConvert {
+public:
+    TZelConvert() = default;
+    ~TZelConvert();
+    TZelConvert(const TZelConvert&) = delete;
+    TZelConvert& operator=(const TZelConvert&) = delete;
+
+    engine::TFFmpegVCL Engine;
+    TInputFileList Files;
+    int FormatIndex = 0;
+
+    // Loads the media libraries from "Lib" beside the executable (the system's when
+    // that folder lacks them). False: show InitErrorText() and close.
+    bool InitEngine();
+    static std::string InitErrorText();
+
+    // Probes the file and lists it; -2 when it cannot be opened, has no size or
+    // lasts less than a second.
+    int AddFile(const std::string& fileName);
+    void RemoveFile(int index) { Files.Delete(index); }
+    void ClearFiles() { Files.Clear(); }
+    void SetFormatIndex(int index) { FormatIndex = index; }
+
+    // Builds the file's records from the profile at FormatIndex of IniOptions and
+    // queues its task; false when the engine refused the input or the output (the
+    // file then keeps Status 0). An entry of the profile that does not read raises
+    // EListError or EConvertError; the tasks queued so far are then cleared.
+    bool PrepareFile(int index, const std::string& folder, const std::string& ext, int category);
+    // Starts the queued tasks, `threadCount` at a time.
+    void StartBatch(int threadCount = 1) { Engine.StartConvert(threadCount); }
+    // Empties the engine's task list and forgets which file each task was.
+    void ClearTasks();
+
+    bool IsOutputNameUsed(const std::string& path) const;
+    // List index of the file a task converts; -1 for an index of no task.
+    int FileIndexOfTask(int taskIndex) const;
+    int TaskCount() const;
+
+    const media::TAVProbe& Probe() const { return FProbe; }
+
+private:
+    void BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category);
+
+    media::TAVProbe FProbe;
+    // Task index -> list index: a refused file gets no task, so the two differ after it.
+    mutable std::mutex FTaskLock;
+    std::vector<int> FTaskFiles;
+};
+
+}  // namespace kv::workflow
