@@ -1,7 +1,8 @@
 // The floor the engine is measured against: the shortest decode -> scale -> encode
 // -> mux loop on the media libraries, linked directly, with the encoders, settings and
-// thread counts the engine uses (library context defaults, one codec thread).
-//   floor INPUT OUTPUT VCODEC ACODEC WIDTH HEIGHT VBITRATE ABITRATE
+// thread counts the engine uses (library context defaults; every codec gets THREADS,
+// which the engine gives a task running alone: the number of cores).
+//   floor INPUT OUTPUT VCODEC ACODEC WIDTH HEIGHT VBITRATE ABITRATE THREADS
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -51,11 +52,12 @@ void Drain(Stream& s, AVPacket* pkt)
 
 int main(int argc, char** argv)
 try {
-    if (argc != 9) {
-        std::fprintf(stderr, "usage: floor INPUT OUTPUT VCODEC ACODEC WIDTH HEIGHT VBITRATE ABITRATE\n");
+    if (argc != 10) {
+        std::fprintf(stderr, "usage: floor INPUT OUTPUT VCODEC ACODEC WIDTH HEIGHT VBITRATE ABITRATE THREADS\n");
         return 2;
     }
     const int width = std::atoi(argv[5]), height = std::atoi(argv[6]);
+    const int threads = std::max(1, std::atoi(argv[9]));
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* ic = nullptr;
     Check(avformat_open_input(&ic, argv[1], nullptr, nullptr), "open input");
@@ -70,7 +72,7 @@ try {
         const AVCodec* dc = avcodec_find_decoder(st->codecpar->codec_id);
         s->dec = avcodec_alloc_context3(dc);
         avcodec_parameters_to_context(s->dec, st->codecpar);
-        s->dec->thread_count = 1;
+        s->dec->thread_count = threads;
         s->dec->pkt_timebase = st->time_base;
         Check(avcodec_open2(s->dec, dc, nullptr), "open decoder");
     }
@@ -79,7 +81,7 @@ try {
     if (!vc || !ac) throw std::runtime_error("encoder not found");
     const AVRational fps = av_guess_frame_rate(ic, ic->streams[v.in], nullptr);
     v.enc = avcodec_alloc_context3(vc);
-    v.enc->thread_count = 1;
+    v.enc->thread_count = threads;
     v.enc->width = width;
     v.enc->height = height;
     v.enc->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -88,7 +90,7 @@ try {
     v.enc->bit_rate = std::atoi(argv[7]);
     v.enc->sample_aspect_ratio = AVRational{1, 1};
     a.enc = avcodec_alloc_context3(ac);
-    a.enc->thread_count = 1;
+    a.enc->thread_count = threads;
     a.enc->sample_rate = a.dec->sample_rate;
     av_channel_layout_default(&a.enc->ch_layout, 2);
     a.enc->sample_fmt = ac->sample_fmts ? ac->sample_fmts[0] : AV_SAMPLE_FMT_S16;
