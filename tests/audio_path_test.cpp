@@ -14,34 +14,18 @@
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
 #include "media/SwResampleStubs.h"
+#include "tests/support/VideoConvert.h"
 
 using namespace kv::engine;
+using kv::test::TOutputFolderTest;
 namespace fs = std::filesystem;
 
 namespace {
 
 using TOptions = std::vector<std::pair<std::string, std::string>>;
 
-const std::string MediaDir = KV_TEST_MEDIA_DIR;
 constexpr double ClipSeconds = 2.0;   // length of the generated clips' sound
 constexpr double ToneRms = 0.3 / std::sqrt(2.0);   // their sine tones have amplitude 0.3
-
-class TSink : public TTaskEventSink {
-public:
-    std::vector<std::string> Lines;
-    void DoBeforeHook(TCustomFFmpeg*, std::int64_t, THookAction&) override {}
-    void DoCustomHook(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t, bool&, bool&) override {}
-    void DoLog(TCustomFFmpeg*, int, const std::string& message) override { Lines.push_back(message); }
-    void DoPreviewBitmap(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t) override {}
-    void DoProgress(TCustomFFmpeg*, int, int, int, float, float, std::int64_t, int) override {}
-    void DoTerminate(TCustomFFmpeg*) override {}
-    int CountPrefix(const std::string& text) const
-    {
-        int n = 0;
-        for (const auto& line : Lines) n += line.rfind(text, 0) == 0;
-        return n;
-    }
-};
 
 // The first audio stream of a file, decoded; channel 0 as float.
 struct TSound {
@@ -171,51 +155,16 @@ void WriteStretchedClip(const std::string& file, double stretch)
 
 bool HasEncoder(const char* name) { return av::avcodec_find_encoder_by_name(name) != nullptr; }
 
-class AudioPathTest : public ::testing::Test {
+class AudioPathTest : public TOutputFolderTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
-        av::av_log_set_level(AV_LOG_QUIET);
-    }
-    void SetUp() override
-    {
-        dir = fs::path(testing::TempDir()) /
-              ("kv_audio_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string Out(const std::string& name) const { return (dir / name).string(); }
-
     // One task as the engine component runs it; returns the error text, empty on success.
     std::string Convert(const std::string& input, const TOptions& inputOptions, const std::string& output,
                         const TOptions& outputOptions, int verbose = 1)
     {
-        TCustomFFmpeg task;
-        task.ResetOptionState();
-        task.LogHandler = &sink;
-        task.SetLogLevel(verbose);
-        av::av_log_set_level(std::getenv("KV_TEST_LIBRARY_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
-        std::string error;
-        for (const auto& [k, v] : inputOptions) task.SetOption(k, v);
-        if (!task.OpenInputFile(input[0] == '/' ? input : MediaDir + "/" + input)) return task.LastErrorMessage;
-        for (const auto& [k, v] : outputOptions) task.SetOption(k, v);
-        if (task.OpenOutputFile(output) < 0) return task.LastErrorMessage;
-        try {
-            task.Transcode();
-            if (!task.Finished) error = "not finished";
-        } catch (const FFmpegException& e) {
-            error = e.what();
-        }
-        task.CloseOpenCodecs();
-        task.CleanupTask();
-        return error;
+        const auto r = kv::test::Convert(sink, {{input, inputOptions}}, output, outputOptions, verbose);
+        if (!r.Message.empty()) return r.Message;
+        return r.Finished ? "" : "not finished";
     }
-
-    fs::path dir;
-    TSink sink;
 };
 
 TEST_F(AudioPathTest, ConvertsRateAndChannels)
@@ -242,7 +191,7 @@ TEST_F(AudioPathTest, ConvertsRateAndChannels)
         ASSERT_TRUE(s.Ok);
         EXPECT_EQ(s.Rate, c.rate);
         EXPECT_EQ(s.Channels, c.channels);
-        const TSound original = Decode(MediaDir + "/" + c.input);
+        const TSound original = Decode(kv::test::MediaFile(c.input));
         EXPECT_NEAR(s.Seconds(), original.Seconds(), 0.001);
         EXPECT_NEAR(s.Rms(0.2, 1.8), c.channels == 1 ? ToneRms / std::sqrt(2.0) : ToneRms, 0.01);
     }
@@ -269,7 +218,7 @@ TEST_F(AudioPathTest, EveryAudioEncoderGetsWhatItAsksFor)
     };
     // 16-bit packed, planar float and planar 16-bit from the decoders.
     for (const char* input : {"wav_pcm.wav", "mp4_h264_aac.mp4", "mp3_tagged.mp3"}) {
-        const double length = Decode(MediaDir + "/" + input).Seconds();
+        const double length = Decode(kv::test::MediaFile(input)).Seconds();
         for (const Case& c : cases) {
             if (!HasEncoder(c.encoder)) {
                 ASSERT_STRNE(c.encoder, "aac") << "a required encoder is missing";
@@ -355,7 +304,7 @@ TEST_F(AudioPathTest, EarlyAudioIsCut)
 {
     // Moved 0.3 s before the start of the output: the first 0.3 s go, whole blocks and
     // part of one.
-    const TSound original = Decode(MediaDir + "/wav_pcm.wav");
+    const TSound original = Decode(kv::test::MediaFile("wav_pcm.wav"));
     ASSERT_TRUE(original.Ok);
     ASSERT_EQ(Convert("wav_pcm.wav", {{"itsoffset", "-0.3"}}, Out("early.wav"), {{"async", "1"}}, 3), "");
     const TSound s = Decode(Out("early.wav"));
@@ -373,7 +322,7 @@ TEST_F(AudioPathTest, EarlyAudioIsCut)
     sink.Lines.clear();
     ASSERT_EQ(Convert("audio_early.mkv", {}, Out("early2.mkv"), {{"vcodec", "copy"}, {"acodec", "flac"}, {"async", "1"}}, 3),
               "");
-    EXPECT_NEAR(Decode(Out("early2.mkv")).Seconds(), Decode(MediaDir + "/audio_early.mkv").Seconds(), 0.001);
+    EXPECT_NEAR(Decode(Out("early2.mkv")).Seconds(), Decode(kv::test::MediaFile("audio_early.mkv")).Seconds(), 0.001);
     EXPECT_EQ(sink.CountPrefix("discarding "), 0);
 }
 

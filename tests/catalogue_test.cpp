@@ -12,6 +12,7 @@
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
+#include "tests/support/VideoConvert.h"
 #include "workflow/IniFile.h"
 #include "workflow/IniOptions.h"
 
@@ -98,8 +99,7 @@ class Catalogue : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
-        av::av_log_set_level(AV_LOG_QUIET);
+        kv::test::LoadEngineLibraries();
     }
     void SetUp() override { Options.LoadFromFile(Path); }
     const std::string Path = std::string(KV_STAGE_DIR) + "/kestravo.ini";

@@ -12,6 +12,7 @@
 #include "media/AVCodecStubs.h"
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
+#include "tests/support/VideoConvert.h"
 
 using namespace kv::engine;
 namespace fs = std::filesystem;
@@ -20,24 +21,13 @@ namespace {
 
 const std::string MediaDir = std::string(KV_TEST_MEDIA_DIR) + "/";
 
-class TLogSink : public TTaskEventSink {
-public:
-    std::vector<std::string> Lines;
-    void DoBeforeHook(TCustomFFmpeg*, std::int64_t, THookAction&) override {}
-    void DoCustomHook(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t, bool&, bool&) override {}
-    void DoLog(TCustomFFmpeg*, int, const std::string& message) override { Lines.push_back(message); }
-    void DoPreviewBitmap(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t) override {}
-    void DoProgress(TCustomFFmpeg*, int, int, int, float, float, std::int64_t, int) override {}
-    void DoTerminate(TCustomFFmpeg*) override {}
-    bool Has(const std::string& text) const { return std::find(Lines.begin(), Lines.end(), text) != Lines.end(); }
-};
+using TLogSink = kv::test::TRecordingSink;
 
 class FilesSetupTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
-        av::av_log_set_level(AV_LOG_QUIET);
+        kv::test::LoadEngineLibraries();
     }
     void SetUp() override
     {

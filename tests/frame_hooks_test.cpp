@@ -18,21 +18,9 @@ namespace {
 
 const std::string BoxHook = std::string(KV_TEST_FIXTURE_DIR) + "/hooks/kvtest_box_hook.so";
 
-class FrameHooksTest : public ::testing::Test {
+class FrameHooksTest : public TOutputFolderTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
-    }
-    void SetUp() override
-    {
-        dir = fs::path(testing::TempDir()) /
-              ("kv_hooks_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string Out() const { return (dir / "h.avi").string(); }
+    std::string Out() const { return TOutputFolderTest::Out("h.avi"); }
 
     // Converts the 50-picture clip with the box plug-in (when asked) and returns, per
     // output picture, whether the box is there: whether the luma in its middle differs
@@ -66,9 +54,6 @@ protected:
         for (int f = 0; f < 50; ++f) e.push_back(boxed(f));
         return e;
     }
-
-    fs::path dir;
-    TRecordingSink sink;
 };
 
 TEST_F(FrameHooksTest, TimeRangesGateThePlugin)

@@ -11,6 +11,7 @@
 #include "media/AVCodecStubs.h"
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
+#include "tests/support/VideoConvert.h"
 
 using namespace kv::engine;
 
@@ -18,22 +19,7 @@ namespace {
 
 using TOptions = std::vector<std::pair<std::string, std::string>>;
 
-class TLogSink : public TTaskEventSink {
-public:
-    std::vector<std::pair<int, std::string>> Lines;
-    void DoBeforeHook(TCustomFFmpeg*, std::int64_t, THookAction&) override {}
-    void DoCustomHook(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t, bool&, bool&) override {}
-    void DoLog(TCustomFFmpeg*, int level, const std::string& message) override { Lines.emplace_back(level, message); }
-    void DoPreviewBitmap(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t) override {}
-    void DoProgress(TCustomFFmpeg*, int, int, int, float, float, std::int64_t, int) override {}
-    void DoTerminate(TCustomFFmpeg*) override {}
-    bool Has(const std::string& text) const
-    {
-        for (const auto& line : Lines)
-            if (line.second == text) return true;
-        return false;
-    }
-};
+using TLogSink = kv::test::TRecordingSink;
 
 // Library log lines, for the generic holder's "invalid value" report.
 std::mutex LibraryLogMutex;

@@ -14,58 +14,16 @@
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
+#include "tests/support/VideoConvert.h"
 
 using namespace kv::engine;
+using namespace kv::test;
 namespace fs = std::filesystem;
 
 namespace {
 
-using TOptions = std::vector<std::pair<std::string, std::string>>;
-
-const std::string MediaDir = KV_TEST_MEDIA_DIR;
-
-struct TProgress {
-    int FrameNumber, CurrentDuration;
-    float Quality;
-    std::int64_t CurrentSize;
-};
-
-class TSink : public TTaskEventSink {
-public:
-    std::vector<std::pair<int, std::string>> Lines;
-    std::vector<TProgress> Progress;
-    std::function<void(TCustomFFmpeg*)> OnProgress;
-    void DoBeforeHook(TCustomFFmpeg*, std::int64_t, THookAction&) override {}
-    void DoCustomHook(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t, bool&, bool&) override {}
-    void DoLog(TCustomFFmpeg*, int level, const std::string& message) override { Lines.emplace_back(level, message); }
-    void DoPreviewBitmap(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t) override {}
-    void DoProgress(TCustomFFmpeg* task, int frameNumber, int, int currentDuration, float quality, float,
-                    std::int64_t currentSize, int) override
-    {
-        Progress.push_back({frameNumber, currentDuration, quality, currentSize});
-        if (OnProgress) OnProgress(task);
-    }
-    void DoTerminate(TCustomFFmpeg*) override {}
-    bool Has(const std::string& text) const
-    {
-        for (const auto& line : Lines)
-            if (line.second == text) return true;
-        return false;
-    }
-    bool HasPrefix(const std::string& text) const
-    {
-        for (const auto& line : Lines)
-            if (line.second.rfind(text, 0) == 0) return true;
-        return false;
-    }
-};
-
-struct TOutcome {
-    bool Opened = false;
-    bool Finished = false;
-    bool Failed = false;
-    std::string Message;
-};
+using TOptions = TOptionList;
+using TOutcome = TConvertResult;
 
 // What a probe of a written file says.
 struct TProbe {
@@ -111,70 +69,20 @@ TProbe Probe(const std::string& file)
     return p;
 }
 
-class TranscodeTest : public ::testing::Test {
+class TranscodeTest : public TOutputFolderTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
-        av::av_log_set_level(AV_LOG_QUIET);
-    }
-    void SetUp() override
-    {
-        dir = fs::path(testing::TempDir()) /
-              ("kv_transcode_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string Out(const std::string& name) const { return (dir / name).string(); }
-
     // Runs one task the way the engine component does: options, files, transcode,
     // codec close and task cleanup.
-    TOutcome Convert(const std::vector<std::pair<std::string, TOptions>>& inputs, const std::string& output,
-                     const TOptions& outputOptions, const std::function<void(TCustomFFmpeg&)>& before = {})
+    TOutcome Convert(const TInputList& inputs, const std::string& output, const TOptions& outputOptions,
+                     const TTaskStep& before = {})
     {
-        TOutcome r;
-        TCustomFFmpeg task;
-        task.ResetOptionState();
-        task.LogHandler = &sink;
-        task.ProgressHandler = &sink;
-        task.ProgressIntervalUS = 0;
-        task.SetLogLevel(std::getenv("KV_TEST_VERBOSE") ? 3 : 1);
-        av::av_log_set_level(std::getenv("KV_TEST_LIBRARY_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
-        for (const auto& [name, options] : inputs) {
-            for (const auto& [k, v] : options) task.SetOption(k, v);
-            if (!task.OpenInputFile(name[0] == '/' ? name : MediaDir + "/" + name)) {
-                r.Message = task.LastErrorMessage;
-                return r;
-            }
-        }
-        for (const auto& [k, v] : outputOptions) task.SetOption(k, v);
-        if (task.OpenOutputFile(output) < 0) {
-            r.Message = task.LastErrorMessage;
-            return r;
-        }
-        r.Opened = true;
-        if (before) before(task);
-        try {
-            task.Transcode();
-        } catch (const FFmpegException& e) {
-            r.Failed = true;
-            r.Message = e.what();
-        }
-        r.Finished = task.Finished;
-        task.CloseOpenCodecs();
-        task.CleanupTask();
-        return r;
+        return kv::test::Convert(sink, inputs, output, outputOptions, 1, before);
     }
     TOutcome Convert(const std::string& input, const TOptions& inputOptions, const std::string& output,
                      const TOptions& outputOptions)
     {
         return Convert({{input, inputOptions}}, output, outputOptions);
     }
-
-    fs::path dir;
-    TSink sink;
 };
 
 const TOptions CopyBoth = {{"vcodec", "copy"}, {"acodec", "copy"}};

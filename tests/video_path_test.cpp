@@ -26,25 +26,7 @@ namespace {
 
 const std::string BoxHook = std::string(KV_TEST_FIXTURE_DIR) + "/hooks/kvtest_box_hook.so";
 
-class VideoPathTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
-    }
-    void SetUp() override
-    {
-        dir = fs::path(testing::TempDir()) /
-              ("kv_video_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string Out(const std::string& name) const { return (dir / name).string(); }
-
-    fs::path dir;
-    TRecordingSink sink;
-};
+using VideoPathTest = TOutputFolderTest;
 
 // ---------------------------------------------------------------------------
 // Views

@@ -5,8 +5,33 @@
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
+#include "media/FFmpegLoader.h"
 
 namespace kv::test {
+
+namespace {
+int LibraryLogLevel() { return std::getenv("KV_TEST_LIBRARY_LOG") ? AV_LOG_INFO : AV_LOG_QUIET; }
+}  // namespace
+
+void LoadEngineLibraries()
+{
+    ASSERT_TRUE(media::FFLoader.LoadLibs(media::EngineLibraries)) << media::FFLoader.LastErrMsg();
+    av::av_log_set_level(LibraryLogLevel());
+}
+
+void TOutputFolderTest::SetUp()
+{
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    dir = std::filesystem::path(testing::TempDir()) /
+          ("kv_" + std::string(test->test_suite_name()) + "_" + test->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+}
+
+void TOutputFolderTest::TearDown()
+{
+    std::filesystem::remove_all(dir);
+}
 
 void TRecordingSink::DoBeforeHook(engine::TCustomFFmpeg*, std::int64_t pts, engine::THookAction& action)
 {
@@ -30,6 +55,13 @@ void TRecordingSink::DoPreviewBitmap(engine::TCustomFFmpeg*, media::TBitmap& bit
     if (PreviewBitmap) PreviewBitmap(bitmap, frameNumber, pts);
 }
 
+void TRecordingSink::DoProgress(engine::TCustomFFmpeg* task, int frameNumber, int, int currentDuration, float quality,
+                                float, std::int64_t currentSize, int)
+{
+    Progress.push_back({frameNumber, currentDuration, quality, currentSize});
+    if (OnProgress) OnProgress(task);
+}
+
 bool TRecordingSink::Has(const std::string& text) const
 {
     return Count(text) > 0;
@@ -42,28 +74,38 @@ int TRecordingSink::Count(const std::string& text) const
     return n;
 }
 
+int TRecordingSink::CountPrefix(const std::string& text) const
+{
+    int n = 0;
+    for (const auto& line : Lines) n += line.second.rfind(text, 0) == 0;
+    return n;
+}
+
 std::string MediaFile(const std::string& name)
 {
     return name[0] == '/' ? name : std::string(KV_TEST_MEDIA_DIR) + "/" + name;
 }
 
-TConvertResult Convert(TRecordingSink& sink, const std::string& input, const TOptionList& inputOptions,
-                       const std::string& output, const TOptionList& outputOptions,
-                       const std::function<void(engine::TCustomFFmpeg&)>& before,
-                       const std::function<void(engine::TCustomFFmpeg&)>& after)
+TConvertResult Convert(TRecordingSink& sink, const TInputList& inputs, const std::string& output,
+                       const TOptionList& outputOptions, int logLevel, const TTaskStep& before,
+                       const TTaskStep& after)
 {
     TConvertResult r;
     engine::TCustomFFmpeg task;
     task.ResetOptionState();
     task.LogHandler = &sink;
-    task.SetLogLevel(1);
-    av::av_log_set_level(std::getenv("KV_TEST_LIBRARY_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
+    task.ProgressHandler = &sink;
+    task.ProgressIntervalUS = 0;
+    task.SetLogLevel(std::getenv("KV_TEST_VERBOSE") ? 3 : logLevel);
+    av::av_log_set_level(LibraryLogLevel());
     try {
-        for (const auto& [k, v] : inputOptions) task.SetOption(k, v);
-        if (!task.OpenInputFile(MediaFile(input))) {
-            r.Message = task.LastErrorMessage;
-            task.CleanupTask();
-            return r;
+        for (const auto& [input, inputOptions] : inputs) {
+            for (const auto& [k, v] : inputOptions) task.SetOption(k, v);
+            if (!task.OpenInputFile(MediaFile(input))) {
+                r.Message = task.LastErrorMessage;
+                task.CleanupTask();
+                return r;
+            }
         }
         for (const auto& [k, v] : outputOptions) task.SetOption(k, v);
     } catch (const engine::FFmpegException& e) {
@@ -78,11 +120,12 @@ TConvertResult Convert(TRecordingSink& sink, const std::string& input, const TOp
     }
     r.Opened = true;
     // "v" sets the libraries' level too; their lines only clutter the test output.
-    av::av_log_set_level(std::getenv("KV_TEST_LIBRARY_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
+    av::av_log_set_level(LibraryLogLevel());
     if (before) before(task);
     try {
         task.Transcode();
     } catch (const engine::FFmpegException& e) {
+        r.Failed = true;
         r.Message = e.what();
     }
     r.Finished = task.Finished;
@@ -90,6 +133,13 @@ TConvertResult Convert(TRecordingSink& sink, const std::string& input, const TOp
     task.CloseOpenCodecs();
     task.CleanupTask();
     return r;
+}
+
+TConvertResult Convert(TRecordingSink& sink, const std::string& input, const TOptionList& inputOptions,
+                       const std::string& output, const TOptionList& outputOptions, const TTaskStep& before,
+                       const TTaskStep& after)
+{
+    return Convert(sink, {{input, inputOptions}}, output, outputOptions, 1, before, after);
 }
 
 TDecodedVideo DecodeVideo(const std::string& file, bool keepLuma)
