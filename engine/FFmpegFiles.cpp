@@ -570,6 +570,35 @@ int OutputIndex(const TCustomFFmpeg& task, const AVFormatContext* oc)
     return task.OutputFileCount;
 }
 
+// A new stream of `oc` with its setup record and a codec context for `codec`; the
+// pending bit-stream filter chain moves to the stream. When no stream can be made,
+// the pending codec name and language are released before the error is raised.
+struct TNewOutputStream {
+    AVStream* Stream;
+    TCustomFFmpeg::TOutputStreamSetup* Setup;
+    AVCodecContext* Codec;
+};
+
+TNewOutputStream AddOutputStream(TCustomFFmpeg& task, AVFormatContext* oc, const AVCodec* codec,
+                                 TBitstreamFilterChain& filters, std::string& codecName, std::string* language)
+{
+    const int file = OutputIndex(task, oc);
+    AVStream* st = oc->nb_streams < unsigned(MaxStreams) && file < MaxFiles ? av::avformat_new_stream(oc, nullptr) : nullptr;
+    if (!st) {
+        codecName.clear();
+        if (language) language->clear();
+        throw FFmpegException("Could not alloc stream");
+    }
+    auto& setups = task.OutputStreams[file];
+    setups.resize(st->index + 1);
+    TCustomFFmpeg::TOutputStreamSetup& setup = setups[st->index];
+    AVCodecContext* ctx = setup.Codec = av::avcodec_alloc_context3(codec);
+    if (!ctx) throw FFmpegException("Could not alloc stream");
+    task.BitstreamFilterTable[file][st->index] = std::move(filters);
+    filters.clear();
+    return {st, &setup, ctx};
+}
+
 }  // namespace
 
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc)
@@ -591,19 +620,10 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc)
             throw;
         }
     }
-    const int file = OutputIndex(*this, oc);
-    AVStream* st = oc->nb_streams < unsigned(MaxStreams) && file < MaxFiles ? av::avformat_new_stream(oc, nullptr) : nullptr;
-    if (!st) {
-        VideoCodecName.clear();
-        throw FFmpegException("Could not alloc stream");
-    }
-    auto& setups = OutputStreams[file];
-    setups.resize(st->index + 1);
-    TOutputStreamSetup& setup = setups[st->index];
-    AVCodecContext* ctx = setup.Codec = av::avcodec_alloc_context3(codec);
-    if (!ctx) throw FFmpegException("Could not alloc stream");
-    BitstreamFilterTable[file][st->index] = std::move(VideoBitstreamFilters);
-    VideoBitstreamFilters.clear();
+    const TNewOutputStream added = AddOutputStream(*this, oc, codec, VideoBitstreamFilters, VideoCodecName, nullptr);
+    AVStream* st = added.Stream;
+    TOutputStreamSetup& setup = *added.Setup;
+    AVCodecContext* ctx = added.Codec;
     ctx->thread_count = CodecThreadCount;
     ctx->codec_type = AVMEDIA_TYPE_VIDEO;
     if (VideoCodecTag) ctx->codec_tag = VideoCodecTag;
@@ -688,20 +708,10 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc)
             codec = av::avcodec_find_encoder(id);
         }
     }
-    const int file = OutputIndex(*this, oc);
-    AVStream* st = oc->nb_streams < unsigned(MaxStreams) && file < MaxFiles ? av::avformat_new_stream(oc, nullptr) : nullptr;
-    if (!st) {
-        AudioCodecName.clear();
-        AudioLanguage.clear();
-        throw FFmpegException("Could not alloc stream");
-    }
-    auto& setups = OutputStreams[file];
-    setups.resize(st->index + 1);
-    TOutputStreamSetup& setup = setups[st->index];
-    AVCodecContext* ctx = setup.Codec = av::avcodec_alloc_context3(codec);
-    if (!ctx) throw FFmpegException("Could not alloc stream");
-    BitstreamFilterTable[file][st->index] = std::move(AudioBitstreamFilters);
-    AudioBitstreamFilters.clear();
+    const TNewOutputStream added = AddOutputStream(*this, oc, codec, AudioBitstreamFilters, AudioCodecName, &AudioLanguage);
+    AVStream* st = added.Stream;
+    TOutputStreamSetup& setup = *added.Setup;
+    AVCodecContext* ctx = added.Codec;
     ctx->thread_count = CodecThreadCount;
     ctx->codec_type = AVMEDIA_TYPE_AUDIO;
     if (AudioCodecTag) ctx->codec_tag = AudioCodecTag;
@@ -753,20 +763,10 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc)
             id = av::av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
         }
     }
-    const int file = OutputIndex(*this, oc);
-    AVStream* st = oc->nb_streams < unsigned(MaxStreams) && file < MaxFiles ? av::avformat_new_stream(oc, nullptr) : nullptr;
-    if (!st) {
-        SubtitleCodecName.clear();
-        SubtitleLanguage.clear();
-        throw FFmpegException("Could not alloc stream");
-    }
-    auto& setups = OutputStreams[file];
-    setups.resize(st->index + 1);
-    TOutputStreamSetup& setup = setups[st->index];
-    AVCodecContext* ctx = setup.Codec = av::avcodec_alloc_context3(codec);
-    if (!ctx) throw FFmpegException("Could not alloc stream");
-    BitstreamFilterTable[file][st->index] = std::move(SubtitleBitstreamFilters);
-    SubtitleBitstreamFilters.clear();
+    const TNewOutputStream added = AddOutputStream(*this, oc, codec, SubtitleBitstreamFilters, SubtitleCodecName, &SubtitleLanguage);
+    AVStream* st = added.Stream;
+    TOutputStreamSetup& setup = *added.Setup;
+    AVCodecContext* ctx = added.Codec;
     ctx->codec_type = AVMEDIA_TYPE_SUBTITLE;
     if (SubtitleStreamCopy) {
         setup.StreamCopy = true;
