@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "engine/FFmpegStreams.h"
+#include "engine/PreviewLock.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
@@ -17,6 +18,7 @@
 #include "media/MyUtils.h"
 #include "media/SwResampleStubs.h"
 #include "media/SwScaleStubs.h"
+#include "platform/UiThread.h"
 
 namespace kv::engine {
 
@@ -656,6 +658,13 @@ void TCustomFFmpeg::TranscodeCleanup()
 {
     delete RunTables;
     RunTables = nullptr;
+    // The preview window goes with the run; it is freed outside the lock because
+    // freeing it waits for the user-interface thread.
+    std::unique_ptr<media::TPreviewer> window;
+    {
+        auto lock = platform::IsUiThread() ? LockPreviewFromUi() : std::unique_lock(PreviewLock());
+        window = std::move(PreviewWindow);
+    }
 }
 
 void TCustomFFmpeg::CloseOpenCodecs()
