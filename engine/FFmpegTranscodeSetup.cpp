@@ -460,7 +460,18 @@ void TCustomFFmpeg::TranscodeSetup()
                 std::string name = (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) + "-" +
                                    std::to_string(i) + ".log";
                 if (name.size() >= 1024) name.resize(1023);
-                if (codec->flags & AV_CODEC_FLAG_PASS1) {
+                // An encoder that keeps its own statistics file (libx264) is given the same
+                // name, so that its files are found where every other encoder's are.
+                const bool ownFile = codec->priv_data &&
+                                     av::av_opt_find(codec->priv_data, "stats", nullptr, 0, 0) &&
+                                     av::av_opt_set(codec->priv_data, "stats", name.c_str(), 0) >= 0;
+                if (ownFile && (codec->flags & AV_CODEC_FLAG_PASS1)) {
+                    // Only checks that the file can be written: the encoder writes it.
+                    std::FILE* file = av::my_fopen(name.c_str(), "w");
+                    if (!file)
+                        throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
+                    av::my_fclose(file);
+                } else if (codec->flags & AV_CODEC_FLAG_PASS1) {
                     ost.PassLogFile = av::my_fopen(name.c_str(), "w");
                     if (!ost.PassLogFile)
                         throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
