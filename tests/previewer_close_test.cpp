@@ -17,6 +17,7 @@
 
 #include "engine/FFmpegVCL.h"
 #include "media/FFmpegLoader.h"
+#include "platform/UiThread.h"
 
 using namespace kv::engine;
 using namespace std::chrono_literals;
@@ -142,4 +143,22 @@ TEST_F(PreviewerClose, ClosingTheWindowStopsPreviewsButNotTheConversion)
     EXPECT_EQ(VisibleTopLevel(), nullptr);
     EXPECT_EQ(vcl.Task(0).PreviewFlags & 1, 0);
     EXPECT_EQ(vcl.Task(0).PreviewWindow, nullptr);
+}
+
+TEST_F(PreviewerClose, DestroyingTheComponentWhileAFrameWaitsForTheWindow)
+{
+    auto vcl = std::make_unique<TFFmpegVCL>();
+    vcl->SetPreview(true);
+    AddPacedTask(*vcl, (outDir_ / "destroyed.avi").string());
+    vcl->StartConvert(1);
+    // This thread does not run its events: the worker stays in the hand-off of its first frame.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!kv::platform::HasPendingUiCalls()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no frame was handed to the window";
+        std::this_thread::sleep_for(1ms);
+    }
+    vcl.reset();
+    EXPECT_FALSE(kv::platform::HasPendingUiCalls());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(VisibleTopLevel(), nullptr);
 }
