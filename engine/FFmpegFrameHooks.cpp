@@ -277,15 +277,15 @@ void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const i
         if (now - h.LastPreviewTime > task.PreviewIntervalUS) {
             bool ok = convert();
             if (ok) {
-                if (!h.PreviewWindow) h.PreviewWindow = std::make_unique<media::TPreviewer>();
-                ok = h.PreviewWindow->Preview(*c.Bitmap, h.HookFrameNumber, ptsUS);
+                if (!task.PreviewWindow) task.PreviewWindow = std::make_unique<media::TPreviewer>();
+                ok = task.PreviewWindow->Preview(*c.Bitmap, h.HookFrameNumber, ptsUS);
             }
             h.LastPreviewTime = now;
             if (!ok) flags &= static_cast<std::uint8_t>(~1);
         }
     }
     // The window goes with the bit that asked for it.
-    if ((before & 1) && !(flags & 1)) h.PreviewWindow.reset();
+    if ((before & 1) && !(flags & 1)) task.PreviewWindow.reset();
     task.PreviewFlags = flags;
 }
 

@@ -9,7 +9,6 @@ extern "C" {
 }
 
 #include "media/FFUtils.h"
-#include "media/Previewer.h"
 
 namespace kv::engine {
 
@@ -24,7 +23,6 @@ struct THookState {
     int HookBufferSize = 0;                // bytes
     media::TFrameConverter HookConverter;  // OnCustomHook only
     media::TFrameConverter PreviewConverter;
-    std::unique_ptr<media::TPreviewer> PreviewWindow;   // made on the first preview in the window
     std::int64_t LastPreviewTime = 0;      // wall clock, microseconds
 
     // The deinterlacing filter, built for one picture size and format.

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "engine/FFmpegStreams.h"
+#include "engine/PreviewLock.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
@@ -17,6 +18,7 @@
 #include "media/MyUtils.h"
 #include "media/SwResampleStubs.h"
 #include "media/SwScaleStubs.h"
+#include "platform/UiThread.h"
 
 namespace kv::engine {
 
@@ -458,7 +460,18 @@ void TCustomFFmpeg::TranscodeSetup()
                 std::string name = (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) + "-" +
                                    std::to_string(i) + ".log";
                 if (name.size() >= 1024) name.resize(1023);
-                if (codec->flags & AV_CODEC_FLAG_PASS1) {
+                // An encoder that keeps its own statistics file (libx264) is given the same
+                // name, so that its files are found where every other encoder's are.
+                const bool ownFile = codec->priv_data &&
+                                     av::av_opt_find(codec->priv_data, "stats", nullptr, 0, 0) &&
+                                     av::av_opt_set(codec->priv_data, "stats", name.c_str(), 0) >= 0;
+                if (ownFile && (codec->flags & AV_CODEC_FLAG_PASS1)) {
+                    // Only checks that the file can be written: the encoder writes it.
+                    std::FILE* file = av::my_fopen(name.c_str(), "w");
+                    if (!file)
+                        throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
+                    av::my_fclose(file);
+                } else if (codec->flags & AV_CODEC_FLAG_PASS1) {
                     ost.PassLogFile = av::my_fopen(name.c_str(), "w");
                     if (!ost.PassLogFile)
                         throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
@@ -656,6 +669,13 @@ void TCustomFFmpeg::TranscodeCleanup()
 {
     delete RunTables;
     RunTables = nullptr;
+    // The preview window goes with the run; it is freed outside the lock because
+    // freeing it waits for the user-interface thread.
+    std::unique_ptr<media::TPreviewer> window;
+    {
+        auto lock = platform::IsUiThread() ? LockPreviewFromUi() : std::unique_lock(PreviewLock());
+        window = std::move(PreviewWindow);
+    }
 }
 
 void TCustomFFmpeg::CloseOpenCodecs()

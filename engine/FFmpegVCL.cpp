@@ -150,12 +150,16 @@ TFFmpeg::~TFFmpeg()
     StopRequested = true;
     SetPaused(false);
     // A worker may be waiting for the UI thread, which may be this very thread:
-    // its hand-offs are cancelled until it has ended, so this wait always ends.
+    // its event hand-offs are cancelled and the others (its preview window's) are
+    // served until it has ended, so this wait always ends.
     const void* owner = static_cast<TCustomFFmpeg*>(this);
     for (TTaskThread* thread : {static_cast<TTaskThread*>(worker_.get()), static_cast<TTaskThread*>(terminator_.get())}) {
         if (!thread) continue;
         if (!thread->IsCurrentThread())
-            while (!thread->WaitEnded(10)) platform::CancelUiCalls(owner);
+            while (!thread->WaitEnded(10)) {
+                platform::CancelUiCalls(owner);
+                platform::ProcessPendingUiCalls();
+            }
         thread->Release();
     }
     Cleanup();

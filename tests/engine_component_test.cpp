@@ -120,9 +120,10 @@ protected:
 
     std::string Out(const std::string& name) const { return (outDir_ / name).string(); }
 
-    // A task that remuxes a clip by stream copy; a paced one reads its input at the
-    // clip's own rate, so it runs for the clip's length (2 s).
-    int AddTask(TFFmpegVCL& vcl, bool withOutput = true, bool paced = false, const char* clip = "avi_mpeg4_mp2.avi")
+    // A task that remuxes a clip by stream copy (or with the given codec options); a paced
+    // one reads its input at the clip's own rate, so it runs for the clip's length (2 s).
+    int AddTask(TFFmpegVCL& vcl, bool withOutput = true, bool paced = false, const char* clip = "avi_mpeg4_mp2.avi",
+                const char* codecs = "vcodec=copy\nacodec=copy")
     {
         TInputOptions input;
         if (paced) input.ExtOptions = "re=1";
@@ -130,7 +131,7 @@ protected:
         EXPECT_GE(index, 0) << vcl.LastErrMsg();
         if (withOutput && index >= 0) {
             TOutputOptions output;
-            output.ExtOptions = "vcodec=copy\nacodec=copy";
+            output.ExtOptions = codecs;
             EXPECT_TRUE(vcl.SetOutputFile(index, Out("out" + std::to_string(++outputs_) + ".avi"), &output))
                 << vcl.LastErrMsg();
         }
@@ -154,6 +155,7 @@ private:
 };
 
 const TermEvent BatchEnd{-1, true, false, "", 0};
+const char* const ReencodeVideo = "vcodec=mpeg4\nacodec=copy";
 
 }  // namespace
 
@@ -414,7 +416,6 @@ TEST_F(EngineComponent, PauseHoldsTheWorkerAndResumeOrStopReleasesIt)
 
 TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
 {
-    GTEST_SKIP() << "the transcode raises no preview bitmaps yet";
     TFFmpegVCL vcl;
     Recorder events(vcl);
     vcl.SetPreviewBitmap(true);
@@ -424,7 +425,8 @@ TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
         if (!kv::platform::IsUiThread() || index != 0 || bitmap.Width() != 320 || frame < 1) elsewhere = true;
         ++shown;
     };
-    AddTask(vcl);
+    // Previews are of encoded pictures: the video is re-encoded.
+    AddTask(vcl, true, false, "avi_mpeg4_mp2.avi", ReencodeVideo);
     EXPECT_EQ(vcl.Task(0).PreviewFlags, 2);
     vcl.StartConvert(1);
     ASSERT_TRUE(events.Wait());
@@ -434,13 +436,12 @@ TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
 
 TEST_F(EngineComponent, DestroyingWhileAWorkerWaitsForTheUiThread)
 {
-    GTEST_SKIP() << "the transcode raises no preview bitmaps yet";
     for (bool removeFirst : {false, true}) {
         auto vcl = std::make_unique<TFFmpegVCL>();
         std::atomic<int> shown{0};
         vcl->SetPreviewBitmap(true);
         vcl->OnPreviewBitmap = [&](int, kv::media::TBitmap&, int, std::int64_t) { ++shown; };
-        AddTask(*vcl, true, true);
+        AddTask(*vcl, true, true, "avi_mpeg4_mp2.avi", ReencodeVideo);
         vcl->StartConvert(1);
         // This thread is the UI thread and does not run its events: the worker stays in the hand-off.
         ASSERT_TRUE(WaitFor([] { return kv::platform::HasPendingUiCalls(); }));
