@@ -74,11 +74,11 @@ private:
 
 // One bit-stream filter waiting for its stream: the filter's name and its arguments
 // (the text after "=", possibly empty).
-struct TBitstreamFilterSpec {
+struct TBitstreamFilterEntry {
     std::string Name;
     std::string Arguments;
 };
-using TBitstreamFilterChain = std::vector<TBitstreamFilterSpec>;
+using TBitstreamFilterChain = std::vector<TBitstreamFilterEntry>;
 
 struct TStreamMap {
     int FileIndex = 0;

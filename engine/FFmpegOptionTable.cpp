@@ -577,15 +577,15 @@ void AddBitstreamFilter(TCustomFFmpeg& task, const std::string& name, const std:
 {
     if (value.empty() || value[0] == '=') return;
     const std::size_t eq = value.find('=');
-    TBitstreamFilterSpec spec;
-    spec.Name = Trimmed(value.substr(0, eq));
-    if (eq != std::string::npos) spec.Arguments = value.substr(eq + 1);
-    if (!av::av_bsf_get_by_name(spec.Name.c_str()))
+    TBitstreamFilterEntry entry;
+    entry.Name = Trimmed(value.substr(0, eq));
+    if (eq != std::string::npos) entry.Arguments = value.substr(eq + 1);
+    if (!av::av_bsf_get_by_name(entry.Name.c_str()))
         throw FFmpegException(Format("Unknown bitstream filter %s", Trimmed(value).c_str()));
     TBitstreamFilterChain& chain = name[0] == 'v'   ? task.VideoBitstreamFilters
                                    : name[0] == 'a' ? task.AudioBitstreamFilters
                                                     : task.SubtitleBitstreamFilters;
-    chain.push_back(std::move(spec));
+    chain.push_back(std::move(entry));
 }
 
 using T = TCustomFFmpeg;

@@ -611,9 +611,9 @@ void TCustomFFmpeg::TranscodeSetup()
         // Bit-stream filters, before the headers: they may change the stream parameters.
         for (auto& ost : run.OutputStreamTable) {
             if (ost->StreamIndex >= MaxStreams) continue;
-            for (const TBitstreamFilterSpec& spec : BitstreamFilterTable[ost->FileIndex][ost->StreamIndex]) {
-                const AVBitStreamFilter* filter = av::av_bsf_get_by_name(spec.Name.c_str());
-                if (!filter) throw FFmpegException(Format("Unknown bitstream filter %s", spec.Name.c_str()));
+            for (const TBitstreamFilterEntry& entry : BitstreamFilterTable[ost->FileIndex][ost->StreamIndex]) {
+                const AVBitStreamFilter* filter = av::av_bsf_get_by_name(entry.Name.c_str());
+                if (!filter) throw FFmpegException(Format("Unknown bitstream filter %s", entry.Name.c_str()));
                 AVBSFContext* bsf = nullptr;
                 if (av::av_bsf_alloc(filter, &bsf) < 0) throw FFmpegException("av_mallocz fail");
                 ost->Filters.push_back(bsf);
@@ -622,7 +622,7 @@ void TCustomFFmpeg::TranscodeSetup()
                                                              : ost->Stream->codecpar);
                 bsf->time_base_in = ost->Stream->time_base;
                 if (av::av_bsf_init(bsf) < 0)
-                    throw FFmpegException(Format("%s failed for stream %d, codec %s", spec.Name.c_str(),
+                    throw FFmpegException(Format("%s failed for stream %d, codec %s", entry.Name.c_str(),
                                                  ost->StreamIndex, ost->NeedsEncoding && ost->Encoder->codec
                                                                        ? ost->Encoder->codec->name
                                                                        : "copy"));
