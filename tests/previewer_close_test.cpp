@@ -18,6 +18,7 @@
 #include "engine/FFmpegVCL.h"
 #include "media/FFmpegLoader.h"
 #include "platform/UiThread.h"
+#include "tests/support/WidgetApplication.h"
 
 using namespace kv::engine;
 using namespace std::chrono_literals;
@@ -26,23 +27,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // The previewer needs a widget application on this (the test's main) thread.
-class ApplicationEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[24] = "previewer_close_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+    ::testing::AddGlobalTestEnvironment(new kvtest::WidgetApplicationEnvironment);
 
 // Counts what reaches a window after it was closed: a new frame changes its caption.
 class FrameCounter : public QObject {

@@ -16,29 +16,15 @@ extern "C" {
 
 #include "media/Previewer.h"
 #include "platform/UiThread.h"
+#include "tests/support/WidgetApplication.h"
 
 using namespace kv::media;
 
 namespace {
 
 // The previewer needs a widget application on this (the test's main) thread.
-class ApplicationEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "previewer_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+    ::testing::AddGlobalTestEnvironment(new kvtest::WidgetApplicationEnvironment);
 
 TBitmap Filled(int width, int height, QColor colour)
 {
