@@ -11,6 +11,7 @@
 #include <span>
 
 #include "engine/FFmpeg.h"
+#include "engine/TextFormat.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
@@ -20,17 +21,6 @@
 namespace kv::engine {
 
 namespace {
-
-std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Fmt(const char* format, ...)
-{
-    char text[2048];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
 
 // Codec names of older libraries and the names today's libraries carry them under.
 // The successor is also taken when the old name only finds an experimental codec.
@@ -228,11 +218,11 @@ bool TCustomFFmpeg::FindCodecId(const std::string& name, AVMediaType type, bool 
     }
     const char* kind = encoder ? "encoder" : "decoder";
     if (!codec) {
-        LastErrorMessage = Fmt("Unknown %s '%s'", kind, name.c_str());
+        LastErrorMessage = Format("Unknown %s '%s'", kind, name.c_str());
         return false;
     }
     if (codec->type != type) {
-        LastErrorMessage = Fmt("Invalid %s type '%s'", kind, name.c_str());
+        LastErrorMessage = Format("Invalid %s type '%s'", kind, name.c_str());
         return false;
     }
     id = codec->id;
@@ -314,12 +304,12 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
 
         // What the 2009 parameters record told raw and capture demuxers, as their options.
         const int width = FrameWidth + PadLeft + PadRight, height = FrameHeight + PadTop + PadBottom;
-        if (width > 0 && height > 0) av::av_dict_set(&openOptions, "video_size", Fmt("%dx%d", width, height).c_str(), 0);
+        if (width > 0 && height > 0) av::av_dict_set(&openOptions, "video_size", Format("%dx%d", width, height).c_str(), 0);
         if (FramePixFmt >= 0)
             if (const char* pixName = av::av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixFmt)))
                 av::av_dict_set(&openOptions, "pixel_format", pixName, 0);
         if (FrameRate.num > 0 && FrameRate.den > 0)
-            av::av_dict_set(&openOptions, "framerate", Fmt("%d/%d", FrameRate.num, FrameRate.den).c_str(), 0);
+            av::av_dict_set(&openOptions, "framerate", Format("%d/%d", FrameRate.num, FrameRate.den).c_str(), 0);
         if (AudioSampleRate > 0) av::av_dict_set(&openOptions, "sample_rate", std::to_string(AudioSampleRate).c_str(), 0);
         if (AudioChannels > 0) av::av_dict_set(&openOptions, "channels", std::to_string(AudioChannels).c_str(), 0);
         if (!VideoStandard.empty()) av::av_dict_set(&openOptions, "standard", VideoStandard.c_str(), 0);
@@ -339,7 +329,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
             std::lock_guard lock(media::CodecLock());
             ret = av::avformat_find_stream_info(ic, nullptr);
         }
-        if (ret < 0 && Verbose >= 0) throw FFmpegException(Fmt("%s: could not find codec parameters", fileName.c_str()));
+        if (ret < 0 && Verbose >= 0) throw FFmpegException(Format("%s: could not find codec parameters", fileName.c_str()));
 
         std::int64_t timestamp = StartTime;
         if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
@@ -378,7 +368,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
                 const AVRational r = StreamFrameRate(st);
                 const AVRational c = st->avg_frame_rate;   // what the codec's own rate says today
                 if (c.num && c.den && r.num && r.den && av_cmp_q(c, r) != 0 && Verbose > 0)
-                    Log(1, Fmt("Seems stream %d codec frame rate differs from container frame rate: "
+                    Log(1, Format("Seems stream %d codec frame rate differs from container frame rate: "
                                "%2.2f (%d/%d) -> %2.2f (%d/%d)",
                                static_cast<int>(i), double(c.num) / c.den, c.num, c.den, double(r.num) / r.den,
                                r.num, r.den));
@@ -458,11 +448,11 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
         // Never write over a source: checked before anything is created.
         for (int i = 0; i < InputFileCount; ++i)
             if (InputFiles[i] && InputFiles[i]->url && SamePath(fileName, InputFiles[i]->url))
-                throw FFmpegException(Fmt("Output file '%s' is the same as input file", fileName.c_str()));
+                throw FFmpegException(Format("Output file '%s' is the same as input file", fileName.c_str()));
         UseVideoFilters = !VideoFilters.empty();
 
         const AVOutputFormat* fmt = OutputFormat ? OutputFormat : av::av_guess_format(nullptr, fileName.c_str(), nullptr);
-        if (!fmt) throw FFmpegException(Fmt("Unable to find a suitable output format for '%s'", fileName.c_str()));
+        if (!fmt) throw FFmpegException(Format("Unable to find a suitable output format for '%s'", fileName.c_str()));
         int ret = av::avformat_alloc_output_context2(&oc, fmt, nullptr, fileName.c_str());
         if (ret < 0 || !oc) throw FFmpegException(media::OpenErrorText(fileName, ret < 0 ? ret : AVERROR(ENOMEM)));
 
@@ -480,7 +470,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
             try {
                 kinds = CheckInputs();
             } catch (const FFmpegException& e) {
-                throw FFmpegException(Fmt("check_audio_video_sub_inputs fail: %s", e.what()));
+                throw FFmpegException(Format("check_audio_video_sub_inputs fail: %s", e.what()));
             }
             useVideo &= kinds.Video;
             useAudio &= kinds.Audio;
@@ -495,7 +485,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
             try {
                 (this->*make)(oc);
             } catch (const FFmpegException& e) {
-                throw FFmpegException(Fmt(failText, e.what()));
+                throw FFmpegException(Format(failText, e.what()));
             }
         };
         create(useVideo, &TCustomFFmpeg::NewVideoStream, "new_video_stream fail: %s");
@@ -524,7 +514,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
         if ((fmt->flags & AVFMT_NEEDNUMBER) && !av::av_filename_number_test(oc->url))
             throw FFmpegException(media::OpenErrorText(oc->url, AVERROR(EDOM)));
         if (!(fmt->flags & AVFMT_NOFILE) && av::avio_open(&oc->pb, LocalFileUrl(fileName, false).c_str(), AVIO_FLAG_WRITE) < 0)
-            throw FFmpegException(Fmt("Could not open '%s'", fileName.c_str()));
+            throw FFmpegException(Format("Could not open '%s'", fileName.c_str()));
         // av_set_parameters is gone: the muxer takes its parameters from the streams at header time.
 
         oc->max_delay = static_cast<int>(MuxMaxDelay * 1000000);

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "engine/FFmpeg.h"
+#include "engine/TextFormat.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
@@ -30,20 +31,6 @@ struct TOptionEntry {
 
 // ---------------------------------------------------------------------------
 // Text and number helpers
-
-[[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int size = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0) std::vsnprintf(result.data(), result.size() + 1, format, args);
-    va_end(args);
-    return result;
-}
 
 std::string Trimmed(const std::string& text)
 {

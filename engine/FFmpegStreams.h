@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include "engine/FFmpeg.h"
+#include "engine/TextFormat.h"
 
 namespace kv::engine {
 
@@ -137,7 +138,6 @@ void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const i
 void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last);
 void WriteVideoStats(TCustomFFmpeg& task, TOutputStream& ost, int frameSize);
 
-std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace transcode
 

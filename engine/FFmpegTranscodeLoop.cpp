@@ -14,7 +14,6 @@
 
 namespace kv::engine {
 
-using transcode::Format;
 
 namespace {
 

@@ -22,21 +22,7 @@
 
 namespace kv::engine {
 
-using transcode::Format;
 
-namespace transcode {
-
-std::string Format(const char* pattern, ...)
-{
-    char buf[2048];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(buf, sizeof buf, pattern, args);
-    va_end(args);
-    return buf;
-}
-
-}  // namespace transcode
 
 // ---------------------------------------------------------------------------
 // Run tables
