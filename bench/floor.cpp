@@ -1,7 +1,7 @@
 // The floor the engine is measured against: the shortest decode -> scale -> encode
 // -> mux loop on the media libraries, linked directly, with the encoders, settings and
-// thread counts the engine uses (library context defaults; every codec gets THREADS,
-// which the engine gives a task running alone: the number of cores).
+// thread counts the engine uses (library context defaults; every codec gets THREADS:
+// 0, the libraries' own choice, for a task running alone, as the engine does).
 //   floor INPUT OUTPUT VCODEC ACODEC WIDTH HEIGHT VBITRATE ABITRATE THREADS
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -57,7 +57,7 @@ try {
         return 2;
     }
     const int width = std::atoi(argv[5]), height = std::atoi(argv[6]);
-    const int threads = std::max(1, std::atoi(argv[9]));
+    const int threads = std::max(0, std::atoi(argv[9]));  // 0: the libraries choose
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* ic = nullptr;
     Check(avformat_open_input(&ic, argv[1], nullptr, nullptr), "open input");

@@ -68,7 +68,7 @@ for w in "0 libx264 aac mp4" "1 mpeg4 libmp3lame avi"; do
     rm -f "$work/out/"*
     read -r t m < <(measure "$work/kestravo-cli" convert --profile "$1" --output "$work/out" "$clip")
     et+=("$t"); em+=("$m")
-    read -r t m < <(measure "$work/floor" "$clip" "$work/out/floor.$4" "$2" "$3" 640 360 1000000 128000 "$(nproc)")
+    read -r t m < <(measure "$work/floor" "$clip" "$work/out/floor.$4" "$2" "$3" 640 360 1000000 128000 0)
     ft+=("$t"); fm+=("$m")
   done
   e_t=$(printf '%s\n' "${et[@]}" | median); f_t=$(printf '%s\n' "${ft[@]}" | median)

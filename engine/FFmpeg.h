@@ -316,8 +316,10 @@ public:
     int TimeRangeIndex = 0;
     THookAction HookAction = haContinue;
     // Threads per decoder and encoder, set by the component when the task starts:
-    // the machine's cores shared by the tasks that run at once. 0 = CodecThreadCount.
-    int TaskThreadCount = 0;
+    // the machine's cores shared by the tasks that run at once, or AutomaticThreads for
+    // a task that has the machine to itself. 1 (a task run directly) = CodecThreadCount.
+    static constexpr int AutomaticThreads = 0;
+    int TaskThreadCount = 1;
 
     // Counters of a run (a task runs once), reported in the progress and the summary.
     std::int64_t VideoBytes = 0;

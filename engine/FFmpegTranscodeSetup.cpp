@@ -57,7 +57,7 @@ TTranscodeRun::~TTranscodeRun()
 int TCustomFFmpeg::CodecThreads() const
 {
     if (CodecThreadCount > 1) return CodecThreadCount;
-    return TaskThreadCount > 0 ? TaskThreadCount : 1;
+    return TaskThreadCount >= 0 ? TaskThreadCount : 1;
 }
 
 namespace {
@@ -507,7 +507,7 @@ void TCustomFFmpeg::TranscodeSetup()
             if (!codec)
                 throw FFmpegException(
                     Format("Unsupported codec for output stream #%d.%d", ost.FileIndex, ost.StreamIndex));
-            if (threads > 1 && enc->thread_count <= 1) enc->thread_count = threads;
+            if (threads != 1 && enc->thread_count <= 1) enc->thread_count = threads;
             if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE) {
                 if (!enc->subtitle_header) CopySubtitleHeader(enc, *run.InputStreamTable[ost.SourceIndex]);
                 // Today's subtitle encoders refuse to open without a time base.
@@ -559,7 +559,7 @@ void TCustomFFmpeg::TranscodeSetup()
                 }
             }
             dec->pkt_timebase = ist.Stream->time_base;
-            if (threads > 1 && dec->thread_count <= 1) dec->thread_count = threads;
+            if (threads != 1 && dec->thread_count <= 1) dec->thread_count = threads;
             int r;
             {
                 std::lock_guard lock(media::CodecLock());

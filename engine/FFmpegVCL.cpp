@@ -520,8 +520,11 @@ void TCustomFFmpegVCL::RunTask(int index)
         task = tasks_.Items(index);
     }
     task->ProgressIntervalUS = std::int64_t(progressInterval_) * 1000;
-    // The machine's cores shared by the tasks that run at once (a synchronous batch runs one).
-    task->TaskThreadCount = std::max(1, av::av_cpu_count() / std::max(1, threadCount_));
+    // The machine's cores shared by the tasks that run at once (a synchronous batch runs
+    // one). A task alone lets the libraries choose: their encoders and decoders keep more
+    // threads than cores busy (frame and look-ahead threads), which is faster still.
+    task->TaskThreadCount = threadCount_ <= 1 ? TCustomFFmpeg::AutomaticThreads
+                                              : std::max(1, av::av_cpu_count() / threadCount_);
     ApplyLogLevelTo(*task);
     if (threadCount_ <= 0) {
         task->ThreadID = platform::CurrentThreadId();
