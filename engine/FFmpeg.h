@@ -45,11 +45,6 @@ constexpr int OptFlagSubtitle = 32;
 inline constexpr std::array<int, MediaTypeCount> MediaTypeOptionFlags{OptFlagVideo, OptFlagAudio, 0,
                                                                       OptFlagSubtitle, 0};
 
-// Transcoder log levels (-1 quiet, 0 error, 1 info, 2 debug, 3+ all) against the
-// libraries' own scale.
-int TranscoderToLibraryLogLevel(int level);
-int LibraryToTranscoderLogLevel(int level);
-
 // The generic option holder: every option name the dispatcher does not know is
 // tried on these library contexts, and the names set successfully are replayed
 // onto the real inputs, outputs and streams when they are created.

@@ -31,26 +31,6 @@ bool LibrariesLoaded()
 
 }  // namespace
 
-int TranscoderToLibraryLogLevel(int level)
-{
-    if (level < 0) return AV_LOG_QUIET;
-    switch (level) {
-    case 0: return AV_LOG_ERROR;
-    case 1: return AV_LOG_INFO;
-    case 2: return AV_LOG_DEBUG;
-    default: return AV_LOG_TRACE;
-    }
-}
-
-int LibraryToTranscoderLogLevel(int level)
-{
-    if (level < AV_LOG_PANIC) return -1;
-    if (level <= AV_LOG_ERROR) return 0;
-    if (level <= AV_LOG_INFO) return 1;
-    if (level <= AV_LOG_DEBUG) return 2;
-    return 3;
-}
-
 // ---------------------------------------------------------------------------
 // Generic option holder
 
@@ -164,7 +144,7 @@ void TCustomFFmpeg::SetLogLevel(int level)
 {
     Verbose = level;
     if (av::av_log_set_level) {
-        av::av_log_set_level(TranscoderToLibraryLogLevel(level));
+        av::av_log_set_level(LibraryLevelFromTranscoder(level));
         // The log callback drops messages above the cached level before taking any lock.
         SetCachedLogLevel(av::av_log_get_level());
     }
