@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/CoreApplication.h"
 #include "media/AVProbe.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
@@ -32,14 +33,7 @@ namespace {
 const std::string MediaDir = KV_TEST_MEDIA_DIR;
 const std::string Clip = MediaDir + "/avi_mpeg4_mp2.avi";
 
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "batch_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
+using kvtest::App;
 
 // Runs the event loop until `done` holds; the limit only keeps a broken build from hanging.
 bool WaitFor(const std::function<bool()>& done, int limitSeconds = 300)

@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/CoreApplication.h"
 #include "engine/FFmpegVCL.h"
 #include "engine/LogList.h"
 #include "media/AVProbe.h"
@@ -29,14 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "engine_component_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
+using kvtest::App;
 
 struct TermEvent {
     int index;

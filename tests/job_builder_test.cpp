@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <string>
 
+#include "tests/support/CoreApplication.h"
 #include "workflow/IniOptions.h"
 #include "workflow/JobBuilder.h"
 #include "workflow/ListError.h"
@@ -161,14 +162,7 @@ TFormatRec Profile(int category, const std::string& ext)
     return f;
 }
 
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "job_builder_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
+using kvtest::App;
 
 const std::string MediaDir = KV_TEST_MEDIA_DIR;
 
