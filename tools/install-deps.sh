@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsdl1.2-dev libjpeg-dev
   libgtest-dev googletest
+  xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do
