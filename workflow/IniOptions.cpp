@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "workflow/AppPaths.h"
 #include "workflow/IniFile.h"
 #include "workflow/ListError.h"
 
@@ -69,7 +70,7 @@ void TIniOptions::ReadFrom(const TIniFile* ini)
     OutputFormat = ini->ReadInteger("Output", "Format", 0);
     OutputFolder = ini->ReadString("Output", "Folder", std::string());
     SnapshotFormat = ini->ReadInteger("SnapShot", "Format", 0);
-    SnapshotFolder = ini->ReadString("SnapShot", "Folder", ExeFolder() + "Snapshot");
+    SnapshotFolder = ini->ReadString("SnapShot", "Folder", DefaultSnapshotFolder());
     SnapshotNaming = ini->ReadInteger("SnapShot", "Name", 0);
 }
 

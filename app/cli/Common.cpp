@@ -6,6 +6,7 @@
 
 #include "app/cli/Commands.h"
 #include "media/FFmpegLoader.h"
+#include "workflow/AppPaths.h"
 #include "workflow/IniOptions.h"
 
 namespace kv::cli {
@@ -33,7 +34,7 @@ bool LoadEngineLibraries()
 
 bool LoadSettings()
 {
-    const std::string file = workflow::ExeFolder() + "kestravo.ini";
+    const std::string file = workflow::SettingsFilePath();
     try {
         workflow::IniOptions.LoadFromFile(file);
         return true;

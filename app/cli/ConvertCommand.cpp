@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/cli/Commands.h"
+#include "workflow/AppPaths.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
 #include "workflow/ZelConvert.h"
@@ -250,7 +251,7 @@ int ConvertCommand(const std::vector<std::string>& args)
 
     std::string folder = !a.Output.empty() ? a.Output
                          : !IniOptions.OutputFolder.empty() ? IniOptions.OutputFolder
-                                                            : ExeFolder() + "output";
+                                                            : DefaultOutputFolder();
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec) && !std::filesystem::create_directory(folder, ec)) {
         std::fprintf(stderr, "The output folder does not exist, please select another output folder.\n");
