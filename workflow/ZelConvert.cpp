@@ -4,7 +4,9 @@
 #include <QThread>
 
 #include <climits>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "workflow/IniOptions.h"
 #include "workflow/JobBuilder.h"
@@ -31,8 +33,17 @@ std::string TZelConvert::InitErrorText()
     return std::string("Please reinstall ") + ApplicationTitle + ".";
 }
 
+std::string TZelConvert::AlreadyListedText(const std::string& fileName)
+{
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(fileName, ec);
+    return "\"" + (ec ? fileName : full.string()) + "\" is already existing.";
+}
+
 int TZelConvert::AddFile(const std::string& fileName)
 {
+    // Listed twice, a file would be converted twice, into two names.
+    if (Files.IndexOfSameFile(fileName) >= 0) return -1;
     if (!FProbe.OpenFile(fileName)) return -2;
     media::TFileStreamInfo info;
     FProbe.GetFileStreamInfo(info);
@@ -51,6 +62,7 @@ int TZelConvert::AddFile(const std::string& fileName)
     file->TrimStart = -1;
     file->AspectIndex = 0;
     file->Status = 0;
+    file->Identity = platform::FileIdentityOf(fileName);
     if (size <= 0 || file->DurationSec <= 0) return -2;
     return Files.Add(std::move(file));
 }

@@ -33,9 +33,11 @@ public:
     bool InitEngine();
     static std::string InitErrorText();
 
-    // Probes the file and lists it; -2 when it cannot be opened, has no size or
-    // lasts less than a second.
+    // Probes the file and lists it; -1 when the list already holds that file (also
+    // through a link or another path: show AlreadyListedText), -2 when it cannot be
+    // opened, has no size or lasts less than a second.
     int AddFile(const std::string& fileName);
+    static std::string AlreadyListedText(const std::string& fileName);
     void RemoveFile(int index) { Files.Delete(index); }
     void ClearFiles() { Files.Clear(); }
     void SetFormatIndex(int index) { FormatIndex = index; }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/cli/Commands.h"
+#include "engine/TextFormat.h"
 #include "workflow/AppPaths.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
@@ -33,6 +34,7 @@ namespace kv::cli {
 namespace {
 
 using namespace kv::workflow;
+using kv::engine::Format;
 
 const char* const ConvertUsage =
     "usage: kestravo-cli convert [--profile INDEX|NAME] [--output DIR] [--start SECONDS] [--duration SECONDS]\n"
@@ -53,7 +55,7 @@ struct TArguments {
     double Start = -1;
     double Duration = -1;
     int Aspect = 0;
-    int Jobs = 1;
+    int Jobs = 0;  // 0: the remembered setting
     std::vector<std::string> Files;
 };
 
@@ -169,7 +171,7 @@ public:
             return true;
         }
         if (e->type() == WM_BATCH_DONE) {
-            if (FTty && FDrawn) std::printf("\n");
+            if (FTty && FDrawnLines > 0) std::printf("\n");
             std::printf("%s\n", Observer->Cancelled ? "You have cancel current conversion." : "Convert Completed.");
             std::fflush(stdout);
             Observer->FinishBatch();
@@ -180,37 +182,51 @@ public:
     }
 
 private:
+    std::string OutputOf(int fileIndex) const
+    {
+        if (fileIndex < 0 || fileIndex >= FConverter.Files.Count()) return {};
+        return FConverter.Files.Items(fileIndex).OutputOptions.FileName;
+    }
+
     void Show(const TBatchEvent& e)
     {
         const TBatchProgress p = Observer->Progress(e);
-        if (p.FilePercent >= 0) {
-            FFilePercent = p.FilePercent;
-            FBatchPercent = p.BatchPercent;
-        }
-        std::string output;
-        if (e.FileIndex >= 0 && e.FileIndex < FConverter.Files.Count())
-            output = FConverter.Files.Items(e.FileIndex).OutputOptions.FileName;
+        if (p.FilePercent >= 0) FFilePercent = p.FilePercent;
+        if (p.BatchPercent >= 0) FBatchPercent = p.BatchPercent;
+        const std::string output = OutputOf(e.FileIndex);
         if (!FTty) {
-            // A log or a pipe gets one line per file.
-            if (e.TaskIndex != FLastTask) std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
-            FLastTask = e.TaskIndex;
+            // A log or a pipe gets one line per file, when it starts (with several at
+            // once the reports of running files take turns).
+            if (e.TaskIndex > FLastTask) std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
+            FLastTask = std::max(FLastTask, e.TaskIndex);
             std::fflush(stdout);
             return;
         }
-        if (FDrawn) std::printf("\033[5F");
-        std::printf("\033[KCurrent:%d / Total:%d\n", p.Position, p.Total);
-        std::printf("\033[K%s\n", output.c_str());
-        std::printf("\033[KFile  %s %3d%%\n", Bar(FFilePercent).c_str(), FFilePercent);
-        std::printf("\033[KBatch %s %3d%%\n", Bar(FBatchPercent).c_str(), FBatchPercent);
-        std::printf("\033[KConverted Length of Current file: %s / %s", TimeText(p.ConvertedSec).c_str(),
-                    TimeText(p.TotalSec).c_str());
+        const TBatchSnapshot batch = Observer->Snapshot();
+        std::vector<std::string> lines;
+        lines.push_back(Format("Current:%d / Total:%d", p.Position, p.Total));
+        if (batch.Running.size() > 1) {
+            for (const TRunningFile& r : batch.Running)
+                lines.push_back(Format("File  %s %3d%%  %s", Bar(r.Percent).c_str(), r.Percent, OutputOf(r.FileIndex).c_str()));
+        } else {
+            lines.push_back(output);
+            lines.push_back(Format("File  %s %3d%%", Bar(FFilePercent).c_str(), FFilePercent));
+        }
+        lines.push_back(Format("Batch %s %3d%%", Bar(FBatchPercent).c_str(), FBatchPercent));
+        lines.push_back(Format("Converted Length of Current file: %s / %s", TimeText(p.ConvertedSec).c_str(),
+                               TimeText(p.TotalSec).c_str()));
+        lines.push_back(batch.SpeedText());
+        // Back to the first line of the last drawing, which is cleared to the end.
+        if (FDrawnLines > 1) std::printf("\033[%dF", FDrawnLines - 1);
+        std::printf("\r\033[J");
+        for (std::size_t i = 0; i < lines.size(); ++i) std::printf(i ? "\n%s" : "%s", lines[i].c_str());
         std::fflush(stdout);
-        FDrawn = true;
+        FDrawnLines = static_cast<int>(lines.size());
     }
 
     TZelConvert& FConverter;
     bool FTty;
-    bool FDrawn = false;
+    int FDrawnLines = 0;
     int FLastTask = -1;
     int FFilePercent = 0;
     int FBatchPercent = 0;
@@ -269,6 +285,11 @@ int ConvertCommand(const std::vector<std::string>& args)
     bool refused = false;
     for (const std::string& file : a.Files) {
         const int index = converter.AddFile(file);
+        if (index == -1) {
+            std::fprintf(stderr, "%s\n", TZelConvert::AlreadyListedText(file).c_str());
+            refused = true;
+            continue;
+        }
         if (index < 0) {
             std::fprintf(stderr, "Load failed.\"%s\" is unsupported.\n", file.c_str());
             refused = true;
@@ -311,7 +332,7 @@ int ConvertCommand(const std::vector<std::string>& args)
     });
     interruptWatch.start(100);
 
-    observer.BeginBatch(converter.Files.Count(), format.Ext, a.Jobs, false);
+    observer.BeginBatch(converter.Files.Count(), format.Ext, a.Jobs > 0 ? a.Jobs : IniOptions.Jobs, false);
     app.exec();
     interruptWatch.stop();
     std::signal(SIGINT, SIG_DFL);
