@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -126,12 +127,22 @@ protected:
     }
     void TearDown() override { fs::remove_all(outDir); }
 
+    // `count` sources of the same name and content, each a file of its own.
     void AddFiles(int count)
     {
         for (int i = 0; i < count; ++i) {
-            ASSERT_EQ(converter.AddFile(Clip), i);
+            const fs::path folder = outDir / ("in" + std::to_string(i));
+            fs::create_directory(folder);
+            fs::copy_file(Clip, folder / fs::path(Clip).filename());
+            ASSERT_EQ(converter.AddFile((folder / fs::path(Clip).filename()).string()), i);
             converter.Files.Items(i).TrimLength = 1000;  // one second is enough
         }
+    }
+    std::vector<bool> TaskStates(bool (kv::engine::TFFmpeg::*state)())
+    {
+        std::vector<bool> states;
+        for (int i = 0; i < converter.Engine.TaskCount(); ++i) states.push_back((converter.Engine.Task(i).*state)());
+        return states;
     }
     std::vector<bool> PrepareAll()
     {
@@ -182,6 +193,7 @@ TEST_F(Batch, ThreeFilesAllSucceed)
     for (const TBatchEvent& e : presenter.Progress) {
         EXPECT_EQ(e.FileIndex, e.TaskIndex);
         const TBatchProgress p = observer.Progress(e);
+        EXPECT_EQ(p.Position, e.TaskIndex + 1);
         EXPECT_EQ(p.Total, 3);
         EXPECT_EQ(p.TotalSec, 1);
     }
@@ -271,6 +283,85 @@ TEST_F(Batch, PauseAndResumeAfterFirstFileEnded)
     observer.FinishBatch();
     EXPECT_EQ(Statuses(), std::vector<int>({1, 1, 1}));
     EXPECT_FALSE(observer.Cancelled);
+}
+
+// Two files at once: never more running, every file converted, and the figures
+// counting the files started and the media time of all files.
+TEST_F(Batch, TwoAtOnce)
+{
+    AddFiles(4);
+    PrepareAll();
+    TTestObserver observer(converter, &presenter);
+    std::atomic<int> mostRunning{0};
+    observer.AfterProgress = [&](int) {
+        int running = 0;
+        for (bool r : TaskStates(&kv::engine::TFFmpeg::IsRunning)) running += r ? 1 : 0;
+        if (running > mostRunning) mostRunning = running;
+    };
+    std::vector<int> positions, percents;
+    presenter.OnProgress = [&](const TBatchEvent& e) {
+        const TBatchProgress p = observer.Progress(e);
+        positions.push_back(p.Position);
+        percents.push_back(p.BatchPercent);
+        EXPECT_EQ(p.Total, 4);
+        const TBatchSnapshot s = observer.Snapshot();
+        EXPECT_LE(s.Running.size(), 2u);
+        for (const TRunningFile& r : s.Running) {
+            EXPECT_EQ(r.FileIndex, r.TaskIndex);
+            EXPECT_EQ(r.TotalSec, 1);
+        }
+    };
+    Run(observer, 2);
+    EXPECT_EQ(Statuses(), std::vector<int>({1, 1, 1, 1}));
+    EXPECT_LE(mostRunning, 2);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_GE(positions.front(), 1);
+    EXPECT_LE(positions.back(), 4);
+    const TBatchSnapshot end = observer.Snapshot();
+    EXPECT_EQ(end.Started, 4);
+    EXPECT_TRUE(end.Running.empty());
+    EXPECT_EQ(end.TotalMs, 4000);
+    EXPECT_EQ(end.ConvertedMs, 4000);
+    EXPECT_EQ(end.Percent, 100);
+    // The batch's clock stopped with it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(observer.Snapshot().ElapsedMs, end.ElapsedMs);
+    for (int i = 0; i < 4; ++i) {
+        kv::media::TAVProbe probe;
+        EXPECT_TRUE(probe.OpenFile(converter.Files.Items(i).OutputOptions.FileName)) << i;
+    }
+}
+
+TEST_F(Batch, PauseResumeAndCancelActOnEveryRunningFile)
+{
+    AddFiles(4);
+    PrepareAll();
+    TBatchObserver observer(converter, &presenter);
+    // Each running file waits on this thread for its first preview hand-off, so none
+    // can end before this thread lets it.
+    observer.BeginBatch(4, ".avi", 2);
+    using kv::engine::TFFmpeg;
+    const std::vector<bool> firstTwo{true, true, false, false}, none(4, false);
+    EXPECT_EQ(TaskStates(&TFFmpeg::IsRunning), firstTwo);
+    observer.TogglePause();
+    EXPECT_EQ(TaskStates(&TFFmpeg::IsPaused), firstTwo);
+    const std::int64_t elapsed = observer.Snapshot().ElapsedMs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(observer.Snapshot().ElapsedMs, elapsed);  // paused time is not running time
+    observer.TogglePause();
+    EXPECT_EQ(TaskStates(&TFFmpeg::IsPaused), none);
+    bool pausedDuringQuestion = false;
+    EXPECT_TRUE(observer.CancelBatch([&] {
+        pausedDuringQuestion = TaskStates(&TFFmpeg::IsPaused) == firstTwo;
+        return true;
+    }));
+    EXPECT_TRUE(pausedDuringQuestion);
+    ASSERT_TRUE(WaitFor([&] { return presenter.Done > 0; }));
+    observer.FinishBatch();
+    EXPECT_EQ(Statuses(), std::vector<int>({3, 3, 3, 3}));
+    EXPECT_EQ(observer.Snapshot().Started, 2);
 }
 
 TEST_F(Batch, PreparationErrorClearsQueuedTasks)

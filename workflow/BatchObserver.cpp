@@ -222,6 +222,12 @@ TBatchProgress TBatchObserver::Progress(const TBatchEvent& event) const
     return p;
 }
 
+bool TBatchObserver::TaskStarted(int index) const
+{
+    // A task gets its worker thread when the engine starts it.
+    return index >= 0 && index < FConverter.Engine.TaskCount() && FConverter.Engine.Task(index).ThreadID != 0;
+}
+
 TBatchSnapshot TBatchObserver::Snapshot() const
 {
     TBatchSnapshot s;
@@ -229,14 +235,18 @@ TBatchSnapshot TBatchObserver::Snapshot() const
         std::lock_guard lock(FPauseLock);
         s.ElapsedMs = FClock.ElapsedMs();
     }
+    // Asked before the figures are locked: the engine's own locks come first.
+    std::vector<bool> startedByEngine;
+    for (int i = 0; i < FTaskCount; ++i) startedByEngine.push_back(TaskStarted(i));
     std::lock_guard lock(FFiguresLock);
     s.Total = static_cast<int>(FFigures.size());
     for (std::size_t i = 0; i < FFigures.size(); ++i) {
         const TTaskFigures& f = FFigures[i];
-        s.Started += f.Started ? 1 : 0;
+        const bool started = f.Started || (i < startedByEngine.size() && startedByEngine[i]);
+        s.Started += started ? 1 : 0;
         s.ConvertedMs += f.ConvertedMs;
         s.TotalMs += f.TotalMs;
-        if (!f.Started || f.Ended) continue;
+        if (!started || f.Ended) continue;
         TRunningFile r;
         r.TaskIndex = static_cast<int>(i);
         r.FileIndex = f.FileIndex;
@@ -264,11 +274,12 @@ void TBatchObserver::RecordProgress(int index, int currentDuration, int totalOut
 
 void TBatchObserver::RecordEnd(int index, bool finished, bool exception)
 {
+    // A file cancelled before it ran was never started.
+    const bool started = finished || exception || TaskStarted(index);
     std::lock_guard lock(FFiguresLock);
     if (index >= static_cast<int>(FFigures.size())) return;
     TTaskFigures& f = FFigures[static_cast<std::size_t>(index)];
-    // A file cancelled before it ran was never started.
-    if (finished || exception) f.Started = true;
+    if (started) f.Started = true;
     f.Ended = true;
     // Nothing of the file is left to convert: done in full, or given up where it stood.
     if (finished)

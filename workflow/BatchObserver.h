@@ -138,6 +138,7 @@ private:
     void ResetFigures();
     void RecordProgress(int index, int currentDuration, int totalOutputDuration);
     void RecordEnd(int index, bool finished, bool exception);
+    bool TaskStarted(int index) const;
 
     // What each task has done so far, written by the engine threads.
     struct TTaskFigures {
