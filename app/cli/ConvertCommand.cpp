@@ -197,8 +197,10 @@ private:
         if (!FTty) {
             // A log or a pipe gets one line per file, when it starts (with several at
             // once the reports of running files take turns).
-            if (e.TaskIndex > FLastTask) std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
-            FLastTask = std::max(FLastTask, e.TaskIndex);
+            if (e.TaskIndex >= static_cast<int>(FAnnounced.size())) FAnnounced.resize(static_cast<std::size_t>(e.TaskIndex) + 1);
+            if (!FAnnounced[static_cast<std::size_t>(e.TaskIndex)])
+                std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
+            FAnnounced[static_cast<std::size_t>(e.TaskIndex)] = true;
             std::fflush(stdout);
             return;
         }
@@ -227,7 +229,7 @@ private:
     TZelConvert& FConverter;
     bool FTty;
     int FDrawnLines = 0;
-    int FLastTask = -1;
+    std::vector<bool> FAnnounced;  // by task: its line is out
     int FFilePercent = 0;
     int FBatchPercent = 0;
 };
