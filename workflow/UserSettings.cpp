@@ -18,11 +18,11 @@ namespace fs = std::filesystem;
 
 // Every key of a profile section, catalogue and choices alike.
 const char* const ProfileKeys[] = {
-    "Name",         "Ext",          "Category",          "Resolution",      "ResolutionValue",
-    "Framerate",    "FramerateValue", "FrameAspectRatio", "VideoEncoder",    "VideoEncoderValue",
-    "VideoBitRate", "VideoBitRateValue", "SampleRate",   "SampleRateValue", "AudioBitrate",
-    "AudioBitrateValue", "AudioEncoder", "AudioEncoderValue", "Channel",    "ChannelValue",
-    "Volume",
+    "Name", "Ext", "Category",
+    "Resolution", "ResolutionValue", "Framerate", "FramerateValue", "FrameAspectRatio",
+    "VideoEncoder", "VideoEncoderValue", "VideoBitRate", "VideoBitRateValue",
+    "SampleRate", "SampleRateValue", "AudioBitrate", "AudioBitrateValue",
+    "AudioEncoder", "AudioEncoderValue", "Channel", "ChannelValue", "Volume",
 };
 
 std::string ProfileSection(int index)
