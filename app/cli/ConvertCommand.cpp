@@ -1,7 +1,8 @@
 // kestravo-cli convert: one batch of the main window's Convert, shown on a terminal.
 // The files are admitted and prepared by the controller, the batch protocol records
 // the outcomes, and this file only presents them. Ctrl-C cancels like the progress
-// dialog's Cancel. kestravo.ini is read, never written.
+// dialog's Cancel. The settings file is read, never written; outputs go into the
+// current directory unless --output names a folder.
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -114,6 +115,7 @@ bool Parse(const std::vector<std::string>& args, TArguments& a)
             a.Jobs = static_cast<int>(n);
         } else if (arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "kestravo-cli convert: unknown option: %s\n", arg.c_str());
+            std::fputs(ConvertUsage, stderr);
             return false;
         } else {
             a.Files.push_back(arg);
@@ -267,10 +269,9 @@ int ConvertCommand(const std::vector<std::string>& args)
     }
     const TFormatRec format = IniOptions.GetFormat(profile);
 
-    std::string folder = !a.Output.empty() ? a.Output
-                         : !IniOptions.OutputFolder.empty() ? IniOptions.OutputFolder
-                                                            : DefaultOutputFolder();
+    // Like any command-line tool, it writes where it is run unless told otherwise.
     std::error_code ec;
+    const std::string folder = !a.Output.empty() ? a.Output : std::filesystem::current_path(ec).string();
     if (!std::filesystem::is_directory(folder, ec) && !std::filesystem::create_directory(folder, ec)) {
         std::fprintf(stderr, "The output folder does not exist, please select another output folder.\n");
         return 1;

@@ -3,6 +3,7 @@
 // loop; Ctrl-C stops it (the output keeps its trailer).
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -45,7 +46,10 @@ int TranscodeCommand(const std::vector<std::string>& args)
             break;
         }
     }
-    if (inputAt + 1 >= args.size()) {
+    // Options are NAME=VALUE words; a word like "-i" is a mistake, not a file name.
+    const bool option = std::any_of(args.begin(), args.end(),
+                                    [](const std::string& a) { return a.size() > 1 && a[0] == '-'; });
+    if (inputAt + 1 >= args.size() || option) {
         std::fprintf(stderr, "usage: kestravo-cli transcode [NAME=VALUE ...] INPUT [NAME=VALUE ...] OUTPUT\n");
         return 2;
     }
