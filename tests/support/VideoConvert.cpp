@@ -1,5 +1,7 @@
 #include "tests/support/VideoConvert.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "media/AVCodecStubs.h"
@@ -23,7 +25,8 @@ void TOutputFolderTest::SetUp()
 {
     const auto* test = testing::UnitTest::GetInstance()->current_test_info();
     dir = std::filesystem::path(testing::TempDir()) /
-          ("kv_" + std::string(test->test_suite_name()) + "_" + test->name());
+          ("kv_" + std::string(test->test_suite_name()) + "_" + test->name() + "_" +
+           std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
 }
