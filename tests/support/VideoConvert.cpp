@@ -170,6 +170,8 @@ TDecodedVideo DecodeVideo(const std::string& file, bool keepLuma)
                 while (av::avcodec_receive_frame(dec, frame) >= 0) {
                     v.Width = frame->width;
                     v.Height = frame->height;
+                    v.PixelFormat = frame->format;
+                    v.SampleAspect = frame->sample_aspect_ratio;
                     v.Frames += 1;
                     const std::int64_t t = frame->best_effort_timestamp;
                     v.Pts.push_back(t == AV_NOPTS_VALUE ? t : av::av_rescale_q(t, st->time_base, AV_TIME_BASE_Q));
