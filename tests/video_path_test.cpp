@@ -462,4 +462,27 @@ TEST_F(VideoPathTest, PadBandsTakeThePadColour)
     }
 }
 
+// An option of one encoder or container reaches it when it opens; one that nothing
+// of the conversion takes is named in a warning.
+TEST_F(VideoPathTest, LibrariesOwnOptionsReachTheirCodecAndContainer)
+{
+    std::int64_t bytes[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const auto r = Convert(sink, "avi_mpeg4_mp2.avi", {}, Out("x.mp4"),
+                               {{"vcodec", "libx264"}, {"an", ""}, {"crf", i == 0 ? "10" : "45"},
+                                {"movflags", "+faststart"}});
+        ASSERT_TRUE(r.Finished) << r.Message;
+        bytes[i] = DecodeVideo(Out("x.mp4")).PacketBytes;
+    }
+    EXPECT_GT(bytes[0], 4 * bytes[1]);
+    std::ifstream in(Out("x.mp4"), std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_LT(file.find("moov"), file.find("mdat")) << "the index in front";
+    EXPECT_EQ(sink.CountPrefix("WARNING:"), 0);
+
+    const auto r = Convert(sink, "avi_mpeg4_mp2.avi", {}, Out("x.avi"), {{"vcodec", "mpeg4"}, {"crf", "10"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    EXPECT_TRUE(sink.Has("WARNING: no codec or container of this conversion takes the option 'crf'"));
+}
+
 }  // namespace
