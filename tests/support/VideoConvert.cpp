@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
@@ -22,8 +24,9 @@ void LoadEngineLibraries()
 void TOutputFolderTest::SetUp()
 {
     const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    dir = std::filesystem::path(testing::TempDir()) /
-          ("kv_" + std::string(test->test_suite_name()) + "_" + test->name());
+    // The process id keeps apart the same test run at once from other checkouts.
+    dir = std::filesystem::path(testing::TempDir()) / ("kv_" + std::string(test->test_suite_name()) + "_" +
+                                                       test->name() + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
 }
