@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Whole-process time and peak memory of kestravo-cli convert against bench/floor.cpp,
-# the shortest decode -> scale -> encode -> mux loop on the same libraries, and the
-# speed-up of --jobs 2 over --jobs 1. Not a test: run it by hand on a quiet machine.
+# the shortest decode -> scale -> encode -> mux loop on the same libraries; four files
+# with --jobs 2 against --jobs 1 and against the ideal (4 x the floor's single-thread
+# CPU seconds for one file / cores). Each on an 8-bit 4:2:0 and a 10-bit 4:4:4 clip:
+# the floor always encodes 4:2:0, so an engine that passed the source's format on
+# would show here. Not a test: run it by hand on a quiet machine.
 #   bench/run_bench.sh [RUNS]        (default 5; needs build-release from ./run.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +15,6 @@ work="$build/bench"
 rm -rf "$work/out"
 mkdir -p "$work/out" "$work/media"
 "$build/tools/make_test_media" "$work/media" --bench >/dev/null
-clip="$work/media/bench_720p.mp4"
 
 # The bench's own copy of the front end, beside a catalogue of the two workloads.
 cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
@@ -59,36 +61,56 @@ measure() {
   cat "$work/time.txt"
 }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+# Prints the CPU seconds (user + system) of one whole-process run.
+cpu_seconds() {
+  /usr/bin/time -f "%U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" ||
+    { cat "$work/stderr.txt" >&2; echo "failed: $*" >&2; exit 1; }
+  awk '{print $1 + $2}' "$work/time.txt"
+}
 
-echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-for w in "0 libx264 aac mp4" "1 mpeg4 libmp3lame avi"; do
-  set -- $w
-  et=(); em=(); ft=(); fm=()
+cores=$(nproc)
+echo "machine: $cores cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+for entry in "bench_720p.mp4|8-bit 4:2:0" "bench_720p_444p10.mkv|10-bit 4:4:4"; do
+  clip="$work/media/${entry%%|*}"
+  echo "clip ${entry#*|}: $(basename "$clip")"
+  for w in "0 libx264 aac mp4" "1 mpeg4 libmp3lame avi"; do
+    set -- $w
+    et=(); em=(); ft=(); fm=()
+    for ((i = 0; i < runs; i++)); do
+      rm -f "$work/out/"*
+      read -r t m < <(measure "$work/kestravo-cli" convert --profile "$1" --output "$work/out" "$clip")
+      et+=("$t"); em+=("$m")
+      read -r t m < <(measure "$work/floor" "$clip" "$work/out/floor.$4" "$2" "$3" 640 360 1000000 128000 0)
+      ft+=("$t"); fm+=("$m")
+    done
+    e_t=$(printf '%s\n' "${et[@]}" | median); f_t=$(printf '%s\n' "${ft[@]}" | median)
+    e_m=$(printf '%s\n' "${em[@]}" | median); f_m=$(printf '%s\n' "${fm[@]}" | median)
+    awk -v n="$2+$3" -v et="$e_t" -v ft="$f_t" -v em="$e_m" -v fm="$f_m" 'BEGIN {
+      printf "  %-18s time engine %.2f s floor %.2f s ratio %.3f (target <= 1.05)\n", n, et, ft, et / ft
+      printf "  %-18s peak memory engine %d kB floor %d kB ratio %.3f (target <= 1.5)\n", n, em, fm, em / fm }'
+  done
+
+  files=()
+  for i in 1 2 3 4; do
+    copy="$work/media/jobs_$i.${clip##*.}"
+    cp "$clip" "$copy"
+    files+=("$copy")
+  done
+  j1=(); j2=(); fc=()
   for ((i = 0; i < runs; i++)); do
     rm -f "$work/out/"*
-    read -r t m < <(measure "$work/kestravo-cli" convert --profile "$1" --output "$work/out" "$clip")
-    et+=("$t"); em+=("$m")
-    read -r t m < <(measure "$work/floor" "$clip" "$work/out/floor.$4" "$2" "$3" 640 360 1000000 128000 0)
-    ft+=("$t"); fm+=("$m")
+    read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 1 --output "$work/out" "${files[@]}")
+    j1+=("$t")
+    rm -f "$work/out/"*
+    read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 2 --output "$work/out" "${files[@]}")
+    j2+=("$t")
+    fc+=("$(cpu_seconds "$work/floor" "$clip" "$work/out/floor.mp4" libx264 aac 640 360 1000000 128000 1)")
   done
-  e_t=$(printf '%s\n' "${et[@]}" | median); f_t=$(printf '%s\n' "${ft[@]}" | median)
-  e_m=$(printf '%s\n' "${em[@]}" | median); f_m=$(printf '%s\n' "${fm[@]}" | median)
-  awk -v n="$2+$3" -v et="$e_t" -v ft="$f_t" -v em="$e_m" -v fm="$f_m" 'BEGIN {
-    printf "%-18s time engine %.2f s floor %.2f s ratio %.3f (target <= 1.05)\n", n, et, ft, et / ft
-    printf "%-18s peak memory engine %d kB floor %d kB ratio %.3f (target <= 1.5)\n", n, em, fm, em / fm }'
+  awk -v a="$(printf '%s\n' "${j1[@]}" | median)" -v b="$(printf '%s\n' "${j2[@]}" | median)" \
+      -v c="$(printf '%s\n' "${fc[@]}" | median)" -v n="$cores" 'BEGIN {
+    ideal = 4 * c / n
+    printf "  four files: --jobs 1 %.2f s, --jobs 2 %.2f s, speed-up %.2f (target >= 1.7 on 2 cores)\n", a, b, a / b
+    printf "  four files --jobs 2 %.2f s, ideal %.2f s (4 x %.2f CPU s / %d cores), ratio %.2f (target <= 1.1)\n", b, ideal, c, n, b / ideal }'
+  rm -f "${files[@]}"
 done
-
-for i in 1 2 3 4; do cp "$clip" "$work/media/jobs_$i.mp4"; done
-files=("$work/media"/jobs_?.mp4)
-j1=(); j2=()
-for ((i = 0; i < runs; i++)); do
-  rm -f "$work/out/"*
-  read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 1 --output "$work/out" "${files[@]}")
-  j1+=("$t")
-  rm -f "$work/out/"*
-  read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 2 --output "$work/out" "${files[@]}")
-  j2+=("$t")
-done
-awk -v a="$(printf '%s\n' "${j1[@]}" | median)" -v b="$(printf '%s\n' "${j2[@]}" | median)" 'BEGIN {
-  printf "four files: --jobs 1 %.2f s, --jobs 2 %.2f s, speed-up %.2f (target >= 1.7 on 2 cores)\n", a, b, a / b }'
 echo "machine after: load $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -65,6 +65,9 @@ SwrContext* Converter(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* sa
     const auto inFormat = static_cast<AVSampleFormat>(samples->format);
     const bool made = av::swr_alloc_set_opts2(&ost.Resampler, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
                                               &inLayout, inFormat, samples->sample_rate, 0, nullptr) >= 0 &&
+                      // Mixed channels never exceed full scale, so that a down-mix has the
+                      // same level into a floating-point encoder as into an integer one.
+                      av::av_opt_set(ost.Resampler, "rematrix_maxval", "1", 0) >= 0 &&
                       av::swr_init(ost.Resampler) >= 0 &&
                       // Drift compensation needs the resampling stage even at equal rates;
                       // switched on now, before any sample is buffered.

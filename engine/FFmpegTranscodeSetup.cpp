@@ -213,6 +213,23 @@ void CopySubtitleHeader(AVCodecContext* enc, const TInputStream& ist)
     av::avcodec_free_context(&dec);
 }
 
+// The tags that describe a song or a film: the source's are kept where the output
+// has none of the same meaning (the output record's "author" and "year" are the older
+// names of "artist" and "date").
+void KeepSourceTags(const AVDictionary* source, AVDictionary** output)
+{
+    static const char* const tags[][2] = {{"title", nullptr}, {"artist", "author"}, {"album", nullptr},
+                                          {"date", "year"},    {"track", nullptr},  {"genre", nullptr},
+                                          {"comment", nullptr}};
+    for (const auto& tag : tags) {
+        const AVDictionaryEntry* value = av::av_dict_get(source, tag[0], nullptr, 0);
+        if (!value || av::av_dict_get(*output, tag[0], nullptr, 0) ||
+            (tag[1] && av::av_dict_get(*output, tag[1], nullptr, 0)))
+            continue;
+        av::av_dict_set(output, tag[0], value->value, 0);
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -516,8 +533,10 @@ void TCustomFFmpeg::TranscodeSetup()
             int r;
             {
                 std::lock_guard lock(media::CodecLock());
-                r = av::avcodec_open2(enc, codec, nullptr);
+                AVDictionary* own = PrivateOptionsForOpen();
+                r = av::avcodec_open2(enc, codec, &own);
                 if (r >= 0) OpenEncoders.push_back(enc);
+                NotePrivateOptionsTaken(own);
             }
             if (r < 0)
                 throw FFmpegException(Format("Error while opening codec for output stream #%d.%d - maybe incorrect "
@@ -563,8 +582,10 @@ void TCustomFFmpeg::TranscodeSetup()
             int r;
             {
                 std::lock_guard lock(media::CodecLock());
-                r = av::avcodec_open2(dec, codec, nullptr);
+                AVDictionary* own = PrivateOptionsForOpen();
+                r = av::avcodec_open2(dec, codec, &own);
                 if (r >= 0) OpenDecoders.push_back(dec);
+                NotePrivateOptionsTaken(own);
             }
             if (r < 0) {
                 av::avcodec_free_context(&dec);
@@ -594,6 +615,9 @@ void TCustomFFmpeg::TranscodeSetup()
                 av::av_dict_set(&OutputFiles[map.OutFile]->metadata, tag->key, tag->value, 0);
         }
 
+        if (MetaDataMapCount == 0 && InputFileCount > 0)
+            for (int f = 0; f < OutputFileCount; ++f) KeepSourceTags(InputFiles[0]->metadata, &OutputFiles[f]->metadata);
+
         // Bit-stream filters, before the headers: they may change the stream parameters.
         for (auto& ost : run.OutputStreamTable) {
             if (ost->StreamIndex >= MaxStreams) continue;
@@ -619,11 +643,15 @@ void TCustomFFmpeg::TranscodeSetup()
         // Headers.
         bool allRtp = OutputFileCount > 0;
         for (int f = 0; f < OutputFileCount; ++f) {
-            if (av::avformat_write_header(OutputFiles[f], nullptr) < 0)
+            AVDictionary* own = PrivateOptionsForOpen();
+            const int written = av::avformat_write_header(OutputFiles[f], &own);
+            NotePrivateOptionsTaken(own);
+            if (written < 0)
                 throw FFmpegException(
                     Format("Could not write header for output file #%d (incorrect codec parameters ?)", f));
             if (std::string(OutputFiles[f]->oformat->name) != "rtp") allRtp = false;
         }
+        WarnUntakenPrivateOptions();
         if (allRtp && LogHandler) {
             char sdp[2048] = {};
             av::av_sdp_create(OutputFiles.data(), OutputFileCount, sdp, sizeof sdp);

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <sys/stat.h>
@@ -34,6 +35,7 @@ struct Clip {
     // Video; no video when vcodec is null.
     const char* vcodec = nullptr;
     int width = 320, height = 240;
+    AVPixelFormat pixfmt = AV_PIX_FMT_YUV420P;
     AVRational fps{25, 1};
     AVRational sar{1, 1};
     int vframes = 0;
@@ -92,6 +94,29 @@ const std::vector<Clip>& Clips()
     return clips;
 }
 
+// ---------------------------------------------------------------------------
+// Clips of other programs' pixel formats and tags: sources the encoders must not
+// pass on unchanged (4:4:4, 4:2:2, 10-bit, full range) and a fully tagged song.
+
+const std::vector<Clip>& SourceFormatClips()
+{
+    static const std::vector<Clip> clips = {
+        {.name = "h264_444p10.mkv", .format = "matroska", .vcodec = "libx264", .width = 176, .height = 144,
+         .pixfmt = AV_PIX_FMT_YUV444P10LE, .vframes = 10},
+        {.name = "mjpeg_422.avi", .format = "avi", .vcodec = "mjpeg", .width = 176, .height = 144,
+         .pixfmt = AV_PIX_FMT_YUVJ422P, .vframes = 10, .vbitrate = 2000000},
+        {.name = "mjpeg_444.avi", .format = "avi", .vcodec = "mjpeg", .width = 176, .height = 144,
+         .pixfmt = AV_PIX_FMT_YUVJ444P, .vframes = 10, .vbitrate = 2000000},
+        {.name = "mp3_all_tags.mp3", .format = "mp3", .acodec = "libmp3lame", .asamples = 44100,
+         .tags = {{"title", "Kestravo Tone"}, {"artist", "Larkspire"}, {"album", "Test Album"},
+                  {"date", "2009"}, {"track", "7"}, {"genre", "Ambient"}, {"comment", "made for the tests"}}},
+        {.name = "bench_720p_444p10.mkv", .format = "matroska", .vcodec = "libx264", .width = 1280, .height = 720,
+         .pixfmt = AV_PIX_FMT_YUV444P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .acodec = "aac",
+         .asamples = 882000, .bench = true},
+    };
+    return clips;
+}
+
 void Check(int ret, const char* what)
 {
     if (ret < 0) {
@@ -134,22 +159,33 @@ struct Track {
     double NextSeconds() const { return double(next + offset) * av_q2d(enc->time_base); }
 };
 
+// One sample of a plane; pictures deeper than 8 bits hold 16-bit samples.
+void PutSample(AVFrame* f, int plane, int x, int y, int value, int depth)
+{
+    uint8_t* row = f->data[plane] + y * f->linesize[plane];
+    if (depth > 8)
+        reinterpret_cast<uint16_t*>(row)[x] = uint16_t(value << (depth - 8));
+    else
+        row[x] = uint8_t(value);
+}
+
 void FillPicture(AVFrame* f, int64_t i)
 {
     Check(av_frame_make_writable(f), "picture buffer");
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    const int depth = d->comp[0].depth;
     const int w = f->width, h = f->height;
     const int bx = int((i * 6) % (w - 40)), by = int((i * 3) % (h - 40));
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = f->data[0] + y * f->linesize[0];
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const bool box = x >= bx && x < bx + 40 && y >= by && y < by + 40;
-            row[x] = box ? 235 : uint8_t(16 + ((x + 2 * y + 4 * i) % 200));
+            PutSample(f, 0, x, y, box ? 235 : int(16 + ((x + 2 * y + 4 * i) % 200)), depth);
         }
-    }
-    for (int y = 0; y < h / 2; ++y)
-        for (int x = 0; x < w / 2; ++x) {
-            f->data[1][y * f->linesize[1] + x] = uint8_t(64 + ((2 * x + 3 * i) & 127));
-            f->data[2][y * f->linesize[2] + x] = uint8_t(64 + ((2 * y + i) & 127));
+    const int cw = AV_CEIL_RSHIFT(w, d->log2_chroma_w), ch = AV_CEIL_RSHIFT(h, d->log2_chroma_h);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            PutSample(f, 1, x, y, int(64 + ((2 * x + 3 * i) & 127)), depth);
+            PutSample(f, 2, x, y, int(64 + ((2 * y + i) & 127)), depth);
         }
 }
 
@@ -230,7 +266,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         AVCodecContext* e = video.enc;
         e->width = c.width;
         e->height = c.height;
-        e->pix_fmt = AV_PIX_FMT_YUV420P;
+        e->pix_fmt = c.pixfmt;
         e->time_base = av_inv_q(c.fps);
         e->framerate = c.fps;
         e->sample_aspect_ratio = c.sar;
@@ -385,7 +421,9 @@ int main(int argc, char** argv)
     }
     if (outDir.back() != '/') outDir += '/';
     int failures = 0;
-    for (const Clip& c : Clips()) {
+    std::vector<Clip> all = Clips();
+    all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
+    for (const Clip& c : all) {
         if (c.bench && !bench) continue;
         const std::string path = outDir + c.name;
         if (Exists(path)) continue;
