@@ -212,6 +212,8 @@ struct TTranscodeRun;   // engine/FFmpegStreams.h: the tables of one run
 std::vector<RcOverride> ParseRcOverride(const std::string& text);
 // A number as a fraction with numerator and denominator at most 255 (aspect ratios).
 AVRational AspectFraction(double value);
+// The frame rate an input stream is taken to have: the container's, else the average.
+AVRational StreamFrameRate(const AVStream* st);
 
 class TCustomFFmpeg : public TOptionState {
 public:

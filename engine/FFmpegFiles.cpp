@@ -158,12 +158,12 @@ void ChooseChannelLayout(AVChannelLayout& layout, const AVChannelLayout* list, i
     av::av_channel_layout_copy(&layout, best);
 }
 
+}  // namespace
+
 AVRational StreamFrameRate(const AVStream* st)
 {
     return st->r_frame_rate.num && st->r_frame_rate.den ? st->r_frame_rate : st->avg_frame_rate;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Helpers

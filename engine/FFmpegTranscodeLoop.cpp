@@ -21,6 +21,8 @@ namespace {
 // of what was written for the rest.
 double OutputTime(const TOutputStream& ost)
 {
+    // A stream at its recording time waits for no input.
+    if (ost.Ended) return 1e100;
     if (ost.NeedsEncoding && ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
         return static_cast<double>(ost.OutputTicks) * av_q2d(ost.Encoder->time_base);
     return ost.WrittenTime;

@@ -68,6 +68,7 @@ struct TStreamReader {
             double duration = f->pkt_duration > 0 ? static_cast<double>(f->pkt_duration) * av_q2d(Stream->time_base) : 0;
             if (duration <= 0 && Timing.FrameRate.num > 0) duration = 1 / av_q2d(Timing.FrameRate);
             Timing.End = std::max(Timing.End, at + duration);
+            Timing.FrameLength = std::max(Timing.FrameLength, duration);
             const bool bright = MeanLuma(f) > WhiteLuma;
             if (bright && !Bright) Timing.Events.push_back(at);
             Bright = bright;
@@ -78,7 +79,9 @@ struct TStreamReader {
                 if (t - LastLoud > QuietBeforeBeep) Timing.Events.push_back(t);
                 LastLoud = t;
             }
-            Timing.End = std::max(Timing.End, at + static_cast<double>(f->nb_samples) / f->sample_rate);
+            const double duration = static_cast<double>(f->nb_samples) / f->sample_rate;
+            Timing.End = std::max(Timing.End, at + duration);
+            Timing.FrameLength = std::max(Timing.FrameLength, duration);
         }
     }
 
