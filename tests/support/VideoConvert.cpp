@@ -1,5 +1,7 @@
 #include "tests/support/VideoConvert.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "media/AVCodecStubs.h"
@@ -22,8 +24,9 @@ void LoadEngineLibraries()
 void TOutputFolderTest::SetUp()
 {
     const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    dir = std::filesystem::path(testing::TempDir()) /
-          ("kv_" + std::string(test->test_suite_name()) + "_" + test->name());
+    // The process number keeps test programs that run at the same time apart.
+    dir = std::filesystem::path(testing::TempDir()) / ("kv_" + std::to_string(::getpid()) + "_" +
+                                                       test->test_suite_name() + "_" + test->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
 }
