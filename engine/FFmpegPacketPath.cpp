@@ -44,6 +44,7 @@ void MuxPacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* pkt)
         const double end = static_cast<double>(start + std::max<std::int64_t>(pkt->duration, 0)) * av_q2d(tb);
         ost.WrittenTime = std::max(ost.WrittenTime, end);
     }
+    ost.Written = true;
     const int r = av::av_interleaved_write_frame(oc, pkt);
     if (r < 0) throw FFmpegException(media::OpenErrorText("av_interleaved_write_frame()", r));
 }

@@ -64,6 +64,7 @@ struct TOutputStream {
     double WrittenTime = 0;         // end of the latest packet written, seconds
     std::int64_t LastMuxDts = AV_NOPTS_VALUE;   // stream time base
     bool Ended = false;             // reached the recording time: takes nothing more
+    bool Written = false;           // a packet went into the muxer
     // Video path.
     int CropActive = 0, CropTopBand = 0, CropLeftBand = 0;
     int PadActive = 0, PadTopBand = 0, PadBottomBand = 0, PadLeftBand = 0, PadRightBand = 0;

@@ -149,4 +149,23 @@ TEST_F(TimingTest, PictureAndSoundStayTogether)
     }
 }
 
+TEST_F(TimingTest, StartPastTheEndFailsAndLeavesNoFile)
+{
+    const struct {
+        const char* Name;
+        TOptionList Input, Output;
+    } cases[] = {
+        {"input start", {{"ss", "10"}}, {}},
+        {"output start", {}, {{"ss", "10"}}},
+        {"output start after an input start", {{"ss", "2"}}, {{"ss", "2"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto r = Convert(sink, "flash_beep.mkv", c.Input, Out("past.mkv"), c.Output);
+        EXPECT_FALSE(r.Finished);
+        EXPECT_NE(r.Message.find("is past the end of"), std::string::npos) << r.Message;
+        EXPECT_FALSE(fs::exists(Out("past.mkv")));
+    }
+}
+
 }  // namespace

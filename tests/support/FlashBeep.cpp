@@ -101,11 +101,13 @@ TFlashBeepReading ReadFlashBeep(const std::string& file)
     TFlashBeepReading reading;
     AVFormatContext* ic = nullptr;
     if (av::avformat_open_input(&ic, file.c_str(), nullptr, nullptr) < 0) return reading;
-    std::vector<TStreamReader> readers(ic->nb_streams);
+    std::vector<TStreamReader> readers;
     AVPacket* pkt = av::av_packet_alloc();
     AVFrame* frame = av::av_frame_alloc();
     if (pkt && frame && av::avformat_find_stream_info(ic, nullptr) >= 0) {
         reading.Ok = true;
+        // Some containers announce their streams only as they meet them.
+        readers.resize(ic->nb_streams);
         const double origin = ic->start_time != AV_NOPTS_VALUE ? static_cast<double>(ic->start_time) / AV_TIME_BASE : 0;
         for (unsigned s = 0; s < ic->nb_streams; ++s) {
             TStreamReader& r = readers[s];
@@ -121,6 +123,11 @@ TFlashBeepReading ReadFlashBeep(const std::string& file)
             r.Timing.Decoded = av::avcodec_open2(r.Decoder, codec, nullptr) >= 0;
         }
         while (av::av_read_frame(ic, pkt) >= 0) {
+            if (pkt->stream_index >= static_cast<int>(readers.size())) {
+                reading.Ok = false;   // a stream that was not there when the file was opened
+                av::av_packet_unref(pkt);
+                continue;
+            }
             TStreamReader& r = readers[pkt->stream_index];
             if (r.Timing.Decoded && av::avcodec_send_packet(r.Decoder, pkt) >= 0) r.Drain(frame);
             av::av_packet_unref(pkt);
