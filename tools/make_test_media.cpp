@@ -163,24 +163,28 @@ void FillPicture(AVFrame* f, int64_t i)
         }
 }
 
+// Sample `n` of channel `c` of a sound frame, `v` in -1 .. 1.
+void StoreSample(AVFrame* f, int n, int c, double v)
+{
+    const auto fmt = static_cast<AVSampleFormat>(f->format);
+    const bool planar = av_sample_fmt_is_planar(fmt);
+    const int plane = planar ? c : 0;
+    const int at = planar ? n : n * f->ch_layout.nb_channels + c;
+    switch (av_get_packed_sample_fmt(fmt)) {
+    case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(f->data[plane])[at] = int16_t(v * 32767); break;
+    case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(f->data[plane])[at] = int32_t(v * 2147483647.0); break;
+    case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(f->data[plane])[at] = float(v); break;
+    default: throw std::runtime_error("unexpected sample format");
+    }
+}
+
 void FillSound(AVFrame* f, int64_t first, int rate)
 {
     Check(av_frame_make_writable(f), "sound buffer");
-    const int channels = f->ch_layout.nb_channels;
-    const auto fmt = static_cast<AVSampleFormat>(f->format);
-    const bool planar = av_sample_fmt_is_planar(fmt);
     for (int n = 0; n < f->nb_samples; ++n) {
-        for (int c = 0; c < channels; ++c) {
+        for (int c = 0; c < f->ch_layout.nb_channels; ++c) {
             const double tone = 440.0 * (1 + 0.5 * c);
-            const double v = 0.3 * std::sin(2 * M_PI * tone * double(first + n) / rate);
-            const int plane = planar ? c : 0;
-            const int at = planar ? n : n * channels + c;
-            switch (av_get_packed_sample_fmt(fmt)) {
-            case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(f->data[plane])[at] = int16_t(v * 32767); break;
-            case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(f->data[plane])[at] = int32_t(v * 2147483647.0); break;
-            case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(f->data[plane])[at] = float(v); break;
-            default: throw std::runtime_error("unexpected sample format");
-            }
+            StoreSample(f, n, c, 0.3 * std::sin(2 * M_PI * tone * double(first + n) / rate));
         }
     }
 }
@@ -212,22 +216,10 @@ void FillFlashPicture(AVFrame* f, int64_t i, AVRational fps)
 void FillBeepSound(AVFrame* f, int64_t first, int rate)
 {
     Check(av_frame_make_writable(f), "sound buffer");
-    const int channels = f->ch_layout.nb_channels;
-    const auto fmt = static_cast<AVSampleFormat>(f->format);
-    const bool planar = av_sample_fmt_is_planar(fmt);
     for (int n = 0; n < f->nb_samples; ++n) {
         const double t = double(first + n) / rate;
         const double v = FlashBeepOn(t) ? 0.5 * std::sin(2 * M_PI * 1000.0 * t) : 0.0;
-        for (int c = 0; c < channels; ++c) {
-            const int plane = planar ? c : 0;
-            const int at = planar ? n : n * channels + c;
-            switch (av_get_packed_sample_fmt(fmt)) {
-            case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(f->data[plane])[at] = int16_t(v * 32767); break;
-            case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(f->data[plane])[at] = int32_t(v * 2147483647.0); break;
-            case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(f->data[plane])[at] = float(v); break;
-            default: throw std::runtime_error("unexpected sample format");
-            }
-        }
+        for (int c = 0; c < f->ch_layout.nb_channels; ++c) StoreSample(f, n, c, v);
     }
 }
 
