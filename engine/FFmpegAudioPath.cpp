@@ -186,7 +186,8 @@ const std::uint8_t* const* SkipSamples(std::vector<std::uint8_t*>& planes, const
                                        AVSampleFormat format, int channels)
 {
     const bool planar = av::av_sample_fmt_is_planar(format);
-    const std::size_t bytes = static_cast<std::size_t>(skip) * av::av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    const std::size_t bytes =
+        static_cast<std::size_t>(skip) * av::av_get_bytes_per_sample(format) * (planar ? 1 : channels);
     planes.resize(planar ? channels : 1);
     for (std::size_t p = 0; p < planes.size(); ++p) planes[p] = const_cast<std::uint8_t*>(in[p]) + bytes;
     return planes.data();

@@ -553,7 +553,8 @@ void TCustomFFmpeg::TranscodeSetup()
             if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
                 ost.Stream->avg_frame_rate = av_inv_q(enc->time_base);
                 ost.FixedRate = FixedRate(*this, ost, *run.InputStreamTable[ost.SourceIndex]);
-                if (ost.FixedRate && !(ost.HeldPicture = av::av_frame_alloc())) throw FFmpegException("av_malloc fail");
+                if (ost.FixedRate && !(ost.HeldPicture = av::av_frame_alloc()))
+                    throw FFmpegException("av_malloc fail");
             }
             if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
                 ost.SampleFifo = av::av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1024);
@@ -561,7 +562,8 @@ void TCustomFFmpeg::TranscodeSetup()
                 if (!ost.SampleFifo || !ost.AudioFrame) throw FFmpegException("av_fifo_init fail");
                 // A container that cannot tell the decoder to skip the encoder's start delay
                 // plays it: next to pictures the sound then begins after it, in step with them.
-                if (!(OutputFiles[ost.FileIndex]->oformat->flags & AVFMT_TS_NEGATIVE) && HasVideo(OutputFiles[ost.FileIndex]))
+                const AVFormatContext* oc = OutputFiles[ost.FileIndex];
+                if (!(oc->oformat->flags & AVFMT_TS_NEGATIVE) && HasVideo(oc))
                     ost.StartDelay = std::max(enc->initial_padding, 0);
                 ost.OutputTicks = ost.StartDelay;
                 if (RecordingTime != INT64_MAX)

@@ -98,7 +98,7 @@ int ViewFailed(TCustomFFmpeg& task, const char* message)
 
 // The picture `copies` times into the encoder at the next ticks, within the frame
 // limit and the recording time; returns the size of the last encoded frame.
-int Emit(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AVFrame* picture, int number, int copies)
+int EncodeCopies(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AVFrame* picture, int number, int copies)
 {
     AVCodecContext* enc = ost.Encoder;
     copies = std::min(copies, task.MaxFrames[mfVideo] - ost.FrameNumber);
@@ -209,13 +209,14 @@ int Emit(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AVFrame* p
 int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture)
 {
     const int number = run.Hooks ? run.Hooks->HookFrameNumber : 0;
-    if (!ost.FixedRate) return Emit(task, run, ost, picture, number, SourceTimedCopies(task, ost));
+    if (!ost.FixedRate) return EncodeCopies(task, run, ost, picture, number, SourceTimedCopies(task, ost));
     // The held picture covers the ticks up to half a picture before this one.
     const double time = SyncTime(task, ost);
     const double duration = PictureDuration(ost, ist);
     int size = 0;
     if (ost.HeldPicture->buf[0])
-        size = Emit(task, run, ost, ost.HeldPicture, ost.HeldNumber, GridCopies(task, ost, time - duration / 2));
+        size = EncodeCopies(task, run, ost, ost.HeldPicture, ost.HeldNumber,
+                            GridCopies(task, ost, time - duration / 2));
     av::av_frame_unref(ost.HeldPicture);
     if (av::av_frame_ref(ost.HeldPicture, picture) < 0) throw FFmpegException("Video encoding failed");
     ost.HeldTime = time;
@@ -227,8 +228,8 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
 void FlushVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
 {
     if (!ost.FixedRate || !ost.HeldPicture || !ost.HeldPicture->buf[0]) return;
-    const int size = Emit(task, run, ost, ost.HeldPicture, ost.HeldNumber,
-                          GridCopies(task, ost, ost.HeldTime + ost.HeldDuration / 2));
+    const int size = EncodeCopies(task, run, ost, ost.HeldPicture, ost.HeldNumber,
+                                  GridCopies(task, ost, ost.HeldTime + ost.HeldDuration / 2));
     av::av_frame_unref(ost.HeldPicture);
     if (!task.VStatsFileName.empty() && size != 0) WriteVideoStats(task, ost, size);
 }
