@@ -235,6 +235,8 @@ int PadColorValue(const std::string& text);
 // The libraries' option of that name that belongs to one encoder, decoder or
 // container rather than to all of them; null when none has it.
 const AVOption* FindPrivateOption(const std::string& name);
+// The frame rate an input stream is taken to have: the container's, else the average.
+AVRational StreamFrameRate(const AVStream* st);
 
 class TCustomFFmpeg : public TOptionState {
 public:

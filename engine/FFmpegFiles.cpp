@@ -182,12 +182,18 @@ void ChooseChannelLayout(AVChannelLayout& layout, const AVChannelLayout* list, i
     av::av_channel_layout_copy(&layout, best);
 }
 
+std::string PastTheEnd(const std::string& input, std::int64_t start, std::int64_t end)
+{
+    return Format("The start time %.2f s is past the end of %s (%.2f s)", static_cast<double>(start) / AV_TIME_BASE,
+                  input.c_str(), static_cast<double>(end) / AV_TIME_BASE);
+}
+
+}  // namespace
+
 AVRational StreamFrameRate(const AVStream* st)
 {
     return st->r_frame_rate.num && st->r_frame_rate.den ? st->r_frame_rate : st->avg_frame_rate;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Helpers
@@ -359,6 +365,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
         }
         if (ret < 0 && Verbose >= 0) throw FFmpegException(Format("%s: could not find codec parameters", fileName.c_str()));
 
+        // A start at or past the end would give an output without anything in it.
+        if (StartTime > 0 && ic->duration != AV_NOPTS_VALUE && StartTime >= ic->duration)
+            throw FFmpegException(PastTheEnd(fileName, StartTime, ic->duration));
         std::int64_t timestamp = StartTime;
         if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
         if (StartTime != 0) av::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);   // a failed seek is ignored
@@ -479,6 +488,22 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
         for (int i = 0; i < InputFileCount; ++i)
             if (InputFiles[i] && InputFiles[i]->url && SamePath(fileName, InputFiles[i]->url))
                 throw FFmpegException(Format("Output file '%s' is the same as input file", fileName.c_str()));
+        // An output start at or past the end of every input would give an output without
+        // anything in it; checked before anything is created.
+        if (StartTime > 0) {
+            std::int64_t end = AV_NOPTS_VALUE;
+            for (int i = 0; i < InputFileCount && InputFiles[i]; ++i) {
+                const AVFormatContext* ic = InputFiles[i];
+                if (ic->duration == AV_NOPTS_VALUE) {
+                    end = AV_NOPTS_VALUE;
+                    break;
+                }
+                const std::int64_t first = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+                end = std::max(end, first + ic->duration + InputTimeOffsets[i]);
+            }
+            const char* input = InputFileCount == 1 && InputFiles[0]->url ? InputFiles[0]->url : "the input";
+            if (end != AV_NOPTS_VALUE && StartTime >= end) throw FFmpegException(PastTheEnd(input, StartTime, end));
+        }
         UseVideoFilters = !VideoFilters.empty();
 
         const AVOutputFormat* fmt = OutputFormat ? OutputFormat : av::av_guess_format(nullptr, fileName.c_str(), nullptr);

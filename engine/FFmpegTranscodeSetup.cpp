@@ -37,6 +37,7 @@ TOutputStream::~TOutputStream()
 {
     if (PassLogFile) av::my_fclose(PassLogFile);
     av::av_frame_free(&WorkPicture);
+    av::av_frame_free(&HeldPicture);
     av::av_frame_free(&AudioFrame);
     if (Scaler) av::sws_freeContext(Scaler);
     av::swr_free(&Resampler);
@@ -97,6 +98,28 @@ AVRational CopyTimeBase(const AVStream* in)
     if (in->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) frame = {0, 1};
     if (frame.num > 0 && av_q2d(frame) > av_q2d(in->time_base) && av_q2d(in->time_base) < 0.001) return frame;
     return in->time_base;
+}
+
+bool HasVideo(const AVFormatContext* file)
+{
+    for (unsigned s = 0; s < file->nb_streams; ++s)
+        if (file->streams[s]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return true;
+    return false;
+}
+
+// Whether pictures are placed on the encoder's fixed grid of ticks (duplicated and
+// dropped to fill it) rather than at their own times: with synchronisation, unless
+// a container of variable rate may keep the source's timing because the rate stays.
+bool FixedRate(const TCustomFFmpeg& task, const TOutputStream& ost, const TInputStream& ist)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    const bool sync = task.VideoSyncMethod > 0 || (task.VideoSyncMethod < 0 && av_q2d(enc->time_base) > 0.001);
+    if (!sync || task.VideoSyncMethod == 2) return false;
+    if (task.VideoSyncMethod > 0) return true;
+    const AVRational source = StreamFrameRate(ist.Stream);
+    const bool sameRate = source.num > 0 && source.den > 0 && enc->framerate.num > 0 &&
+                          av_cmp_q(enc->framerate, source) == 0;
+    return !(sameRate && (task.OutputFiles[ost.FileIndex]->oformat->flags & AVFMT_VARIABLE_FPS));
 }
 
 }  // namespace
@@ -546,11 +569,24 @@ void TCustomFFmpeg::TranscodeSetup()
             if (av::avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
                 throw FFmpegException("av_mallocz fail");
             ost.Stream->time_base = enc->time_base;
-            if (enc->codec_type == AVMEDIA_TYPE_VIDEO) ost.Stream->avg_frame_rate = av_inv_q(enc->time_base);
+            if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+                ost.Stream->avg_frame_rate = av_inv_q(enc->time_base);
+                ost.FixedRate = FixedRate(*this, ost, *run.InputStreamTable[ost.SourceIndex]);
+                if (ost.FixedRate && !(ost.HeldPicture = av::av_frame_alloc()))
+                    throw FFmpegException("av_malloc fail");
+            }
             if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
                 ost.SampleFifo = av::av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1024);
                 ost.AudioFrame = av::av_frame_alloc();
                 if (!ost.SampleFifo || !ost.AudioFrame) throw FFmpegException("av_fifo_init fail");
+                // A container that cannot tell the decoder to skip the encoder's start delay
+                // plays it: next to pictures the sound then begins after it, in step with them.
+                const AVFormatContext* oc = OutputFiles[ost.FileIndex];
+                if (!(oc->oformat->flags & AVFMT_TS_NEGATIVE) && HasVideo(oc))
+                    ost.StartDelay = std::max(enc->initial_padding, 0);
+                ost.OutputTicks = ost.StartDelay;
+                if (RecordingTime != INT64_MAX)
+                    ost.SampleLimit = av::av_rescale(RecordingTime, enc->sample_rate, AV_TIME_BASE);
             }
         }
 

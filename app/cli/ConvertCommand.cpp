@@ -313,8 +313,12 @@ int ConvertCommand(const std::vector<std::string>& args)
 
     converter.SetFormatIndex(profile);
     try {
+        // A file the engine refuses (a start past its end, say) gets no task; the reason
+        // is told here, as nothing else would.
         for (int i = 0; i < converter.Files.Count(); ++i)
-            converter.PrepareFile(i, folder, format.Ext, format.Category);
+            if (!converter.PrepareFile(i, folder, format.Ext, format.Category))
+                std::fprintf(stderr, "%s: %s\n", FileNamePart(converter.Files.Items(i).FileName).c_str(),
+                             converter.Engine.LastErrMsg().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestravo-cli convert: profile %d: %s\n", profile, e.what());
         return 1;
