@@ -4,9 +4,25 @@
 
 namespace kv::app {
 
+namespace {
+
+QString& FolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+}  // namespace
+
 QString PictureFolder()
 {
+    if (!FolderOverride().isEmpty()) return FolderOverride();
     return QString::fromStdString(workflow::ExeFolder()) + "KestravoRes/";
+}
+
+void SetPictureFolder(const QString& folder)
+{
+    FolderOverride() = folder.isEmpty() || folder.endsWith('/') ? folder : folder + "/";
 }
 
 QPixmap LoadPicture(const QString& name)

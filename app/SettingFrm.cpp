@@ -19,8 +19,8 @@ using workflow::TFormatRec;
 namespace {
 
 // Two columns of a label and a 145-wide box per group, as in every settings dialog of the product.
-constexpr int LabelX[2] = {10, 246};
-constexpr int BoxX[2] = {92, 322};
+constexpr int LabelX[2] = {8, 256};
+constexpr int BoxX[2] = {102, 324};
 constexpr int BoxWidth = 145;
 
 QComboBox* AddChoice(QGroupBox* group, const char* caption, int column, int y, QLabel*& label)

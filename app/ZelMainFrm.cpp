@@ -151,6 +151,8 @@ void TZelMainForm::CreateActions()
     // Every action's hint names its key.
     auto make = [this](const char* text, const char* hint, const QKeySequence& key, std::function<void()> handler) {
         auto* action = new QAction(text, this);
+        // Buttons show the whole caption, "..." included.
+        action->setIconText(text);
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
         const QString keyText = key.toString(QKeySequence::NativeText);
