@@ -115,8 +115,10 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
     FillFormats();
     InitOutputFolder();
     RefreshActions();
-    // 10.
+    // 10. Conversions yield to the windows: the user-interface thread runs first
+    // whenever both want a core.
     Converter = std::make_unique<workflow::TZelConvert>();
+    Converter->Engine.SetThreadPriority(engine::tpLower);
 }
 
 TZelMainForm::~TZelMainForm()

@@ -191,6 +191,18 @@ TEST_F(MainWindow, StartsWithoutSettingsFileAndMakesTheDefaultOutputFolder)
     EXPECT_TRUE(recorders.Prompter.Messages.empty());
 }
 
+TEST_F(MainWindow, StartsWithoutItsPictures)
+{
+    kv::app::SetPictureFolder(QString::fromStdString((dir / "no-pictures").string()));
+    Open();
+    EXPECT_TRUE(window->imgTop->pixmap().isNull());
+    EXPECT_EQ(window->btnAddFile->text(), "Add Files");
+    EXPECT_EQ(window->btnAddFile->toolButtonStyle(), Qt::ToolButtonTextOnly);
+    window->AddFiles({Media("avi_mpeg4_mp2.avi")});
+    EXPECT_EQ(window->lvFileList->rowCount(), 1);
+    EXPECT_TRUE(window->lvFileList->item(0, 0)->icon().isNull());
+}
+
 TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
 {
     const std::string chosen = (dir / "chosen").string();
