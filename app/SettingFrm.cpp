@@ -19,14 +19,14 @@ using workflow::TFormatRec;
 namespace {
 
 // Two columns of a label and a 145-wide box per group, as in every settings dialog of the product.
-constexpr int LabelX[2] = {8, 256};
-constexpr int BoxX[2] = {102, 324};
+constexpr int LabelX[2] = {6, 246};
+constexpr int BoxX[2] = {98, 324};
 constexpr int BoxWidth = 145;
 
 QComboBox* AddChoice(QGroupBox* group, const char* caption, int column, int y, QLabel*& label)
 {
     label = new QLabel(caption, group);
-    label->setGeometry(LabelX[column], y, BoxX[column] - LabelX[column] - 4, 24);
+    label->setGeometry(LabelX[column], y, BoxX[column] - LabelX[column] - 2, 24);
     auto* box = new QComboBox(group);
     box->setGeometry(BoxX[column], y, BoxWidth, 24);
     label->setBuddy(box);
