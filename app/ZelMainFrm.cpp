@@ -575,6 +575,8 @@ void TZelMainForm::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // The help window goes with the application.
+    if (HelpWindow) HelpWindow->close();
     QWidget::closeEvent(event);
 }
 

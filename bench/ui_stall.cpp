@@ -20,31 +20,13 @@
 #include <vector>
 
 #include "app/ConvertFrm.h"
-#include "app/Prompter.h"
-#include "app/Shell.h"
 #include "app/ZelMainFrm.h"
+#include "tools/Unattended.h"
 #include "workflow/BatchObserver.h"
 
 namespace {
 
 using namespace kv::app;
-
-class TAutoPrompter : public TPrompter {
-public:
-    QMessageBox::StandardButton Message(QWidget*, QMessageBox::Icon, const QString& text,
-                                        QMessageBox::StandardButtons buttons) override
-    {
-        std::printf("message: %s\n", qPrintable(text));
-        return buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok;
-    }
-};
-
-class TQuietShell : public TShell {
-public:
-    bool OpenFolder(const QString&) override { return true; }
-    bool OpenUrl(const QString&) override { return true; }
-    bool PowerOff() override { return false; }
-};
 
 // Counts the preview frames the dialog was handed.
 class TFrameCounter : public QObject {
@@ -67,10 +49,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: ui_stall_bench CATALOGUE CLIP [PROFILE-NAME-PREFIX]\n");
         return 2;
     }
-    TAutoPrompter prompter;
-    TQuietShell shell;
-    SetPrompter(&prompter);
-    SetShell(&shell);
+    const kv::tools::TUnattended unattended;
     QTemporaryDir work;
     TAppPlaces places;
     places.SettingsFile = (work.path() + "/kestravo.ini").toStdString();

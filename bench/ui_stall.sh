@@ -7,13 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
 build=build-release
-log="$build.log"
-mkdir -p "$build"
-if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF &&
-       cmake --build "$build" --target ui_stall_bench make_test_media; } >"$log" 2>&1; then
-  cat "$log" >&2
-  exit 1
-fi
+./tools/build-release.sh ui_stall_bench make_test_media
 media="$build/bench/media"
 "$build/tools/make_test_media" "$media" --bench >/dev/null
 xvfb-run -a -s "-screen 0 1280x1024x24" \

@@ -19,35 +19,14 @@
 
 #include "app/AboutFrm.h"
 #include "app/ConvertFrm.h"
-#include "app/Prompter.h"
 #include "app/SettingFrm.h"
-#include "app/Shell.h"
 #include "app/ZelMainFrm.h"
+#include "tools/Unattended.h"
 #include "workflow/IniOptions.h"
 
 namespace {
 
 using namespace kv::app;
-
-// Every question answered yes, every message taken as read, nothing opened.
-class TAutoPrompter : public TPrompter {
-public:
-    QMessageBox::StandardButton Message(QWidget*, QMessageBox::Icon, const QString& text,
-                                        QMessageBox::StandardButtons buttons) override
-    {
-        std::printf("message: %s\n", qPrintable(text));
-        return buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok;
-    }
-    QStringList ChooseFiles(QWidget*, const QStringList&) override { return {}; }
-    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
-};
-
-class TQuietShell : public TShell {
-public:
-    bool OpenFolder(const QString&) override { return true; }
-    bool OpenUrl(const QString&) override { return true; }
-    bool PowerOff() override { return false; }
-};
 
 bool Save(QWidget* window, const QString& path)
 {
@@ -76,10 +55,7 @@ int main(int argc, char** argv)
     }
     const QString out = args[1];
     QDir().mkpath(out);
-    TAutoPrompter prompter;
-    TQuietShell shell;
-    SetPrompter(&prompter);
-    SetShell(&shell);
+    const kv::tools::TUnattended unattended;
 
     QTemporaryDir work;
     TAppPlaces places;
