@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include <QFont>
+
 #include <exception>
 
 #include "app/ActionGuard.h"
@@ -15,6 +17,10 @@ TKestravoApplication::TKestravoApplication(int& argc, char** argv) : QApplicatio
 {
     setApplicationName("kestravo");
     setWindowIcon(PictureIcon("Kestravo.png"));
+    // The windows have fixed sizes: their text keeps one size whatever the desktop's font.
+    QFont text = font();
+    text.setPixelSize(12);
+    setFont(text);
 }
 
 bool TKestravoApplication::notify(QObject* receiver, QEvent* event)

@@ -204,6 +204,8 @@ void TZelMainForm::CreateControls()
     imgTop->setGeometry(0, 0, 730, 60);
     imgTop->setPixmap(LoadPicture("MainImage.png"));
     btnAbout = FlatButton(actAbout, "About.png", QRect(730 - 42, 14, 32, 32), 24, this);
+    // F1 works anywhere; the button shows that there is help at all.
+    btnHelp = FlatButton(actHelp, "Help.png", QRect(730 - 42 - 36, 14, 32, 32), 24, this);
 
     btnAddFolder = ActionButton(actAddFolder, "AddFolder.png", QRect(10, 68, 100, 40), 24, this);
     btnAddFile = ActionButton(actAddFile, "AddFile.png", QRect(115, 68, 100, 40), 24, this);

@@ -67,6 +67,7 @@ public:
 
     QLabel* imgTop;
     QToolButton* btnAbout;
+    QToolButton* btnHelp;
     QToolButton* btnAddFolder;
     QToolButton* btnAddFile;
     QToolButton* btnEditFile;

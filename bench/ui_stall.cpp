@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/Application.h"
 #include "app/ConvertFrm.h"
 #include "app/ZelMainFrm.h"
 #include "tools/Unattended.h"
@@ -43,7 +44,7 @@ public:
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    kv::app::TKestravoApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: ui_stall_bench CATALOGUE CLIP [PROFILE-NAME-PREFIX]\n");

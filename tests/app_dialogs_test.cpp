@@ -470,7 +470,8 @@ TEST(Pictures, EveryPictureTheWindowsLoadIsMade)
         {"SnapOption.png", {}},        {"EPlay.png", {32, 32}},        {"EStop.png", {32, 32}},
         {"EPlaySection.png", {32, 32}}, {"Start.png", {32, 32}},       {"End.png", {32, 32}},
         {"AudioFile.png", {16, 16}},   {"VideoFile.png", {16, 16}},    {"Web.png", {24, 24}},
-        {"Home.png", {24, 24}},        {"Close.png", {24, 24}},        {"Kestravo.png", {256, 256}},
+        {"Home.png", {24, 24}},        {"Close.png", {24, 24}},        {"Help.png", {24, 24}},
+        {"Kestravo.png", {256, 256}},
         {KV_BUILD_DIR "/icons/hicolor/48x48/apps/kestravo.png", {48, 48}},
         {KV_BUILD_DIR "/icons/hicolor/256x256/apps/kestravo.png", {256, 256}},
     };

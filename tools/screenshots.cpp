@@ -1,7 +1,7 @@
 // Takes the README's pictures of the application: the real windows, on the display
 // given by the environment (a virtual X server from tools/screenshots.sh).
 //   kestravo_screenshots OUT_DIR CATALOGUE FILE...
-// The main window lists FILE... (the last of them should be a long one: the
+// The main window lists FILE... (the second of them should be a long one: the
 // progress dialog is taken while it converts); CATALOGUE is the settings file to
 // start from, copied first so that the original stays as it is.
 #include <QAction>
@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "app/AboutFrm.h"
+#include "app/Application.h"
 #include "app/ConvertFrm.h"
 #include "app/SettingFrm.h"
 #include "app/ZelMainFrm.h"
@@ -47,7 +48,7 @@ void Settle(int ms)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    kv::app::TKestravoApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {
         std::fprintf(stderr, "usage: kestravo_screenshots OUT_DIR CATALOGUE FILE...\n");
@@ -91,14 +92,14 @@ int main(int argc, char** argv)
         ok &= Save(&about, out + "/about.png");
         about.hide();
 
-        // The progress dialog once the last file is well under way with its frames showing.
+        // The progress dialog once the second file is well under way with its frames showing.
         bool taken = false;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
             TConvertForm* form = window.ProgressForm;
             if (taken || !form || !form->isVisible()) return;
             const int total = window.lvFileList->rowCount();
-            if (form->lblIndex->text() != QString("Current:%1 / Total:%1").arg(total)) return;
+            if (form->lblIndex->text() != QString("Current:2 / Total:%1").arg(total)) return;
             if (form->pBarCur->value() < 40 || !form->pnlPreview->HasFrame()) return;
             taken = true;
             ok &= Save(form, out + "/progress.png");

@@ -19,4 +19,4 @@ cp "$media/mp3_tagged.mp3" "$clips/Kestrel song.mp3"
 cp "$media/bench_720p.mp4" "$clips/Harbour 720p.mp4"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/stage/kestravo_screenshots" docs res/kestravo.ini \
-  "$clips/Garden party.avi" "$clips/Interview with subtitles.mkv" "$clips/Kestrel song.mp3" "$clips/Harbour 720p.mp4"
+  "$clips/Garden party.avi" "$clips/Harbour 720p.mp4" "$clips/Interview with subtitles.mkv" "$clips/Kestrel song.mp3"
