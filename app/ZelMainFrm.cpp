@@ -64,6 +64,31 @@ public:
     TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
 
+// Takes the window's input and actions away for its lifetime and gives them back.
+class TInputFreeze {
+public:
+    explicit TInputFreeze(QWidget* window) : FWindow(window)
+    {
+        for (QAction* action : window->actions())
+            if (action->isEnabled()) {
+                FEnabled << action;
+                action->setEnabled(false);
+            }
+        window->setEnabled(false);
+    }
+    ~TInputFreeze()
+    {
+        FWindow->setEnabled(true);
+        for (QAction* action : FEnabled) action->setEnabled(true);
+    }
+    TInputFreeze(const TInputFreeze&) = delete;
+    TInputFreeze& operator=(const TInputFreeze&) = delete;
+
+private:
+    QWidget* FWindow;
+    QList<QAction*> FEnabled;
+};
+
 QToolButton* ActionButton(QAction* action, const QString& picture, QRect geometry, int iconSize, QWidget* parent)
 {
     auto* button = new QToolButton(parent);
@@ -526,7 +551,13 @@ bool TZelMainForm::PrepareBatch(int limit, std::string& ext)
 void TZelMainForm::Convert()
 {
     std::string ext;
-    if (!PrepareBatch(BatchLimit, ext)) {
+    bool prepared = false;
+    {
+        // Preparing repaints the window now and then; nothing may change the list meanwhile.
+        const TInputFreeze freeze(this);
+        prepared = PrepareBatch(BatchLimit, ext);
+    }
+    if (!prepared) {
         Prompter().Message(this, QMessageBox::Warning,
                            "The output folder does not exist, please select another output folder.");
         return;

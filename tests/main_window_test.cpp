@@ -392,6 +392,23 @@ TEST_F(MainWindow, ConvertsTwoClipsIntoTheOutputFolder)
     }
 }
 
+TEST_F(MainWindow, TheListStaysAsItIsWhileABatchIsPrepared)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mkv_subtitle.mkv")});
+    // Preparing a video batch lets events through; a click on Clear must not get in.
+    QTimer::singleShot(0, window.get(), [this] {
+        window->actClear->trigger();
+        window->actRemoveFile->trigger();
+    });
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
+    EXPECT_TRUE(window->actClear->isEnabled());
+    EXPECT_TRUE(window->actAddFile->isEnabled());
+    EXPECT_TRUE(window->isEnabled());
+}
+
 TEST_F(MainWindow, ACompletedBatchWithShutDownPowersOffAndOpensTheFolderWithoutAMessage)
 {
     WriteCatalogue(0, (dir / "out").string());
