@@ -555,7 +555,14 @@ void TZelMainForm::Convert()
     {
         // Preparing repaints the window now and then; nothing may change the list meanwhile.
         const TInputFreeze freeze(this);
-        prepared = PrepareBatch(BatchLimit, ext);
+        FPreparing = true;
+        try {
+            prepared = PrepareBatch(BatchLimit, ext);
+        } catch (...) {
+            FPreparing = false;
+            throw;
+        }
+        FPreparing = false;
     }
     if (!prepared) {
         Prompter().Message(this, QMessageBox::Warning,
@@ -603,8 +610,8 @@ void TZelMainForm::showEvent(QShowEvent* event)
 
 void TZelMainForm::closeEvent(QCloseEvent* event)
 {
-    // A running batch ends through its own dialog.
-    if (ProgressForm) {
+    // A batch being prepared or running ends through its own dialog.
+    if (FPreparing || ProgressForm) {
         event->ignore();
         return;
     }

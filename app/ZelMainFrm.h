@@ -148,6 +148,7 @@ private:
 
     TAppPlaces FPlaces;
     bool FCentred = false;
+    bool FPreparing = false;
 };
 
 }  // namespace kv::app
