@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/support/CoreApplication.h"
+#include "tests/support/EventLoop.h"
 #include "media/AVProbe.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
@@ -35,19 +36,7 @@ const std::string MediaDir = KV_TEST_MEDIA_DIR;
 const std::string Clip = MediaDir + "/avi_mpeg4_mp2.avi";
 
 using kvtest::App;
-
-// Runs the event loop until `done` holds; the limit only keeps a broken build from hanging.
-bool WaitFor(const std::function<bool()>& done, int limitSeconds = 300)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    QCoreApplication::processEvents();
-    return true;
-}
+using kvtest::WaitFor;
 
 // A small, fast video profile: MPEG-4 and MPEG audio layer 2 in AVI.
 TFormatRec TestProfile()

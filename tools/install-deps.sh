@@ -7,6 +7,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev
   libswscale-dev libswresample-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-svg-dev fonts-dejavu-core
   libsdl1.2-dev libjpeg-dev
   libgtest-dev googletest
   xvfb xauth
