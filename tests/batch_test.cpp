@@ -64,6 +64,7 @@ class TPresenter : public QObject {
 public:
     int Done = 0;
     std::vector<TBatchEvent> Progress;
+    std::vector<int> FrameTasks;  // the task of each preview frame
     std::function<void(const TBatchEvent&)> OnProgress;
     bool event(QEvent* e) override
     {
@@ -77,6 +78,10 @@ public:
             if (OnProgress) OnProgress(b);
             return true;
         }
+        if (e->type() == WM_PREVIEW_FRAME) {
+            FrameTasks.push_back(static_cast<const TBatchEvent&>(*e).TaskIndex);
+            return true;
+        }
         return QObject::event(e);
     }
 };
@@ -86,6 +91,7 @@ class TTestObserver : public TBatchObserver {
 public:
     using TBatchObserver::TBatchObserver;
     std::function<void(int)> AfterProgress, AfterTerminate;
+    std::vector<int> FramesOffered = std::vector<int>(8, 0);  // per task; on the presenter's thread
 
 protected:
     void HandleProgress(int index, int current, int total) override
@@ -97,6 +103,11 @@ protected:
     {
         TBatchObserver::HandleTerminate(index, finished, exception);
         if (AfterTerminate) AfterTerminate(index);
+    }
+    void HandlePreview(int index, kv::media::TBitmap& bitmap) override
+    {
+        if (index >= 0 && index < static_cast<int>(FramesOffered.size())) ++FramesOffered[static_cast<std::size_t>(index)];
+        TBatchObserver::HandlePreview(index, bitmap);
     }
 };
 
@@ -321,6 +332,32 @@ TEST_F(Batch, TwoAtOnce)
         kv::media::TAVProbe probe;
         EXPECT_TRUE(probe.OpenFile(converter.Files.Items(i).OutputOptions.FileName)) << i;
     }
+}
+
+// Frames of two files in turn would flicker: while both run, the picture is one file's.
+TEST_F(Batch, ThePreviewStaysWithOneFileWhileItRuns)
+{
+    AddFiles(2);
+    PrepareAll();
+    TTestObserver observer(converter, &presenter);
+    // The first file's first report holds it, unfinished, until both files offered frames.
+    std::atomic<bool> held{false}, release{false};
+    observer.AfterProgress = [&](int index) {
+        if (index != 0 || held.exchange(true)) return;
+        for (int i = 0; i < 60000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    observer.BeginBatch(2, ".avi", 2);
+    const bool bothOffered =
+        WaitFor([&] { return held && observer.FramesOffered[0] > 0 && observer.FramesOffered[1] > 0; }, 60);
+    const std::vector<int> shownWhileBothRan = presenter.FrameTasks;
+    release = true;
+    ASSERT_TRUE(bothOffered);
+    ASSERT_TRUE(WaitFor([&] { return presenter.Done > 0; }));
+    observer.FinishBatch();
+    EXPECT_EQ(Statuses(), std::vector<int>({1, 1}));
+    ASSERT_FALSE(shownWhileBothRan.empty());
+    EXPECT_EQ(std::set<int>(shownWhileBothRan.begin(), shownWhileBothRan.end()).size(), 1u)
+        << ::testing::PrintToString(shownWhileBothRan);
 }
 
 TEST_F(Batch, PauseResumeAndCancelActOnEveryRunningFile)

@@ -66,7 +66,9 @@ void TBatchObserver::Attach()
     engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string&) {
         HandleTerminate(AIndex, AFinished, AException);
     };
-    engine.OnPreviewBitmap = [this](int, media::TBitmap& ABitmap, int, std::int64_t) { HandlePreview(ABitmap); };
+    engine.OnPreviewBitmap = [this](int AIndex, media::TBitmap& ABitmap, int, std::int64_t) {
+        HandlePreview(AIndex, ABitmap);
+    };
     FAttached = true;
 }
 
@@ -85,6 +87,7 @@ void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threa
     Cancelled = false;
     FileCount = fileCount;
     CurrentIndex = -1;
+    FPreviewTask = -1;
     FTaskCount = FConverter.TaskCount();
     FThreadCount = threadCount < 1 ? 1 : threadCount;
     ResetFigures();
@@ -194,10 +197,15 @@ void TBatchObserver::HandleTerminate(int index, bool finished, bool exception)
     FConverter.Files.Items(file).Status = finished ? 1 : exception ? 2 : 3;
 }
 
-void TBatchObserver::HandlePreview(media::TBitmap& bitmap)
+void TBatchObserver::HandlePreview(int index, media::TBitmap& bitmap)
 {
+    // With several files at once the picture stays with one file until it ends:
+    // frames of two files in turn would only flicker.
+    if (FPreviewTask >= 0 && index != FPreviewTask && !TaskEnded(FPreviewTask)) return;
+    FPreviewTask = index;
     FrameBitmap = bitmap;
-    QCoreApplication::postEvent(FWindow, new TBatchEvent(WM_PREVIEW_FRAME));
+    QCoreApplication::postEvent(FWindow,
+                                new TBatchEvent(WM_PREVIEW_FRAME, 0, 0, index, FConverter.FileIndexOfTask(index)));
 }
 
 TBatchProgress TBatchObserver::Progress(const TBatchEvent& event) const
@@ -226,6 +234,12 @@ bool TBatchObserver::TaskStarted(int index) const
 {
     // A task gets its worker thread when the engine starts it.
     return index >= 0 && index < FConverter.Engine.TaskCount() && FConverter.Engine.Task(index).ThreadID != 0;
+}
+
+bool TBatchObserver::TaskEnded(int index) const
+{
+    std::lock_guard lock(FFiguresLock);
+    return index >= 0 && index < static_cast<int>(FFigures.size()) && FFigures[static_cast<std::size_t>(index)].Ended;
 }
 
 TBatchSnapshot TBatchObserver::Snapshot() const

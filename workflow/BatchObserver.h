@@ -25,7 +25,7 @@ class TZelConvert;
 inline constexpr int WM_USER = 1024;
 // The end of the batch: the presenter finishes it (FinishBatch) and closes.
 inline constexpr QEvent::Type WM_BATCH_DONE = static_cast<QEvent::Type>(WM_USER + 2009);
-// A preview frame is in FrameBitmap.
+// A preview frame is in FrameBitmap; TaskIndex and FileIndex name its file.
 inline constexpr QEvent::Type WM_PREVIEW_FRAME = static_cast<QEvent::Type>(WM_USER + 2010);
 // The edit dialog's player passed the end of the section it plays.
 inline constexpr QEvent::Type WM_SECTION_END = static_cast<QEvent::Type>(WM_USER + 2011);
@@ -130,7 +130,7 @@ protected:
     // The engine's events, on the threads the engine reports them on.
     virtual void HandleProgress(int index, int currentDuration, int totalOutputDuration);
     virtual void HandleTerminate(int index, bool finished, bool exception);
-    virtual void HandlePreview(media::TBitmap& bitmap);
+    virtual void HandlePreview(int index, media::TBitmap& bitmap);
 
 private:
     void Attach();
@@ -139,6 +139,7 @@ private:
     void RecordProgress(int index, int currentDuration, int totalOutputDuration);
     void RecordEnd(int index, bool finished, bool exception);
     bool TaskStarted(int index) const;
+    bool TaskEnded(int index) const;
 
     // What each task has done so far, written by the engine threads.
     struct TTaskFigures {
@@ -159,6 +160,7 @@ private:
     TBatchClock FClock;     // guarded by FPauseLock
     mutable std::mutex FFiguresLock;
     std::vector<TTaskFigures> FFigures;
+    int FPreviewTask = -1;  // the task whose frames are shown; on the presenter's thread
 };
 
 }  // namespace kv::workflow
