@@ -1,5 +1,6 @@
 #include "app/ConvertFrm.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/Pictures.h"
@@ -18,6 +20,19 @@
 namespace kv::app {
 
 using workflow::TBatchEvent;
+
+namespace {
+
+QProgressBar* NewBar(QWidget* parent)
+{
+    auto* bar = new QProgressBar(parent);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    return bar;
+}
+
+}  // namespace
 
 TFramePanel::TFramePanel(QWidget* parent) : QFrame(parent)
 {
@@ -64,7 +79,6 @@ TConvertForm::TConvertForm(workflow::TZelConvert& converter, std::function<void(
       Observer(converter, this), FConverter(converter), FOpenOutput(std::move(openOutput))
 {
     setWindowTitle("Converting");
-    setFixedSize(428, 454);
     const int left = 19, width = 390;
 
     pnlPreview = new TFramePanel(this);
@@ -86,37 +100,77 @@ TConvertForm::TConvertForm(workflow::TZelConvert& converter, std::function<void(
     chkPreview = new QCheckBox("Preview", this);
     chkPreview->setGeometry(left, 255, 200, 22);
     lblIndex = new QLabel(this);
-    lblIndex->setGeometry(left, 279, width, 18);
     lblFileInfo = new TElidedLabel(this);
-    lblFileInfo->setGeometry(left, 298, width, 18);
-    pBarCur = new QProgressBar(this);
-    pBarCur->setGeometry(left, 320, width, 16);
-    pBarAll = new QProgressBar(this);
-    pBarAll->setGeometry(left, 340, width, 16);
-    for (QProgressBar* bar : {pBarCur, pBarAll}) {
-        bar->setRange(0, 100);
-        bar->setValue(0);
-        bar->setTextVisible(false);
-    }
+    pBarCur = NewBar(this);
+    pBarAll = NewBar(this);
     lblInfoLength = new QLabel(this);
-    lblInfoLength->setGeometry(left, 359, width, 18);
+    lblSpeed = new QLabel(this);
     chkShutdown = new QCheckBox("Shut down computer when conversion completed.", this);
-    chkShutdown->setGeometry(left, 380, width, 22);
     chkOpenOutput = new QCheckBox("Open output folder when conversion completed.", this);
-    chkOpenOutput->setGeometry(left, 401, width, 22);
     btnPause = new QPushButton("&Pause", this);
-    btnPause->setGeometry(left + width - 2 * 88 - 6, 424, 88, 26);
     btnCancel = new QPushButton("&Cancel", this);
-    btnCancel->setGeometry(left + width - 88, 424, 88, 26);
     btnPause->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
+    PlaceControls();
 
     connect(chkPreview, &QCheckBox::clicked, this, &TConvertForm::PreviewClicked);
     connect(btnPause, &QPushButton::clicked, this, &TConvertForm::PauseClicked);
     connect(btnCancel, &QPushButton::clicked, this, &TConvertForm::CancelClicked);
 }
 
-void TConvertForm::StartBatch(int fileCount, const std::string& ext)
+// The controls below the preview, top to bottom; the dialog's height follows them.
+void TConvertForm::PlaceControls()
+{
+    const int left = 19, width = 390, nameWidth = 200, gap = 6;
+    int y = 279;
+    const auto place = [&](QWidget* control, int height, int step) {
+        control->setGeometry(left, y, width, height);
+        y += step;
+    };
+    place(lblIndex, 18, 19);
+    for (QWidget* single : {static_cast<QWidget*>(lblFileInfo), static_cast<QWidget*>(pBarCur),
+                            static_cast<QWidget*>(lblInfoLength)})
+        single->setVisible(RunningLines.empty());
+    if (RunningLines.empty()) {
+        place(lblFileInfo, 18, 22);
+        place(pBarCur, 16, 20);
+        place(pBarAll, 16, 19);
+        place(lblInfoLength, 18, 19);
+    } else {
+        for (const TRunningLine& line : RunningLines) {
+            line.Name->setGeometry(left, y, nameWidth, 18);
+            line.Bar->setGeometry(left + nameWidth + gap, y + 2, width - nameWidth - gap, 14);
+            y += 20;
+        }
+        y += 2;
+        place(pBarAll, 16, 19);
+    }
+    place(lblSpeed, 18, 21);
+    place(chkShutdown, 21, 21);
+    place(chkOpenOutput, 21, 23);
+    btnPause->setGeometry(left + width - 2 * 88 - 6, y, 88, 26);
+    btnCancel->setGeometry(left + width - 88, y, 88, 26);
+    setFixedSize(428, y + 30);
+}
+
+void TConvertForm::CreateRunningLines(int count)
+{
+    for (const TRunningLine& line : RunningLines) {
+        delete line.Name;
+        delete line.Bar;
+    }
+    RunningLines.clear();
+    FLineTasks.assign(static_cast<std::size_t>(count), -1);
+    for (int i = 0; i < count; ++i) {
+        TRunningLine line{new TElidedLabel(this), NewBar(this)};
+        line.Name->hide();
+        line.Bar->hide();
+        RunningLines.push_back(line);
+    }
+    PlaceControls();
+}
+
+void TConvertForm::StartBatch(int fileCount, const std::string& ext, int jobs)
 {
     const bool preview = workflow::TBatchObserver::PreviewAvailable(ext);
     chkPreview->setEnabled(preview);
@@ -124,12 +178,16 @@ void TConvertForm::StartBatch(int fileCount, const std::string& ext)
     PreviewClicked();
     pBarCur->setValue(0);
     pBarAll->setValue(0);
-    Observer.BeginBatch(fileCount, ext, 1, chkPreview->isChecked());
+    lblSpeed->clear();
+    // One file at a time keeps the single current-file line.
+    const int lines = std::min(jobs, FConverter.TaskCount());
+    CreateRunningLines(lines > 1 ? lines : 0);
+    Observer.BeginBatch(fileCount, ext, jobs, chkPreview->isChecked());
 }
 
-void TConvertForm::BeginBatch(int fileCount, const std::string& ext)
+void TConvertForm::BeginBatch(int fileCount, const std::string& ext, int jobs)
 {
-    StartBatch(fileCount, ext);
+    StartBatch(fileCount, ext, jobs);
     if (!FFinished) exec();
 }
 
@@ -215,6 +273,13 @@ void TConvertForm::ShowProgress(const TBatchEvent& event)
     if (FFinished) return;
     const workflow::TBatchProgress p = Observer.Progress(event);
     lblIndex->setText(QString("Current:%1 / Total:%2").arg(p.Position).arg(p.Total));
+    const workflow::TBatchSnapshot snapshot = Observer.Snapshot();
+    lblSpeed->setText(QString::fromStdString(snapshot.SpeedText()));
+    if (!RunningLines.empty()) {
+        ShowRunningFiles(snapshot);
+        pBarAll->setValue(p.BatchPercent);
+        return;
+    }
     if (event.FileIndex >= 0 && event.FileIndex < FConverter.Files.Count())
         lblFileInfo->setText(QString::fromStdString(FConverter.Files.Items(event.FileIndex).OutputOptions.FileName));
     lblInfoLength->setText(QString("Converted Length of Current file: %1 / %2")
@@ -226,16 +291,70 @@ void TConvertForm::ShowProgress(const TBatchEvent& event)
     }
 }
 
+// A file keeps its line while it runs; a file that starts takes a line left free.
+void TConvertForm::ShowRunningFiles(const workflow::TBatchSnapshot& snapshot)
+{
+    const auto runningEntry = [&](int task) -> const workflow::TRunningFile* {
+        for (const workflow::TRunningFile& r : snapshot.Running)
+            if (r.TaskIndex == task) return &r;
+        return nullptr;
+    };
+    for (int& task : FLineTasks)
+        if (!runningEntry(task)) task = -1;
+    for (const workflow::TRunningFile& r : snapshot.Running) {
+        if (std::find(FLineTasks.begin(), FLineTasks.end(), r.TaskIndex) != FLineTasks.end()) continue;
+        const auto free = std::find(FLineTasks.begin(), FLineTasks.end(), -1);
+        if (free != FLineTasks.end()) *free = r.TaskIndex;
+    }
+    for (std::size_t i = 0; i < RunningLines.size(); ++i) {
+        const TRunningLine& line = RunningLines[i];
+        const workflow::TRunningFile* r = runningEntry(FLineTasks[i]);
+        line.Name->setVisible(r != nullptr);
+        line.Bar->setVisible(r != nullptr);
+        if (!r) continue;
+        const QString path = r->FileIndex >= 0 && r->FileIndex < FConverter.Files.Count()
+                                 ? QString::fromStdString(FConverter.Files.Items(r->FileIndex).OutputOptions.FileName)
+                                 : QString();
+        line.Name->setText(QFileInfo(path).fileName());
+        line.Name->setToolTip(path);
+        line.Bar->setValue(r->Percent);
+    }
+}
+
+// How the files of the batch came out, for the notice: from the outcomes of its
+// tasks, before the task list is emptied.
+QString TConvertForm::OutcomeText() const
+{
+    int converted = 0, failed = 0;
+    for (int task = 0; task < FConverter.TaskCount(); ++task) {
+        const int file = FConverter.FileIndexOfTask(task);
+        if (file < 0 || file >= FConverter.Files.Count()) continue;
+        const int status = FConverter.Files.Items(file).Status;
+        converted += status == 1 ? 1 : 0;
+        failed += status == 2 ? 1 : 0;
+    }
+    return QString("%1 file(s) converted, %2 file(s) failed.").arg(converted).arg(failed);
+}
+
 void TConvertForm::FinishBatch()
 {
     if (FFinished) return;
     FFinished = true;
-    hide();
-    Observer.FinishBatch();
+    // Asked before the dialog goes: hiding it hands the focus on.
+    const bool away = QApplication::activeWindow() == nullptr;
     const bool cancelled = Observer.Cancelled;
-    if (cancelled || !chkShutdown->isChecked())
-        Prompter().Message(this, QMessageBox::Information,
-                           cancelled ? "You have cancel current conversion." : "Convert Completed.");
+    // The last reports come before the last files end: a batch that ran through
+    // shows every file counted in full.
+    if (!RunningLines.empty() && !cancelled) {
+        const workflow::TBatchSnapshot snapshot = Observer.Snapshot();
+        ShowRunningFiles(snapshot);
+        pBarAll->setValue(snapshot.Percent);
+    }
+    hide();
+    const QString text = cancelled ? "You have cancel current conversion." : "Convert Completed.";
+    if (away) Shell().Notify(text, OutcomeText());
+    Observer.FinishBatch();
+    if (cancelled || !chkShutdown->isChecked()) Prompter().Message(this, QMessageBox::Information, text);
     if (!cancelled) {
         if (chkShutdown->isChecked()) Shell().PowerOff();
         if (chkOpenOutput->isChecked() && FOpenOutput) FOpenOutput();

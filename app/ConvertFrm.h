@@ -1,9 +1,11 @@
 #pragma once
 // The progress dialog of a batch: the batch observer on the screen. It starts the
 // batch, shows the current file, the converted length, a bar for the file and one
-// for the batch and, on request, the frames being encoded; it pauses, resumes and
-// cancels, and when the batch ends it tells the user, optionally powers the
-// computer off or opens the output folder, and closes.
+// for the batch, the time left and the speed and, on request, the frames being
+// encoded; with several files at once, one line per running file takes the place of
+// the current file's. It pauses, resumes and cancels, and when the batch ends it
+// tells the user (with a desktop notice too when they are in another window),
+// optionally powers the computer off or opens the output folder, and closes.
 #include <QDialog>
 #include <QFrame>
 #include <QImage>
@@ -11,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "workflow/BatchObserver.h"
 
@@ -55,11 +58,11 @@ public:
     // `openOutput` opens the output folder (the main window's action).
     TConvertForm(workflow::TZelConvert& converter, std::function<void()> openOutput, QWidget* parent = nullptr);
 
-    // Starts the batch of the queued tasks and shows the dialog modally until the
-    // batch has ended and the user was told.
-    void BeginBatch(int fileCount, const std::string& ext);
+    // Starts the batch of the queued tasks, `jobs` files at once, and shows the
+    // dialog modally until the batch has ended and the user was told.
+    void BeginBatch(int fileCount, const std::string& ext, int jobs = 1);
     // The starting steps of BeginBatch, without the modal display.
-    void StartBatch(int fileCount, const std::string& ext);
+    void StartBatch(int fileCount, const std::string& ext, int jobs = 1);
     // True once the end of the batch was handled.
     bool Finished() const { return FFinished; }
 
@@ -71,6 +74,15 @@ public:
     QProgressBar* pBarCur;
     QProgressBar* pBarAll;
     QLabel* lblInfoLength;
+    // "Elapsed %s   Left about %s   Speed %.1fx" once the figures mean something.
+    QLabel* lblSpeed;
+    // With several files at once: one line per running file, in place of
+    // lblFileInfo, pBarCur and lblInfoLength.
+    struct TRunningLine {
+        TElidedLabel* Name;
+        QProgressBar* Bar;
+    };
+    std::vector<TRunningLine> RunningLines;
     QCheckBox* chkShutdown;
     QCheckBox* chkOpenOutput;
     QPushButton* btnPause;
@@ -92,6 +104,10 @@ private:
     void CancelClicked();
     void ShowRunState();
     void ShowProgress(const workflow::TBatchEvent& event);
+    void ShowRunningFiles(const workflow::TBatchSnapshot& snapshot);
+    void CreateRunningLines(int count);
+    void PlaceControls();
+    QString OutcomeText() const;
     void FinishBatch();
 
     workflow::TZelConvert& FConverter;
@@ -100,6 +116,7 @@ private:
     bool FAsking = false;       // the cancel question is open
     bool FDoneWaiting = false;  // the batch ended while it was
     bool FFinished = false;
+    std::vector<int> FLineTasks;  // the task each running line shows; -1 for none
 };
 
 }  // namespace kv::app

@@ -3,7 +3,11 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QStringList>
 #include <QUrl>
+#include <QVariantMap>
+
+#include "workflow/ZelConvert.h"
 
 namespace kv::app {
 
@@ -33,6 +37,20 @@ bool TShell::PowerOff()
     // Not interactive: no password prompt of the login manager's own.
     call << false;
     // Sent without waiting: the computer is going down, nobody waits for the answer.
+    return bus.send(call);
+}
+
+bool TShell::Notify(const QString& summary, const QString& body)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                                       "org.freedesktop.Notifications", "Notify");
+    // Application name, no notice to replace, icon, summary, body, no actions, no
+    // hints, the server's own display time.
+    call << QString::fromUtf8(workflow::ApplicationTitle) << 0u << QString("kestravo") << summary << body
+         << QStringList() << QVariantMap() << -1;
+    // Not waited for: a desktop without the service simply answers with an error nobody reads.
     return bus.send(call);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // What the application asks of the desktop around it: show a folder in the file
-// manager, open a web address, power the computer off. One replaceable object:
+// manager, open a web address, power the computer off, put up a notice. One
+// replaceable object:
 // tests install a recorder, so that no test opens a window of another program or
 // turns a machine off. Further requests of the desktop belong here too.
 #include <QString>
@@ -17,6 +18,10 @@ public:
     // Asks the login manager to power the computer off now. Failure is not reported
     // to the user; the return value says whether the request was sent.
     virtual bool PowerOff();
+    // Shows a notice through the desktop's notification service (freedesktop
+    // Notifications over the session bus), without waiting for it. False, and nothing
+    // shown, where there is no session bus.
+    virtual bool Notify(const QString& summary, const QString& body);
 };
 
 // The shell in use: the real desktop unless a test installed its own.

@@ -57,8 +57,11 @@ TEST(SingleInstance, ASecondStartIsToldAndLeavesTheFirstRunning)
     ASSERT_TRUE(first.Acquire());
 
     kv::app::TSingleInstance second(lock);
-    // The whole start-up path: it ends with 0 before any window exists.
-    EXPECT_EQ(kv::app::RunKestravo(second), 0);
+    // The whole start-up path, with files to open: it ends with 0 before any window
+    // exists and before any file is looked at.
+    const QStringList files = {QString::fromStdString(kv::test::MediaFile("avi_mpeg4_mp2.avi")),
+                               QString::fromStdString(kv::test::MediaFile("random.bin"))};
+    EXPECT_EQ(kv::app::RunKestravo(second, files), 0);
     ASSERT_EQ(recorders.Prompter.Messages.size(), 1u);
     EXPECT_EQ(recorders.Prompter.Messages[0].Text, "Larkspire Kestravo is currently running!");
     EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Warning);
@@ -231,10 +234,13 @@ protected:
         kv::app::SetPictureFolder(QString());
         fs::remove_all(out);
     }
+    // Copies of one clip: the list takes each file only once.
     void Queue(int files)
     {
         for (int i = 0; i < files; ++i) {
-            ASSERT_EQ(converter.AddFile(kv::test::MediaFile("avi_mpeg4_mp2.avi")), i);
+            const fs::path copy = out / ("in" + std::to_string(i) + ".avi");
+            fs::copy_file(kv::test::MediaFile("avi_mpeg4_mp2.avi"), copy);
+            ASSERT_EQ(converter.AddFile(copy.string()), i);
             ASSERT_TRUE(converter.PrepareFile(i, out.string(), ".avi", 1));
         }
     }
@@ -280,6 +286,35 @@ TEST_F(ProgressDialog, ShowsTheCurrentFileLengthAndBars)
     EXPECT_EQ(form->lblInfoLength->text(), "Converted Length of Current file: 100:00:00 / 00:00:02");
     EXPECT_EQ(form->pBarCur->value(), 50);
     CancelAndWait();
+}
+
+TEST_F(ProgressDialog, SeveralFilesAtOnceGetALineEachAndNothingOverlaps)
+{
+    Queue(4);
+    for (int jobs : {1, 2, 4}) {
+        SCOPED_TRACE(jobs);
+        // Each batch empties the task list: the next one queues the files again.
+        form.reset();
+        if (jobs > 1) {
+            for (int i = 0; i < 4; ++i) ASSERT_TRUE(converter.PrepareFile(i, out.string(), ".avi", 1));
+        }
+        form = std::make_unique<kv::app::TConvertForm>(converter, [] {});
+        form->StartBatch(4, ".avi", jobs);
+        ASSERT_EQ(form->RunningLines.size(), jobs > 1 ? static_cast<std::size_t>(jobs) : 0u);
+        for (QWidget* single : {static_cast<QWidget*>(form->lblFileInfo), static_cast<QWidget*>(form->pBarCur),
+                                static_cast<QWidget*>(form->lblInfoLength)})
+            EXPECT_EQ(single->isHidden(), jobs > 1);
+        std::vector<QWidget*> shown = {form->lblIndex, form->pBarAll, form->lblSpeed, form->chkShutdown,
+                                       form->chkOpenOutput, form->btnPause, form->btnCancel};
+        if (jobs == 1) shown.insert(shown.end(), {form->lblFileInfo, form->pBarCur, form->lblInfoLength});
+        for (const auto& line : form->RunningLines) shown.insert(shown.end(), {line.Name, line.Bar});
+        for (std::size_t a = 0; a < shown.size(); ++a) {
+            EXPECT_TRUE(form->rect().contains(shown[a]->geometry())) << a;
+            for (std::size_t b = a + 1; b < shown.size(); ++b)
+                EXPECT_FALSE(shown[a]->geometry().intersects(shown[b]->geometry())) << a << " and " << b;
+        }
+        CancelAndWait();
+    }
 }
 
 TEST_F(ProgressDialog, PauseResumeAndAnsweringNoToCancel)

@@ -1,7 +1,7 @@
 #pragma once
 // Stand-ins for the user's answers and for the desktop, for the tests of the
 // windows: message boxes are recorded and answered at once, choosers return what the
-// test set, and folders, web pages and power-off are only recorded.
+// test set, and folders, web pages, power-off and notices are only recorded.
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -65,6 +65,7 @@ public:
     QStringList Folders;
     QStringList Urls;
     int PowerOffs = 0;
+    QStringList Notices;  // summary and body, one line each
     bool OpenFolder(const QString& path) override
     {
         Folders << path;
@@ -78,6 +79,11 @@ public:
     bool PowerOff() override
     {
         ++PowerOffs;
+        return true;
+    }
+    bool Notify(const QString& summary, const QString& body) override
+    {
+        Notices << summary + '\n' + body;
         return true;
     }
 };
