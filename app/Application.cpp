@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include <QFileInfo>
 #include <QFont>
 
 #include <exception>
@@ -43,12 +44,28 @@ bool CheckSingleInstance(TSingleInstance& instance)
     return false;
 }
 
-int RunKestravo(TSingleInstance& instance)
+QStringList CommandLinePaths(const QStringList& arguments)
+{
+    QStringList paths;
+    // Qt has taken its own options out already; the first argument is the program.
+    for (const QString& argument : arguments.mid(1)) paths << QFileInfo(argument).absoluteFilePath();
+    return paths;
+}
+
+std::unique_ptr<TZelMainForm> OpenMainWindow(const QStringList& paths, const TAppPlaces& places)
+{
+    auto window = std::make_unique<TZelMainForm>(places);
+    if (!window->InitEngine()) return nullptr;
+    window->show();
+    window->AddPaths(paths);
+    return window;
+}
+
+int RunKestravo(TSingleInstance& instance, const QStringList& paths, const TAppPlaces& places)
 {
     if (!CheckSingleInstance(instance)) return 0;
-    TZelMainForm window;
-    if (!window.InitEngine()) return 1;
-    window.show();
+    const std::unique_ptr<TZelMainForm> window = OpenMainWindow(paths, places);
+    if (!window) return 1;
     return QApplication::exec();
 }
 

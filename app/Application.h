@@ -1,6 +1,11 @@
 #pragma once
 // The application's start: one instance per user, the main window, the message loop.
 #include <QApplication>
+#include <QStringList>
+
+#include <memory>
+
+#include "app/ZelMainFrm.h"
 
 namespace kv::app {
 
@@ -18,7 +23,16 @@ public:
 // application is already running and returns false (the process then ends with 0).
 bool CheckSingleInstance(TSingleInstance& instance);
 
-// Start-up once the application object exists; returns the exit status.
-int RunKestravo(TSingleInstance& instance);
+// The files and folders named on the command line ("Open with" of a file manager),
+// with their full paths.
+QStringList CommandLinePaths(const QStringList& arguments);
+
+// The main window, shown, with `paths` added as a drop adds them; null when the media
+// libraries cannot be loaded (the user was told).
+std::unique_ptr<TZelMainForm> OpenMainWindow(const QStringList& paths, const TAppPlaces& places = TAppPlaces());
+
+// Start-up once the application object exists: a second instance only tells the
+// user and ends, whatever it was given. Returns the exit status.
+int RunKestravo(TSingleInstance& instance, const QStringList& paths, const TAppPlaces& places = TAppPlaces());
 
 }  // namespace kv::app

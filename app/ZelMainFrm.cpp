@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QToolButton>
 
@@ -35,6 +36,7 @@
 #include "app/Shell.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
+#include "workflow/UserSettings.h"
 
 namespace kv::app {
 
@@ -112,6 +114,13 @@ QToolButton* FlatButton(QAction* action, const QString& picture, QRect geometry,
 
 }  // namespace
 
+TAppPlaces::TAppPlaces(const workflow::TAppFolders& folders)
+    : SettingsFile(folders.SettingsFile),
+      ShippedSettingsFile(folders.Installed ? folders.ShippedSettingsFile : std::string()),
+      DefaultOutputFolder(folders.OutputFolder)
+{
+}
+
 std::string TAppPlaces::DefaultHelpFolder()
 {
     return THelpWindow::HelpFolder().toStdString();
@@ -128,16 +137,13 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
     CreateControls();
     // 4.
     setWindowTitle(QString::fromUtf8(workflow::ApplicationTitle));
-    setFixedSize(730, 537);
+    setFixedSize(730, 571);
     setAcceptDrops(true);
-    // 6. A settings file that cannot be read leaves the catalogue empty; the window still opens.
-    try {
-        IniOptions.LoadFromFile(FPlaces.SettingsFile);
-    } catch (const std::exception& e) {
-        ReportEscapedError("reading the settings", e.what());
-    }
+    // 6.
+    ReadSettings();
     // 7, 8, 9.
     FillFormats();
+    spnJobs->setValue(IniOptions.Jobs);
     InitOutputFolder();
     RefreshActions();
     // 10. Conversions yield to the windows: the user-interface thread runs first
@@ -302,9 +308,18 @@ void TZelMainForm::CreateControls()
     lblOutputFolder->setBuddy(edtOutputFolder);
     btnOpenFolder = ActionButton(actOpenFolder, "", QRect(536, 495, 90, 26), 16, this);
 
+    lblJobs = new QLabel("Simultaneous conversions:", this);
+    lblJobs->setGeometry(10, 530, 160, 24);
+    spnJobs = new QSpinBox(this);
+    spnJobs->setGeometry(170, 530, 56, 24);
+    spnJobs->setRange(1, workflow::TIniOptions::MaxJobs());
+    spnJobs->setToolTip("How many files are converted at the same time (at most one per processor core)");
+    lblJobs->setBuddy(spnJobs);
+    connect(spnJobs, &QSpinBox::valueChanged, this, [](int jobs) { IniOptions.Jobs = jobs; });
+
     btnConvert = new QToolButton(this);
     btnConvert->setDefaultAction(actConvert);
-    btnConvert->setGeometry(648, 460, 72, 72);
+    btnConvert->setGeometry(648, 472, 72, 72);
     btnConvert->setAutoRaise(true);
     const QIcon convert = PictureIcon("Convert.png");
     if (!convert.isNull()) actConvert->setIcon(convert);
@@ -340,6 +355,27 @@ void TZelMainForm::CreatePreviewPane()
     const int gap = 6, left = (290 - 7 * 32 - 6 * gap) / 2;
     for (int i = 0; i < 7; ++i)
         *buttons[i] = FlatButton(actions[i], pictures[i], QRect(left + i * (32 + gap), 298, 32, 32), 24, pnlPreview);
+}
+
+void TZelMainForm::ReadSettings()
+{
+    std::string file = FPlaces.SettingsFile;
+    if (!FPlaces.ShippedSettingsFile.empty()) {
+        // An installed copy: the user's own file, made or brought up to date first.
+        try {
+            workflow::PrepareUserSettingsFile(FPlaces.ShippedSettingsFile, FPlaces.SettingsFile);
+        } catch (const std::exception& e) {
+            // Without a file of their own the user still gets the shipped catalogue.
+            ReportEscapedError("preparing the settings", e.what());
+            file = FPlaces.ShippedSettingsFile;
+        }
+    }
+    // A settings file that cannot be read leaves the catalogue empty; the window still opens.
+    try {
+        IniOptions.LoadFromFile(file);
+    } catch (const std::exception& e) {
+        ReportEscapedError("reading the settings", e.what());
+    }
 }
 
 void TZelMainForm::FillFormats()
@@ -420,7 +456,8 @@ void TZelMainForm::AddFiles(const QStringList& paths)
             continue;
         }
         if (index < 0) {
-            Prompter().Message(this, QMessageBox::Information, QString("\"%1\" is already existing.").arg(path));
+            Prompter().Message(this, QMessageBox::Information,
+                               QString::fromStdString(workflow::TZelConvert::AlreadyListedText(path.toStdString())));
             continue;
         }
         lvFileList->selectRow(AppendRow(index));
@@ -448,6 +485,21 @@ void TZelMainForm::AddFolder(const QString& folder)
     Prompter().Message(this, QMessageBox::Information,
                        QString("%1 file(s) loaded, %2 file(s) failed.").arg(loaded).arg(failed));
     RefreshActions();
+}
+
+void TZelMainForm::AddPaths(const QStringList& paths)
+{
+    QStringList files;
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        if (!files.isEmpty()) AddFiles(files);
+        files.clear();
+        AddFolder(path);
+    }
+    if (!files.isEmpty()) AddFiles(files);
 }
 
 void TZelMainForm::ChooseFiles()
@@ -540,6 +592,9 @@ bool TZelMainForm::PrepareBatch(int limit, std::string& ext)
         lvFileList->item(row, colStatus)->setText("-");
         lvFileList->item(row, colDestination)->setText(QString());
     }
+    // An outcome belongs to the batch that made it: a file the engine refuses this
+    // time must not show the last batch's success.
+    for (int i = 0; i < Converter->Files.Count(); ++i) Converter->Files.Items(i).Status = 0;
     Converter->SetFormatIndex(cbbFormatEx->currentIndex());
     const workflow::TFormatRec format = IniOptions.GetFormat(cbbFormatEx->currentIndex());
     ext = format.Ext;
@@ -572,7 +627,7 @@ void TZelMainForm::Convert()
     {
         TConvertForm form(*Converter, [this] { OpenFolder(); }, this);
         ProgressForm = &form;
-        form.BeginBatch(Converter->Files.Count(), ext);
+        form.BeginBatch(Converter->Files.Count(), ext, IniOptions.Jobs);
         ProgressForm = nullptr;
     }
     ShowOutcomes();
@@ -627,17 +682,11 @@ void TZelMainForm::dragEnterEvent(QDragEnterEvent* event)
 
 void TZelMainForm::dropEvent(QDropEvent* event)
 {
-    QStringList files, folders;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (!url.isLocalFile()) continue;
-        const QString path = url.toLocalFile();
-        (QFileInfo(path).isDir() ? folders : files) << path;
-    }
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
     event->acceptProposedAction();
-    RunAction("Drop", [&] {
-        if (!files.isEmpty()) AddFiles(files);
-        for (const QString& folder : folders) AddFolder(folder);
-    });
+    RunAction("Drop", [&] { AddPaths(paths); });
 }
 
 }  // namespace kv::app

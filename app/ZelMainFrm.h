@@ -9,6 +9,7 @@
 #include <string>
 
 #include "workflow/AppPaths.h"
+#include "workflow/IniOptions.h"
 #include "workflow/ZelConvert.h"
 
 class QAction;
@@ -18,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSlider;
+class QSpinBox;
 class QTableWidget;
 class QToolButton;
 
@@ -28,8 +30,15 @@ class THelpWindow;
 
 // Where the window keeps its settings and finds its help; tests point these elsewhere.
 struct TAppPlaces {
-    std::string SettingsFile = workflow::SettingsFilePath();
-    std::string DefaultOutputFolder = workflow::DefaultOutputFolder();
+    // Those of the running copy.
+    TAppPlaces() : TAppPlaces(workflow::AppFoldersOf(workflow::ExeFolder())) {}
+    explicit TAppPlaces(const workflow::TAppFolders& folders);
+
+    std::string SettingsFile;
+    // The catalogue the user's own settings file is made from and kept up to date
+    // with (an installed copy); empty when the settings file is the shipped one.
+    std::string ShippedSettingsFile;
+    std::string DefaultOutputFolder;
     std::string HelpFolder = DefaultHelpFolder();
     static std::string DefaultHelpFolder();
 };
@@ -51,6 +60,9 @@ public:
     // The actions' steps after their choosers: tests and drops call them directly.
     void AddFiles(const QStringList& paths);
     void AddFolder(const QString& folder);
+    // Files and folders in the order given (a drop, the command line): each run of
+    // files as Add Files adds them, each folder as Add Folder does.
+    void AddPaths(const QStringList& paths);
     void SetOutputFolder(const QString& folder);
     // Creates the output folder when needed, resets the rows' outcomes and queues
     // one task for each of the first `limit` files; false when the folder cannot be
@@ -83,6 +95,8 @@ public:
     QLineEdit* edtOutputFolder;
     QToolButton* btnOpenFolder;
     QToolButton* btnConvert;
+    QLabel* lblJobs;
+    QSpinBox* spnJobs;  // files converted at once, 1 to the number of cores
     QMenu* pm1;
 
     QFrame* pnlPreview;
@@ -128,6 +142,7 @@ private:
     void CreateActions();
     void CreateControls();
     void CreatePreviewPane();
+    void ReadSettings();
     void FillFormats();
     void InitOutputFolder();
 

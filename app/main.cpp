@@ -10,5 +10,5 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
     kv::app::TKestravoApplication app(argc, argv);
     kv::app::TSingleInstance instance;
-    return kv::app::RunKestravo(instance);
+    return kv::app::RunKestravo(instance, kv::app::CommandLinePaths(QApplication::arguments()));
 }

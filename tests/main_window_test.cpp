@@ -6,22 +6,31 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 
+#include "app/Application.h"
 #include "app/ConvertFrm.h"
 #include "app/HelpWindow.h"
 #include "app/Pictures.h"
@@ -122,10 +131,22 @@ protected:
         fs::remove_all(dir);
     }
 
-    void WriteCatalogue(int format, const std::string& folder)
+    void WriteCatalogue(int format, const std::string& folder, const std::string& moreOutput = "")
     {
         std::ofstream(places.SettingsFile) << Catalogue << "[Output]\nFormat=" << format << "\n"
-                                           << (folder.empty() ? "" : "Folder=" + folder + "\n");
+                                           << (folder.empty() ? "" : "Folder=" + folder + "\n") << moreOutput;
+    }
+    // Copies of a clip under names of their own: the list takes each file only once.
+    QStringList Copies(int count, const fs::path& folder)
+    {
+        fs::create_directories(folder);
+        QStringList paths;
+        for (int i = 1; i <= count; ++i) {
+            const fs::path copy = folder / ("clip" + std::to_string(i) + ".avi");
+            fs::copy_file(kv::test::MediaFile("avi_mpeg4_mp2.avi"), copy, fs::copy_options::overwrite_existing);
+            paths << QString::fromStdString(copy.string());
+        }
+        return paths;
     }
     void Open()
     {
@@ -428,7 +449,7 @@ TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
 {
     WriteCatalogue(0, (dir / "out").string());
     Open();
-    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("avi_mpeg4_mp2.avi"), Media("avi_mpeg4_mp2.avi")});
+    window->AddFiles(Copies(3, dir / "in"));
     Convert([](kv::app::TConvertForm& form) {
         form.chkShutdown->setChecked(true);
         form.chkOpenOutput->setChecked(true);
@@ -490,6 +511,230 @@ TEST_F(MainWindow, HelpShowsTheWelcomePage)
     EXPECT_TRUE(window->HelpWindow->isVisible());
     EXPECT_TRUE(window->HelpWindow->Browser->source().toLocalFile().endsWith("/welcome.html"));
     EXPECT_EQ(window->HelpWindow->Browser->documentTitle(), "Welcome to Larkspire Kestravo");
+}
+
+// Sees the events a window gets before the window does.
+class TEventSpy : public QObject {
+public:
+    std::function<void(QEvent*)> Seen;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        Seen(event);
+        return false;
+    }
+};
+
+TEST_F(MainWindow, SimultaneousConversionsAreRememberedWithinOneToTheCores)
+{
+    const int cores = kv::workflow::TIniOptions::MaxJobs();
+    // As stored: absent, below the range, above it.
+    const struct {
+        const char* stored;
+        int shown;
+    } cases[] = {{"", 1}, {"Jobs=0\n", 1}, {"Jobs=99\n", cores}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        IniOptions = kv::workflow::TIniOptions();
+        WriteCatalogue(0, "", c.stored);
+        Open();
+        EXPECT_EQ(window->lblJobs->text(), "Simultaneous conversions:");
+        EXPECT_EQ(window->spnJobs->minimum(), 1);
+        EXPECT_EQ(window->spnJobs->maximum(), cores);
+        EXPECT_EQ(window->spnJobs->value(), c.shown);
+        window.reset();
+    }
+
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    window->spnJobs->setValue(cores);
+    window.reset();
+    EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadInteger("Output", "Jobs", -1), cores);
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    EXPECT_EQ(window->spnJobs->value(), cores);
+}
+
+TEST_F(MainWindow, ConvertsFourClipsTwoAtATime)
+{
+    if (kv::workflow::TIniOptions::MaxJobs() < 2) GTEST_SKIP() << "one core: one file at a time";
+    WriteCatalogue(0, (dir / "out").string(), "Jobs=2\n");
+    Open();
+    ASSERT_EQ(window->spnJobs->value(), 2);
+    window->AddFiles(Copies(4, dir / "in"));
+
+    std::size_t lines = 0, mostRunning = 0;
+    int mostShown = 0, lastBar = -1;
+    QString lastIndex;
+    std::vector<int> bars;
+    TEventSpy spy;
+    Convert([&](kv::app::TConvertForm& form) {
+        lines = form.RunningLines.size();
+        EXPECT_TRUE(form.lblFileInfo->isHidden());
+        EXPECT_TRUE(form.pBarCur->isHidden());
+        spy.Seen = [&](QEvent* event) {
+            // What the dialog shows as it goes.
+            if (event->type() == QEvent::Hide) {
+                lastBar = form.pBarAll->value();
+                lastIndex = form.lblIndex->text();
+                return;
+            }
+            if (event->type() != kv::workflow::WM_BATCH_PROGRESS) return;
+            mostRunning = std::max(mostRunning, form.Observer.Snapshot().Running.size());
+            int shown = 0;
+            for (const auto& line : form.RunningLines) shown += line.Bar->isHidden() ? 0 : 1;
+            mostShown = std::max(mostShown, shown);
+            bars.push_back(form.pBarAll->value());
+        };
+        form.installEventFilter(&spy);
+    });
+
+    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(mostRunning, 2u);
+    EXPECT_EQ(mostShown, 2);
+    EXPECT_TRUE(std::is_sorted(bars.begin(), bars.end()));
+    EXPECT_EQ(lastBar, 100);
+    EXPECT_EQ(lastIndex, "Current:4 / Total:4");
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed."}));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success", "Success", "Success"}));
+    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"clip1.avi", "clip2.avi", "clip3.avi", "clip4.avi"}));
+    for (int i = 1; i <= 4; ++i) {
+        SCOPED_TRACE(i);
+        const kv::test::TDecodedVideo video = kv::test::DecodeVideo((dir / "out" / ("clip" + std::to_string(i) + ".avi")).string());
+        ASSERT_TRUE(video.Ok);
+        EXPECT_EQ(video.Width, 160);
+        EXPECT_GE(video.Frames, 45);
+        EXPECT_GT(video.OtherStreamPackets, 0);
+    }
+}
+
+TEST_F(MainWindow, DroppedFilesAndFoldersAreAddedInTheirOrder)
+{
+    const fs::path videos = dir / "videos";
+    fs::create_directories(videos);
+    fs::create_symlink(kv::test::MediaFile("mkv_subtitle.mkv"), videos / "b.mkv");
+    fs::create_symlink(kv::test::MediaFile("mp4_h264_aac.mp4"), videos / "a.mp4");
+    fs::create_symlink(kv::test::MediaFile("random.bin"), videos / "broken.avi");
+    Open();
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Media("avi_mpeg4_mp2.avi")), QUrl::fromLocalFile(QString::fromStdString(videos.string())),
+                  QUrl::fromLocalFile(Media("mp3_tagged.mp3"))});
+    QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &drop);
+
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "a.mp4", "b.mkv", "mp3_tagged.mp3"}));
+    EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+    // The folder with its summary, as Add Folder tells it; the last file added is selected.
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"2 file(s) loaded, 1 file(s) failed."}));
+    EXPECT_EQ(window->SelectedRow(), 3);
+}
+
+TEST_F(MainWindow, TheSameFileIsRefusedAlsoThroughALink)
+{
+    fs::create_directories(dir / "links");
+    fs::create_symlink(kv::test::MediaFile("avi_mpeg4_mp2.avi"), dir / "links" / "same.avi");
+    const QString link = QString::fromStdString((dir / "links" / "same.avi").string());
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi"), link, Media("mp4_h264_aac.mp4")});
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("\"%1\" is already existing.").arg(link)}));
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Information);
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4"}));
+
+    // In a folder the second copy counts as a file that failed.
+    recorders.Prompter.Messages.clear();
+    window->AddFolder(QString::fromStdString((dir / "links").string()));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"0 file(s) loaded, 1 file(s) failed."}));
+    EXPECT_EQ(ListedNames(), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4"}));
+}
+
+TEST_F(MainWindow, ABatchThatEndsWhileTheUserIsElsewhereLeavesANotice)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->AddFiles(Copies(2, dir / "in"));
+    // In the window: the message box is enough.
+    Convert();
+    EXPECT_TRUE(recorders.Shell.Notices.isEmpty());
+
+    // The user went to another program just before the end.
+    TEventSpy spy;
+    spy.Seen = [](QEvent* event) {
+        if (event->type() == kv::workflow::WM_BATCH_DONE) QApplication::setActiveWindow(nullptr);
+    };
+    Convert([&](kv::app::TConvertForm& form) { form.installEventFilter(&spy); });
+    EXPECT_EQ(recorders.Shell.Notices, QStringList({"Convert Completed.\n2 file(s) converted, 0 file(s) failed."}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed.", "Convert Completed."}));
+}
+
+TEST_F(MainWindow, FilesNamedAtStartUpAreAddedAsAddFilesAddsThem)
+{
+    WriteCatalogue(0, "");
+    const fs::path videos = dir / "videos";
+    fs::create_directories(videos);
+    fs::create_symlink(kv::test::MediaFile("mkv_subtitle.mkv"), videos / "inner.mkv");
+    const std::unique_ptr<TZelMainForm> opened = kv::app::OpenMainWindow(
+        {Media("avi_mpeg4_mp2.avi"), Media("random.bin"), QString::fromStdString(videos.string())}, places);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(opened->isVisible());
+    QStringList rows;
+    for (int r = 0; r < opened->lvFileList->rowCount(); ++r) rows << opened->lvFileList->item(r, 0)->text();
+    EXPECT_EQ(rows, QStringList({"avi_mpeg4_mp2.avi", "inner.mkv"}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("Load failed.\"%1\" is unsupported.").arg(Media("random.bin")),
+                                                      "1 file(s) loaded, 0 file(s) failed."}));
+    EXPECT_EQ(opened->cbbFormatEx->count(), 2);
+}
+
+TEST_F(MainWindow, RelativeNamesOnTheCommandLineBecomeFullPaths)
+{
+    const QString here = QDir::currentPath();
+    EXPECT_EQ(kv::app::CommandLinePaths({"kestravo", "clip.avi", "/videos/a b.mkv", "../up.mp4"}),
+              QStringList({here + "/clip.avi", "/videos/a b.mkv", QDir::cleanPath(here + "/../up.mp4")}));
+}
+
+TEST_F(MainWindow, AnInstalledCopyMakesTheUsersSettingsBeforeReadingThem)
+{
+    places.ShippedSettingsFile = (dir / "shipped.ini").string();
+    places.SettingsFile = (dir / "config" / "kestravo" / "kestravo.ini").string();
+    std::ofstream(places.ShippedSettingsFile) << Catalogue << "[Output]\nFormat=1\n";
+    Open();
+    ASSERT_EQ(window->cbbFormatEx->count(), 2);
+    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 1);
+    EXPECT_TRUE(fs::is_regular_file(places.SettingsFile));
+    window->cbbFormatEx->setCurrentIndex(0);
+    window.reset();
+
+    // The next start keeps the user's choice.
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    window.reset();
+
+    // A user file that cannot be made still leaves the shipped catalogue to work with.
+    IniOptions = kv::workflow::TIniOptions();
+    std::ofstream(dir / "plain-file") << "x";
+    places.SettingsFile = (dir / "plain-file" / "kestravo.ini").string();
+    ::testing::internal::CaptureStderr();
+    Open();
+    const std::string error = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("preparing the settings"), std::string::npos) << error;
+    EXPECT_EQ(window->cbbFormatEx->count(), 2);
+}
+
+TEST_F(MainWindow, AnOutcomeBelongsToTheBatchThatMadeIt)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mp4_h264_aac.mp4")});
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
+    // Refused by the engine the next time: no task, no outcome.
+    window->Converter->Files.Items(0).InputOptions.ForceFormat = "no_such_format";
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "Success"}));
+    EXPECT_EQ(Column(kv::app::colDestination)[0], "");
 }
 
 }  // namespace
