@@ -405,7 +405,9 @@ void TZelMainForm::InitOutputFolder()
     }
     const QString folder = QString::fromStdString(FPlaces.DefaultOutputFolder);
     edtOutputFolder->setText(folder);
-    if (!QFileInfo::exists(folder)) QDir().mkdir(folder);
+    // With the folders above it: an installed copy's default lies in the user's videos
+    // folder, which a fresh account may not have yet.
+    if (!QFileInfo::exists(folder)) QDir().mkpath(folder);
 }
 
 int TZelMainForm::SelectedRow() const

@@ -3,7 +3,11 @@
 // package made from the same rules.
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -54,9 +58,7 @@ protected:
 TEST_F(Installed, RunnableFolderWithLinksAndADesktopEntry)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
-    std::vector<std::string> programs{"kestravo-cli"};
-    if (fs::exists(std::string(KV_STAGE_DIR) + "/kestravo")) programs.push_back("kestravo");
-    for (const std::string& p : programs) {
+    for (const std::string p : {"kestravo-cli", "kestravo"}) {
         SCOPED_TRACE(p);
         EXPECT_TRUE(fs::is_regular_file(app / p));
         const fs::path link = prefix / "bin" / p;
@@ -73,6 +75,41 @@ TEST_F(Installed, RunnableFolderWithLinksAndADesktopEntry)
     const auto check = RunProgram("/usr/bin/desktop-file-validate", {entry.string()});
     EXPECT_EQ(check.Status, 0);
     EXPECT_EQ(check.Out + check.Err, "");
+
+    // The icon the entry names, in the theme's sizes.
+    const fs::path icons = prefix / "share/icons/hicolor";
+    std::ifstream svg(icons / "scalable/apps/kestravo.svg");
+    const std::string drawing((std::istreambuf_iterator<char>(svg)), std::istreambuf_iterator<char>());
+    EXPECT_NE(drawing.find("<svg"), std::string::npos);
+    for (int size : {48, 256}) {
+        SCOPED_TRACE(size);
+        const std::string size_ = std::to_string(size);
+        const QImage icon(QString::fromStdString((icons / (size_ + "x" + size_) / "apps/kestravo.png").string()));
+        EXPECT_EQ(icon.size(), QSize(size, size));
+    }
+}
+
+// The desktop application of an installed copy starts with the user's own settings,
+// made from the shipped catalogue, and the user's default output folder.
+TEST_F(Installed, TheApplicationStartsWithTheUsersSettings)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    fs::create_directories(dir / "runtime");
+    fs::permissions(dir / "runtime", fs::perms::owner_all);
+    // Its own single-instance lock, and no display but Qt's own.
+    env.push_back({"XDG_RUNTIME_DIR", (dir / "runtime").string()});
+    env.push_back({"QT_QPA_PLATFORM", "offscreen"});
+    const fs::path outputs = dir / "home/Videos/Kestravo";
+    const auto run = kv::test::RunProgramUntil((prefix / "bin/kestravo").string(), {}, (dir / "work").string(), env,
+                                               [&] { return fs::is_directory(outputs); });
+    // Still running when it was ended: the window was up.
+    EXPECT_EQ(run.Status, -1) << run.Out << run.Err;
+    ASSERT_TRUE(fs::is_regular_file(UserSettings()));
+    const workflow::TIniFile user(UserSettings()), shipped((app / "kestravo.ini").string());
+    EXPECT_GT(shipped.ReadInteger("Format", "Count", 0), 0);
+    EXPECT_EQ(user.ReadInteger("Format", "Count", 0), shipped.ReadInteger("Format", "Count", 0));
+    EXPECT_TRUE(fs::is_directory(outputs));
+    EXPECT_FALSE(fs::exists(app / "output"));
 }
 
 TEST_F(Installed, ConvertsFromAnotherFolderIntoThatFolder)

@@ -1,6 +1,7 @@
 #pragma once
 // Runs a program of ours (or a tool) the way a user's shell would, for the tests of
 // what installed copies and the command line do.
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,5 +20,12 @@ using TEnvironment = std::vector<std::pair<std::string, std::string>>;
 // the test's with `env` set on top, and waits for its end.
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                        const std::string& folder = {}, const TEnvironment& env = {});
+
+// The same for a program that runs until it is told to end (a window): once `ready`
+// holds (asked every 50 ms), or after `limitSeconds`, the program is ended with
+// SIGTERM. Status is -1 when it had to be ended, its own when it ended first.
+TProgramRun RunProgramUntil(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& folder, const TEnvironment& env, const std::function<bool()>& ready,
+                            int limitSeconds = 120);
 
 }  // namespace kv::test
