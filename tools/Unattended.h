@@ -1,7 +1,8 @@
 #pragma once
 // Stand-ins for the user and the desktop in the programs that drive the windows
 // unattended (the screenshots, the UI-stall benchmark): every question is answered
-// yes, every message is printed and taken as read, nothing is opened or powered off.
+// yes, every message is printed and taken as read, nothing is opened, powered off
+// or notified.
 #include <cstdio>
 
 #include "app/Prompter.h"
@@ -26,6 +27,7 @@ public:
     bool OpenFolder(const QString&) override { return true; }
     bool OpenUrl(const QString&) override { return true; }
     bool PowerOff() override { return false; }
+    bool Notify(const QString&, const QString&) override { return false; }
 };
 
 // Both, installed for the life of the object.

@@ -1,13 +1,16 @@
 // Takes the README's pictures of the application: the real windows, on the display
 // given by the environment (a virtual X server from tools/screenshots.sh).
-//   kestravo_screenshots OUT_DIR CATALOGUE FILE...
+//   kestravo_screenshots OUT_DIR CATALOGUE FILE... LONG_FILE
 // The main window lists FILE... (the second of them should be a long one: the
-// progress dialog is taken while it converts); CATALOGUE is the settings file to
-// start from, copied first so that the original stays as it is.
+// progress dialog is taken while it converts); then the second FILE and LONG_FILE
+// are converted two at a time for the progress dialog with a line per file.
+// CATALOGUE is the settings file to start from, copied first so that the original
+// stays as it is.
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QDir>
 #include <QFile>
@@ -50,10 +53,11 @@ int main(int argc, char** argv)
 {
     kv::app::TKestravoApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 4) {
-        std::fprintf(stderr, "usage: kestravo_screenshots OUT_DIR CATALOGUE FILE...\n");
+    if (args.size() < 6) {
+        std::fprintf(stderr, "usage: kestravo_screenshots OUT_DIR CATALOGUE FILE FILE... LONG_FILE\n");
         return 2;
     }
+    const QStringList files = args.mid(3, args.size() - 4);
     const QString out = args[1];
     QDir().mkpath(out);
     const kv::tools::TUnattended unattended;
@@ -73,7 +77,7 @@ int main(int argc, char** argv)
         TZelMainForm window(places);
         if (!window.InitEngine()) return 1;
         window.show();
-        window.AddFiles(args.mid(3));
+        window.AddFiles(files);
         // A profile that shows the settings dialog's every choice.
         for (int i = 0; i < window.cbbFormatEx->count(); ++i)
             if (window.cbbFormatEx->itemText(i).startsWith("MP4 - Portable Player H.264")) window.cbbFormatEx->setCurrentIndex(i);
@@ -114,6 +118,30 @@ int main(int argc, char** argv)
         window.lvFileList->selectRow(0);
         Settle(300);
         ok &= Save(&window, out + "/main-window.png");
+
+        // Two long files two at a time, once both lines move and the speed is known.
+        window.actClear->trigger();
+        window.AddFiles({files[1], args.back()});
+        window.spnJobs->setValue(2);
+        taken = false;
+        QObject::disconnect(&watch, nullptr, nullptr, nullptr);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            TConvertForm* form = window.ProgressForm;
+            if (taken || !form || !form->isVisible() || form->lblSpeed->text().isEmpty()) return;
+            if (form->pBarAll->value() < 25 || !form->pnlPreview->HasFrame()) return;
+            for (const TConvertForm::TRunningLine& line : form->RunningLines)
+                if (line.Bar->isHidden() || line.Bar->value() == 0) return;
+            taken = true;
+            ok &= Save(form, out + "/progress-two-at-once.png");
+        });
+        watch.start(50);
+        window.actConvert->trigger();
+        watch.stop();
+        if (!taken) {
+            std::fprintf(stderr, "the two-at-once batch ended before its progress dialog could be taken\n");
+            ok = false;
+        }
+        window.spnJobs->setValue(1);
     }
     return ok ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the application (docs/*.png): the main window with
 # generated clips in its list after a batch, the format settings dialog, the
-# progress dialog in the middle of a batch and the about dialog, on a virtual X server.
+# progress dialog in the middle of a batch, with one file and with two at a time, and
+# the about dialog, on a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
@@ -17,6 +18,8 @@ cp "$media/avi_mpeg4_mp2.avi" "$clips/Garden party.avi"
 cp "$media/mkv_subtitle.mkv" "$clips/Interview with subtitles.mkv"
 cp "$media/mp3_tagged.mp3" "$clips/Kestrel song.mp3"
 cp "$media/bench_720p.mp4" "$clips/Harbour 720p.mp4"
+cp "$media/bench_720p.mp4" "$clips/Harbour at dusk 720p.mp4"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/stage/kestravo_screenshots" docs res/kestravo.ini \
-  "$clips/Garden party.avi" "$clips/Harbour 720p.mp4" "$clips/Interview with subtitles.mkv" "$clips/Kestrel song.mp3"
+  "$clips/Garden party.avi" "$clips/Harbour 720p.mp4" "$clips/Interview with subtitles.mkv" "$clips/Kestrel song.mp3" \
+  "$clips/Harbour at dusk 720p.mp4"

@@ -1,0 +1,58 @@
+# Shared by the benchmark scripts (sourced): the catalogue of the two workloads,
+# the floor program and the figures of a run. Expects $build and $work.
+
+# The bench's catalogue: H.264 + AAC in MP4 and MPEG-4 + MP3 in AVI, both 640 x 360.
+write_bench_catalogue() {
+  cat >"$1" <<'INI'
+[Format]
+Count=2
+[Format0]
+Name=Bench H.264
+Ext=.mp4
+Category=1
+Resolution=640*360
+Framerate=Keep original frame rate
+VideoEncoder=H.264
+VideoBitRate=1000 kbps
+SampleRate=44100 Hz
+AudioBitrate=128 kbps
+AudioEncoder=AAC
+Channel=2 Channels Stereo
+Volume=256
+[Format1]
+Name=Bench MPEG-4
+Ext=.avi
+Category=1
+Resolution=640*360
+Framerate=Keep original frame rate
+VideoEncoder=MPEG4
+VideoBitRate=1000 kbps
+SampleRate=44100 Hz
+AudioBitrate=128 kbps
+AudioEncoder=MP3 Audio
+Channel=2 Channels Stereo
+Volume=256
+[Output]
+Format=0
+INI
+  sed -i 's/^\(Resolution\|Framerate\|VideoEncoder\|VideoBitRate\|SampleRate\|AudioBitrate\|AudioEncoder\|Channel\)=.*/&\n\1Value=0/' "$1"
+}
+
+build_floor() {
+  g++ -std=c++20 -O2 -o "$work/floor" bench/floor.cpp \
+    $(pkg-config --cflags --libs libavformat libavcodec libavutil libswscale libswresample)
+}
+
+# Prints "seconds kilobytes" of one whole-process run.
+measure() {
+  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" ||
+    { cat "$work/stderr.txt" >&2; echo "failed: $*" >&2; exit 1; }
+  cat "$work/time.txt"
+}
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+# Prints the CPU seconds (user + system) of one whole-process run.
+cpu_seconds() {
+  /usr/bin/time -f "%U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" ||
+    { cat "$work/stderr.txt" >&2; echo "failed: $*" >&2; exit 1; }
+  awk '{print $1 + $2}' "$work/time.txt"
+}
