@@ -56,3 +56,8 @@ cpu_seconds() {
     { cat "$work/stderr.txt" >&2; echo "failed: $*" >&2; exit 1; }
   awk '{print $1 + $2}' "$work/time.txt"
 }
+# CPU seconds of the floor converting $1 to H.264 + AAC on one thread, as the bench's
+# first profile does: the measure of the ideal.
+floor_h264_cpu_seconds() {
+  cpu_seconds "$work/floor" "$1" "$work/out/floor.mp4" libx264 aac 640 360 1000000 128000 1
+}

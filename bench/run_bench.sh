@@ -58,7 +58,7 @@ for entry in "bench_720p.mp4|8-bit 4:2:0" "bench_720p_444p10.mkv|10-bit 4:4:4"; 
     rm -f "$work/out/"*
     read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 2 --output "$work/out" "${files[@]}")
     j2+=("$t")
-    fc+=("$(cpu_seconds "$work/floor" "$clip" "$work/out/floor.mp4" libx264 aac 640 360 1000000 128000 1)")
+    fc+=("$(floor_h264_cpu_seconds "$clip")")
   done
   awk -v a="$(printf '%s\n' "${j1[@]}" | median)" -v b="$(printf '%s\n' "${j2[@]}" | median)" \
       -v c="$(printf '%s\n' "${fc[@]}" | median)" -v n="$cores" 'BEGIN {

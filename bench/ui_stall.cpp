@@ -9,8 +9,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <time.h>
@@ -52,10 +50,7 @@ int main(int argc, char** argv)
     }
     const kv::tools::TUnattended unattended;
     QTemporaryDir work;
-    TAppPlaces places;
-    places.SettingsFile = (work.path() + "/kestravo.ini").toStdString();
-    places.DefaultOutputFolder = (work.path() + "/out").toStdString();
-    QFile::copy(args[1], QString::fromStdString(places.SettingsFile));
+    const TAppPlaces places = kv::tools::ScratchPlaces(work, args[1]);
 
     TZelMainForm window(places);
     if (!window.InitEngine()) return 1;

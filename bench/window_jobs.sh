@@ -2,20 +2,22 @@
 # Four copies of the 20 s 1280 x 720 8-bit 4:2:0 H.264 + AAC clip converted by the
 # main window's batch, 2 at a time, against the ideal: 4 x the floor program's
 # single-thread CPU seconds for one file / cores (target: at most 1.05 x on 2 cores).
-# Each run with the progress dialog's Preview on (as it opens for video) and off. On
-# a virtual X server, as a desktop would draw it. Not a test: run it by hand on a
-# quiet machine.
+# Each run with the progress dialog's Preview on (as it opens for video) and off, and
+# kestravo-cli convert --jobs 2 beside them under the same load. On a virtual X
+# server, as a desktop would draw it. Not a test: run it by hand on a quiet machine.
 #   bench/window_jobs.sh [RUNS]        (default 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs="${1:-3}"
 ./tools/install-deps.sh
 build=build-release
-./tools/build-release.sh window_jobs_bench make_test_media
+./tools/build-release.sh window_jobs_bench kestravo-cli make_test_media
 work="$build/bench"
 rm -rf "$work/out"
 mkdir -p "$work/out" "$work/media"
 "$build/tools/make_test_media" "$work/media" --bench >/dev/null
+# The front end's own copy reads the catalogue beside it.
+cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
 source bench/common.sh
 write_bench_catalogue "$work/kestravo.ini"
 build_floor
@@ -26,26 +28,33 @@ for i in 1 2 3 4; do
   cp "$clip" "$work/media/window_$i.mp4"
   files+=("$work/media/window_$i.mp4")
 done
-# Seconds of one batch through the window.
+# "seconds cpu-seconds" of one batch through the window.
 window_batch() {
   xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench/window_jobs_bench" "$work/kestravo.ini" 2 "$1" "${files[@]}" \
     >"$work/window.txt" 2>"$work/stderr.txt" || { cat "$work/stderr.txt" "$work/window.txt" >&2; exit 1; }
-  sed -n 's/^batch: \([0-9.]*\) s.*/\1/p' "$work/window.txt"
+  sed -n 's/^batch: \([0-9.]*\) s.*cpu \([0-9.]*\) s/\1 \2/p' "$work/window.txt"
 }
 
 cores=$(nproc)
 echo "machine: $cores cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-on=(); off=(); fc=()
+on=(); off=(); oncpu=(); offcpu=(); cli=(); fc=()
 for ((i = 0; i < runs; i++)); do
-  on+=("$(window_batch on)")
-  off+=("$(window_batch off)")
-  fc+=("$(cpu_seconds "$work/floor" "$clip" "$work/out/floor.mp4" libx264 aac 640 360 1000000 128000 1)")
+  read -r t c < <(window_batch on)
+  on+=("$t"); oncpu+=("$c")
+  read -r t c < <(window_batch off)
+  off+=("$t"); offcpu+=("$c")
+  rm -f "$work/out/"*
+  read -r t m < <(measure "$work/kestravo-cli" convert --profile 0 --jobs 2 --output "$work/out" "${files[@]}")
+  cli+=("$t")
+  fc+=("$(floor_h264_cpu_seconds "$clip")")
 done
 awk -v a="$(printf '%s\n' "${on[@]}" | median)" -v b="$(printf '%s\n' "${off[@]}" | median)" \
-    -v c="$(printf '%s\n' "${fc[@]}" | median)" -v n="$cores" 'BEGIN {
+    -v ac="$(printf '%s\n' "${oncpu[@]}" | median)" -v bc="$(printf '%s\n' "${offcpu[@]}" | median)" \
+    -v d="$(printf '%s\n' "${cli[@]}" | median)" -v c="$(printf '%s\n' "${fc[@]}" | median)" -v n="$cores" 'BEGIN {
   ideal = 4 * c / n
-  printf "four files, 2 at a time through the window: ideal %.2f s (4 x %.2f CPU s / %d cores)\n", ideal, c, n
-  printf "  preview on  %.2f s, ratio %.3f (target <= 1.05)\n", a, a / ideal
-  printf "  preview off %.2f s, ratio %.3f (target <= 1.05)\n", b, b / ideal }'
+  printf "four files, 2 at a time: ideal %.2f s (4 x %.2f CPU s / %d cores)\n", ideal, c, n
+  printf "  window, preview on   %.2f s, ratio %.3f (target <= 1.05); CPU %.2f s, %.3f x the floor'"'"'s\n", a, a / ideal, ac, ac / (4 * c)
+  printf "  window, preview off  %.2f s, ratio %.3f (target <= 1.05); CPU %.2f s, %.3f x the floor'"'"'s\n", b, b / ideal, bc, bc / (4 * c)
+  printf "  kestravo-cli --jobs 2 %.2f s, ratio %.3f\n", d, d / ideal }'
 rm -f "${files[@]}"
 echo "machine after: load $(cut -d' ' -f1-3 /proc/loadavg)"

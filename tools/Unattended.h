@@ -3,10 +3,14 @@
 // unattended (the screenshots, the UI-stall benchmark): every question is answered
 // yes, every message is printed and taken as read, nothing is opened, powered off
 // or notified.
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <cstdio>
 
 #include "app/Prompter.h"
 #include "app/Shell.h"
+#include "app/ZelMainFrm.h"
 
 namespace kv::tools {
 
@@ -50,5 +54,16 @@ private:
     TUnattendedPrompter FPrompter;
     TUnattendedShell FShell;
 };
+
+// The places of a main window driven unattended: its settings file a copy of
+// `catalogue` (which stays as it is) and its default output folder, both in `work`.
+inline app::TAppPlaces ScratchPlaces(const QTemporaryDir& work, const QString& catalogue)
+{
+    app::TAppPlaces places;
+    places.SettingsFile = (work.path() + "/kestravo.ini").toStdString();
+    places.DefaultOutputFolder = (work.path() + "/out").toStdString();
+    QFile::copy(catalogue, QString::fromStdString(places.SettingsFile));
+    return places;
+}
 
 }  // namespace kv::tools

@@ -13,9 +13,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QDir>
-#include <QFile>
 #include <QPixmap>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -63,14 +61,12 @@ int main(int argc, char** argv)
     const kv::tools::TUnattended unattended;
 
     QTemporaryDir work;
-    TAppPlaces places;
-    places.SettingsFile = (work.path() + "/kestravo.ini").toStdString();
+    TAppPlaces places = kv::tools::ScratchPlaces(work, args[2]);
     // A fresh folder of a plain name: the pictures show it.
     const QString videos = QDir::tempPath() + "/kestravo-demo/Videos";
     QDir(videos).removeRecursively();
     QDir().mkpath(videos);
     places.DefaultOutputFolder = (videos + "/Kestravo").toStdString();
-    QFile::copy(args[2], QString::fromStdString(places.SettingsFile));
 
     bool ok = true;
     {
