@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "app/Pictures.h"
 #include "app/Prompter.h"
@@ -128,8 +129,7 @@ void TConvertForm::PlaceControls()
         y += step;
     };
     place(lblIndex, 18, 19);
-    for (QWidget* single : {static_cast<QWidget*>(lblFileInfo), static_cast<QWidget*>(pBarCur),
-                            static_cast<QWidget*>(lblInfoLength)})
+    for (QWidget* single : std::initializer_list<QWidget*>{lblFileInfo, pBarCur, lblInfoLength})
         single->setVisible(RunningLines.empty());
     if (RunningLines.empty()) {
         place(lblFileInfo, 18, 22);

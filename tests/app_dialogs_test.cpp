@@ -301,8 +301,7 @@ TEST_F(ProgressDialog, SeveralFilesAtOnceGetALineEachAndNothingOverlaps)
         form = std::make_unique<kv::app::TConvertForm>(converter, [] {});
         form->StartBatch(4, ".avi", jobs);
         ASSERT_EQ(form->RunningLines.size(), jobs > 1 ? static_cast<std::size_t>(jobs) : 0u);
-        for (QWidget* single : {static_cast<QWidget*>(form->lblFileInfo), static_cast<QWidget*>(form->pBarCur),
-                                static_cast<QWidget*>(form->lblInfoLength)})
+        for (QWidget* single : std::initializer_list<QWidget*>{form->lblFileInfo, form->pBarCur, form->lblInfoLength})
             EXPECT_EQ(single->isHidden(), jobs > 1);
         std::vector<QWidget*> shown = {form->lblIndex, form->pBarAll, form->lblSpeed, form->chkShutdown,
                                        form->chkOpenOutput, form->btnPause, form->btnCancel};
