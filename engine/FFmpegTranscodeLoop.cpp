@@ -137,6 +137,7 @@ void TCustomFFmpeg::TranscodeLoop()
         if (now - run.LastReportTime > ProgressIntervalUS) {
             run.LastReportTime = now;
             transcode::ReportProgress(*this, run, false);
+            CheckOutputsInPlace();
         }
     }
 
@@ -149,9 +150,10 @@ void TCustomFFmpeg::TranscodeLoop()
         if (!ost->Filters.empty()) transcode::WritePacket(*this, *ost, nullptr);
     for (int f = 0; f < OutputFileCount; ++f) {
         const int r = av::av_write_trailer(OutputFiles[f]);
-        if (r < 0) throw FFmpegException(media::OpenErrorText("av_write_trailer()", r));
+        if (r < 0) throw FFmpegException(transcode::WriteFailureText(OutputFiles[f], media::OpenErrorText("av_write_trailer()", r)));
     }
     transcode::ReportProgress(*this, run, true);
+    CheckOutputsInPlace();
     for (auto& ost : run.OutputStreamTable) {
         if (!ost->NeedsEncoding) continue;
         AVCodecContext* enc = ost->Encoder;

@@ -620,8 +620,8 @@ void TCustomFFmpeg::TranscodeSetup()
         bool allRtp = OutputFileCount > 0;
         for (int f = 0; f < OutputFileCount; ++f) {
             if (av::avformat_write_header(OutputFiles[f], nullptr) < 0)
-                throw FFmpegException(
-                    Format("Could not write header for output file #%d (incorrect codec parameters ?)", f));
+                throw FFmpegException(transcode::WriteFailureText(
+                    OutputFiles[f], Format("Could not write header for output file #%d (incorrect codec parameters ?)", f)));
             if (std::string(OutputFiles[f]->oformat->name) != "rtp") allRtp = false;
         }
         if (allRtp && LogHandler) {
@@ -688,7 +688,8 @@ void TCustomFFmpeg::CleanupTask()
     std::vector<std::string> written;
     for (int f = 0; f < OutputFileCount; ++f) {
         const AVFormatContext* oc = OutputFiles[f];
-        if (oc && oc->url && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE)) written.emplace_back(oc->url);
+        // Only files that were opened: an output that was merely checked created none.
+        if (oc && oc->url && oc->pb && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE)) written.emplace_back(oc->url);
     }
     ReleaseFiles();
     // An output that got nothing is not left behind.

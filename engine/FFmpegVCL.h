@@ -107,9 +107,20 @@ public:
     bool StopIfRunning();
     // Terminates a task that never started, from a TDoTerminateThread.
     void TerminateUnstarted();
+    // Joins the worker of a task that has ended: a long batch keeps no finished threads.
+    void ReleaseEndedWorker();
+
+    // A task queued by AddTask holds no open file until it starts: its run opens the
+    // input and the output under these names, from its records.
+    bool OpensFilesAtStart = false;
+    std::string InputFileName;
+    std::string OutputFileName;
+    TTaskEventSink* HookSink = nullptr;   // where the output record's hook events go
+    // Closes the files and releases the option state; the records stay.
+    void Cleanup();
 
 private:
-    void Cleanup();
+    void OpenFiles();
     std::mutex stateLock_;
     std::unique_ptr<TFFmpegThread> worker_;
     std::unique_ptr<TDoTerminateThread> terminator_;
@@ -139,6 +150,13 @@ public:
     bool LoadAVLib(const std::string& libraryFolder);
     int AddInputFile(const std::string& fileName, TInputOptions* options);
     bool SetOutputFile(int index, const std::string& fileName, TOutputOptions* options);
+    // One task whose files are opened only when it starts: the input and the output are
+    // checked now as AddInputFile and SetOutputFile would (no output file is created) and
+    // closed again, so that a long queue holds no file and little memory. Returns the
+    // task's index, or -1 with LastErrMsg (no task is left behind then). A file that
+    // cannot be opened at the start fails the task with the reason.
+    int AddTask(const std::string& inputFile, TInputOptions* input, const std::string& outputFile,
+                TOutputOptions* output);
     void RemoveTask(int index);
     void ClearTasks();
     int TaskCount();

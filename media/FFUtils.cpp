@@ -53,6 +53,13 @@ std::string OpenErrorText(const std::string& fileName, int code)
     return Substitute(pattern, fileName);
 }
 
+std::string ErrorReason(int code)
+{
+    char text[256] = {};
+    if (av::av_strerror(code, text, sizeof text) < 0 && code < 0) return std::strerror(-code);
+    return text;
+}
+
 std::string GetMetadataValue(const AVDictionary* metadata, const char* key, const std::string& defaultValue)
 {
     const AVDictionaryEntry* e = av::av_dict_get(metadata, key, nullptr, 0);

@@ -15,6 +15,9 @@ namespace kv::media {
 // The message for a failed open of `fileName` with the libraries' error `code`.
 std::string OpenErrorText(const std::string& fileName, int code);
 
+// The system's own words for the libraries' error `code` ("No space left on device").
+std::string ErrorReason(int code);
+
 // Value of the first entry whose key matches, or `defaultValue`.
 std::string GetMetadataValue(const AVDictionary* metadata, const char* key, const std::string& defaultValue);
 

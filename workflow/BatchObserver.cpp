@@ -43,7 +43,8 @@ void TBatchObserver::Attach()
                                int ATotalOutputDuration) {
         HandleProgress(AIndex, ACurrentDuration, ATotalOutputDuration);
     };
-    engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string&) {
+    engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        RecordOutcome(AIndex, AFinished, AException, AMessage);
         HandleTerminate(AIndex, AFinished, AException);
     };
     engine.OnPreviewBitmap = [this](int, media::TBitmap& ABitmap, int, std::int64_t) { HandlePreview(ABitmap); };
@@ -110,6 +111,30 @@ bool TBatchObserver::CancelBatch(const std::function<bool()>& confirm)
 void TBatchObserver::FinishBatch()
 {
     FConverter.ClearTasks();
+}
+
+void TBatchObserver::AbandonBatch()
+{
+    {
+        std::lock_guard lock(FPauseLock);
+        RunState = rsTerminated;
+    }
+    engine::TFFmpegVCL& engine = FConverter.Engine;
+    engine.StopConvert();
+    for (int i = 0; i < engine.TaskCount(); ++i) {
+        const int file = FConverter.FileIndexOfTask(i);
+        if (file < 0 || file >= FConverter.Files.Count() || !engine.Task(i).IsRunning()) continue;
+        // The task is still writing it: its name is the one thing safe to read now.
+        std::remove(FConverter.Files.Items(file).OutputOptions.FileName.c_str());
+    }
+}
+
+void TBatchObserver::RecordOutcome(int index, bool finished, bool exception, const std::string& message)
+{
+    if (index < 0) return;
+    const int file = FConverter.FileIndexOfTask(index);
+    if (file >= 0 && file < FConverter.Files.Count()) FConverter.Files.Items(file).Reason = exception ? message : "";
+    if (!finished && !exception) FConverter.Engine.Task(index).RemoveCreatedOutputs();
 }
 
 int TBatchObserver::FileIndexOfTask(int taskIndex) const

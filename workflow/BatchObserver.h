@@ -89,6 +89,10 @@ public:
     bool CancelBatch(const std::function<bool()>& confirm);
     // On WM_BATCH_DONE, on the presenter's thread: empties the engine's task list.
     void FinishBatch();
+    // For an end that cannot wait for the running files (a second interrupt, the process
+    // ending): stops the batch and removes what the files still running have written,
+    // so that no output is left that the outcomes do not name.
+    void AbandonBatch();
 
     // The dialog's figures for a progress event.
     TBatchProgress Progress(const TBatchEvent& event) const;
@@ -104,6 +108,9 @@ protected:
 private:
     void Attach();
     void Detach();
+    // The file's Reason from the engine's message; a cancelled file's output goes (a
+    // failed one's the engine removed already): only what succeeded stays.
+    void RecordOutcome(int index, bool finished, bool exception, const std::string& message);
 
     TZelConvert& FConverter;
     QObject* FWindow;

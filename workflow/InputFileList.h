@@ -21,6 +21,7 @@ struct TInputFile {
     engine::TInputOptions InputOptions;    // what the last batch handed the engine
     engine::TOutputOptions OutputOptions;
     std::int32_t Status = 0;       // 0 not converted, 1 succeeded, 2 failed, 3 cancelled
+    std::string Reason;            // why the last batch failed it or gave it no task; else empty
 };
 
 // Owns its records: a record leaves memory when it leaves the list. Indexes outside
