@@ -83,6 +83,9 @@ const std::vector<Clip>& Clips()
          .acodec = "aac", .asamples = 88200, .keepFraction = 0.5},
         {.name = "truncated.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50,
          .acodec = "mp2", .asamples = 88200, .keepFraction = 0.4},
+        // The smallest clip a batch admits (just over one second): long batches of it stay quick.
+        {.name = "tiny_64x48.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48, .fps = {5, 1},
+         .vframes = 6, .vbitrate = 50000, .acodec = "pcm_s16le", .rate = 8000, .channels = 1, .asamples = 9600},
         {.name = "random.bin", .kind = Kind::RandomBytes},
         {.name = "empty.avi", .kind = Kind::Empty},
         {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
