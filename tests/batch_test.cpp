@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -476,22 +477,40 @@ TEST_F(Batch, EveryShippedProfileConverts)
     }
 }
 
-// A file whose output cannot be written fails with the system's reason, and what it
-// began of its output goes; the files around it convert.
+// A file whose output cannot be written to the end fails with the system's reason, and
+// what it wrote goes; the files around it convert.
 TEST_F(Batch, FailedWriteRemovesItsOutputAndSaysWhy)
 {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    AddFiles(3);
-    PrepareAll();
-    // Created only now, under the name the second file's output was given: the output
-    // is made when its task starts, and every write to it finds the disk full.
-    const std::string full = converter.Files.Items(1).OutputOptions.FileName;
-    fs::create_symlink("/dev/full", full);
-    TBatchObserver observer(converter, &presenter);
-    Run(observer);
-    EXPECT_EQ(Statuses(), std::vector<int>({1, 2, 1}));
-    EXPECT_EQ(Reasons()[1], "Could not write '" + full + "': No space left on device");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(full)));
+    enum { DiskFull, SizeLimit };
+    for (int fault : {DiskFull, SizeLimit}) {
+        SCOPED_TRACE(fault == DiskFull ? "disk full" : "size limit");
+        if (fault == DiskFull && !fs::exists("/dev/full")) continue;
+        converter.ClearFiles();
+        fs::remove_all(outDir);
+        fs::create_directories(outDir);
+        presenter.Done = 0;
+        AddFiles(3);
+        PrepareAll();
+        const std::string output = converter.Files.Items(1).OutputOptions.FileName;
+        TTestObserver observer(converter, &presenter);
+        // The output is made when its task starts, under the name it was given: a link made
+        // now sends every write of it to a full disk.
+        if (fault == DiskFull) fs::create_symlink("/dev/full", output);
+        // A size limit for the second file alone: it fails part-way, with bytes written.
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY}, small{8192, RLIM_INFINITY};
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        if (fault == SizeLimit)
+            observer.AfterTerminate = [&](int index) {
+                if (index == 0) ::setrlimit(RLIMIT_FSIZE, &small);
+                if (index == 1) ::setrlimit(RLIMIT_FSIZE, &unlimited);
+            };
+        Run(observer);
+        std::signal(SIGXFSZ, previous);
+        EXPECT_EQ(Statuses(), std::vector<int>({1, 2, 1}));
+        EXPECT_EQ(Reasons()[1], "Could not write '" + output + "': " +
+                                    (fault == DiskFull ? "No space left on device" : "File too large"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(output)));
+    }
 }
 
 TEST_F(Batch, OutputFolderRemovedMidBatch)
