@@ -360,6 +360,7 @@ TEST_F(Batch, RefusedFileInTheMiddleKeepsNoOutcome)
     // The engine refuses this input: its forced format does not exist.
     converter.Files.Items(1).InputOptions.ForceFormat = "no_such_format";
     EXPECT_EQ(PrepareAll(), std::vector<bool>({true, false, true}));
+    EXPECT_EQ(Reasons()[1], "Unknown input format: no_such_format");
     EXPECT_EQ(converter.FileIndexOfTask(0), 0);
     EXPECT_EQ(converter.FileIndexOfTask(1), 2);
     TBatchObserver observer(converter, &presenter);

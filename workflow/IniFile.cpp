@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,6 +35,13 @@ bool SameText(const std::string& a, const std::string& b)
         if (x != y) return false;
     }
     return true;
+}
+
+std::string LowerAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
 }
 
 bool IsComment(const std::string& trimmed)
@@ -148,10 +154,14 @@ TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName)
     // A file that is there but cannot be read must not be replaced by one holding only
     // the values we write: UpdateFile refuses it.
     FUnreadable = true;
+    const std::uintmax_t size = std::filesystem::file_size(fileName, ec);
+    if (ec || size > MaxFileSize) return;
     std::ifstream in(fileName, std::ios::binary);
     if (!in) return;
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return;
+    std::string data(static_cast<std::size_t>(size), '\0');
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<std::size_t>(in.gcount()));
+    if (in.bad() || data.find('\0') != std::string::npos) return;
     FUnreadable = false;
     if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         FBom = data.substr(0, 3);
@@ -178,16 +188,25 @@ TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName)
             }
             pos = nl + 1;
         }
+        std::string name;
+        if (ParseHeader(line.Text, name)) FSections.emplace(LowerAscii(name), static_cast<int>(FLines.size()));
         FLines.push_back(std::move(line));
     }
 }
 
 int TIniFile::FindSection(const std::string& section) const
 {
+    const auto it = FSections.find(LowerAscii(section));
+    return it == FSections.end() ? -1 : it->second;
+}
+
+void TIniFile::InsertLine(int at, TLine line)
+{
+    for (auto& [name, header] : FSections)
+        if (header >= at) ++header;
     std::string name;
-    for (std::size_t i = 0; i < FLines.size(); ++i)
-        if (ParseHeader(FLines[i].Text, name) && SameText(name, section)) return static_cast<int>(i);
-    return -1;
+    if (ParseHeader(line.Text, name)) FSections.emplace(LowerAscii(name), at);
+    FLines.insert(FLines.begin() + at, std::move(line));
 }
 
 int TIniFile::SectionEnd(int header) const
@@ -265,7 +284,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
             if (ParseEntry(FLines[static_cast<std::size_t>(i)].Text, name, nullptr)) insertAt = i + 1;
         if (FLines[static_cast<std::size_t>(insertAt - 1)].Eol.empty())
             FLines[static_cast<std::size_t>(insertAt - 1)].Eol = FNewLine;
-        FLines.insert(FLines.begin() + insertAt, TLine{key + "=" + encoded, FNewLine});
+        InsertLine(insertAt, TLine{key + "=" + encoded, FNewLine});
         FModified = true;
         return;
     }
@@ -273,7 +292,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
         if (FLines.back().Eol.empty()) FLines.back().Eol = FNewLine;
         if (!Trim(FLines.back().Text).empty()) FLines.push_back(TLine{std::string(), FNewLine});
     }
-    FLines.push_back(TLine{"[" + section + "]", FNewLine});
+    InsertLine(static_cast<int>(FLines.size()), TLine{"[" + section + "]", FNewLine});
     FLines.push_back(TLine{key + "=" + encoded, FNewLine});
     FModified = true;
 }

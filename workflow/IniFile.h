@@ -7,8 +7,10 @@
 // "Key=Value" lines, section and key names compared without regard to ASCII case,
 // blanks around names and values ignored, a value wrapped in matching quotes read
 // without them. The first of duplicate sections or keys is the one read and written.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kv::workflow {
@@ -22,8 +24,11 @@ public:
 class TIniFile {
 public:
     // Reads `fileName` when it exists; otherwise starts empty. A file that exists but
-    // cannot be read reads as empty and is never written over.
+    // cannot be read, is no text (it holds zero bytes) or is larger than any settings
+    // file (MaxFileSize) reads as empty and is never written over.
     explicit TIniFile(const std::string& fileName);
+    static constexpr std::uintmax_t MaxFileSize = 64u << 20;
+    bool Unreadable() const { return FUnreadable; }
 
     const std::string& FileName() const { return FFileName; }
 
@@ -60,6 +65,8 @@ private:
     int FindKey(int header, const std::string& key) const;
     // One past the last line that belongs to the section (the next header or the end).
     int SectionEnd(int header) const;
+    // Lines go in at `at`: the section index follows.
+    void InsertLine(int at, TLine line);
 
     std::string FFileName;
     std::vector<TLine> FLines;
@@ -67,6 +74,9 @@ private:
     std::string FNewLine = "\n";  // for added lines: the file's own line end
     bool FModified = false;
     bool FUnreadable = false;  // the file exists but could not be read
+    // Lower-cased section name -> header line of its first section: a file of many
+    // sections is read in time proportional to its size.
+    std::unordered_map<std::string, int> FSections;
 };
 
 // Integer reading shared with the tests: the rules of TIniFile::ReadInteger.

@@ -39,6 +39,9 @@ struct TFormatRec {
 // Frame-rate list of a profile section that has none.
 inline constexpr const char* DefaultFramerateList = "15 fps,25 fps,Keep original frame rate,30 fps";
 
+// More profiles than any catalogue holds: a larger "Count" (a damaged file) reads as this many.
+inline constexpr int MaxFormatCount = 1000;
+
 class TIniOptions {
 public:
     int FormatCount = 0;
