@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process time and peak memory of kestravo-cli convert against bench/floor.cpp,
-# the shortest decode -> scale -> encode -> mux loop on the same libraries, and the
-# speed-up of --jobs 2 over --jobs 1. Not a test: run it by hand on a quiet machine.
+# the shortest decode -> scale -> encode -> mux loop on the same libraries, the
+# speed-up of --jobs 2 over --jobs 1, and a batch of 1000 files within 1024 open files.
+# Not a test: run it by hand on a quiet machine.
 #   bench/run_bench.sh [RUNS]        (default 5; needs build-release from ./run.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ clip="$work/media/bench_720p.mp4"
 cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
 cat >"$work/kestravo.ini" <<'INI'
 [Format]
-Count=2
+Count=3
 [Format0]
 Name=Bench H.264
 Ext=.mp4
@@ -44,6 +45,19 @@ SampleRate=44100 Hz
 AudioBitrate=128 kbps
 AudioEncoder=MP3 Audio
 Channel=2 Channels Stereo
+Volume=256
+[Format2]
+Name=Bench tiny
+Ext=.avi
+Category=1
+Resolution=64*48
+Framerate=Keep original frame rate
+VideoEncoder=MPEG4
+VideoBitRate=50 kbps
+SampleRate=8000 Hz
+AudioBitrate=128 kbps
+AudioEncoder=WAV
+Channel=1 Channel Mono
 Volume=256
 [Output]
 Format=0
@@ -91,4 +105,23 @@ for ((i = 0; i < runs; i++)); do
 done
 awk -v a="$(printf '%s\n' "${j1[@]}" | median)" -v b="$(printf '%s\n' "${j2[@]}" | median)" 'BEGIN {
   printf "four files: --jobs 1 %.2f s, --jobs 2 %.2f s, speed-up %.2f (target >= 1.7 on 2 cores)\n", a, b, a / b }'
+
+# A thousand files (hard links to one tiny clip) with the 1024 open files of a desktop
+# session: every file converts, and the batch's peak memory is one file's plus at most
+# 250 MB (a queued or finished task holds at most 0.25 MB).
+many="$work/many"
+rm -rf "$many"
+mkdir -p "$many"
+cp "$work/media/tiny_64x48.avi" "$many/t0000.avi"
+for ((i = 1; i < 1000; i++)); do ln "$many/t0000.avi" "$many/t$(printf %04d "$i").avi"; done
+desktop() { ulimit -n 1024; exec "$@"; }
+export -f desktop
+rm -f "$work/out/"*
+read -r t1 m1 < <(measure bash -c 'desktop "$@"' _ "$work/kestravo-cli" convert --profile 2 --output "$work/out" "$many/t0000.avi")
+rm -f "$work/out/"*
+read -r tn mn < <(measure bash -c 'desktop "$@"' _ "$work/kestravo-cli" convert --profile 2 --output "$work/out" "$many"/t*.avi)
+converted=$(find "$work/out" -type f -size +0 | wc -l)
+awk -v t1="$t1" -v m1="$m1" -v tn="$tn" -v mn="$mn" -v n="$converted" 'BEGIN {
+  printf "1000 files, 1024 open files: %d converted in %.1f s (one file %.2f s); peak memory %d kB, one file %d kB,\n", n, tn, t1, mn, m1
+  printf "  %.0f kB more: %.1f kB per task (target: all 1000 converted, <= 250 MB more)\n", mn - m1, (mn - m1) / 1000 }'
 echo "machine after: load $(cut -d' ' -f1-3 /proc/loadavg)"
