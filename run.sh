@@ -20,4 +20,4 @@ if [ $# -gt 0 ]; then
 fi
 media="$build/demo-media"
 [ -f "$media/avi_mpeg4_mp2.avi" ] || "$build/tools/make_test_media" "$media" >/dev/null
-exec "$cli" convert "$media/avi_mpeg4_mp2.avi" "$media/mp4_h264_aac.mp4" "$media/mkv_subtitle.mkv"
+exec "$cli" convert --output "$build/stage/output" "$media/avi_mpeg4_mp2.avi" "$media/mp4_h264_aac.mp4" "$media/mkv_subtitle.mkv"

@@ -60,7 +60,16 @@ public:
     AVFormatContext* FormatSet = nullptr;
     SwsContext* ScalerSet = nullptr;
     std::vector<std::string> SetNames;        // in the order they were set
+    // The sets each name was set on: a name is replayed only from those, so that an
+    // option two media types share ("b") reaches only the one it was given for.
+    std::vector<std::pair<std::string, const void*>> SetOn;
+    // Options of one encoder, decoder or container of the libraries ("preset", "crf",
+    // "movflags"), handed to each codec and container as it opens; each takes its own.
+    AVDictionary* PrivateOptions = nullptr;
+    std::vector<std::string> TakenPrivateOptions;   // the ones some codec or container took
     std::function<void(int)> SetLogLevel;
+
+    bool WasSetOn(const std::string& name, const void* set) const;
 
 private:
     void Allocate(int scaleFlags);
@@ -118,6 +127,11 @@ struct TOptionState {
     int FrameHeight = 0;
     float FrameAspectRatio = 0;   // 0 = not set
     int FramePixFmt = -1;
+    // "pix_fmt" or "aspect" given after the input (each opened input overwrites both):
+    // without them an encoder gets 4:2:0 and the picture keeps the source's pixel shape.
+    bool FramePixFmtForced = false;
+    bool FrameAspectForced = false;
+    int SourceWidth = 0, SourceHeight = 0;   // the picture size of the last opened input's video
     AVRational FrameRate{0, 0};
     int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     int PadColorY = 16, PadColorU = 128, PadColorV = 128;
@@ -154,6 +168,7 @@ struct TOptionState {
     int AudioChannels = 2;
     std::uint64_t AudioChannelLayout = 0;
     int AudioSampleFmt = -1;
+    bool AudioSampleFmtForced = false;   // "sample_fmt" given after the input
     float AudioQScale = -99999.0f;   // = not set
     bool AudioDisable = false;
     std::string AudioCodecName;
@@ -212,6 +227,16 @@ struct TTranscodeRun;   // engine/FFmpegStreams.h: the tables of one run
 std::vector<RcOverride> ParseRcOverride(const std::string& text);
 // A number as a fraction with numerator and denominator at most 255 (aspect ratios).
 AVRational AspectFraction(double value);
+// The option language's integer: decimal, or hexadecimal after "0x" or "$".
+bool ParseOptionInteger(const std::string& text, int& value);
+// "padcolor": an integer 0x00BBGGRR, or that number as hexadecimal digits alone
+// ("FF0000"). Throws FFmpegException for anything else.
+int PadColorValue(const std::string& text);
+// The libraries' option of that name that belongs to one encoder, decoder or
+// container rather than to all of them; null when none has it.
+const AVOption* FindPrivateOption(const std::string& name);
+// The frame rate an input stream is taken to have: the container's, else the average.
+AVRational StreamFrameRate(const AVStream* st);
 
 class TCustomFFmpeg : public TOptionState {
 public:
@@ -226,8 +251,18 @@ public:
     void SetLogLevel(int level);   // transcoder scale; also the libraries' level
     void Log(int level, const std::string& text);   // to LogHandler (if set) at transcoder level
 
-    // The generic path for names the dispatcher does not know.
-    bool SetDefaultOption(const std::string& name, const std::string& value);
+    // The generic path for names the dispatcher does not know. With `onlyType` (a media
+    // type) the codec option is set for that type alone.
+    bool SetDefaultOption(const std::string& name, const std::string& value, int onlyType = -1);
+    // Whether the option language or the libraries know `name` (libraries loaded).
+    static bool IsKnownOption(const std::string& name);
+    // The private options given, as a copy to open one codec or container with
+    // (null when there are none); afterwards NotePrivateOptionsTaken(copy) records what
+    // it took and frees the copy, and WarnUntakenPrivateOptions names the options
+    // nothing took.
+    AVDictionary* PrivateOptionsForOpen();
+    void NotePrivateOptionsTaken(AVDictionary*& left);
+    void WarnUntakenPrivateOptions();
     // Copies every remembered generic option whose flags include all of `flags` from
     // `source` (one of OptionContext's sets) onto `target` (a library context).
     void ApplyContextOptions(void* target, void* source, int flags);

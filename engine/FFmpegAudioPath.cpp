@@ -65,6 +65,9 @@ SwrContext* Converter(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* sa
     const auto inFormat = static_cast<AVSampleFormat>(samples->format);
     const bool made = av::swr_alloc_set_opts2(&ost.Resampler, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
                                               &inLayout, inFormat, samples->sample_rate, 0, nullptr) >= 0 &&
+                      // Mixed channels never exceed full scale, so that a down-mix has the
+                      // same level into a floating-point encoder as into an integer one.
+                      av::av_opt_set(ost.Resampler, "rematrix_maxval", "1", 0) >= 0 &&
                       av::swr_init(ost.Resampler) >= 0 &&
                       // Drift compensation needs the resampling stage even at equal rates;
                       // switched on now, before any sample is buffered.
@@ -100,8 +103,14 @@ void ReserveConverted(TOutputStream& ost, int samples)
     ost.ResampleCapacity = capacity;
 }
 
+// Into the FIFO, up to the recording time; the samples beyond it end the stream.
 void WriteFifo(TOutputStream& ost, std::uint8_t* const* planes, int samples)
 {
+    const std::int64_t room = ost.SampleLimit - ost.OutputTicks - av::av_audio_fifo_size(ost.SampleFifo);
+    if (room <= samples) {
+        ost.Ended = true;
+        samples = static_cast<int>(std::max<std::int64_t>(room, 0));
+    }
     if (samples <= 0) return;
     if (av::av_audio_fifo_write(ost.SampleFifo, reinterpret_cast<void**>(const_cast<std::uint8_t**>(planes)),
                                 samples) < samples)
@@ -175,6 +184,18 @@ void SendAudioFrames(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost
     }
 }
 
+// The planes of `in` without its first `skip` samples, in `planes`.
+const std::uint8_t* const* SkipSamples(std::vector<std::uint8_t*>& planes, const std::uint8_t* const* in, int skip,
+                                       AVSampleFormat format, int channels)
+{
+    const bool planar = av::av_sample_fmt_is_planar(format);
+    const std::size_t bytes =
+        static_cast<std::size_t>(skip) * av::av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    planes.resize(planar ? channels : 1);
+    for (std::size_t p = 0; p < planes.size(); ++p) planes[p] = const_cast<std::uint8_t*>(in[p]) + bytes;
+    return planes.data();
+}
+
 // Silence followed by `count` samples of `in` in the stream's pad buffer (grows only).
 const std::uint8_t* const* PadWithSilence(TOutputStream& ost, const std::uint8_t* const* in, int count, int silence,
                                           AVSampleFormat format, int channels)
@@ -226,7 +247,7 @@ void AdjustVolume(AVFrame* frame, int volume)
 void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples)
 {
     AVCodecContext* enc = ost.Encoder;
-    if (!ost.SampleFifo || !ost.AudioFrame) return;
+    if (!ost.SampleFifo || !ost.AudioFrame || ost.Ended) return;
     const int inRate = samples->sample_rate, outRate = enc->sample_rate;
     if (inRate <= 0 || outRate <= 0 || samples->nb_samples <= 0) return;
     const auto inFormat = static_cast<AVSampleFormat>(samples->format);
@@ -249,11 +270,28 @@ void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TI
 
     const std::uint8_t* const* data = samples->extended_data;
     int count = samples->nb_samples;
+    double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
+
+    // The output's time line begins at the start, or after the encoder's start delay
+    // where the container cannot say that the decoder should skip it: what comes
+    // before is cut away to the sample.
+    const double own = static_cast<double>(ist.Pts - task.StartTime) / 1000000.0;
+    const double from = static_cast<double>(ost.StartDelay) / outRate;
+    if (own < from) {
+        const std::int64_t cut = std::llround((from - own) * inRate);
+        if (task.Verbose > 2 && cut > 0)
+            task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::min<std::int64_t>(cut, count))));
+        if (cut >= count) return;
+        if (cut > 0) {
+            data = SkipSamples(ost.CutPlanes, data, static_cast<int>(cut), inFormat, inChannels);
+            count -= static_cast<int>(cut);
+            if (ost.SyncInput == &ist) syncTime += static_cast<double>(cut) / inRate;
+        }
+    }
 
     // Output samples not yet encoded: in the FIFO and inside the resampler.
     double held = av::av_audio_fifo_size(ost.SampleFifo);
     if (swr) held += static_cast<double>(av::swr_get_delay(swr, outRate));
-    const double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
     if (task.AudioSyncMethod == 0) {
         // The output clock follows the sync input; it never goes back, so that the
         // encoder's time stamps stay in order.
@@ -271,13 +309,7 @@ void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TI
                         task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
                     count -= drop;
                     if (count == 0) return;
-                    const bool planar = av::av_sample_fmt_is_planar(inFormat);
-                    const std::size_t skip = static_cast<std::size_t>(drop) *
-                                             av::av_get_bytes_per_sample(inFormat) * (planar ? 1 : inChannels);
-                    ost.PadPlanes.resize(planar ? inChannels : 1);
-                    for (std::size_t p = 0; p < ost.PadPlanes.size(); ++p)
-                        ost.PadPlanes[p] = const_cast<std::uint8_t*>(data[p]) + skip;
-                    data = ost.PadPlanes.data();
+                    data = SkipSamples(ost.PadPlanes, data, drop, inFormat, inChannels);
                     ist.StartPending = 0;
                 } else {
                     // Input missing: silence in front of the block.

@@ -142,6 +142,30 @@ AVPixelFormat SupportedPixelFormat(const AVPixelFormat* list, int format)
     return list[0];
 }
 
+// Without an explicit "pix_fmt" an encoder gets 8-bit 4:2:0, the format players and
+// devices take, whatever the source has: the first listed of yuv420p and its
+// full-range twin. An encoder with neither keeps its first listed format, one that
+// lists none (it takes any) the source's.
+AVPixelFormat EncoderPixelFormat(const AVPixelFormat* list, int format, bool forced)
+{
+    if (forced || !list || *list == AV_PIX_FMT_NONE) return SupportedPixelFormat(list, format);
+    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+        if (*p == AV_PIX_FMT_YUV420P || *p == AV_PIX_FMT_YUVJ420P) return *p;
+    return list[0];
+}
+
+const char* PixelFormatName(int format)
+{
+    const char* name = format >= 0 ? av::av_get_pix_fmt_name(static_cast<AVPixelFormat>(format)) : nullptr;
+    return name ? name : "none";
+}
+
+const char* SampleFormatName(int format)
+{
+    const char* name = format >= 0 ? av::av_get_sample_fmt_name(static_cast<AVSampleFormat>(format)) : nullptr;
+    return name ? name : "none";
+}
+
 // The layout of `channels` channels: `mask` when it has that many, else the default one;
 // then, when the encoder lists layouts and this is not one of them, the listed layout
 // with the nearest channel count.
@@ -161,12 +185,18 @@ void ChooseChannelLayout(AVChannelLayout& layout, const AVChannelLayout* list, i
     av::av_channel_layout_copy(&layout, best);
 }
 
+std::string PastTheEnd(const std::string& input, std::int64_t start, std::int64_t end)
+{
+    return Format("The start time %.2f s is past the end of %s (%.2f s)", static_cast<double>(start) / AV_TIME_BASE,
+                  input.c_str(), static_cast<double>(end) / AV_TIME_BASE);
+}
+
+}  // namespace
+
 AVRational StreamFrameRate(const AVStream* st)
 {
     return st->r_frame_rate.num && st->r_frame_rate.den ? st->r_frame_rate : st->avg_frame_rate;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Helpers
@@ -318,9 +348,13 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
         if (!VideoStandard.empty()) av::av_dict_set(&openOptions, "standard", VideoStandard.c_str(), 0);
         if (VideoChannel) av::av_dict_set(&openOptions, "channel", std::to_string(VideoChannel).c_str(), 0);
         if (LoopInput) av::av_dict_set(&openOptions, "loop", "1", 0);
+        if (AVDictionary* own = PrivateOptionsForOpen()) {
+            av::av_dict_copy(&openOptions, own, AV_DICT_DONT_OVERWRITE);
+            av::av_dict_free(&own);
+        }
 
         int ret = av::avformat_open_input(&ic, LocalFileUrl(fileName, true).c_str(), InputFormat, &openOptions);
-        av::av_dict_free(&openOptions);
+        NotePrivateOptionsTaken(openOptions);
         if (ret < 0) throw FFmpegException(media::OpenErrorText(fileName, ret));   // ic freed already
         opened = true;
 
@@ -334,6 +368,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
         }
         if (ret < 0 && Verbose >= 0) throw FFmpegException(Format("%s: could not find codec parameters", fileName.c_str()));
 
+        // A start at or past the end would give an output without anything in it.
+        if (StartTime > 0 && ic->duration != AV_NOPTS_VALUE && StartTime >= ic->duration)
+            throw FFmpegException(PastTheEnd(fileName, StartTime, ic->duration));
         std::int64_t timestamp = StartTime;
         if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
         if (StartTime != 0) av::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);   // a failed seek is ignored
@@ -357,8 +394,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
             switch (par->codec_type) {
             case AVMEDIA_TYPE_VIDEO: {
                 if (OptionContext) ApplyContextOptions(dec, OptionContext->CodecSets[0], OptFlagVideo | OptFlagDecoding);
-                FrameWidth = par->width;
-                FrameHeight = par->height;
+                FrameWidth = SourceWidth = par->width;
+                FrameHeight = SourceHeight = par->height;
+                FramePixFmtForced = FrameAspectForced = false;
                 const AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
                 const double ratio = sar.num && sar.den ? av_q2d(sar) : 0.0;
                 if (par->width * par->height != 0)
@@ -389,6 +427,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
                 if (par->ch_layout.nb_channels > 0) AudioChannels = par->ch_layout.nb_channels;
                 if (par->sample_rate > 0) AudioSampleRate = par->sample_rate;
                 AudioSampleFmt = par->format;
+                AudioSampleFmtForced = false;
                 ForcedDecoders.push_back(decoders[1]);
                 ++ForcedDecoderCount;
                 if (AudioDisable) st->discard = AVDISCARD_ALL;
@@ -452,6 +491,22 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
         for (int i = 0; i < InputFileCount; ++i)
             if (InputFiles[i] && InputFiles[i]->url && SamePath(fileName, InputFiles[i]->url))
                 throw FFmpegException(Format("Output file '%s' is the same as input file", fileName.c_str()));
+        // An output start at or past the end of every input would give an output without
+        // anything in it; checked before anything is created.
+        if (StartTime > 0) {
+            std::int64_t end = AV_NOPTS_VALUE;
+            for (int i = 0; i < InputFileCount && InputFiles[i]; ++i) {
+                const AVFormatContext* ic = InputFiles[i];
+                if (ic->duration == AV_NOPTS_VALUE) {
+                    end = AV_NOPTS_VALUE;
+                    break;
+                }
+                const std::int64_t first = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+                end = std::max(end, first + ic->duration + InputTimeOffsets[i]);
+            }
+            const char* input = InputFileCount == 1 && InputFiles[0]->url ? InputFiles[0]->url : "the input";
+            if (end != AV_NOPTS_VALUE && StartTime >= end) throw FFmpegException(PastTheEnd(input, StartTime, end));
+        }
         UseVideoFilters = !VideoFilters.empty();
 
         const AVOutputFormat* fmt = OutputFormat ? OutputFormat : av::av_guess_format(nullptr, fileName.c_str(), nullptr);
@@ -670,6 +725,14 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc)
     auto aspect = [this](int width, int height) {
         return AspectFraction(width && height ? double(FrameAspectRatio) * height / width : FrameAspectRatio * 3.0 / 4.0);
     };
+    // The source's pixels in the output's content size: the display aspect of the part
+    // of the source that the crops leave, spread over FrameWidth x FrameHeight.
+    auto sourcePixelShape = [&] {
+        const int keptWidth = SourceWidth - CropLeft - CropRight, keptHeight = SourceHeight - CropTop - CropBottom;
+        if (keptWidth <= 0 || keptHeight <= 0) return aspect(FrameWidth, FrameHeight);
+        const double shown = double(FrameAspectRatio) * keptWidth / SourceWidth * SourceHeight / keptHeight;
+        return AspectFraction(FrameWidth && FrameHeight ? shown * FrameHeight / FrameWidth : shown * 3.0 / 4.0);
+    };
 
     if (VideoStreamCopy) {
         setup.StreamCopy = true;
@@ -680,8 +743,13 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc)
         ctx->codec_id = id;
         setup.Encoder = codec;
         if (videoSet) ApplyContextOptions(ctx, videoSet, OptFlagVideo | OptFlagEncoding);
-        if (codec && codec->supported_framerates && !ForceFps)
-            rate = codec->supported_framerates[av::av_find_nearest_q_idx(rate, codec->supported_framerates)];
+        if (codec && codec->supported_framerates && !ForceFps) {
+            const AVRational listed = codec->supported_framerates[av::av_find_nearest_q_idx(rate, codec->supported_framerates)];
+            if (av_cmp_q(listed, rate) != 0)
+                Log(1, Format("WARNING: %s does not take the frame rate %d/%d; %d/%d is used instead", codec->name,
+                              rate.num, rate.den, listed.num, listed.den));
+            rate = listed;
+        }
         // Today's encoders refuse time base denominators above 16 bits (MPEG-4 and relatives).
         AVRational timeBase{rate.den, rate.num};
         if (timeBase.den > 65535) av::av_reduce(&timeBase.num, &timeBase.den, timeBase.num, timeBase.den, 65535);
@@ -689,8 +757,14 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc)
         ctx->framerate = rate;
         ctx->width = FrameWidth + PadLeft + PadRight;
         ctx->height = FrameHeight + PadTop + PadBottom;
-        st->sample_aspect_ratio = ctx->sample_aspect_ratio = aspect(ctx->width, ctx->height);
-        ctx->pix_fmt = SupportedPixelFormat(codec ? codec->pix_fmts : nullptr, FramePixFmt);
+        // An aspect the user gives is the whole picture's; otherwise crop and pad keep
+        // the source's pixel shape (the bands are added, the picture is not stretched).
+        st->sample_aspect_ratio = ctx->sample_aspect_ratio =
+            FrameAspectForced ? aspect(ctx->width, ctx->height) : sourcePixelShape();
+        ctx->pix_fmt = EncoderPixelFormat(codec ? codec->pix_fmts : nullptr, FramePixFmt, FramePixFmtForced);
+        if (codec && FramePixFmtForced && ctx->pix_fmt != FramePixFmt)
+            Log(1, Format("WARNING: %s does not take the pixel format %s; %s is used instead", codec->name,
+                          PixelFormatName(FramePixFmt), PixelFormatName(ctx->pix_fmt)));
         if (IntraOnly) ctx->gop_size = 0;
         if (VideoQScale != 0 || SameQuality) {
             ctx->flags |= AV_CODEC_FLAG_QSCALE;
@@ -767,6 +841,15 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc)
         ChooseChannelLayout(ctx->ch_layout, codec ? codec->ch_layouts : nullptr, AudioChannels, AudioChannelLayout);
         ctx->sample_fmt = SupportedSampleFormat(codec ? codec->sample_fmts : nullptr, AudioSampleFmt);
         sampleRate = NearestSampleRate(codec ? codec->supported_samplerates : nullptr, AudioSampleRate);
+        if (codec && ctx->ch_layout.nb_channels != AudioChannels)
+            Log(1, Format("WARNING: %s does not take %d channels; %d are used instead", codec->name, AudioChannels,
+                          ctx->ch_layout.nb_channels));
+        if (codec && sampleRate != AudioSampleRate)
+            Log(1, Format("WARNING: %s does not take the sample rate %d Hz; %d Hz is used instead", codec->name,
+                          AudioSampleRate, sampleRate));
+        if (codec && AudioSampleFmtForced && ctx->sample_fmt != AudioSampleFmt)
+            Log(1, Format("WARNING: %s does not take the sample format %s; %s is used instead", codec->name,
+                          SampleFormatName(AudioSampleFmt), SampleFormatName(ctx->sample_fmt)));
         ForcedEncoders.push_back(AudioCodecName.empty() ? nullptr : codec);
     }
     ++ForcedEncoderCount;

@@ -249,7 +249,7 @@ void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture)
 }
 
 void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const int linesize[4],
-                 const AVCodecContext* enc, std::int64_t pts)
+                 const AVCodecContext* enc, std::int64_t pts, int frameNumber)
 {
     std::lock_guard lock(PreviewLock());
     THookState& h = Hooks(task);
@@ -269,7 +269,7 @@ void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const i
     if ((flags & 2) && task.PreviewBitmapHandler) {
         if (now - h.LastPreviewTime > task.PreviewIntervalUS) {
             const bool ok = convert();
-            if (ok) task.PreviewBitmapHandler->DoPreviewBitmap(&task, *c.Bitmap, h.HookFrameNumber, ptsUS);
+            if (ok) task.PreviewBitmapHandler->DoPreviewBitmap(&task, *c.Bitmap, frameNumber, ptsUS);
             h.LastPreviewTime = now;
             if (!ok) flags &= static_cast<std::uint8_t>(~2);
         }
@@ -278,7 +278,7 @@ void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const i
             bool ok = convert();
             if (ok) {
                 if (!task.PreviewWindow) task.PreviewWindow = std::make_unique<media::TPreviewer>();
-                ok = task.PreviewWindow->Preview(*c.Bitmap, h.HookFrameNumber, ptsUS);
+                ok = task.PreviewWindow->Preview(*c.Bitmap, frameNumber, ptsUS);
             }
             h.LastPreviewTime = now;
             if (!ok) flags &= static_cast<std::uint8_t>(~1);

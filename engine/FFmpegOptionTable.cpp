@@ -2,6 +2,7 @@
 // options). Names are compared case-sensitively in table order; every name the table
 // does not hold goes to the generic option holder.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
 #include "media/MyUtilStubs.h"
+#include "media/SwScaleStubs.h"
 
 namespace kv::engine {
 
@@ -324,7 +326,10 @@ void SetTarget(TCustomFFmpeg& task, const std::string&, const std::string& value
 
 void SetBitRate(TCustomFFmpeg& task, const std::string& name, const std::string& value)
 {
-    if (!task.SetDefaultOption(name, value) || !task.LogHandler || !task.OptionContext) return;
+    // "b" and "vb" are the video bit rate, "ab" the sound one; today's libraries flag
+    // the common "b" for both.
+    const int type = name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO;
+    if (!task.SetDefaultOption(name, value, type) || !task.LogHandler || !task.OptionContext) return;
     AVCodecContext* set = task.OptionContext->CodecSets[name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO];
     std::int64_t bitRate = 0;
     if (av::av_opt_get_int(set, "b", 0, &bitRate) >= 0 && bitRate < 1000)
@@ -360,6 +365,7 @@ void SetAspectRatio(TCustomFFmpeg& task, const std::string&, const std::string& 
     }
     if (ratio == 0) throw FFmpegException("Incorrect aspect ratio specification.");
     task.FrameAspectRatio = static_cast<float>(ratio);
+    task.FrameAspectForced = true;
 }
 
 void LogPixelFormats(TCustomFFmpeg& task)
@@ -385,14 +391,22 @@ void LogSampleFormats(TCustomFFmpeg& task)
 
 void SetPixelFormat(TCustomFFmpeg& task, const std::string&, const std::string& value)
 {
-    if (value == "list") LogPixelFormats(task);
-    else task.FramePixFmt = av::av_get_pix_fmt(value.c_str());
+    if (value == "list") {
+        LogPixelFormats(task);
+    } else {
+        task.FramePixFmt = av::av_get_pix_fmt(value.c_str());
+        task.FramePixFmtForced = true;
+    }
 }
 
 void SetSampleFormat(TCustomFFmpeg& task, const std::string&, const std::string& value)
 {
-    if (value == "list") LogSampleFormats(task);
-    else task.AudioSampleFmt = av::av_get_sample_fmt(value.c_str());
+    if (value == "list") {
+        LogSampleFormats(task);
+    } else {
+        task.AudioSampleFmt = av::av_get_sample_fmt(value.c_str());
+        task.AudioSampleFmtForced = true;
+    }
 }
 
 enum TSide { sdTop, sdBottom, sdLeft, sdRight };
@@ -434,7 +448,7 @@ void SetPad(TCustomFFmpeg& task, const std::string&, const std::string& value)
 
 void SetPadColorOption(TCustomFFmpeg& task, const std::string&, const std::string& value)
 {
-    task.SetPadColor(ParseInt(value));
+    task.SetPadColor(PadColorValue(value));
 }
 
 void SetVideoQScale(TCustomFFmpeg& task, const std::string&, const std::string& value)
@@ -688,6 +702,23 @@ static_assert(std::size(OptionTable) == 103, "every named option of the language
 
 }  // namespace
 
+bool ParseOptionInteger(const std::string& text, int& value)
+{
+    return TryParseInteger(text, value);
+}
+
+int PadColorValue(const std::string& text)
+{
+    int color = 0;
+    if (TryParseInteger(text, color)) return color;
+    // The colour written as hexadecimal digits alone, the way colours are usually noted.
+    const std::string digits = Trimmed(text);
+    if (!digits.empty() && digits.size() <= 6 &&
+        std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isxdigit(c); }))
+        return static_cast<int>(std::stoul(digits, nullptr, 16));
+    throw FFmpegException("'" + text + "' is not a valid integer value");
+}
+
 void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
 {
     for (const TOptionEntry& entry : OptionTable) {
@@ -697,6 +728,23 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
         }
     }
     SetDefaultOption(name, value);   // an unknown name is not an error
+}
+
+bool TCustomFFmpeg::IsKnownOption(const std::string& name)
+{
+    for (const TOptionEntry& entry : OptionTable)
+        if (name == entry.Name) return true;
+    const std::string option = Trimmed(name);
+    auto known = [](const AVClass* cls, const std::string& n) {
+        return av::av_opt_find(&cls, n.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+    };
+    if (option.empty()) return false;
+    if (known(av::avcodec_get_class(), option) || known(av::avformat_get_class(), option) ||
+        known(av::sws_get_class(), option))
+        return true;
+    if (option.size() > 1 && std::strchr("avs", option[0]) && known(av::avcodec_get_class(), option.substr(1)))
+        return true;
+    return FindPrivateOption(option) != nullptr;
 }
 
 void TCustomFFmpeg::SetInputFormat(const std::string& name)

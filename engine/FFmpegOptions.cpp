@@ -82,6 +82,22 @@ void TOptionContext::Release()
     FormatSet = nullptr;
     if (ScalerSet) av::sws_freeContext(ScalerSet);
     ScalerSet = nullptr;
+    av::av_dict_free(&PrivateOptions);
+}
+
+bool TOptionContext::WasSetOn(const std::string& name, const void* set) const
+{
+    return std::find(SetOn.begin(), SetOn.end(), std::make_pair(name, set)) != SetOn.end();
+}
+
+const AVOption* FindPrivateOption(const std::string& name)
+{
+    for (const AVClass* cls : {av::avcodec_get_class(), av::avformat_get_class()}) {
+        const AVOption* o =
+            av::av_opt_find(&cls, name.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
+        if (o) return o;
+    }
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -163,7 +179,7 @@ void TCustomFFmpeg::Log(int level, const std::string& text)
 // ---------------------------------------------------------------------------
 // The generic path
 
-bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string& value)
+bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string& value, int onlyType)
 {
     const std::string optName = Trimmed(name);
     const std::string optValue = Trimmed(value);
@@ -172,35 +188,44 @@ bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string&
 
     const AVOption* found = nullptr;
     int ret = 0;
+    auto setOn = [&](void* set, const AVOption* o) {
+        found = o;
+        ret = av::av_opt_set(set, o->name, optValue.c_str(), 0);
+        if (ret >= 0) ctx.SetOn.emplace_back(o->name, set);
+    };
     // A name the codec options know for a media type is set on that type's set.
     for (int type = 0; type < MediaTypeCount && ret >= 0; ++type) {
+        if (onlyType >= 0 && type != onlyType) continue;
         const int flag = MediaTypeOptionFlags[type];
-        const AVOption* o = av::av_opt_find(ctx.CodecSets[0], optName.c_str(), nullptr, flag, 0);
-        if (o) {
-            found = av::av_opt_find(ctx.CodecSets[type], optName.c_str(), nullptr, 0, 0);
-            ret = av::av_opt_set(ctx.CodecSets[type], optName.c_str(), optValue.c_str(), 0);
-        }
+        if (!av::av_opt_find(ctx.CodecSets[0], optName.c_str(), nullptr, flag, 0)) continue;
+        if (const AVOption* o = av::av_opt_find(ctx.CodecSets[type], optName.c_str(), nullptr, 0, 0))
+            setOn(ctx.CodecSets[type], o);
     }
     auto trySet = [&](void* set, const std::string& n) {
-        found = av::av_opt_find(set, n.c_str(), nullptr, 0, 0);
-        if (found) ret = av::av_opt_set(set, n.c_str(), optValue.c_str(), 0);
+        if (const AVOption* o = av::av_opt_find(set, n.c_str(), nullptr, 0, 0)) setOn(set, o);
     };
-    if (!found) trySet(ctx.FormatSet, optName);
-    if (!found) trySet(ctx.ScalerSet, optName);
+    if (!found && onlyType < 0) trySet(ctx.FormatSet, optName);
+    if (!found && onlyType < 0) trySet(ctx.ScalerSet, optName);
     // "ab", "vb", "sxxx": the codec option without its media-type letter.
     if (!found && optName.size() > 1) {
         const std::string rest = optName.substr(1);
-        if (optName[0] == 'a') trySet(ctx.CodecSets[AVMEDIA_TYPE_AUDIO], rest);
-        else if (optName[0] == 'v') trySet(ctx.CodecSets[AVMEDIA_TYPE_VIDEO], rest);
-        else if (optName[0] == 's') trySet(ctx.CodecSets[AVMEDIA_TYPE_SUBTITLE], rest);
+        const int type = optName[0] == 'a' ? AVMEDIA_TYPE_AUDIO : optName[0] == 'v' ? AVMEDIA_TYPE_VIDEO
+                       : optName[0] == 's' ? AVMEDIA_TYPE_SUBTITLE : -1;
+        if (type >= 0 && (onlyType < 0 || type == onlyType)) trySet(ctx.CodecSets[type], rest);
     }
     if (found && ret < 0) {
         av::av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", optValue.c_str(),
                    optName.c_str());
         return false;
     }
+    if (!found && onlyType < 0) {
+        // One encoder's, decoder's or container's own option: its value is checked when
+        // that codec or container opens.
+        found = FindPrivateOption(optName);
+        if (found) av::av_dict_set(&ctx.PrivateOptions, found->name, optValue.c_str(), 0);
+    }
     if (!found) return false;
-    // Remember the library's own name: a prefixed name ("ab") is replayed as the
+    // Remember the library's own name: a prefixed name ("vb") is replayed as the
     // option it set ("b"), which is the one the target contexts know.
     ctx.SetNames.emplace_back(found->name);
     if (ctx.CodecSets[0]->debug || ctx.FormatSet->debug) {
@@ -209,10 +234,40 @@ bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string&
     return true;
 }
 
+AVDictionary* TCustomFFmpeg::PrivateOptionsForOpen()
+{
+    AVDictionary* copy = nullptr;
+    if (OptionContext && OptionContext->PrivateOptions) av::av_dict_copy(&copy, OptionContext->PrivateOptions, 0);
+    return copy;
+}
+
+void TCustomFFmpeg::NotePrivateOptionsTaken(AVDictionary*& left)
+{
+    if (OptionContext) {
+        const AVDictionaryEntry* e = nullptr;
+        std::vector<std::string>& taken = OptionContext->TakenPrivateOptions;
+        while ((e = av::av_dict_get(OptionContext->PrivateOptions, "", e, AV_DICT_IGNORE_SUFFIX)))
+            if (!av::av_dict_get(left, e->key, nullptr, 0) && std::find(taken.begin(), taken.end(), e->key) == taken.end())
+                taken.emplace_back(e->key);
+    }
+    av::av_dict_free(&left);
+}
+
+void TCustomFFmpeg::WarnUntakenPrivateOptions()
+{
+    if (!OptionContext) return;
+    const std::vector<std::string>& taken = OptionContext->TakenPrivateOptions;
+    const AVDictionaryEntry* e = nullptr;
+    while ((e = av::av_dict_get(OptionContext->PrivateOptions, "", e, AV_DICT_IGNORE_SUFFIX)))
+        if (std::find(taken.begin(), taken.end(), e->key) == taken.end())
+            Log(1, std::string("WARNING: no codec or container of this conversion takes the option '") + e->key + "'");
+}
+
 void TCustomFFmpeg::ApplyContextOptions(void* target, void* source, int flags)
 {
     if (!OptionContext || !target || !source) return;
     for (const std::string& name : OptionContext->SetNames) {
+        if (!OptionContext->WasSetOn(name, source)) continue;
         const AVOption* o = av::av_opt_find(source, name.c_str(), nullptr, 0, 0);
         if (!o || (o->flags & flags) != flags) continue;
         std::uint8_t* text = nullptr;

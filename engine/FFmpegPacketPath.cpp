@@ -44,6 +44,7 @@ void MuxPacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* pkt)
         const double end = static_cast<double>(start + std::max<std::int64_t>(pkt->duration, 0)) * av_q2d(tb);
         ost.WrittenTime = std::max(ost.WrittenTime, end);
     }
+    ost.Written = true;
     const int r = av::av_interleaved_write_frame(oc, pkt);
     if (r < 0) throw FFmpegException(WriteFailureText(oc, media::OpenErrorText("av_interleaved_write_frame()", r)));
 }
@@ -112,8 +113,30 @@ std::int64_t AudioDuration(const TInputStream& ist, const AVPacket* pkt)
     return 0;
 }
 
+// Whether a copied packet belongs to the output's section from the start to the
+// recording time; packets cannot be cut. Sound is taken from the packet that ends
+// after the start to the one that lies mostly before the end. Pictures are taken
+// from the start (or from the key frame before it that the input was sought to); the
+// first one in decoding order that would be shown at or after the end ends the
+// stream, as later ones may depend on it.
+bool InSection(TCustomFFmpeg& task, TOutputStream& ost, const TInputStream& ist, const AVPacket* pkt)
+{
+    const bool sound = ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    const std::int64_t own = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    const std::int64_t shown = own != AV_NOPTS_VALUE ? av::av_rescale_q(own, ist.Stream->time_base, AV_TIME_BASE_Q)
+                                                     : ist.Pts;
+    const std::int64_t duration = sound ? AudioDuration(ist, pkt) : 0;
+    if (task.RecordingTime != INT64_MAX && shown + duration / 2 - task.StartTime >= task.RecordingTime) {
+        ost.Ended = true;
+        return false;
+    }
+    if (sound) return shown >= task.StartTime || shown + duration > task.StartTime;
+    return task.StartTime == 0 || ist.Pts >= task.StartTime;
+}
+
 void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, const AVPacket* pkt)
 {
+    if (ost.Ended || !InSection(task, ost, ist, pkt)) return;
     if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !task.CopyInitialNonKeyframes) return;
     const AVMediaType type = ist.Stream->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_AUDIO) task.AudioBytes += pkt->size;
@@ -125,9 +148,12 @@ void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
     if (av::av_packet_ref(opkt, pkt) < 0) throw FFmpegException("av_malloc fail");
     const AVRational itb = ist.Stream->time_base, otb = ost.Stream->time_base;
     opkt->stream_index = ost.StreamIndex;
-    opkt->pts = pkt->pts != AV_NOPTS_VALUE ? av::av_rescale_q(pkt->pts, itb, otb) : AV_NOPTS_VALUE;
-    opkt->dts = pkt->dts != AV_NOPTS_VALUE ? av::av_rescale_q(pkt->dts, itb, otb)
-                                           : av::av_rescale_q(ist.Pts, AV_TIME_BASE_Q, otb);
+    // On the output's time line, which begins at the start.
+    const std::int64_t start = av::av_rescale_q(task.StartTime, AV_TIME_BASE_Q, otb);
+    opkt->pts = pkt->pts != AV_NOPTS_VALUE ? av::av_rescale_q(pkt->pts, itb, otb) - start : AV_NOPTS_VALUE;
+    opkt->dts = (pkt->dts != AV_NOPTS_VALUE ? av::av_rescale_q(pkt->dts, itb, otb)
+                                            : av::av_rescale_q(ist.Pts, AV_TIME_BASE_Q, otb)) -
+                start;
     opkt->duration = av::av_rescale_q(pkt->duration, itb, otb);
     opkt->flags = pkt->flags;
     opkt->pos = -1;
@@ -150,7 +176,6 @@ void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
     const AVMediaType type = ist.Stream->codecpar->codec_type;
     const bool filtered = type == AVMEDIA_TYPE_VIDEO && task.UseVideoFilters && ist.FilterSource;
     if (type == AVMEDIA_TYPE_VIDEO) {
-        ist.Quality = static_cast<float>(frame->quality);
         PrepareVideoFrame(task, ist, frame);
         if (filtered) {
             frame->pts = ist.Pts;
@@ -159,7 +184,9 @@ void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
     }
     if (type == AVMEDIA_TYPE_AUDIO && task.AudioVolume != 256) AdjustVolume(frame, task.AudioVolume);
     EmulateRate(task, ist);
-    if (task.StartTime != 0 && ist.Pts < task.StartTime) return;
+    // What ends before the start goes; the frame paths cut the rest to the sample and
+    // place pictures on the output's time line.
+    if (ist.Pts < task.StartTime && ist.NextPts <= task.StartTime) return;
     for (;;) {
         AVFrame* picture = frame;
         if (filtered) {
@@ -269,10 +296,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
                 else if (type == AVMEDIA_TYPE_VIDEO) ist.NextPts += PictureDuration(ist, nullptr, packet);
                 EmulateRate(task, ist);   // a decoded stream waits with its frames instead
             }
-            if (task.StartTime == 0 || ist.Pts >= task.StartTime) {
-                for (auto& ost : run.OutputStreamTable)
-                    if (ost->SourceIndex == istIndex && !ost->NeedsEncoding) CopyPacket(task, run, *ost, ist, packet);
-            }
+            for (auto& ost : run.OutputStreamTable)
+                if (ost->SourceIndex == istIndex && !ost->NeedsEncoding) CopyPacket(task, run, *ost, ist, packet);
         }
     }
     if (!ist.NeedsDecoding) return 0;
@@ -294,7 +319,11 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
             if (r < 0) return -1;
             if (++frames > 1 && packet && task.Verbose > 0)
                 task.Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
-            ist.Pts = ist.NextPts;
+            // The frame's own time: a decoder that works on several packets at once
+            // gives its frames later than the packets that carried them.
+            const std::int64_t own = frame->best_effort_timestamp;
+            ist.Pts = own != AV_NOPTS_VALUE ? av::av_rescale_q(own, ist.Stream->time_base, AV_TIME_BASE_Q) : ist.NextPts;
+            ist.NextPts = ist.Pts;
             if (type == AVMEDIA_TYPE_AUDIO) {
                 if (frame->sample_rate > 0) ist.NextPts += 1000000LL * frame->nb_samples / frame->sample_rate;
             } else {
@@ -320,6 +349,7 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
             const AVMediaType otype = ost.Encoder->codec_type;
             if (otype != AVMEDIA_TYPE_AUDIO && otype != AVMEDIA_TYPE_VIDEO) continue;
             if (otype == AVMEDIA_TYPE_AUDIO) FlushAudio(task, run, ost);
+            else FlushVideo(task, run, ost);
             const int r = av::avcodec_send_frame(ost.Encoder, nullptr);
             if (r < 0 && r != AVERROR_EOF)
                 throw FFmpegException(otype == AVMEDIA_TYPE_VIDEO ? "Video encoding failed" : "Audio encoding failed");

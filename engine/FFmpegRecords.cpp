@@ -284,6 +284,28 @@ void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& o, TTaskEvent
     }
 }
 
+void CarryExtOptionsIntoFields(TOutputOptions& o)
+{
+    for (const auto& [name, value] : SplitExtOptions(o.ExtOptions)) {
+        int number = 0;
+        if (name == "an") o.DisableAudio = value != "0";
+        else if (name == "vn") o.DisableVideo = value != "0";
+        else if (name == "sn") o.DisableSubtitle = value != "0";
+        else if (name == "copyts") o.CopyTimestamps = true;
+        else if (name == "alang") o.AudioLanguage = value;
+        else if (name == "slang") o.SubtitleLanguage = value;
+        else if (name == "async" && ParseOptionInteger(value, number)) o.AudioSyncMethod = number;
+        else if (name == "vsync" && ParseOptionInteger(value, number)) o.VideoSyncMethod = number;
+        else if (name == "padcolor") {
+            // A value the option refuses stays in the line alone, which reports it.
+            try {
+                o.PadColor = PadColorValue(value) & 0xFFFFFF;
+            } catch (const FFmpegException&) {
+            }
+        }
+    }
+}
+
 void ApplyNewStreamOptions(TCustomFFmpeg& task, const TOutputOptions& options)
 {
     for (const auto& [name, value] : SplitExtOptions(options.ExtOptions))

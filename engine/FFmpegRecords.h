@@ -95,6 +95,11 @@ void InitOutputOptions(TOutputOptions& options);
 void ApplyInputOptions(TCustomFFmpeg& task, const TInputOptions& options);
 // `hookSink` receives the hook events the record asks for.
 void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& options, TTaskEventSink* hookSink);
+// The fields applied whatever they hold (DisableAudio, DisableVideo, DisableSubtitle,
+// CopyTimestamps, the languages, the sync methods, PadColor) come after the
+// ExtOptions lines and would overwrite them: this takes each such line's value into
+// its field, so that the lines of a front end that speaks the option language win.
+void CarryExtOptionsIntoFields(TOutputOptions& options);
 // The "newvideo", "newaudio" and "newsubtitle" lines, for the output just opened.
 void ApplyNewStreamOptions(TCustomFFmpeg& task, const TOutputOptions& options);
 

@@ -43,7 +43,6 @@ struct TInputStream {
     std::int64_t NextPts = AV_NOPTS_VALUE;   // microseconds
     std::int64_t Pts = 0;                    // microseconds
     int StartPending = 1;
-    float Quality = 0;   // quality of the last decoded picture
     AVFilterGraph* FilterGraph = nullptr;
     AVFilterContext* FilterSource = nullptr;
     AVFilterContext* FilterSink = nullptr;
@@ -64,6 +63,8 @@ struct TOutputStream {
     AVRational CopyTimeBase{0, 1};  // time base a copied stream was given
     double WrittenTime = 0;         // end of the latest packet written, seconds
     std::int64_t LastMuxDts = AV_NOPTS_VALUE;   // stream time base
+    bool Ended = false;             // reached the recording time: takes nothing more
+    bool Written = false;           // a packet went into the muxer
     // Video path.
     int CropActive = 0, CropTopBand = 0, CropLeftBand = 0;
     int PadActive = 0, PadTopBand = 0, PadBottomBand = 0, PadLeftBand = 0, PadRightBand = 0;
@@ -71,6 +72,13 @@ struct TOutputStream {
     AVFrame* WorkPicture = nullptr;
     SwsContext* Scaler = nullptr;
     int ScaleSourceRows = 0;
+    // Pictures go on the encoder's fixed grid of ticks; each waits for the next one to
+    // know how many ticks it covers (variable-rate containers that keep the source's
+    // own timing do without).
+    bool FixedRate = false;
+    AVFrame* HeldPicture = nullptr;
+    double HeldTime = 0, HeldDuration = 0;   // seconds of the output's time line
+    int HeldNumber = 0;                      // the picture's number among those prepared
     // Audio path.
     int ResampleNeeded = 0;
     SwrContext* Resampler = nullptr;
@@ -81,6 +89,11 @@ struct TOutputStream {
     std::uint8_t* ResampleData = nullptr;
     std::array<std::int64_t, 4> ConvertKey{-1, 0, 0, 0};   // format, rate, channels, layout of its input
     int AudioFrameCapacity = 0;                  // samples AudioFrame has room for
+    // Output samples the encoder's start delay takes where the container cannot say so;
+    // the sound before this point is left out, so that the decoded sound keeps its time.
+    std::int64_t StartDelay = 0;
+    std::int64_t SampleLimit = INT64_MAX;        // output samples up to the recording time
+    std::vector<std::uint8_t*> CutPlanes;        // planes of a block cut at the start
     std::vector<std::uint8_t> PadBuffer;         // silence followed by a block (grows only)
     std::vector<std::uint8_t*> PadPlanes;        // planes of the block being encoded, when moved
     // Both.
@@ -127,15 +140,18 @@ int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 // Frame paths.
 void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture);
 int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+// End of stream: the picture held back for the grid gets its last ticks.
+void FlushVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 void AdjustVolume(AVFrame* samples, int volume);   // 256 = unchanged; clipped
 void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples);
 void FlushAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                     const AVSubtitle& subtitle, std::int64_t pts);
 // Shows a picture just handed to the encoder (planes in the encoder's format and
-// size); `pts` is the coded frame's time stamp in the encoder's time base.
+// size); `pts` is the coded frame's time stamp in the encoder's time base,
+// `frameNumber` the picture's number among the pictures prepared.
 void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const int linesize[4],
-                 const AVCodecContext* enc, std::int64_t pts);
+                 const AVCodecContext* enc, std::int64_t pts, int frameNumber);
 
 // Report.
 void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last);

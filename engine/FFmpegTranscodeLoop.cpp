@@ -1,6 +1,7 @@
 // The main loop of a transcode: choose the input whose output is furthest behind,
 // read a packet, correct its time stamps, hand it on; at the end flush, write the
 // trailers, report and close the codecs.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -21,6 +22,8 @@ namespace {
 // of what was written for the rest.
 double OutputTime(const TOutputStream& ost)
 {
+    // A stream at its recording time waits for no input.
+    if (ost.Ended) return 1e100;
     if (ost.NeedsEncoding && ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
         return static_cast<double>(ost.OutputTicks) * av_q2d(ost.Encoder->time_base);
     return ost.WrittenTime;
@@ -148,6 +151,11 @@ void TCustomFFmpeg::TranscodeLoop()
     }
     for (auto& ost : run.OutputStreamTable)
         if (!ost->Filters.empty()) transcode::WritePacket(*this, *ost, nullptr);
+    // A run that got nothing from its inputs (a start past an end the input did not
+    // tell in advance) has no output to show for it.
+    if (!StopRequested && std::none_of(run.OutputStreamTable.begin(), run.OutputStreamTable.end(),
+                                       [](const auto& ost) { return ost->Written; }))
+        throw FFmpegException("Nothing to convert: the input has no data from the start time on");
     for (int f = 0; f < OutputFileCount; ++f) {
         const int r = av::av_write_trailer(OutputFiles[f]);
         if (r < 0) throw FFmpegException(transcode::WriteFailureText(OutputFiles[f], media::OpenErrorText("av_write_trailer()", r)));

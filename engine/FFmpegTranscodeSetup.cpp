@@ -37,6 +37,7 @@ TOutputStream::~TOutputStream()
 {
     if (PassLogFile) av::my_fclose(PassLogFile);
     av::av_frame_free(&WorkPicture);
+    av::av_frame_free(&HeldPicture);
     av::av_frame_free(&AudioFrame);
     if (Scaler) av::sws_freeContext(Scaler);
     av::swr_free(&Resampler);
@@ -97,6 +98,28 @@ AVRational CopyTimeBase(const AVStream* in)
     if (in->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) frame = {0, 1};
     if (frame.num > 0 && av_q2d(frame) > av_q2d(in->time_base) && av_q2d(in->time_base) < 0.001) return frame;
     return in->time_base;
+}
+
+bool HasVideo(const AVFormatContext* file)
+{
+    for (unsigned s = 0; s < file->nb_streams; ++s)
+        if (file->streams[s]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return true;
+    return false;
+}
+
+// Whether pictures are placed on the encoder's fixed grid of ticks (duplicated and
+// dropped to fill it) rather than at their own times: with synchronisation, unless
+// a container of variable rate may keep the source's timing because the rate stays.
+bool FixedRate(const TCustomFFmpeg& task, const TOutputStream& ost, const TInputStream& ist)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    const bool sync = task.VideoSyncMethod > 0 || (task.VideoSyncMethod < 0 && av_q2d(enc->time_base) > 0.001);
+    if (!sync || task.VideoSyncMethod == 2) return false;
+    if (task.VideoSyncMethod > 0) return true;
+    const AVRational source = StreamFrameRate(ist.Stream);
+    const bool sameRate = source.num > 0 && source.den > 0 && enc->framerate.num > 0 &&
+                          av_cmp_q(enc->framerate, source) == 0;
+    return !(sameRate && (task.OutputFiles[ost.FileIndex]->oformat->flags & AVFMT_VARIABLE_FPS));
 }
 
 }  // namespace
@@ -211,6 +234,23 @@ void CopySubtitleHeader(AVCodecContext* enc, const TInputStream& ist)
     }
     std::lock_guard lock(media::CodecLock());
     av::avcodec_free_context(&dec);
+}
+
+// The tags that describe a song or a film: the source's are kept where the output
+// has none of the same meaning (the output record's "author" and "year" are the older
+// names of "artist" and "date").
+void KeepSourceTags(const AVDictionary* source, AVDictionary** output)
+{
+    static const char* const tags[][2] = {{"title", nullptr}, {"artist", "author"}, {"album", nullptr},
+                                          {"date", "year"},    {"track", nullptr},  {"genre", nullptr},
+                                          {"comment", nullptr}};
+    for (const auto& tag : tags) {
+        const AVDictionaryEntry* value = av::av_dict_get(source, tag[0], nullptr, 0);
+        if (!value || av::av_dict_get(*output, tag[0], nullptr, 0) ||
+            (tag[1] && av::av_dict_get(*output, tag[1], nullptr, 0)))
+            continue;
+        av::av_dict_set(output, tag[0], value->value, 0);
+    }
 }
 
 }  // namespace
@@ -516,8 +556,10 @@ void TCustomFFmpeg::TranscodeSetup()
             int r;
             {
                 std::lock_guard lock(media::CodecLock());
-                r = av::avcodec_open2(enc, codec, nullptr);
+                AVDictionary* own = PrivateOptionsForOpen();
+                r = av::avcodec_open2(enc, codec, &own);
                 if (r >= 0) OpenEncoders.push_back(enc);
+                NotePrivateOptionsTaken(own);
             }
             if (r < 0)
                 throw FFmpegException(Format("Error while opening codec for output stream #%d.%d - maybe incorrect "
@@ -527,11 +569,24 @@ void TCustomFFmpeg::TranscodeSetup()
             if (av::avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
                 throw FFmpegException("av_mallocz fail");
             ost.Stream->time_base = enc->time_base;
-            if (enc->codec_type == AVMEDIA_TYPE_VIDEO) ost.Stream->avg_frame_rate = av_inv_q(enc->time_base);
+            if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+                ost.Stream->avg_frame_rate = av_inv_q(enc->time_base);
+                ost.FixedRate = FixedRate(*this, ost, *run.InputStreamTable[ost.SourceIndex]);
+                if (ost.FixedRate && !(ost.HeldPicture = av::av_frame_alloc()))
+                    throw FFmpegException("av_malloc fail");
+            }
             if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
                 ost.SampleFifo = av::av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1024);
                 ost.AudioFrame = av::av_frame_alloc();
                 if (!ost.SampleFifo || !ost.AudioFrame) throw FFmpegException("av_fifo_init fail");
+                // A container that cannot tell the decoder to skip the encoder's start delay
+                // plays it: next to pictures the sound then begins after it, in step with them.
+                const AVFormatContext* oc = OutputFiles[ost.FileIndex];
+                if (!(oc->oformat->flags & AVFMT_TS_NEGATIVE) && HasVideo(oc))
+                    ost.StartDelay = std::max(enc->initial_padding, 0);
+                ost.OutputTicks = ost.StartDelay;
+                if (RecordingTime != INT64_MAX)
+                    ost.SampleLimit = av::av_rescale(RecordingTime, enc->sample_rate, AV_TIME_BASE);
             }
         }
 
@@ -563,8 +618,10 @@ void TCustomFFmpeg::TranscodeSetup()
             int r;
             {
                 std::lock_guard lock(media::CodecLock());
-                r = av::avcodec_open2(dec, codec, nullptr);
+                AVDictionary* own = PrivateOptionsForOpen();
+                r = av::avcodec_open2(dec, codec, &own);
                 if (r >= 0) OpenDecoders.push_back(dec);
+                NotePrivateOptionsTaken(own);
             }
             if (r < 0) {
                 av::avcodec_free_context(&dec);
@@ -594,6 +651,9 @@ void TCustomFFmpeg::TranscodeSetup()
                 av::av_dict_set(&OutputFiles[map.OutFile]->metadata, tag->key, tag->value, 0);
         }
 
+        if (MetaDataMapCount == 0 && InputFileCount > 0)
+            for (int f = 0; f < OutputFileCount; ++f) KeepSourceTags(InputFiles[0]->metadata, &OutputFiles[f]->metadata);
+
         // Bit-stream filters, before the headers: they may change the stream parameters.
         for (auto& ost : run.OutputStreamTable) {
             if (ost->StreamIndex >= MaxStreams) continue;
@@ -619,11 +679,15 @@ void TCustomFFmpeg::TranscodeSetup()
         // Headers.
         bool allRtp = OutputFileCount > 0;
         for (int f = 0; f < OutputFileCount; ++f) {
-            if (av::avformat_write_header(OutputFiles[f], nullptr) < 0)
+            AVDictionary* own = PrivateOptionsForOpen();
+            const int written = av::avformat_write_header(OutputFiles[f], &own);
+            NotePrivateOptionsTaken(own);
+            if (written < 0)
                 throw FFmpegException(transcode::WriteFailureText(
                     OutputFiles[f], Format("Could not write header for output file #%d (incorrect codec parameters ?)", f)));
             if (std::string(OutputFiles[f]->oformat->name) != "rtp") allRtp = false;
         }
+        WarnUntakenPrivateOptions();
         if (allRtp && LogHandler) {
             char sdp[2048] = {};
             av::av_sdp_create(OutputFiles.data(), OutputFileCount, sdp, sizeof sdp);

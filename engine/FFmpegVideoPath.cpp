@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/FFmpegFrameHooks.h"
 #include "engine/FFmpegStreams.h"
 #include "engine/PictureViews.h"
 #include "media/AVCodecStubs.h"
@@ -15,28 +16,30 @@ namespace kv::engine::transcode {
 
 namespace {
 
-// How many times the picture goes to the encoder (0 = dropped); moves the output
-// clock where the sync method says so.
-int CopiesOf(TCustomFFmpeg& task, TOutputStream& ost)
+// Float error of tick arithmetic; far below any real time difference.
+constexpr double TickSlack = 1e-6;
+
+double TimeBase(const TOutputStream& ost)
 {
-    const double tb = av_q2d(ost.Encoder->time_base);
-    const double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
-    const bool sync = task.VideoSyncMethod > 0 || (task.VideoSyncMethod < 0 && tb > 0.001);
-    if (!sync) {
-        ost.OutputTicks = std::llrint(syncTime / tb);
-        return 1;
-    }
-    int copies = 1;
-    const double delta = syncTime / tb - static_cast<double>(ost.OutputTicks);
-    const bool variableRate = task.OutputFiles[ost.FileIndex]->oformat->flags & AVFMT_VARIABLE_FPS;
-    if (delta < -1.1) {
-        copies = 0;
-    } else if (task.VideoSyncMethod == 2 || (task.VideoSyncMethod < 0 && variableRate)) {
-        if (delta <= -0.6) copies = 0;
-        else if (delta > 0.6) ost.OutputTicks = std::llrint(syncTime / tb);
-    } else if (delta > 1.1) {
-        copies = static_cast<int>(std::min<double>(std::nearbyint(delta), 1e9));
-    }
+    return av_q2d(ost.Encoder->time_base);
+}
+
+// Time of the sync input on the output's time line, seconds.
+double SyncTime(const TCustomFFmpeg& task, const TOutputStream& ost)
+{
+    return static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
+}
+
+// Ticks the output may still take before the recording time ends it.
+std::int64_t TicksLeft(const TCustomFFmpeg& task, const TOutputStream& ost)
+{
+    if (task.RecordingTime == INT64_MAX) return INT64_MAX;
+    const double end = static_cast<double>(task.RecordingTime) / 1000000.0 / TimeBase(ost);
+    return static_cast<std::int64_t>(std::ceil(end - TickSlack)) - ost.OutputTicks;
+}
+
+void CountCopies(TCustomFFmpeg& task, int copies)
+{
     if (copies == 0) {
         task.DropFrameCount += 1;
         if (task.Verbose > 2) task.Log(1, "*** drop!");
@@ -44,7 +47,44 @@ int CopiesOf(TCustomFFmpeg& task, TOutputStream& ost)
         task.DupFrameCount += copies - 1;
         if (task.Verbose > 2) task.Log(1, Format("*** %d dup!", copies - 1));
     }
+}
+
+// Copies of a picture that keeps its own time: without synchronisation once at its
+// time, else dropped when the clock is ahead and the clock moved when it is behind.
+int SourceTimedCopies(TCustomFFmpeg& task, TOutputStream& ost)
+{
+    const double tb = TimeBase(ost);
+    const double syncTime = SyncTime(task, ost);
+    const bool sync = task.VideoSyncMethod > 0 || (task.VideoSyncMethod < 0 && tb > 0.001);
+    if (!sync) {
+        const std::int64_t ticks = std::llrint(syncTime / tb);
+        if (ticks < 0) return 0;   // before the start
+        ost.OutputTicks = ticks;
+        return 1;
+    }
+    int copies = 1;
+    const double delta = syncTime / tb - static_cast<double>(ost.OutputTicks);
+    if (delta <= -0.6) copies = 0;
+    else if (delta > 0.6) ost.OutputTicks = std::llrint(syncTime / tb);
+    CountCopies(task, copies);
     return copies;
+}
+
+// Copies of the held picture on the tick grid: every tick up to `until` seconds that
+// the output has not taken yet (a tick just at `until` stays with the earlier picture).
+int GridCopies(TCustomFFmpeg& task, TOutputStream& ost, double until)
+{
+    const std::int64_t last = static_cast<std::int64_t>(std::floor(until / TimeBase(ost) + TickSlack));
+    const int copies = static_cast<int>(std::clamp<std::int64_t>(last + 1 - ost.OutputTicks, 0, 1000000000));
+    CountCopies(task, copies);
+    return copies;
+}
+
+// Seconds the picture just decoded lasts: to the decoder's next time, else one tick.
+double PictureDuration(const TOutputStream& ost, const TInputStream& ist)
+{
+    const std::int64_t d = ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts - ist.Pts : 0;
+    return d > 0 ? static_cast<double>(d) / 1000000.0 : TimeBase(ost);
 }
 
 // A crop or pad view that could not be made: raised with ExitOnError, else logged
@@ -56,15 +96,18 @@ int ViewFailed(TCustomFFmpeg& task, const char* message)
     return 0;
 }
 
-}  // namespace
-
-int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture)
+// The picture `copies` times into the encoder at the next ticks, within the frame
+// limit and the recording time; returns the size of the last encoded frame.
+int EncodeCopies(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AVFrame* picture, int number, int copies)
 {
     AVCodecContext* enc = ost.Encoder;
-    int copies = CopiesOf(task, ost);
     copies = std::min(copies, task.MaxFrames[mfVideo] - ost.FrameNumber);
+    const std::int64_t left = TicksLeft(task, ost);
+    if (left <= copies) {
+        ost.Ended = true;
+        copies = static_cast<int>(std::max<std::int64_t>(left, 0));
+    }
     if (copies <= 0) return 0;
-
     const bool filters = task.UseVideoFilters;
     TPictureView cropView, padView;
     // The picture as the encoder gets it: `source` holds its memory, `planes` and
@@ -141,7 +184,7 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
         big->interlaced_frame = picture->interlaced_frame;
         if (interlacedCoding)
             big->top_field_first = task.TopFieldFirst == -1 ? picture->top_field_first : task.TopFieldFirst;
-        big->quality = task.SameQuality ? static_cast<int>(std::lrint(ist.Quality)) : enc->global_quality;
+        big->quality = task.SameQuality ? picture->quality : enc->global_quality;
         if (!task.MeThreshold) big->pict_type = AV_PICTURE_TYPE_NONE;
         big->key_frame = 0;
         big->pts = ost.OutputTicks;
@@ -153,12 +196,42 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
         const int size = DrainEncoder(task, run, ost);
         if (size > 0) {
             frameSize = size;
-            if (task.PreviewFlags != 0) SendPreview(task, planes, lines, enc, ost.LastCodedPts);
+            if (task.PreviewFlags != 0) SendPreview(task, planes, lines, enc, ost.LastCodedPts, number);
         }
         ost.OutputTicks += 1;
         ost.FrameNumber += 1;
     }
     return frameSize;
+}
+
+}  // namespace
+
+int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture)
+{
+    const int number = run.Hooks ? run.Hooks->HookFrameNumber : 0;
+    if (!ost.FixedRate) return EncodeCopies(task, run, ost, picture, number, SourceTimedCopies(task, ost));
+    // The held picture covers the ticks up to half a picture before this one.
+    const double time = SyncTime(task, ost);
+    const double duration = PictureDuration(ost, ist);
+    int size = 0;
+    if (ost.HeldPicture->buf[0])
+        size = EncodeCopies(task, run, ost, ost.HeldPicture, ost.HeldNumber,
+                            GridCopies(task, ost, time - duration / 2));
+    av::av_frame_unref(ost.HeldPicture);
+    if (av::av_frame_ref(ost.HeldPicture, picture) < 0) throw FFmpegException("Video encoding failed");
+    ost.HeldTime = time;
+    ost.HeldDuration = duration;
+    ost.HeldNumber = number;
+    return size;
+}
+
+void FlushVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
+{
+    if (!ost.FixedRate || !ost.HeldPicture || !ost.HeldPicture->buf[0]) return;
+    const int size = EncodeCopies(task, run, ost, ost.HeldPicture, ost.HeldNumber,
+                                  GridCopies(task, ost, ost.HeldTime + ost.HeldDuration / 2));
+    av::av_frame_unref(ost.HeldPicture);
+    if (!task.VStatsFileName.empty() && size != 0) WriteVideoStats(task, ost, size);
 }
 
 void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,

@@ -197,6 +197,33 @@ TEST_F(AudioPathTest, ConvertsRateAndChannels)
     }
 }
 
+// A down-mix has the level of the integer path whatever the encoder takes: floating-
+// point encoders used to get the channels summed at 0.707 each, too loud and clipped.
+TEST_F(AudioPathTest, DownMixHasOneLevelForEveryEncoder)
+{
+    for (const char* output : {"m.wav", "m.m4a", "m.ogg", "m.mp3", "m.mp2"}) {
+        SCOPED_TRACE(output);
+        ASSERT_EQ(Convert("wav_pcm.wav", {}, Out(output), {{"ac", "1"}}), "");
+        const TSound s = Decode(Out(output));
+        ASSERT_TRUE(s.Ok);
+        EXPECT_EQ(s.Channels, 1);
+        EXPECT_NEAR(s.Rms(0.2, 1.8), ToneRms / std::sqrt(2.0), 0.01);
+        EXPECT_LT(*std::max_element(s.Left.begin(), s.Left.end()), 0.5f) << "the two tones' peaks add to 0.3";
+    }
+}
+
+// "b" is the video bit rate only: sound encoders that refuse a video's rate still open.
+TEST_F(AudioPathTest, VideoBitRateDoesNotReachTheSoundEncoder)
+{
+    for (const char* output : {"b.mkv", "b.mpg"}) {
+        SCOPED_TRACE(output);
+        ASSERT_EQ(Convert("avi_mpeg4_mp2.avi", {}, Out(output), {{"b", "600000"}}), "");
+        const TSound s = Decode(Out(output));
+        ASSERT_TRUE(s.Ok);
+        EXPECT_NEAR(s.Rms(0.2, 1.8), ToneRms, 0.04);
+    }
+}
+
 TEST_F(AudioPathTest, EveryAudioEncoderGetsWhatItAsksFor)
 {
     struct Case {

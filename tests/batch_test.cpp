@@ -16,6 +16,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <chrono>
@@ -247,16 +248,29 @@ protected:
         converter.Files.Items(index).TrimLength = trimLength;
         if (!sourceHashes.count(path)) sourceHashes[path] = ContentHash(path);
     }
+    // `count` sources of the same name and content, each a file of its own; one second
+    // of each is enough.
     void AddFiles(int count)
     {
-        for (int i = 0; i < count; ++i) Add(Clip);  // one second of it is enough
+        for (int i = 0; i < count; ++i) {
+            const fs::path folder = srcDir / ("in" + std::to_string(i));
+            fs::create_directory(folder);
+            fs::copy_file(Clip, folder / fs::path(Clip).filename(), fs::copy_options::overwrite_existing);
+            Add((folder / fs::path(Clip).filename()).string());
+        }
     }
-    // A copy of `clip` among the sources, for a test that changes it.
+    // A copy of `clip` among the sources, under `name`.
     std::string CopyOf(const std::string& clip, const std::string& name)
     {
         const std::string path = (srcDir / name).string();
         fs::copy_file(clip, path);
         return path;
+    }
+    std::vector<bool> TaskStates(bool (kv::engine::TFFmpeg::*state)())
+    {
+        std::vector<bool> states;
+        for (int i = 0; i < converter.Engine.TaskCount(); ++i) states.push_back((converter.Engine.Task(i).*state)());
+        return states;
     }
     std::vector<bool> PrepareAll()
     {
@@ -330,6 +344,7 @@ TEST_F(Batch, ThreeFilesAllSucceed)
     for (const TBatchEvent& e : presenter.Progress) {
         EXPECT_EQ(e.FileIndex, e.TaskIndex);
         const TBatchProgress p = observer.Progress(e);
+        EXPECT_EQ(p.Position, e.TaskIndex + 1);
         EXPECT_EQ(p.Total, 3);
         EXPECT_EQ(p.TotalSec, 1);
     }
@@ -420,6 +435,85 @@ TEST_F(Batch, PauseAndResumeAfterFirstFileEnded)
     observer.FinishBatch();
     EXPECT_EQ(Statuses(), std::vector<int>({1, 1, 1}));
     EXPECT_FALSE(observer.Cancelled);
+}
+
+// Two files at once: never more running, every file converted, and the figures
+// counting the files started and the media time of all files.
+TEST_F(Batch, TwoAtOnce)
+{
+    AddFiles(4);
+    PrepareAll();
+    TTestObserver observer(converter, &presenter);
+    std::atomic<int> mostRunning{0};
+    observer.AfterProgress = [&](int) {
+        int running = 0;
+        for (bool r : TaskStates(&kv::engine::TFFmpeg::IsRunning)) running += r ? 1 : 0;
+        if (running > mostRunning) mostRunning = running;
+    };
+    std::vector<int> positions, percents;
+    presenter.OnProgress = [&](const TBatchEvent& e) {
+        const TBatchProgress p = observer.Progress(e);
+        positions.push_back(p.Position);
+        percents.push_back(p.BatchPercent);
+        EXPECT_EQ(p.Total, 4);
+        const TBatchSnapshot s = observer.Snapshot();
+        EXPECT_LE(s.Running.size(), 2u);
+        for (const TRunningFile& r : s.Running) {
+            EXPECT_EQ(r.FileIndex, r.TaskIndex);
+            EXPECT_EQ(r.TotalSec, 1);
+        }
+    };
+    Run(observer, 2);
+    EXPECT_EQ(Statuses(), std::vector<int>({1, 1, 1, 1}));
+    EXPECT_LE(mostRunning, 2);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_GE(positions.front(), 1);
+    EXPECT_LE(positions.back(), 4);
+    const TBatchSnapshot end = observer.Snapshot();
+    EXPECT_EQ(end.Started, 4);
+    EXPECT_TRUE(end.Running.empty());
+    EXPECT_EQ(end.TotalMs, 4000);
+    EXPECT_EQ(end.ConvertedMs, 4000);
+    EXPECT_EQ(end.Percent, 100);
+    // The batch's clock stopped with it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(observer.Snapshot().ElapsedMs, end.ElapsedMs);
+    for (int i = 0; i < 4; ++i) {
+        kv::media::TAVProbe probe;
+        EXPECT_TRUE(probe.OpenFile(converter.Files.Items(i).OutputOptions.FileName)) << i;
+    }
+}
+
+TEST_F(Batch, PauseResumeAndCancelActOnEveryRunningFile)
+{
+    AddFiles(4);
+    PrepareAll();
+    TBatchObserver observer(converter, &presenter);
+    // Each running file waits on this thread for its first preview hand-off, so none
+    // can end before this thread lets it.
+    observer.BeginBatch(4, ".avi", 2);
+    using kv::engine::TFFmpeg;
+    const std::vector<bool> firstTwo{true, true, false, false}, none(4, false);
+    EXPECT_EQ(TaskStates(&TFFmpeg::IsRunning), firstTwo);
+    observer.TogglePause();
+    EXPECT_EQ(TaskStates(&TFFmpeg::IsPaused), firstTwo);
+    const std::int64_t elapsed = observer.Snapshot().ElapsedMs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(observer.Snapshot().ElapsedMs, elapsed);  // paused time is not running time
+    observer.TogglePause();
+    EXPECT_EQ(TaskStates(&TFFmpeg::IsPaused), none);
+    bool pausedDuringQuestion = false;
+    EXPECT_TRUE(observer.CancelBatch([&] {
+        pausedDuringQuestion = TaskStates(&TFFmpeg::IsPaused) == firstTwo;
+        return true;
+    }));
+    EXPECT_TRUE(pausedDuringQuestion);
+    ASSERT_TRUE(WaitFor([&] { return presenter.Done > 0; }));
+    observer.FinishBatch();
+    EXPECT_EQ(Statuses(), std::vector<int>({3, 3, 3, 3}));
+    EXPECT_EQ(observer.Snapshot().Started, 2);
 }
 
 TEST_F(Batch, PreparationErrorClearsQueuedTasks)
@@ -541,10 +635,10 @@ TEST_F(Batch, SourceChangedBeforeItsTurn)
 {
     const std::string deleted = CopyOf(Clip, "deleted.avi");
     const std::string emptied = CopyOf(Clip, "emptied.avi");
-    Add(Clip);
+    Add(CopyOf(Clip, "first.avi"));
     Add(deleted);
     Add(emptied);
-    Add(Clip);
+    Add(CopyOf(Clip, "last.avi"));
     sourceHashes.erase(deleted);
     sourceHashes.erase(emptied);
     PrepareAll();
@@ -587,23 +681,15 @@ TEST_F(Batch, OutputNameTooLongFailsThatFile)
                                 "': File name too long");
 }
 
-// 1001 files (hard links to one tiny clip) with the 1024 open files of a desktop session:
-// the first 1000 are queued without holding a file open and all convert; the last gets
-// no task, keeps "-" and says why.
+// 1001 files (copies of one tiny clip: a list takes each file once) with the 1024 open
+// files of a desktop session: the first 1000 are queued without holding a file open and
+// all convert; the last gets no task, keeps "-" and says why.
 TEST_F(Batch, ThousandFilesWithinTheOpenFileLimit)
 {
-    const std::string first = CopyOf(TinyClip, "tiny.avi");
-    std::vector<std::string> sources{first};
-    for (int i = 1; i <= MaxBatchFiles; ++i) {
-        sources.push_back((srcDir / ("tiny_" + std::to_string(i) + ".avi")).string());
-        fs::create_hard_link(first, sources.back());
-    }
     IniOptions.Formats = {TinyProfile()};
     const TOpenFileLimit desktop(1024);
     ASSERT_TRUE(desktop.Active);
-
-    for (const std::string& source : sources) Add(source, 1200);
-    sourceHashes = {{first, ContentHash(first)}};   // one file under many names
+    for (int i = 0; i <= MaxBatchFiles; ++i) Add(CopyOf(TinyClip, "tiny_" + std::to_string(i) + ".avi"), 1200);
     const std::multiset<std::string> openBefore = OpenFiles();
     ASSERT_TRUE(converter.PrepareBatch(outDir.string()));
     EXPECT_EQ(OpenFiles(), openBefore) << "a queued task holds a file open";

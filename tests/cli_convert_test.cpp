@@ -3,16 +3,10 @@
 // 128 + the signal and leaves only the outputs the result names.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -20,88 +14,63 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/RunProgram.h"
+#include "tests/support/VideoConvert.h"
 
+using namespace kv::test;
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string Cli = std::string(KV_STAGE_DIR) + "/kestravo-cli";
-const std::string MediaDir = std::string(KV_TEST_MEDIA_DIR) + "/";
-const char* const Profile = "WAV - PCM Audio(*.wav)";
 
-class CliConvert : public ::testing::Test {
+class CliConvert : public TOutputFolderTest {
 protected:
     void SetUp() override
     {
+        TOutputFolderTest::SetUp();
         if (!fs::exists(Cli)) GTEST_SKIP() << "no " << Cli;
-        dir = fs::temp_directory_path() / ("kv_cli_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
         fs::create_directories(dir / "in");
         fs::create_directories(dir / "out");
     }
-    void TearDown() override { fs::remove_all(dir); }
 
-    // Starts `kestravo-cli convert` on the files; its standard output goes to a file.
-    pid_t Start(const std::vector<std::string>& files)
+    // convert with the fastest profile of the shipped catalogue into dir/out.
+    TProgramRun Convert(const std::vector<std::string>& files, const std::function<void(int)>& whileRunning = {})
     {
-        std::vector<std::string> args{Cli, "convert", "--profile", Profile, "--output", (dir / "out").string()};
+        std::vector<std::string> args{"convert", "--profile", "WAV - PCM Audio(*.wav)", "--output", Out("out")};
         args.insert(args.end(), files.begin(), files.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / "stdout.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        pid_t pid = -1;
-        EXPECT_EQ(posix_spawn(&pid, Cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
+        return RunProgram(Cli, args, {}, {}, whileRunning);
     }
-    static int Wait(pid_t pid)
+    // The result rows: the lines after the header.
+    static std::vector<std::string> Table(const TProgramRun& run)
     {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
-    }
-    std::vector<std::string> Lines() const
-    {
-        std::ifstream in(dir / "stdout.txt");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
-    // The result rows: from the header to the end.
-    std::vector<std::string> Table() const
-    {
-        const std::vector<std::string> lines = Lines();
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].rfind("Source ", 0) == 0) return {lines.begin() + static_cast<std::ptrdiff_t>(i) + 1, lines.end()};
-        return {};
+        std::istringstream text(run.Out);
+        std::vector<std::string> rows;
+        bool header = false;
+        for (std::string line; std::getline(text, line);) {
+            if (header) rows.push_back(line);
+            header = header || line.rfind("Source ", 0) == 0;
+        }
+        return rows;
     }
     // Every file in the output folder is named by a "Success" row.
-    void ExpectOnlyNamedOutputs() const
+    void ExpectOnlyNamedOutputs(const TProgramRun& run) const
     {
         std::set<std::string> named;
-        for (const std::string& row : Table()) {
+        for (const std::string& row : Table(run)) {
             std::istringstream words(row);
-            std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+            const std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
             if (w.size() == 6 && w[4] == "Success") named.insert(w[5]);
         }
         for (const auto& entry : fs::directory_iterator(dir / "out"))
             EXPECT_TRUE(named.count(entry.path().filename().string())) << entry.path() << " left behind";
     }
-    std::string In(const std::string& name, const std::string& clip = "tiny_64x48.avi")
+    std::string In(const std::string& name, const std::string& clip = "tiny_64x48.avi") const
     {
         const fs::path path = dir / "in" / name;
-        fs::copy_file(MediaDir + clip, path);
+        fs::copy_file(MediaFile(clip), path);
         return path.string();
     }
-
-    fs::path dir;
 };
 
 }  // namespace
@@ -113,43 +82,39 @@ TEST_F(CliConvert, EveryFileGivenHasARowAndEveryFailureItsReason)
     const std::string good = In("good.avi");
     const std::string longest = In(std::string(252, 'l') + ".ts");   // its output name is one too long
     const std::string unsupported = In("noise.avi", "random.bin");
-    EXPECT_EQ(Wait(Start({good, unsupported, longest})), 1);
-    const std::vector<std::string> table = Table();
-    ASSERT_EQ(table.size(), 5u) << (Lines().empty() ? "" : Lines().back());
+    const TProgramRun run = Convert({good, unsupported, longest});
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    const std::vector<std::string> table = Table(run);
+    ASSERT_EQ(table.size(), 5u) << run.Out;
     EXPECT_EQ(table[0].rfind("good.avi ", 0), 0u) << table[0];
     EXPECT_NE(table[0].find(" Success "), std::string::npos) << table[0];
     EXPECT_EQ(table[1].rfind("noise.avi ", 0), 0u) << table[1];
     EXPECT_EQ(table[2], "    " + unsupported + ": Error while parsing header");
     EXPECT_NE(table[3].find(" Failed "), std::string::npos) << table[3];
-    EXPECT_EQ(table[4], "    Could not open '" + (dir / "out" / (std::string(252, 'l') + ".wav")).string() +
+    EXPECT_EQ(table[4], "    Could not open '" + Out("out/" + std::string(252, 'l') + ".wav") +
                             "': File name too long");
-    ExpectOnlyNamedOutputs();
+    ExpectOnlyNamedOutputs(run);
 }
 
 TEST_F(CliConvert, InterruptCancelsAndEndsWithTheSignal)
 {
+    // Enough files that the batch still runs when the first output appears.
+    std::vector<std::string> files;
+    for (int i = 0; i < 200; ++i) files.push_back(In("clip_" + std::to_string(i) + ".avi"));
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
-        fs::remove_all(dir / "in");
         fs::remove_all(dir / "out");
-        fs::create_directories(dir / "in");
         fs::create_directories(dir / "out");
-        // Enough files that the batch is still running when the first output appears.
-        std::vector<std::string> files{In("clip.avi")};
-        for (int i = 1; i < 200; ++i) {
-            files.push_back((dir / "in" / ("clip_" + std::to_string(i) + ".avi")).string());
-            fs::create_hard_link(files[0], files.back());
-        }
-        const pid_t pid = Start(files);
-        ASSERT_GT(pid, 0);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (fs::is_empty(dir / "out") && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ::kill(pid, signal);
-        EXPECT_EQ(Wait(pid), 128 + signal);
-        const std::vector<std::string> table = Table();
-        ASSERT_EQ(table.size(), files.size());
+        const TProgramRun run = Convert(files, [&](int pid) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (fs::is_empty(dir / "out") && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ::kill(pid, signal);
+        });
+        EXPECT_EQ(run.Status, 128 + signal) << run.Err;
+        const std::vector<std::string> table = Table(run);
+        ASSERT_EQ(table.size(), files.size()) << run.Out;
         EXPECT_NE(table.back().find(" Canceled"), std::string::npos) << table.back();
-        ExpectOnlyNamedOutputs();
+        ExpectOnlyNamedOutputs(run);
     }
 }

@@ -343,8 +343,8 @@ TEST_F(FilesSetupTest, VideoStreamParametersFromTheOptions)
     EXPECT_EQ(v->global_quality, 4 * FF_QP2LAMBDA);
     EXPECT_TRUE(v->flags & AV_CODEC_FLAG_PASS1);
     EXPECT_EQ(v->gop_size, 0);
-    // The display aspect stays 4:3 over the padded height.
-    EXPECT_NEAR(av_q2d(v->sample_aspect_ratio) * 720 / 608, 4.0 / 3, 0.02);
+    // The bands are added in the source's pixel shape: the picture is not squeezed.
+    EXPECT_EQ(av_cmp_q(v->sample_aspect_ratio, AVRational{16, 15}), 0);
     ASSERT_EQ(v->rc_override_count, 2);
     EXPECT_EQ(v->rc_override[0].start_frame, 0);
     EXPECT_EQ(v->rc_override[0].end_frame, 100);

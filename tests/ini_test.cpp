@@ -2,6 +2,7 @@
 // saves that leave the rest of a hand-written file, or the whole old file on failure, alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -174,7 +175,7 @@ TEST(IniOptions, SaveChangesOnlyTheWrittenValues)
     withNew.insert(withNew.find("\r\n\r\n# belongs") + 2,
                    "FramerateValue=2\r\nVideoEncoderValue=0\r\nVideoBitRateValue=0\r\n"
                    "SampleRateValue=2\r\nAudioBitrateValue=2\r\nAudioEncoderValue=0\r\nChannelValue=1\r\n");
-    withNew.replace(withNew.find("[SnapShot]"), 0, "Format=0\r\n");
+    withNew.replace(withNew.find("[SnapShot]"), 0, "Format=0\r\nJobs=1\r\n");
     EXPECT_EQ(once, withNew);
 
     o.SaveToFile(path);
@@ -280,6 +281,34 @@ TEST(IniOptions, FailedSaveKeepsTheOldFile)
         EXPECT_EQ(Get(path), HandWritten) << "mode " << mode;
         EXPECT_EQ(FileCount(dir.Path), 1) << "mode " << mode;
     }
+}
+
+// The number of files converted at once: 1 unless set, never more than the cores.
+TEST(IniOptions, JobsStoredAndReadBackWithinTheCores)
+{
+    const int cores = TIniOptions::MaxJobs();
+    const struct { const char* Line; int Jobs; } cases[] = {
+        {"", 1}, {"Jobs=1\n", 1}, {"Jobs=2\n", std::min(2, cores)}, {"Jobs=0\n", 1},
+        {"Jobs=-3\n", 1}, {"Jobs=9999\n", cores}, {"Jobs=two\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Line);
+        TempDir dir;
+        const std::string path = dir / "kestravo.ini";
+        Put(path, std::string("[Output]\nFormat=0\n") + c.Line);
+        TIniOptions o;
+        o.LoadFromFile(path);
+        EXPECT_EQ(o.Jobs, c.Jobs);
+        o.SaveToFile(path);
+        EXPECT_EQ(TIniFile(path).ReadInteger("Output", "Jobs", -9), c.Jobs);
+    }
+    TempDir dir;
+    TIniOptions o;
+    o.Jobs = cores;
+    o.SaveToFile(dir / "kestravo.ini");
+    TIniOptions back;
+    back.LoadFromFile(dir / "kestravo.ini");
+    EXPECT_EQ(back.Jobs, cores);
 }
 
 TEST(IniOptions, FormatAccessAndListHelpers)

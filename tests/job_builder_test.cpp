@@ -230,6 +230,40 @@ TEST_F(JobController, AdmissionNeedsOneSecond)
     EXPECT_GT(f.FileSize, 0);
 }
 
+// The same file is listed once, whatever path names it; another file of the same
+// content is another file.
+TEST_F(JobController, SameFileIsListedOnce)
+{
+    const fs::path clip = dir / "clip.avi";
+    fs::copy_file(MediaDir + "/avi_mpeg4_mp2.avi", clip);
+    fs::create_directory(dir / "sub");
+    fs::create_symlink(clip, dir / "link.avi");
+    fs::create_hard_link(clip, dir / "hard.avi");
+    fs::copy_file(clip, dir / "copy.avi");
+    ASSERT_EQ(converter.AddFile(clip.string()), 0);
+    const struct { std::string Path; int Result; } cases[] = {
+        {clip.string(), -1},
+        {(dir / "link.avi").string(), -1},
+        {(dir / "hard.avi").string(), -1},
+        {(dir / "sub" / ".." / "clip.avi").string(), -1},
+        {(dir / "copy.avi").string(), 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(converter.AddFile(c.Path), c.Result) << c.Path;
+    }
+    EXPECT_EQ(converter.Files.Count(), 2);
+    // Once removed, the file may come back, by any of its paths.
+    converter.RemoveFile(0);
+    EXPECT_EQ(converter.AddFile((dir / "link.avi").string()), 1);
+    EXPECT_EQ(converter.AddFile(clip.string()), -1);
+
+    EXPECT_EQ(TZelConvert::AlreadyListedText(clip.string()), "\"" + clip.string() + "\" is already existing.");
+    const fs::path here = fs::current_path();
+    fs::current_path(dir);
+    EXPECT_EQ(TZelConvert::AlreadyListedText("link.avi"), "\"" + (dir / "link.avi").string() + "\" is already existing.");
+    fs::current_path(here);
+}
+
 TEST_F(JobController, RecordsByCategory)
 {
     ASSERT_EQ(converter.AddFile(MediaDir + "/avi_mpeg4_mp2.avi"), 0);

@@ -244,6 +244,41 @@ TEST_F(OptionRecords, ExtOptionsLines)
     fs::remove_all(dir);
 }
 
+// A front end's lines for the always-applied fields go into those fields, so that
+// the fields applied after the lines repeat the lines' values instead of undoing them.
+TEST_F(OptionRecords, LinesForAlwaysAppliedFieldsWin)
+{
+    TOutputOptions o;
+    o.ExtOptions = "an=1\nvn\nsn=0\ncopyts=0\nalang=fra\nslang=deu\nasync=1\nvsync=0x2\npadcolor=FF0000";
+    CarryExtOptionsIntoFields(o);
+    EXPECT_TRUE(o.DisableAudio);
+    EXPECT_TRUE(o.DisableVideo);
+    EXPECT_FALSE(o.DisableSubtitle);
+    EXPECT_TRUE(o.CopyTimestamps);
+    EXPECT_EQ(o.AudioLanguage, "fra");
+    EXPECT_EQ(o.SubtitleLanguage, "deu");
+    EXPECT_EQ(o.AudioSyncMethod, 1);
+    EXPECT_EQ(o.VideoSyncMethod, 2);
+    EXPECT_EQ(o.PadColor, 0xFF0000);
+
+    auto task = NewTask();
+    ApplyOutputOptions(*task, o, nullptr);
+    EXPECT_TRUE(task->AudioDisable);
+    EXPECT_TRUE(task->VideoDisable);
+    EXPECT_EQ(task->AudioLanguage, "fra");
+    EXPECT_EQ(task->AudioSyncMethod, 1);
+    EXPECT_EQ(task->VideoSyncMethod, 2);
+    EXPECT_EQ(task->PadColorY, 29);
+
+    // A value the option refuses is left to the line, which reports it.
+    TOutputOptions bad;
+    bad.ExtOptions = "padcolor=GG0000\nasync=x";
+    CarryExtOptionsIntoFields(bad);
+    EXPECT_EQ(bad.PadColor, 0);
+    EXPECT_EQ(bad.AudioSyncMethod, 0);
+    EXPECT_THROW(ApplyOutputOptions(*NewTask(), bad, nullptr), FFmpegException);
+}
+
 TEST_F(OptionRecords, AnInvalidValueStopsTheApplication)
 {
     TOutputOptions o;

@@ -3,10 +3,13 @@
 // damaged inputs. Every result is checked by opening it again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "engine/FFmpeg.h"
@@ -32,6 +35,7 @@ struct TProbe {
     std::vector<AVMediaType> Types;
     double Duration = 0;   // seconds, the longest stream
     std::vector<int> Packets;
+    std::map<std::string, std::string> Tags;   // the file's or its streams' (Ogg's), keys in lower case
 };
 
 TProbe Probe(const std::string& file)
@@ -44,6 +48,15 @@ TProbe Probe(const std::string& file)
         return p;
     }
     p.Ok = true;
+    auto readTags = [&p](const AVDictionary* tags) {
+        for (const AVDictionaryEntry* t = nullptr; (t = av::av_dict_get(tags, "", t, AV_DICT_IGNORE_SUFFIX));) {
+            std::string key = t->key;
+            std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+            p.Tags.emplace(key, t->value);
+        }
+    };
+    readTags(ic->metadata);
+    for (unsigned s = 0; s < ic->nb_streams; ++s) readTags(ic->streams[s]->metadata);
     std::vector<std::int64_t> first(ic->nb_streams, AV_NOPTS_VALUE), end(ic->nb_streams, AV_NOPTS_VALUE);
     for (unsigned s = 0; s < ic->nb_streams; ++s) {
         p.Codecs.push_back(ic->streams[s]->codecpar->codec_id);
@@ -303,6 +316,33 @@ TEST_F(TranscodeTest, DamagedInputsEndCleanly)
     r = Convert("truncated.mp4", {}, Out("tr.mkv"), CopyBoth);
     if (!r.Opened) EXPECT_FALSE(r.Message.empty());
     else EXPECT_TRUE(r.Finished || r.Failed);
+}
+
+// The source's tags describe the output too, unless an option gives one of them.
+TEST_F(TranscodeTest, SourceTagsAreKept)
+{
+    const std::map<std::string, std::string> source = {
+        {"title", "Kestravo Tone"}, {"artist", "Larkspire"}, {"album", "Test Album"}, {"date", "2009"},
+        {"track", "7"}, {"genre", "Ambient"}, {"comment", "made for the tests"}};
+    for (const char* output : {"t.m4a", "t.mp3", "t.ogg", "t.mkv"}) {
+        SCOPED_TRACE(output);
+        ASSERT_TRUE(Convert("mp3_all_tags.mp3", {}, Out(output), {}).Finished);
+        const TProbe p = Probe(Out(output));
+        ASSERT_TRUE(p.Ok);
+        for (const auto& [key, value] : source) {
+            const auto tag = p.Tags.find(key);
+            EXPECT_TRUE(tag != p.Tags.end() && tag->second.rfind(value, 0) == 0) << key;   // "7" may read "7/0"
+        }
+    }
+    // What the options give stays; the older "author" stands for the artist.
+    ASSERT_TRUE(Convert("mp3_all_tags.mp3", {}, Out("o.mkv"),
+                        {{"metadata", "title=Another Title"}, {"metadata", "author=Someone"}})
+                    .Finished);
+    TProbe p = Probe(Out("o.mkv"));
+    EXPECT_EQ(p.Tags["title"], "Another Title");
+    EXPECT_EQ(p.Tags["author"], "Someone");
+    EXPECT_EQ(p.Tags.count("artist"), 0u);
+    EXPECT_EQ(p.Tags["album"], "Test Album");
 }
 
 }  // namespace

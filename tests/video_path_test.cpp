@@ -17,6 +17,8 @@ extern "C" {
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
 #include "tests/support/VideoConvert.h"
+#include "workflow/IniOptions.h"
+#include "workflow/JobBuilder.h"
 
 using namespace kv::engine;
 using namespace kv::test;
@@ -125,12 +127,11 @@ struct TSyncCase {
 TEST_F(VideoPathTest, FrameRateSynchronisationDuplicatesAndDrops)
 {
     const TSyncCase cases[] = {
-        // 25 -> 15 fps: 2 s give 30 pictures (and one more that the clock may run
-        // ahead by), the rest dropped.
-        {"avi_mpeg4_mp2.avi", "r.avi", "15", "1", 31, 0, 19, -1},
-        {"avi_mpeg4_mp2.avi", "r.avi", "15", "-1", 31, 0, 19, -1},
-        // Three picture durations missing after the 25th: two duplicates fill the gap.
-        {"gap_160x120.mkv", "g.avi", "", "1", 52, 2, 0, -1},
+        // 25 -> 15 fps: 2 s give 30 pictures, the rest dropped.
+        {"avi_mpeg4_mp2.avi", "r.avi", "15", "1", 30, 0, 20, -1},
+        {"avi_mpeg4_mp2.avi", "r.avi", "15", "-1", 30, 0, 20, -1},
+        // Three pictures missing after the 25th: three duplicates of it fill the gap.
+        {"gap_160x120.mkv", "g.avi", "", "1", 53, 3, 0, -1},
         // No synchronisation: each picture once, at its own time.
         {"gap_160x120.mkv", "g.mkv", "", "0", 50, 0, 0, 2.08},
         // Method 2: no duplicates, the output clock jumps over the gap.
@@ -153,7 +154,7 @@ TEST_F(VideoPathTest, FrameRateSynchronisationDuplicatesAndDrops)
         EXPECT_EQ(dups, c.Dups);
         EXPECT_EQ(drops, c.Drops);
         if (c.Dups > 0) {
-            EXPECT_TRUE(sink.Has("*** 2 dup!"));
+            EXPECT_TRUE(sink.Has("*** " + std::to_string(c.Dups) + " dup!"));
         }
         if (c.Drops > 0) {
             EXPECT_EQ(sink.Count("*** drop!"), c.Drops);
@@ -331,6 +332,156 @@ TEST_F(VideoPathTest, EveryVideoEncoderAtTheOptionsSizeRateAndBitRate)
             fs::remove(out);
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// Pixel formats and the shape of the pixels
+
+// The source's 4:4:4 or 4:2:2 is no format for devices: every video encoder of the
+// shipped catalogue gets 8-bit 4:2:0 unless "pix_fmt" says otherwise.
+TEST_F(VideoPathTest, CatalogueEncodersGetFourTwoZeroFromAnySource)
+{
+    kv::workflow::TIniOptions catalogue;
+    catalogue.LoadFromFile(std::string(KV_STAGE_DIR) + "/kestravo.ini");
+    std::vector<std::pair<std::string, std::string>> encoders;   // encoder, extension
+    for (const kv::workflow::TFormatRec& f : catalogue.Formats) {
+        if (f.Category != 1) continue;
+        std::vector<std::string> entries;
+        kv::workflow::TIniOptions::SplitList(f.VideoEncoder, entries);
+        for (const std::string& entry : entries) {
+            const std::pair<std::string, std::string> e{kv::workflow::VideoCodecName(entry), f.Ext};
+            if (std::none_of(encoders.begin(), encoders.end(), [&](const auto& x) { return x.first == e.first; }))
+                encoders.push_back(e);
+        }
+    }
+    ASSERT_GE(encoders.size(), 6u);
+    for (const char* clip : {"h264_444p10.mkv", "mjpeg_422.avi"}) {
+        for (const auto& [encoder, ext] : encoders) {
+            SCOPED_TRACE(std::string(clip) + " -> " + encoder + ext);
+            const std::string out = Out("f" + ext);
+            const auto r = Convert(sink, clip, {}, out, {{"vcodec", encoder}, {"an", ""}});
+            ASSERT_TRUE(r.Finished) << r.Message;
+            const TDecodedVideo v = DecodeVideo(out);
+            ASSERT_TRUE(v.Ok);
+            EXPECT_EQ(v.Frames, 10);
+            EXPECT_EQ(v.PixelFormat, AV_PIX_FMT_YUV420P) << av::av_get_pix_fmt_name(AVPixelFormat(v.PixelFormat));
+            fs::remove(out);
+        }
+    }
+}
+
+TEST_F(VideoPathTest, AnExplicitPixelFormatWinsWhereTheEncoderTakesIt)
+{
+    const struct {
+        const char* Clip;
+        TOptionList Options;
+        const char* Output;
+        AVPixelFormat Expected;
+        const char* Warning;   // empty: none
+    } cases[] = {
+        {"mjpeg_444.avi", {{"vcodec", "libx264"}, {"pix_fmt", "yuv444p"}}, "a.mkv", AV_PIX_FMT_YUV444P, ""},
+        {"mjpeg_444.avi", {{"vcodec", "libx264"}}, "b.mkv", AV_PIX_FMT_YUV420P, ""},
+        {"mp4_h264_aac.mp4", {{"vcodec", "mpeg4"}, {"pix_fmt", "yuv444p"}}, "c.avi", AV_PIX_FMT_YUV420P,
+         "WARNING: mpeg4 does not take the pixel format yuv444p; yuv420p is used instead"},
+        // An encoder that lists the full-range form first gets that one.
+        {"h264_444p10.mkv", {{"vcodec", "mjpeg"}}, "d.avi", AV_PIX_FMT_YUVJ420P, ""},
+        // Without any 4:2:0 form: the encoder's first listed format.
+        {"mjpeg_422.avi", {{"vcodec", "png"}}, "e.mkv", AV_PIX_FMT_RGB24, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Output);
+        sink.Lines.clear();
+        TOptionList options = c.Options;
+        options.emplace_back("an", "");
+        const auto r = Convert(sink, c.Clip, {}, Out(c.Output), options);
+        ASSERT_TRUE(r.Finished) << r.Message;
+        const TDecodedVideo v = DecodeVideo(Out(c.Output));
+        ASSERT_TRUE(v.Ok);
+        EXPECT_EQ(v.PixelFormat, c.Expected) << av::av_get_pix_fmt_name(AVPixelFormat(v.PixelFormat));
+        if (*c.Warning) {
+            EXPECT_TRUE(sink.Has(c.Warning));
+        } else {
+            EXPECT_EQ(sink.CountPrefix("WARNING:"), 0);
+        }
+    }
+}
+
+// Crop and pad cut and add pixels of the source's shape; only an explicit aspect
+// reshapes them.
+TEST_F(VideoPathTest, CropAndPadKeepTheSourcesPixelShape)
+{
+    const struct {
+        const char* Clip;
+        TOptionList Options;
+        int Width, Height;
+        AVRational PixelShape;
+    } cases[] = {
+        {"avi_mpeg4_mp2.avi", {{"cropleft", "80"}, {"cropright", "80"}}, 160, 240, {1, 1}},
+        {"avi_mpeg4_mp2.avi", {{"padtop", "40"}, {"padbottom", "40"}}, 320, 320, {1, 1}},
+        {"avi_mpeg4_mp2.avi", {{"croptop", "40"}, {"padleft", "20"}, {"padright", "20"}}, 360, 200, {1, 1}},
+        // The 160 x 240 that are left, shown at 320 x 240: each pixel half as wide.
+        {"avi_mpeg4_mp2.avi", {{"cropleft", "80"}, {"cropright", "80"}, {"s", "320x240"}}, 320, 240, {1, 2}},
+        {"pal_16x15.avi", {{"cropleft", "180"}, {"cropright", "180"}, {"padtop", "32"}}, 360, 608, {16, 15}},
+        // An explicit aspect is the whole picture's.
+        {"avi_mpeg4_mp2.avi", {{"cropleft", "80"}, {"cropright", "80"}, {"aspect", "16:9"}}, 160, 240, {8, 3}},
+        {"avi_mpeg4_mp2.avi", {{"padtop", "40"}, {"padbottom", "40"}, {"aspect", "4:3"}}, 320, 320, {4, 3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.Options));
+        TOptionList options = {{"vcodec", "libx264"}, {"an", ""}};
+        options.insert(options.end(), c.Options.begin(), c.Options.end());
+        const auto r = Convert(sink, c.Clip, {}, Out("s.mp4"), options);
+        ASSERT_TRUE(r.Finished) << r.Message;
+        const TDecodedVideo v = DecodeVideo(Out("s.mp4"));
+        ASSERT_TRUE(v.Ok);
+        EXPECT_EQ(v.Width, c.Width);
+        EXPECT_EQ(v.Height, c.Height);
+        EXPECT_EQ(av_cmp_q(v.SampleAspect, c.PixelShape), 0) << v.SampleAspect.num << ":" << v.SampleAspect.den;
+        fs::remove(Out("s.mp4"));
+    }
+}
+
+// The bands take the pad colour (0x00BBGGRR, also written as hexadecimal digits alone).
+TEST_F(VideoPathTest, PadBandsTakeThePadColour)
+{
+    const struct {
+        const char* Color;
+        int Luma;
+    } cases[] = {{"0x0000FF", 76}, {"FF0000", 29}, {"16777215", 255}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Color);
+        const auto r = Convert(sink, "avi_mpeg4_mp2.avi", {}, Out("p.avi"),
+                               {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"an", ""}, {"padtop", "32"},
+                                {"padcolor", c.Color}});
+        ASSERT_TRUE(r.Finished) << r.Message;
+        const TDecodedVideo v = DecodeVideo(Out("p.avi"), true);
+        ASSERT_TRUE(v.Ok);
+        ASSERT_EQ(v.Height, 272);
+        for (int f : {0, 49}) EXPECT_NEAR(LumaAround(v, f, 160, 12), c.Luma, 3) << "frame " << f;
+    }
+}
+
+// An option of one encoder or container reaches it when it opens; one that nothing
+// of the conversion takes is named in a warning.
+TEST_F(VideoPathTest, LibrariesOwnOptionsReachTheirCodecAndContainer)
+{
+    std::int64_t bytes[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const auto r = Convert(sink, "avi_mpeg4_mp2.avi", {}, Out("x.mp4"),
+                               {{"vcodec", "libx264"}, {"an", ""}, {"crf", i == 0 ? "10" : "45"},
+                                {"movflags", "+faststart"}});
+        ASSERT_TRUE(r.Finished) << r.Message;
+        bytes[i] = DecodeVideo(Out("x.mp4")).PacketBytes;
+    }
+    EXPECT_GT(bytes[0], 4 * bytes[1]);
+    std::ifstream in(Out("x.mp4"), std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_LT(file.find("moov"), file.find("mdat")) << "the index in front";
+    EXPECT_EQ(sink.CountPrefix("WARNING:"), 0);
+
+    const auto r = Convert(sink, "avi_mpeg4_mp2.avi", {}, Out("x.avi"), {{"vcodec", "mpeg4"}, {"crf", "10"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    EXPECT_TRUE(sink.Has("WARNING: no codec or container of this conversion takes the option 'crf'"));
 }
 
 }  // namespace

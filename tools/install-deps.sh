@@ -10,6 +10,7 @@ packages=(
   libsdl1.2-dev libjpeg-dev
   libgtest-dev googletest
   xvfb xauth
+  desktop-file-utils file dpkg-dev  # checking the desktop entry; the package's dependency scan
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <sys/stat.h>
@@ -34,11 +35,13 @@ struct Clip {
     // Video; no video when vcodec is null.
     const char* vcodec = nullptr;
     int width = 320, height = 240;
+    AVPixelFormat pixfmt = AV_PIX_FMT_YUV420P;
     AVRational fps{25, 1};
     AVRational sar{1, 1};
     int vframes = 0;
     double vstart = 0;  // seconds before the first picture
     int64_t vbitrate = 300000;
+    int gop = 12;
     // Audio; no audio when acodec is null.
     const char* acodec = nullptr;
     int rate = 44100;
@@ -51,6 +54,7 @@ struct Clip {
     double jumpSeconds = 0;  // added to every time stamp from the middle on
     double keepFraction = 1;  // < 1: the file is cut to this share of its size
     bool bench = false;       // only with --bench
+    bool flashBeep = false;   // the flash-and-beep pattern instead of the moving box and tones
 };
 
 const std::vector<Clip>& Clips()
@@ -83,6 +87,14 @@ const std::vector<Clip>& Clips()
          .acodec = "aac", .asamples = 88200, .keepFraction = 0.5},
         {.name = "truncated.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50,
          .acodec = "mp2", .asamples = 88200, .keepFraction = 0.4},
+        // 4 s at 30 fps: white flashes and beeps of 0.2 s at 1.0 s and 3.0 s, a key frame
+        // every second.
+        {.name = "flash_beep.mp4", .format = "mp4", .vcodec = "libx264", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "aac", .asamples = 176400, .flashBeep = true},
+        {.name = "flash_beep.mkv", .format = "matroska", .vcodec = "libx264", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "flac", .rate = 48000, .asamples = 192000, .flashBeep = true},
+        {.name = "flash_beep.avi", .format = "avi", .vcodec = "mjpeg", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "pcm_s16le", .rate = 22050, .channels = 1, .asamples = 88200, .flashBeep = true},
         // The smallest clip a batch admits (just over one second): long batches of it stay quick.
         {.name = "tiny_64x48.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48, .fps = {5, 1},
          .vframes = 6, .vbitrate = 50000, .acodec = "pcm_s16le", .rate = 8000, .channels = 1, .asamples = 9600},
@@ -91,6 +103,29 @@ const std::vector<Clip>& Clips()
         {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
          .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .acodec = "aac", .asamples = 882000,
          .bench = true},
+    };
+    return clips;
+}
+
+// ---------------------------------------------------------------------------
+// Clips of other programs' pixel formats and tags: sources the encoders must not
+// pass on unchanged (4:4:4, 4:2:2, 10-bit, full range) and a fully tagged song.
+
+const std::vector<Clip>& SourceFormatClips()
+{
+    static const std::vector<Clip> clips = {
+        {.name = "h264_444p10.mkv", .format = "matroska", .vcodec = "libx264", .width = 176, .height = 144,
+         .pixfmt = AV_PIX_FMT_YUV444P10LE, .vframes = 10},
+        {.name = "mjpeg_422.avi", .format = "avi", .vcodec = "mjpeg", .width = 176, .height = 144,
+         .pixfmt = AV_PIX_FMT_YUVJ422P, .vframes = 10, .vbitrate = 2000000},
+        {.name = "mjpeg_444.avi", .format = "avi", .vcodec = "mjpeg", .width = 176, .height = 144,
+         .pixfmt = AV_PIX_FMT_YUVJ444P, .vframes = 10, .vbitrate = 2000000},
+        {.name = "mp3_all_tags.mp3", .format = "mp3", .acodec = "libmp3lame", .asamples = 44100,
+         .tags = {{"title", "Kestravo Tone"}, {"artist", "Larkspire"}, {"album", "Test Album"},
+                  {"date", "2009"}, {"track", "7"}, {"genre", "Ambient"}, {"comment", "made for the tests"}}},
+        {.name = "bench_720p_444p10.mkv", .format = "matroska", .vcodec = "libx264", .width = 1280, .height = 720,
+         .pixfmt = AV_PIX_FMT_YUV444P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .acodec = "aac",
+         .asamples = 882000, .bench = true},
     };
     return clips;
 }
@@ -137,46 +172,97 @@ struct Track {
     double NextSeconds() const { return double(next + offset) * av_q2d(enc->time_base); }
 };
 
+// One sample of a plane; pictures deeper than 8 bits hold 16-bit samples.
+void PutSample(AVFrame* f, int plane, int x, int y, int value, int depth)
+{
+    uint8_t* row = f->data[plane] + y * f->linesize[plane];
+    if (depth > 8)
+        reinterpret_cast<uint16_t*>(row)[x] = uint16_t(value << (depth - 8));
+    else
+        row[x] = uint8_t(value);
+}
+
 void FillPicture(AVFrame* f, int64_t i)
 {
     Check(av_frame_make_writable(f), "picture buffer");
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    const int depth = d->comp[0].depth;
     const int w = f->width, h = f->height;
     const int bx = int((i * 6) % (w - 40)), by = int((i * 3) % (h - 40));
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = f->data[0] + y * f->linesize[0];
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const bool box = x >= bx && x < bx + 40 && y >= by && y < by + 40;
-            row[x] = box ? 235 : uint8_t(16 + ((x + 2 * y + 4 * i) % 200));
+            PutSample(f, 0, x, y, box ? 235 : int(16 + ((x + 2 * y + 4 * i) % 200)), depth);
         }
+    const int cw = AV_CEIL_RSHIFT(w, d->log2_chroma_w), ch = AV_CEIL_RSHIFT(h, d->log2_chroma_h);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            PutSample(f, 1, x, y, int(64 + ((2 * x + 3 * i) & 127)), depth);
+            PutSample(f, 2, x, y, int(64 + ((2 * y + i) & 127)), depth);
+        }
+}
+
+// Sample `n` of channel `c` of a sound frame, `v` in -1 .. 1.
+void StoreSample(AVFrame* f, int n, int c, double v)
+{
+    const auto fmt = static_cast<AVSampleFormat>(f->format);
+    const bool planar = av_sample_fmt_is_planar(fmt);
+    const int plane = planar ? c : 0;
+    const int at = planar ? n : n * f->ch_layout.nb_channels + c;
+    switch (av_get_packed_sample_fmt(fmt)) {
+    case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(f->data[plane])[at] = int16_t(v * 32767); break;
+    case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(f->data[plane])[at] = int32_t(v * 2147483647.0); break;
+    case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(f->data[plane])[at] = float(v); break;
+    default: throw std::runtime_error("unexpected sample format");
     }
-    for (int y = 0; y < h / 2; ++y)
-        for (int x = 0; x < w / 2; ++x) {
-            f->data[1][y * f->linesize[1] + x] = uint8_t(64 + ((2 * x + 3 * i) & 127));
-            f->data[2][y * f->linesize[2] + x] = uint8_t(64 + ((2 * y + i) & 127));
-        }
 }
 
 void FillSound(AVFrame* f, int64_t first, int rate)
 {
     Check(av_frame_make_writable(f), "sound buffer");
-    const int channels = f->ch_layout.nb_channels;
-    const auto fmt = static_cast<AVSampleFormat>(f->format);
-    const bool planar = av_sample_fmt_is_planar(fmt);
     for (int n = 0; n < f->nb_samples; ++n) {
-        for (int c = 0; c < channels; ++c) {
+        for (int c = 0; c < f->ch_layout.nb_channels; ++c) {
             const double tone = 440.0 * (1 + 0.5 * c);
-            const double v = 0.3 * std::sin(2 * M_PI * tone * double(first + n) / rate);
-            const int plane = planar ? c : 0;
-            const int at = planar ? n : n * channels + c;
-            switch (av_get_packed_sample_fmt(fmt)) {
-            case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(f->data[plane])[at] = int16_t(v * 32767); break;
-            case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(f->data[plane])[at] = int32_t(v * 2147483647.0); break;
-            case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(f->data[plane])[at] = float(v); break;
-            default: throw std::runtime_error("unexpected sample format");
-            }
+            StoreSample(f, n, c, 0.3 * std::sin(2 * M_PI * tone * double(first + n) / rate));
         }
     }
 }
+
+// ---------------------------------------------------------------------------
+// Flash-and-beep clips: a dark picture that turns white and a silence that beeps at
+// the same moments, so that a reader of a converted file finds where picture and
+// sound put them.
+
+constexpr double FlashBeepAt[] = {1.0, 3.0};   // seconds
+constexpr double FlashBeepLength = 0.2;
+
+bool FlashBeepOn(double seconds)
+{
+    for (double at : FlashBeepAt)
+        if (seconds >= at - 1e-9 && seconds < at + FlashBeepLength - 1e-9) return true;
+    return false;
+}
+
+void FillFlashPicture(AVFrame* f, int64_t i, AVRational fps)
+{
+    Check(av_frame_make_writable(f), "picture buffer");
+    const uint8_t luma = FlashBeepOn(double(i) * fps.den / fps.num) ? 235 : 32;
+    for (int y = 0; y < f->height; ++y) std::memset(f->data[0] + y * f->linesize[0], luma, f->width);
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
+}
+
+void FillBeepSound(AVFrame* f, int64_t first, int rate)
+{
+    Check(av_frame_make_writable(f), "sound buffer");
+    for (int n = 0; n < f->nb_samples; ++n) {
+        const double t = double(first + n) / rate;
+        const double v = FlashBeepOn(t) ? 0.5 * std::sin(2 * M_PI * 1000.0 * t) : 0.0;
+        for (int c = 0; c < f->ch_layout.nb_channels; ++c) StoreSample(f, n, c, v);
+    }
+}
+
+// ---------------------------------------------------------------------------
 
 void Drain(AVFormatContext* oc, Track& t, AVPacket* pkt)
 {
@@ -233,16 +319,21 @@ void WriteMedia(const Clip& c, const std::string& path)
         AVCodecContext* e = video.enc;
         e->width = c.width;
         e->height = c.height;
-        e->pix_fmt = AV_PIX_FMT_YUV420P;
+        e->pix_fmt = c.pixfmt;
+        // Motion JPEG takes full-range 4:2:0 under its own name; the planes are the same.
+        if (e->codec_id == AV_CODEC_ID_MJPEG && c.pixfmt == AV_PIX_FMT_YUV420P) e->pix_fmt = AV_PIX_FMT_YUVJ420P;
         e->time_base = av_inv_q(c.fps);
         e->framerate = c.fps;
         e->sample_aspect_ratio = c.sar;
         e->bit_rate = c.vbitrate;
-        e->gop_size = 12;
-        if (std::strcmp(c.vcodec, "libx264") == 0)
+        e->gop_size = c.gop;
+        if (std::strcmp(c.vcodec, "libx264") == 0) {
             av_opt_set(e->priv_data, "preset", "veryfast", 0);
-        else
+            // Key frames only where the group of pictures ends (the flash is a scene cut).
+            if (c.flashBeep) av_opt_set_int(e->priv_data, "sc_threshold", 0, 0);
+        } else {
             e->max_b_frames = 0;
+        }
         Finish(oc, e);
         Check(avcodec_open2(e, nullptr, nullptr), "open video encoder");
         video.st = avformat_new_stream(oc, nullptr);
@@ -331,7 +422,10 @@ void WriteMedia(const Clip& c, const std::string& path)
         if (t == &audio) {
             step = std::min<int64_t>(t->enc->frame_size > 0 ? t->enc->frame_size : 1024, t->total - t->next);
             f->nb_samples = int(step);
-            FillSound(f, t->next, c.rate);
+            if (c.flashBeep) FillBeepSound(f, t->next, c.rate);
+            else FillSound(f, t->next, c.rate);
+        } else if (c.flashBeep) {
+            FillFlashPicture(f, t->next, c.fps);
         } else {
             FillPicture(f, t->next);
         }
@@ -388,7 +482,9 @@ int main(int argc, char** argv)
     }
     if (outDir.back() != '/') outDir += '/';
     int failures = 0;
-    for (const Clip& c : Clips()) {
+    std::vector<Clip> all = Clips();
+    all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
+    for (const Clip& c : all) {
         if (c.bench && !bench) continue;
         const std::string path = outDir + c.name;
         if (Exists(path)) continue;

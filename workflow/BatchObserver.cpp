@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QObject>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "workflow/JobBuilder.h"
@@ -17,6 +18,25 @@ std::string TimeText(int seconds)
     std::snprintf(text, sizeof text, "%.2d:%.2d:%.2d", seconds / 3600, (seconds % 3600) / 60, seconds % 60);
     return text;
 }
+
+namespace {
+
+// Percent of a file by the dialog's rule, in whole seconds of its length; -1 when
+// that gives no sensible figure.
+int FilePercentOf(std::int64_t convertedMs, int totalSec)
+{
+    if (totalSec <= 0) return -1;
+    const std::int64_t percent = (convertedMs * 100 / 1000) / totalSec;
+    return percent >= 0 && percent <= 100 ? static_cast<int>(percent) : -1;
+}
+
+int BatchPercentOf(std::int64_t convertedMs, std::int64_t totalMs)
+{
+    if (totalMs <= 0) return 0;
+    return static_cast<int>(std::clamp<std::int64_t>(convertedMs * 100 / totalMs, 0, 100));
+}
+
+}  // namespace
 
 TBatchObserver::TBatchObserver(TZelConvert& converter, QObject* window) : FConverter(converter), FWindow(window) {}
 
@@ -67,6 +87,8 @@ void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threa
     FileCount = fileCount;
     CurrentIndex = -1;
     FTaskCount = FConverter.TaskCount();
+    FThreadCount = threadCount < 1 ? 1 : threadCount;
+    ResetFigures();
     Attach();
     FConverter.Engine.SetPreviewBitmap(preview && PreviewAvailable(ext));
     if (FTaskCount == 0) {
@@ -75,7 +97,26 @@ void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threa
         QCoreApplication::postEvent(FWindow, new TBatchEvent(WM_BATCH_DONE));
         return;
     }
-    FConverter.StartBatch(threadCount < 1 ? 1 : threadCount);
+    FConverter.StartBatch(FThreadCount);
+}
+
+void TBatchObserver::ResetFigures()
+{
+    {
+        std::lock_guard lock(FFiguresLock);
+        FFigures.assign(static_cast<std::size_t>(FTaskCount), TTaskFigures());
+        for (int i = 0; i < FTaskCount; ++i) {
+            TTaskFigures& f = FFigures[static_cast<std::size_t>(i)];
+            f.FileIndex = FConverter.FileIndexOfTask(i);
+            if (f.FileIndex >= 0 && f.FileIndex < FConverter.Files.Count())
+                f.TrimLength = FConverter.Files.Items(f.FileIndex).TrimLength;
+            // Files not started yet count with their trimmed length; an untrimmed
+            // length is learned from the file's first report.
+            f.TotalMs = std::max<std::int64_t>(f.TrimLength, 0);
+        }
+    }
+    std::lock_guard lock(FPauseLock);
+    FClock.Start();
 }
 
 void TBatchObserver::TogglePause()
@@ -84,9 +125,11 @@ void TBatchObserver::TogglePause()
     if (RunState == rsRunning) {
         FConverter.Engine.PauseConvert();
         RunState = rsPaused;
+        FClock.Pause();
     } else if (RunState == rsPaused) {
         FConverter.Engine.ResumeConvert();
         RunState = rsRunning;
+        FClock.Resume();
     }
 }
 
@@ -146,6 +189,7 @@ void TBatchObserver::HandleProgress(int index, int currentDuration, int totalOut
 {
     if (index < 0) return;
     CurrentIndex = index;
+    RecordProgress(index, currentDuration, totalOutputDuration);
     {
         // A task started after the pause was requested runs until its first report:
         // the pause holds for every file of the batch, not only the one running then.
@@ -162,9 +206,14 @@ void TBatchObserver::HandleTerminate(int index, bool finished, bool exception)
         // Only the end of the batch ends the run state: pause and cancel stay
         // available for the files after the first.
         RunState = rsTerminated;
+        {
+            std::lock_guard lock(FPauseLock);
+            FClock.Pause();
+        }
         QCoreApplication::postEvent(FWindow, new TBatchEvent(WM_BATCH_DONE));
         return;
     }
+    RecordEnd(index, finished, exception);
     const int file = FConverter.FileIndexOfTask(index);
     if (file < 0 || file >= FConverter.Files.Count()) return;
     FConverter.Files.Items(file).Status = finished ? 1 : exception ? 2 : 3;
@@ -186,14 +235,82 @@ TBatchProgress TBatchObserver::Progress(const TBatchEvent& event) const
     if (event.FileIndex >= 0 && event.FileIndex < FConverter.Files.Count())
         trimLength = FConverter.Files.Items(event.FileIndex).TrimLength;
     p.TotalSec = static_cast<int>(trimLength == -1 ? event.LParam / 1000 : trimLength / 1000);
-    if (p.TotalSec > 0 && p.Total > 0) {
-        const std::int64_t percent = (event.WParam * 100 / 1000) / p.TotalSec;
-        if (percent >= 0 && percent <= 100) {
-            p.FilePercent = static_cast<int>(percent);
-            p.BatchPercent = event.TaskIndex * 100 / p.Total + p.FilePercent / p.Total;
-        }
+    p.FilePercent = FilePercentOf(event.WParam, p.TotalSec);
+    if (p.FilePercent >= 0 && p.Total > 0)
+        p.BatchPercent = event.TaskIndex * 100 / p.Total + p.FilePercent / p.Total;
+    if (FThreadCount > 1) {
+        // Files overlap: the place of one file says nothing of the batch.
+        const TBatchSnapshot s = Snapshot();
+        p.Position = std::max(s.Started, 1);
+        p.BatchPercent = s.Percent;
     }
     return p;
+}
+
+bool TBatchObserver::TaskStarted(int index) const
+{
+    // A task gets its worker thread when the engine starts it.
+    return index >= 0 && index < FConverter.Engine.TaskCount() && FConverter.Engine.Task(index).ThreadID != 0;
+}
+
+TBatchSnapshot TBatchObserver::Snapshot() const
+{
+    TBatchSnapshot s;
+    {
+        std::lock_guard lock(FPauseLock);
+        s.ElapsedMs = FClock.ElapsedMs();
+    }
+    // Asked before the figures are locked: the engine's own locks come first.
+    std::vector<bool> startedByEngine;
+    for (int i = 0; i < FTaskCount; ++i) startedByEngine.push_back(TaskStarted(i));
+    std::lock_guard lock(FFiguresLock);
+    s.Total = static_cast<int>(FFigures.size());
+    for (std::size_t i = 0; i < FFigures.size(); ++i) {
+        const TTaskFigures& f = FFigures[i];
+        const bool started = f.Started || (i < startedByEngine.size() && startedByEngine[i]);
+        s.Started += started ? 1 : 0;
+        s.ConvertedMs += f.ConvertedMs;
+        s.TotalMs += f.TotalMs;
+        if (!started || f.Ended) continue;
+        TRunningFile r;
+        r.TaskIndex = static_cast<int>(i);
+        r.FileIndex = f.FileIndex;
+        r.ConvertedSec = static_cast<int>(f.ConvertedMs / 1000);
+        r.TotalSec = static_cast<int>(f.TotalMs / 1000);
+        r.Percent = std::max(FilePercentOf(f.ConvertedMs, r.TotalSec), 0);
+        s.Running.push_back(r);
+    }
+    s.Percent = BatchPercentOf(s.ConvertedMs, s.TotalMs);
+    return s;
+}
+
+void TBatchObserver::RecordProgress(int index, int currentDuration, int totalOutputDuration)
+{
+    std::lock_guard lock(FFiguresLock);
+    if (index >= static_cast<int>(FFigures.size())) return;
+    TTaskFigures& f = FFigures[static_cast<std::size_t>(index)];
+    f.Started = true;
+    f.ConvertedMs = std::max<std::int64_t>(f.ConvertedMs, currentDuration);
+    if (f.TrimLength > 0)
+        f.ConvertedMs = std::min(f.ConvertedMs, f.TotalMs);
+    else
+        f.TotalMs = std::max<std::int64_t>(totalOutputDuration, f.ConvertedMs);
+}
+
+void TBatchObserver::RecordEnd(int index, bool finished, bool exception)
+{
+    // A file cancelled before it ran was never started.
+    const bool started = finished || exception || TaskStarted(index);
+    std::lock_guard lock(FFiguresLock);
+    if (index >= static_cast<int>(FFigures.size())) return;
+    TTaskFigures& f = FFigures[static_cast<std::size_t>(index)];
+    if (started) f.Started = true;
+    f.Ended = true;
+    // Nothing of the file is left to convert: done in full, or given up where it stood.
+    if (finished)
+        f.ConvertedMs = f.TotalMs;
+    else
+        f.TotalMs = f.ConvertedMs;
 }
 
 }  // namespace kv::workflow

@@ -10,8 +10,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "media/Bitmap.h"
+#include "workflow/BatchSpeed.h"
 
 class QObject;
 
@@ -60,6 +62,30 @@ struct TBatchProgress {
 // "%.2d:%.2d:%.2d" of a count of seconds; hours keep all their digits.
 std::string TimeText(int seconds);
 
+// One file converting now, as its own line of the presenter shows it.
+struct TRunningFile {
+    int TaskIndex = -1;
+    int FileIndex = -1;      // its list entry
+    int ConvertedSec = 0;
+    int TotalSec = 0;        // the file's trimmed length, else its output's
+    int Percent = 0;
+};
+
+// The whole batch at one moment, for a presenter that runs several files at once.
+struct TBatchSnapshot {
+    int Started = 0;                 // files started so far
+    int Total = 0;                   // tasks in the batch
+    int Percent = 0;                 // converted media time of all files against their whole
+    std::int64_t ConvertedMs = 0;
+    std::int64_t TotalMs = 0;        // media time of the batch; a file that failed or was
+                                     // cancelled counts with what it converted
+    std::int64_t ElapsedMs = 0;      // running time, pauses left out
+    std::vector<TRunningFile> Running;  // in task order
+
+    // "Elapsed %s   Left about %s   Speed %.1fx", or empty for the first seconds.
+    std::string SpeedText() const { return workflow::SpeedText(MeasureSpeed(ElapsedMs, ConvertedMs, TotalMs)); }
+};
+
 class TBatchObserver {
 public:
     // Events are posted to `window`, which must outlive the batch.
@@ -94,8 +120,13 @@ public:
     // so that no output is left that the outcomes do not name.
     void AbandonBatch();
 
-    // The dialog's figures for a progress event.
+    // The dialog's figures for a progress event. With several files at once,
+    // Position counts the files started and BatchPercent the converted media time of
+    // all files.
     TBatchProgress Progress(const TBatchEvent& event) const;
+    // Every running file and the batch's figures; for the presenter's thread, at any
+    // time during the batch.
+    TBatchSnapshot Snapshot() const;
     // List index of the file a task converts (-1 for none).
     int FileIndexOfTask(int taskIndex) const;
 
@@ -108,6 +139,20 @@ protected:
 private:
     void Attach();
     void Detach();
+    void ResetFigures();
+    void RecordProgress(int index, int currentDuration, int totalOutputDuration);
+    void RecordEnd(int index, bool finished, bool exception);
+    bool TaskStarted(int index) const;
+
+    // What each task has done so far, written by the engine threads.
+    struct TTaskFigures {
+        bool Started = false;
+        bool Ended = false;
+        std::int64_t ConvertedMs = 0;
+        std::int64_t TotalMs = 0;
+        int FileIndex = -1;
+        std::int64_t TrimLength = -1;  // the file's, when the batch began
+    };
     // The file's Reason from the engine's message; a cancelled file's output goes (a
     // failed one's the engine removed already): only what succeeded stays.
     void RecordOutcome(int index, bool finished, bool exception, const std::string& message);
@@ -116,7 +161,11 @@ private:
     QObject* FWindow;
     bool FAttached = false;
     int FTaskCount = 0;
-    std::mutex FPauseLock;  // pause requests from the presenter and the engine threads
+    int FThreadCount = 1;
+    mutable std::mutex FPauseLock;  // pause requests from the presenter and the engine threads
+    TBatchClock FClock;     // guarded by FPauseLock
+    mutable std::mutex FFiguresLock;
+    std::vector<TTaskFigures> FFigures;
 };
 
 }  // namespace kv::workflow

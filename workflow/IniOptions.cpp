@@ -1,5 +1,7 @@
 #include "workflow/IniOptions.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -70,6 +72,7 @@ void TIniOptions::ReadFrom(const TIniFile* ini)
     }
     OutputFormat = ini->ReadInteger("Output", "Format", 0);
     OutputFolder = ini->ReadString("Output", "Folder", std::string());
+    Jobs = ClampJobs(ini->ReadInteger("Output", "Jobs", 1));
     SnapshotFormat = ini->ReadInteger("SnapShot", "Format", 0);
     SnapshotFolder = ini->ReadString("SnapShot", "Folder", DefaultSnapshotFolder());
     SnapshotNaming = ini->ReadInteger("SnapShot", "Name", 0);
@@ -93,6 +96,7 @@ void TIniOptions::WriteTo(TIniFile* ini) const
     }
     ini->WriteInteger("Output", "Format", OutputFormat);
     if (!OutputFolder.empty()) ini->WriteString("Output", "Folder", OutputFolder);
+    ini->WriteInteger("Output", "Jobs", ClampJobs(Jobs));
     ini->WriteInteger("SnapShot", "Format", SnapshotFormat);
     if (!SnapshotFolder.empty()) ini->WriteString("SnapShot", "Folder", SnapshotFolder);
     ini->WriteInteger("SnapShot", "Name", SnapshotNaming);
@@ -108,6 +112,16 @@ void TIniOptions::SetFormat(int index, const TFormatRec& format)
 {
     if (index < 0 || index >= static_cast<int>(Formats.size())) throw EListError(index);
     Formats[static_cast<std::size_t>(index)] = format;
+}
+
+int TIniOptions::MaxJobs()
+{
+    return std::max(1, QThread::idealThreadCount());
+}
+
+int TIniOptions::ClampJobs(int jobs)
+{
+    return std::clamp(jobs, 1, MaxJobs());
 }
 
 bool TIniOptions::SplitList(const std::string& text, std::vector<std::string>& list)

@@ -51,6 +51,7 @@ public:
     int SnapshotFormat = 0;     // 0 JPEG, 1 bitmap
     std::string SnapshotFolder;
     int SnapshotNaming = 0;     // 0 after the source file, 1 after the time taken
+    int Jobs = 1;               // files converted at once, 1..MaxJobs()
 
     // Reads the file when it exists; otherwise leaves the store as it is.
     void LoadFromFile(const std::string& fileName);
@@ -65,6 +66,11 @@ public:
     // Both throw EListError for an index outside 0..FormatCount-1.
     TFormatRec GetFormat(int index) const;
     void SetFormat(int index, const TFormatRec& format);
+
+    // The most files a batch converts at once: one per core.
+    static int MaxJobs();
+    // `jobs` brought into 1..MaxJobs().
+    static int ClampJobs(int jobs);
 
     // Fills `list` with the comma-separated entries of `text`, blanks kept; false when
     // `text` is empty.

@@ -49,6 +49,18 @@ void TInputFileList::Delete(int index)
     FItems.erase(FItems.begin() + index);
 }
 
+int TInputFileList::IndexOfSameFile(const std::string& path) const
+{
+    const platform::TFileIdentity identity = platform::FileIdentityOf(path);
+    for (int i = 0; i < Count(); ++i) {
+        const TInputFile& f = *FItems[static_cast<std::size_t>(i)];
+        // A path that names nothing on disk (any longer) is only itself.
+        const bool same = identity.Known && f.Identity.Known ? identity == f.Identity : path == f.FileName;
+        if (same) return i;
+    }
+    return -1;
+}
+
 void TInputFileList::Clear()
 {
     // Last to first, as the records were stacked up.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/FFmpegRecords.h"
+#include "platform/FileIdentity.h"
 
 namespace kv::workflow {
 
@@ -21,6 +22,7 @@ struct TInputFile {
     engine::TInputOptions InputOptions;    // what the last batch handed the engine
     engine::TOutputOptions OutputOptions;
     std::int32_t Status = 0;       // 0 not converted, 1 succeeded, 2 failed, 3 cancelled
+    platform::TFileIdentity Identity;  // the file on disk, whatever path reached it
     std::string Reason;            // why the last batch failed it or gave it no task; else empty
 };
 
@@ -41,6 +43,9 @@ public:
     void Exchange(int index1, int index2);
     void Delete(int index);
     void Clear();
+    // Index of the entry that is the file `path` leads to, through a link or another
+    // spelling of its path too; -1 when no entry is.
+    int IndexOfSameFile(const std::string& path) const;
 
 private:
     void Check(int index) const;

@@ -33,9 +33,21 @@ std::string TZelConvert::InitErrorText()
     return std::string("Please reinstall ") + ApplicationTitle + ".";
 }
 
+std::string TZelConvert::AlreadyListedText(const std::string& fileName)
+{
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(fileName, ec);
+    return "\"" + (ec ? fileName : full.string()) + "\" is already existing.";
+}
+
 int TZelConvert::AddFile(const std::string& fileName)
 {
     FLastAddError.clear();
+    // Listed twice, a file would be converted twice, into two names.
+    if (Files.IndexOfSameFile(fileName) >= 0) {
+        FLastAddError = AlreadyListedText(fileName);
+        return -1;
+    }
     if (!FProbe.OpenFile(fileName)) {
         FLastAddError = FProbe.LastError();
         return -2;
@@ -57,6 +69,7 @@ int TZelConvert::AddFile(const std::string& fileName)
     file->TrimStart = -1;
     file->AspectIndex = 0;
     file->Status = 0;
+    file->Identity = platform::FileIdentityOf(fileName);
     if (size <= 0) FLastAddError = fileName + ": the file is empty";
     else if (file->DurationSec <= 0) FLastAddError = fileName + ": shorter than one second, or of no known length";
     if (!FLastAddError.empty()) return -2;

@@ -22,8 +22,9 @@ std::string ExecutableFolder();
 // on failure prints the loader's message and returns false.
 bool LoadEngineLibraries();
 
-// Reads kestravo.ini beside the executable into IniOptions (never writes it); on
-// failure prints why and returns false.
+// Reads the settings file into IniOptions (never writes the remembered choices; an
+// installed copy first makes the user's file ready); on failure prints why and
+// returns false.
 bool LoadSettings();
 
 int ProbeCommand(const std::vector<std::string>& args);

@@ -8,6 +8,7 @@
 #include "media/FFmpegLoader.h"
 #include "workflow/AppPaths.h"
 #include "workflow/IniOptions.h"
+#include "workflow/UserSettings.h"
 
 namespace kv::cli {
 
@@ -34,6 +35,12 @@ bool LoadEngineLibraries()
 
 bool LoadSettings()
 {
+    try {
+        workflow::PrepareSettingsFile();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return false;
+    }
     const std::string file = workflow::SettingsFilePath();
     try {
         workflow::IniOptions.LoadFromFile(file);

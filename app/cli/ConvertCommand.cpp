@@ -2,7 +2,8 @@
 // The files are admitted and prepared by the controller, the batch protocol records
 // the outcomes, and this file only presents them. Ctrl-C or SIGTERM cancels like the
 // progress dialog's Cancel (a second one ends at once, removing the outputs begun).
-// kestravo.ini is read, never written.
+// The settings file is read, never written; outputs go into the current directory
+// unless --output names a folder.
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -20,9 +21,11 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/cli/Commands.h"
+#include "engine/TextFormat.h"
 #include "workflow/AppPaths.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
@@ -33,6 +36,7 @@ namespace kv::cli {
 namespace {
 
 using namespace kv::workflow;
+using kv::engine::Format;
 
 const char* const ConvertUsage =
     "usage: kestravo-cli convert [--profile INDEX|NAME] [--output DIR] [--start SECONDS] [--duration SECONDS]\n"
@@ -68,7 +72,7 @@ struct TArguments {
     double Start = -1;
     double Duration = -1;
     int Aspect = 0;
-    int Jobs = 1;
+    int Jobs = 0;  // 0: the remembered setting
     std::vector<std::string> Files;
 };
 
@@ -127,6 +131,7 @@ bool Parse(const std::vector<std::string>& args, TArguments& a)
             a.Jobs = static_cast<int>(n);
         } else if (arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "kestravo-cli convert: unknown option: %s\n", arg.c_str());
+            std::fputs(ConvertUsage, stderr);
             return false;
         } else {
             a.Files.push_back(arg);
@@ -184,7 +189,7 @@ public:
             return true;
         }
         if (e->type() == WM_BATCH_DONE) {
-            if (FTty && FDrawn) std::printf("\n");
+            if (FTty && FDrawnLines > 0) std::printf("\n");
             std::printf("%s\n", Observer->Cancelled ? "You have cancel current conversion." : "Convert Completed.");
             std::fflush(stdout);
             Observer->FinishBatch();
@@ -195,38 +200,54 @@ public:
     }
 
 private:
+    std::string OutputOf(int fileIndex) const
+    {
+        if (fileIndex < 0 || fileIndex >= FConverter.Files.Count()) return {};
+        return FConverter.Files.Items(fileIndex).OutputOptions.FileName;
+    }
+
     void Show(const TBatchEvent& e)
     {
         const TBatchProgress p = Observer->Progress(e);
-        if (p.FilePercent >= 0) {
-            FFilePercent = p.FilePercent;
-            FBatchPercent = p.BatchPercent;
-        }
-        std::string output;
-        if (e.FileIndex >= 0 && e.FileIndex < FConverter.Files.Count())
-            output = FConverter.Files.Items(e.FileIndex).OutputOptions.FileName;
+        if (p.FilePercent >= 0) FFilePercent = p.FilePercent;
+        if (p.BatchPercent >= 0) FBatchPercent = p.BatchPercent;
+        const std::string output = OutputOf(e.FileIndex);
         if (!FTty) {
-            // A log or a pipe gets one line per file.
-            if (e.TaskIndex != FLastTask) std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
-            FLastTask = e.TaskIndex;
+            // A log or a pipe gets one line per file, when it starts (with several at
+            // once the reports of running files take turns).
+            if (e.TaskIndex >= static_cast<int>(FAnnounced.size())) FAnnounced.resize(static_cast<std::size_t>(e.TaskIndex) + 1);
+            if (!FAnnounced[static_cast<std::size_t>(e.TaskIndex)])
+                std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
+            FAnnounced[static_cast<std::size_t>(e.TaskIndex)] = true;
             std::fflush(stdout);
             return;
         }
-        if (FDrawn) std::printf("\033[5F");
-        std::printf("\033[KCurrent:%d / Total:%d\n", p.Position, p.Total);
-        std::printf("\033[K%s\n", output.c_str());
-        std::printf("\033[KFile  %s %3d%%\n", Bar(FFilePercent).c_str(), FFilePercent);
-        std::printf("\033[KBatch %s %3d%%\n", Bar(FBatchPercent).c_str(), FBatchPercent);
-        std::printf("\033[KConverted Length of Current file: %s / %s", TimeText(p.ConvertedSec).c_str(),
-                    TimeText(p.TotalSec).c_str());
+        const TBatchSnapshot batch = Observer->Snapshot();
+        std::vector<std::string> lines;
+        lines.push_back(Format("Current:%d / Total:%d", p.Position, p.Total));
+        if (batch.Running.size() > 1) {
+            for (const TRunningFile& r : batch.Running)
+                lines.push_back(Format("File  %s %3d%%  %s", Bar(r.Percent).c_str(), r.Percent, OutputOf(r.FileIndex).c_str()));
+        } else {
+            lines.push_back(output);
+            lines.push_back(Format("File  %s %3d%%", Bar(FFilePercent).c_str(), FFilePercent));
+        }
+        lines.push_back(Format("Batch %s %3d%%", Bar(FBatchPercent).c_str(), FBatchPercent));
+        lines.push_back(Format("Converted Length of Current file: %s / %s", TimeText(p.ConvertedSec).c_str(),
+                               TimeText(p.TotalSec).c_str()));
+        lines.push_back(batch.SpeedText());
+        // Back to the first line of the last drawing, which is cleared to the end.
+        if (FDrawnLines > 1) std::printf("\033[%dF", FDrawnLines - 1);
+        std::printf("\r\033[J");
+        for (std::size_t i = 0; i < lines.size(); ++i) std::printf(i ? "\n%s" : "%s", lines[i].c_str());
         std::fflush(stdout);
-        FDrawn = true;
+        FDrawnLines = static_cast<int>(lines.size());
     }
 
     TZelConvert& FConverter;
     bool FTty;
-    bool FDrawn = false;
-    int FLastTask = -1;
+    int FDrawnLines = 0;
+    std::vector<bool> FAnnounced;  // by task: its line is out
     int FFilePercent = 0;
     int FBatchPercent = 0;
 };
@@ -281,9 +302,13 @@ int ConvertCommand(const std::vector<std::string>& args)
     }
     const TFormatRec format = IniOptions.GetFormat(profile);
 
-    std::string folder = !a.Output.empty() ? a.Output
-                         : !IniOptions.OutputFolder.empty() ? IniOptions.OutputFolder
-                                                            : DefaultOutputFolder();
+    // Like any command-line tool, it writes where it is run unless told otherwise.
+    std::error_code ec;
+    const std::string folder = !a.Output.empty() ? a.Output : std::filesystem::current_path(ec).string();
+    if (!std::filesystem::is_directory(folder, ec) && !std::filesystem::create_directory(folder, ec)) {
+        std::fprintf(stderr, "The output folder does not exist, please select another output folder.\n");
+        return 1;
+    }
 
     TZelConvert converter;
     if (!converter.InitEngine()) {
@@ -297,6 +322,10 @@ int ConvertCommand(const std::vector<std::string>& args)
     for (const std::string& file : a.Files) {
         const int index = converter.AddFile(file);
         given.push_back({file, index < 0 ? -1 : index, converter.LastAddError()});
+        if (index == -1) {
+            std::fprintf(stderr, "%s\n", TZelConvert::AlreadyListedText(file).c_str());
+            continue;
+        }
         if (index < 0) {
             std::fprintf(stderr, "Load failed.\"%s\" is unsupported.\n", file.c_str());
             continue;
@@ -319,9 +348,15 @@ int ConvertCommand(const std::vector<std::string>& args)
 
     converter.SetFormatIndex(profile);
     try {
+        // A file the engine refuses (a start past its end, say) gets no task; the reason
+        // is told here at once, and again under its row.
         if (!converter.PrepareBatch(folder)) {
             std::fprintf(stderr, "The output folder does not exist, please select another output folder.\n");
             return 1;
+        }
+        for (int i = 0; i < converter.Files.Count(); ++i) {
+            const TInputFile& f = converter.Files.Items(i);
+            if (!f.Reason.empty()) std::fprintf(stderr, "%s: %s\n", FileNamePart(f.FileName).c_str(), f.Reason.c_str());
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestravo-cli convert: profile %d: %s\n", profile, e.what());
@@ -350,13 +385,14 @@ int ConvertCommand(const std::vector<std::string>& args)
     });
     interruptWatch.start(100);
 
-    observer.BeginBatch(converter.Files.Count(), format.Ext, a.Jobs, false);
+    observer.BeginBatch(converter.Files.Count(), format.Ext, a.Jobs > 0 ? a.Jobs : IniOptions.Jobs, false);
     app.exec();
     interruptWatch.stop();
     CatchInterrupts(SIG_DFL);
 
     PrintTable(converter, given);
     if (InterruptSignal) return 128 + InterruptSignal;
+    // A file that never made it into the list did not convert either.
     for (const TGivenFile& g : given)
         if (g.Index < 0 || converter.Files.Items(g.Index).Status != 1) return 1;
     return 0;

@@ -1,4 +1,5 @@
 // kestravo-cli probe FILE...: the probe's facts of each file as "key: value" lines.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <exception>
@@ -25,7 +26,10 @@ void PrintText(const char* key, const std::string& value)
 
 int ProbeCommand(const std::vector<std::string>& args)
 {
-    if (args.empty()) {
+    // It has no options: a word like one is a mistake, not a file name.
+    const bool option = std::any_of(args.begin(), args.end(),
+                                    [](const std::string& a) { return a.size() > 1 && a[0] == '-'; });
+    if (args.empty() || option) {
         std::fprintf(stderr, "usage: kestravo-cli probe FILE...\n");
         return 2;
     }

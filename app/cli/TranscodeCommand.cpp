@@ -3,6 +3,7 @@
 // loop; Ctrl-C stops it (the output keeps its trailer).
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include "app/cli/Commands.h"
+#include "engine/FFmpegRecords.h"
 #include "engine/FFmpegVCL.h"
 
 namespace kv::cli {
@@ -45,7 +47,10 @@ int TranscodeCommand(const std::vector<std::string>& args)
             break;
         }
     }
-    if (inputAt + 1 >= args.size()) {
+    // Options are NAME=VALUE words; a word like "-i" is a mistake, not a file name.
+    const bool option = std::any_of(args.begin(), args.end(),
+                                    [](const std::string& a) { return a.size() > 1 && a[0] == '-'; });
+    if (inputAt + 1 >= args.size() || option) {
         std::fprintf(stderr, "usage: kestravo-cli transcode [NAME=VALUE ...] INPUT [NAME=VALUE ...] OUTPUT\n");
         return 2;
     }
@@ -69,6 +74,17 @@ int TranscodeCommand(const std::vector<std::string>& args)
         std::fprintf(stderr, "%s\n", engine.LastErrMsg().c_str());
         return 1;
     }
+    // A mistyped name would otherwise run the conversion with defaults.
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        if (i == inputAt) continue;
+        const std::string name = args[i].substr(0, args[i].find('='));
+        if (!engine::TCustomFFmpeg::IsKnownOption(name)) {
+            std::fprintf(stderr, "unknown option '%s'\n", name.c_str());
+            return 2;
+        }
+    }
+    // The words are the user's: the record's always-applied fields must not undo them.
+    engine::CarryExtOptionsIntoFields(outOptions);
     const bool terminal = ::isatty(STDERR_FILENO);
     std::mutex outputLock;
     bool progressShown = false;

@@ -17,11 +17,22 @@ const kv::cli::TCommand Commands[] = {
     {"transcode", "transcode [NAME=VALUE ...] INPUT [NAME=VALUE ...] OUTPUT", kv::cli::TranscodeCommand},
 };
 
+void PrintUsage(std::FILE* to)
+{
+    std::fprintf(to, "usage:\n");
+    for (const auto& c : Commands) std::fprintf(to, "  kestravo-cli %s\n", c.usage);
+    std::fprintf(to, "  kestravo-cli --help | --version\n");
+}
+
 int Usage()
 {
-    std::fprintf(stderr, "usage:\n");
-    for (const auto& c : Commands) std::fprintf(stderr, "  kestravo-cli %s\n", c.usage);
+    PrintUsage(stderr);
     return 2;
+}
+
+bool IsHelp(const char* arg)
+{
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
 }  // namespace
@@ -29,9 +40,22 @@ int Usage()
 int main(int argc, char** argv)
 {
     if (argc < 2) return Usage();
-    for (const auto& c : Commands) {
-        if (std::strcmp(argv[1], c.name) == 0) return c.run(std::vector<std::string>(argv + 2, argv + argc));
+    if (IsHelp(argv[1])) {
+        PrintUsage(stdout);
+        return 0;
     }
-    std::fprintf(stderr, "kestravo-cli: unknown command: %s\n", argv[1]);
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kestravo-cli (Larkspire Kestravo) %s\n", KV_VERSION);
+        return 0;
+    }
+    for (const auto& c : Commands) {
+        if (std::strcmp(argv[1], c.name) != 0) continue;
+        if (argc > 2 && IsHelp(argv[2])) {
+            std::printf("usage:\n  kestravo-cli %s\n", c.usage);
+            return 0;
+        }
+        return c.run(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "kestravo-cli: unknown %s: %s\n", argv[1][0] == '-' ? "option" : "command", argv[1]);
     return Usage();
 }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
@@ -22,8 +24,9 @@ void LoadEngineLibraries()
 void TOutputFolderTest::SetUp()
 {
     const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    dir = std::filesystem::path(testing::TempDir()) /
-          ("kv_" + std::string(test->test_suite_name()) + "_" + test->name());
+    // The process id keeps apart the same test run at once from other checkouts.
+    dir = std::filesystem::path(testing::TempDir()) / ("kv_" + std::string(test->test_suite_name()) + "_" +
+                                                       test->name() + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
 }
@@ -170,6 +173,8 @@ TDecodedVideo DecodeVideo(const std::string& file, bool keepLuma)
                 while (av::avcodec_receive_frame(dec, frame) >= 0) {
                     v.Width = frame->width;
                     v.Height = frame->height;
+                    v.PixelFormat = frame->format;
+                    v.SampleAspect = frame->sample_aspect_ratio;
                     v.Frames += 1;
                     const std::int64_t t = frame->best_effort_timestamp;
                     v.Pts.push_back(t == AV_NOPTS_VALUE ? t : av::av_rescale_q(t, st->time_base, AV_TIME_BASE_Q));

@@ -79,6 +79,8 @@ struct TDecodedVideo {
     bool Ok = false;
     AVCodecID Codec = AV_CODEC_ID_NONE;
     int Width = 0, Height = 0;
+    int PixelFormat = -1;              // of the decoded pictures
+    AVRational SampleAspect{0, 1};     // pixel shape the pictures carry (0:1 = none)
     AVRational FrameRate{0, 1};
     int Frames = 0;
     std::vector<std::int64_t> Pts;                 // microseconds, per decoded picture
