@@ -233,8 +233,10 @@ protected:
     }
     void Queue(int files)
     {
+        const std::vector<std::string> copies =
+            kv::test::SeparateCopies(kv::test::MediaFile("avi_mpeg4_mp2.avi"), out / "sources", files);
         for (int i = 0; i < files; ++i) {
-            ASSERT_EQ(converter.AddFile(kv::test::MediaFile("avi_mpeg4_mp2.avi")), i);
+            ASSERT_EQ(converter.AddFile(copies[i]), i);
             ASSERT_TRUE(converter.PrepareFile(i, out.string(), ".avi", 1));
         }
     }

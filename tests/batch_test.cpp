@@ -21,6 +21,7 @@
 
 #include "tests/support/CoreApplication.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/VideoConvert.h"
 #include "media/AVProbe.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
@@ -119,11 +120,9 @@ protected:
     // `count` sources of the same name and content, each a file of its own.
     void AddFiles(int count)
     {
+        const std::vector<std::string> copies = kv::test::SeparateCopies(Clip, outDir, count);
         for (int i = 0; i < count; ++i) {
-            const fs::path folder = outDir / ("in" + std::to_string(i));
-            fs::create_directory(folder);
-            fs::copy_file(Clip, folder / fs::path(Clip).filename());
-            ASSERT_EQ(converter.AddFile((folder / fs::path(Clip).filename()).string()), i);
+            ASSERT_EQ(converter.AddFile(copies[i]), i);
             converter.Files.Items(i).TrimLength = 1000;  // one second is enough
         }
     }

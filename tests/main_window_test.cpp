@@ -428,7 +428,10 @@ TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
 {
     WriteCatalogue(0, (dir / "out").string());
     Open();
-    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("avi_mpeg4_mp2.avi"), Media("avi_mpeg4_mp2.avi")});
+    QStringList sources;
+    for (const std::string& copy : kv::test::SeparateCopies(Media("avi_mpeg4_mp2.avi").toStdString(), dir, 3))
+        sources << QString::fromStdString(copy);
+    window->AddFiles(sources);
     Convert([](kv::app::TConvertForm& form) {
         form.chkShutdown->setChecked(true);
         form.chkOpenOutput->setChecked(true);
