@@ -404,7 +404,7 @@ media::TBitmap* TPlayerCore::CurrentBitmap()
     const int height = video ? is->VideoSt->codecpar->height : 0;
     if (!c.Bitmap || c.Bitmap->Width() != width || c.Bitmap->Height() != height)
         c.Bitmap = std::make_unique<media::TBitmap>(width, height);
-    else
+    else if (height > 0)
         std::memset(c.Bitmap->Bits(), 0, static_cast<std::size_t>(c.Bitmap->Stride()) * height);
     if (!video) return c.Bitmap.get();
 
