@@ -1,9 +1,11 @@
 // The refresh cycle on the play thread: each refresh shows the queued picture when
 // it is due, following the sound's clock, and schedules the next refresh.
+#include <atomic>
 #include <cmath>
 
 #include "media/AVUtilStubs.h"
 #include "platform/UiThread.h"
+#include "player/PlaybackDiagnostics.h"
 #include "player/PlaybackMath.h"
 #include "player/PlaybackState.h"
 #include "player/PlayerCore.h"
@@ -11,6 +13,8 @@
 namespace kv::player {
 
 namespace {
+
+std::atomic<TPictureShownObserver> PictureShown{nullptr};
 
 Uint32 PostRefresh(Uint32, void* state)
 {
@@ -34,6 +38,8 @@ void ShowDuePicture(PlaybackState* is)
     is->FrameLastDelay = timing.FrameLastDelay;
     ScheduleRefresh(is, static_cast<int>(std::lrint(delay * 1000 + 0.5)));
     VideoDisplay(is);
+    if (TPictureShownObserver observer = PictureShown.load())
+        observer(vp->Pts, is->AudioSt ? GetAudioClock(is) : 0, is->AudioSt != nullptr);
     is->PictqRindex = (is->PictqRindex + 1) % PictureQueueSize;
     sdl::SDL_mutexP(is->PictqMutex);
     is->PictqSize--;
@@ -42,6 +48,11 @@ void ShowDuePicture(PlaybackState* is)
 }
 
 }  // namespace
+
+void SetPictureShownObserver(TPictureShownObserver observer)
+{
+    PictureShown = observer;
+}
 
 double NowSeconds()
 {
