@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -130,6 +131,12 @@ int main(int argc, char** argv)
         std::lock_guard lock(ShownLock);
         for (const TShown& s : Shown)
             if (s.HasAudio) distance.push_back(std::fabs(s.Pts - s.AudioClock) * 1000);
+    }
+    if (std::getenv("KV_BENCH_TRACE")) {
+        std::lock_guard lock(ShownLock);
+        for (const TShown& s : Shown)
+            std::fprintf(stderr, "%lld %.3f %.3f %.1f\n", static_cast<long long>(s.AtUs / 1000), s.Pts, s.AudioClock,
+                         (s.Pts - s.AudioClock) * 1000);
     }
     std::sort(distance.begin(), distance.end());
     const std::size_t pictures = distance.size();

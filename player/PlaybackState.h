@@ -86,6 +86,11 @@ struct PlaybackState {
     AVChannelLayout AudioSrcLayout;
     int AudioSrcRate;
     SwrContext* Swr;
+    // Sound waits (the device gets silence) until the first picture after an open or
+    // a seek is on screen, at most until the deadline (wall clock, microseconds), so
+    // that picture and sound start together.
+    std::atomic<bool> AudioHeld;
+    std::atomic<std::int64_t> AudioHoldDeadline;
     bool ShowWaveform;
     std::int16_t SampleArray[SampleArraySize];
     std::atomic<int> SampleArrayIndex;
@@ -134,6 +139,9 @@ double GetVideoClock(PlaybackState* is);
 double GetMasterClock(PlaybackState* is);
 void TogglePause(PlaybackState* is);
 void RequestSeek(PlaybackState* is, std::int64_t target, int flags);
+// Holds the sound back until the next picture is shown; for playbacks with a picture.
+void HoldAudioForPicture(PlaybackState* is);
+bool AudioIsHeld(PlaybackState* is);
 
 // Picture output
 bool VideoOpen(PlaybackState* is);

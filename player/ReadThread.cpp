@@ -94,8 +94,10 @@ bool OpenInput(PlaybackState* is)
 
     int audioIndex = -1, videoIndex = -1;
     SelectStreams(is, audioIndex, videoIndex);
+    if (videoIndex >= 0) HoldAudioForPicture(is);
     if (audioIndex >= 0) StreamComponentOpen(is, audioIndex);
     if (videoIndex >= 0) StreamComponentOpen(is, videoIndex);
+    if (is->VideoStream < 0) is->AudioHeld = false;
     if (is->VideoStream < 0 && !player.DisableDisplay) is->ShowWaveform = true;
     if (is->VideoStream < 0 && is->AudioStream < 0) {
         player.SetLastError(WithFileName(is, ": could not open codecs, no stream to play."));
@@ -120,6 +122,7 @@ void CarryOutSeek(PlaybackState* is)
             PacketQueuePut(is->AudioQ, &flush);
         }
         if (is->VideoStream >= 0) {
+            HoldAudioForPicture(is);
             PacketQueueFlush(is->VideoQ);
             PacketQueuePut(is->VideoQ, &flush);
         }

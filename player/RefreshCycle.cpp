@@ -31,13 +31,15 @@ void ShowDuePicture(PlaybackState* is)
     is->VideoCurrentPts = vp->Pts;
     is->VideoCurrentPtsTime = NowMicroseconds();
     TVideoTiming timing{is->FrameTimer, is->FrameLastPts, is->FrameLastDelay};
-    const double delay =
-        ComputeTargetDelay(timing, vp->Pts, is->AudioSt != nullptr, GetMasterClock(is), NowSeconds());
+    // While the sound waits for this picture its clock says nothing about the picture.
+    const bool followSound = is->AudioSt != nullptr && !is->AudioHeld;
+    const double delay = ComputeTargetDelay(timing, vp->Pts, followSound, GetMasterClock(is), NowSeconds());
     is->FrameTimer = timing.FrameTimer;
     is->FrameLastPts = timing.FrameLastPts;
     is->FrameLastDelay = timing.FrameLastDelay;
     ScheduleRefresh(is, static_cast<int>(std::lrint(delay * 1000 + 0.5)));
     VideoDisplay(is);
+    is->AudioHeld = false;
     if (TPictureShownObserver observer = PictureShown.load())
         observer(vp->Pts, is->AudioSt ? GetAudioClock(is) : 0, is->AudioSt != nullptr);
     is->PictqRindex = (is->PictqRindex + 1) % PictureQueueSize;
@@ -126,6 +128,20 @@ void TogglePause(PlaybackState* is)
         is->VideoCurrentPtsTime = now;
     }
     is->Paused = !is->Paused;
+}
+
+void HoldAudioForPicture(PlaybackState* is)
+{
+    is->AudioHoldDeadline = NowMicroseconds() + 1000000;
+    is->AudioHeld = true;
+}
+
+bool AudioIsHeld(PlaybackState* is)
+{
+    if (!is->AudioHeld) return false;
+    if (NowMicroseconds() < is->AudioHoldDeadline) return true;
+    is->AudioHeld = false;  // no picture came: the sound goes on alone
+    return false;
 }
 
 void RequestSeek(PlaybackState* is, std::int64_t target, int flags)

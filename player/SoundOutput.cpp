@@ -96,7 +96,7 @@ int AudioDecodeFrame(PlaybackState* is)
             return size;
         }
         av::av_packet_unref(is->AudioPkt);
-        if (is->Paused || PacketQueueAborted(is->AudioQ)) return -1;
+        if (is->Paused || AudioIsHeld(is) || PacketQueueAborted(is->AudioQ)) return -1;
         if (PacketQueueGet(is->AudioQ, is->AudioPkt, true) < 0) return -1;
         if (IsFlushPacket(is->AudioPkt)) {
             av::avcodec_flush_buffers(dec);
