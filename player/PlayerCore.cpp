@@ -25,6 +25,9 @@ void SleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// The display library serves one window per process: the player playing in it.
+std::atomic<TPlayerCore*> ActivePlayer{nullptr};
+
 }  // namespace
 
 TPlayerCore::TPlayerCore(TCustomPlayer* owner) : owner_(owner), probe_(std::make_unique<media::TAVProbe>())
@@ -35,6 +38,8 @@ TPlayerCore::TPlayerCore(TCustomPlayer* owner) : owner_(owner), probe_(std::make
 TPlayerCore::~TPlayerCore()
 {
     Stop(true);
+    TPlayerCore* self = this;
+    ActivePlayer.compare_exchange_strong(self, nullptr);
     platform::CancelUiCalls(this);
     probe_.reset();
     if (snapshotConverter_) media::ResetFrameConverter(*snapshotConverter_);
@@ -169,6 +174,8 @@ bool TPlayerCore::Open(const std::string& fileName, TWindowHandle window)
         return false;
     }
     Stop(true);
+    // Opening in another window replaces the playback there.
+    if (TPlayerCore* other = ActivePlayer.load(); other && other != this) other->Stop(true);
 
     std::string sdlError;
     if (!StartSDLInWindow(window, sdlError)) {
@@ -193,6 +200,7 @@ bool TPlayerCore::Open(const std::string& fileName, TWindowHandle window)
     probe_->Attach(state_.load()->Ic);
     RaiseFileOpen();
     playThread_ = std::make_unique<TPlayThread>(*this);
+    ActivePlayer = this;
     return true;
 }
 
@@ -346,6 +354,12 @@ void TPlayerCore::Seek(std::int64_t position)
 void TPlayerCore::ResizeSurface(int width, int height)
 {
     Surface = sdl::SDL_SetVideoMode(width, height, 0, SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RESIZABLE | SDL_HWACCEL);
+    if (Surface) {
+        // Only the picture's rectangle is drawn later: what the old size left
+        // around it would stay on screen.
+        sdl::SDL_FillRect(Surface, nullptr, sdl::SDL_MapRGB(Surface->format, 0, 0, 0));
+        sdl::SDL_UpdateRect(Surface, 0, 0, 0, 0);
+    }
     ScreenWidth = width;
     ScreenHeight = height;
     if (PlaybackState* is = state_) {

@@ -7,11 +7,14 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
+
+#include <dlfcn.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -122,6 +125,41 @@ struct TRecorder {
     }
 };
 
+// The player's panel, counting the mouse presses that reach the host.
+class TCountingHost : public kv::app::TPlayerHostWidget {
+public:
+    using TPlayerHostWidget::TPlayerHostWidget;
+    int Presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        ++Presses;
+        TPlayerHostWidget::mousePressEvent(e);
+    }
+};
+
+// A real click through the X server (its test extension), not one made inside Qt.
+bool ClickOnScreen(QPoint at)
+{
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW);
+    void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
+    if (!x11 || !xtst) return false;
+    auto open = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
+    auto flush = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"));
+    auto close = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XCloseDisplay"));
+    auto motion = reinterpret_cast<int (*)(void*, int, int, int, unsigned long)>(dlsym(xtst, "XTestFakeMotionEvent"));
+    auto button = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeButtonEvent"));
+    void* display = open && flush && close && motion && button ? open(nullptr) : nullptr;
+    if (!display) return false;
+    motion(display, -1, at.x(), at.y(), 0);
+    button(display, 1, 1, 0);
+    button(display, 1, 0, 0);
+    flush(display);
+    close(display);
+    return true;
+}
+
 // A 400 x 300 window whose player panel fills it, and a player with its libraries.
 class PlayerDisplayTest : public ::testing::Test {
 protected:
@@ -135,7 +173,7 @@ protected:
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
         layout->setContentsMargins(0, 0, 0, 0);
-        host = new kv::app::TPlayerHostWidget(window.get());
+        host = new TCountingHost(window.get());
         layout->addWidget(host);
         window->resize(400, 300);
         window->show();
@@ -171,7 +209,7 @@ protected:
 
     std::filesystem::path deviceFile;
     std::unique_ptr<QWidget> window;
-    kv::app::TPlayerHostWidget* host = nullptr;
+    TCountingHost* host = nullptr;
     std::unique_ptr<TFFPlayer> player;
     TRecorder recorder;
 };
@@ -329,6 +367,55 @@ TEST_F(PlayerDisplayTest, PictureIsFittedToTheWindowWithItsAspect)
     EXPECT_TRUE(Near(img.pixelColor(300, 90), 0, 255, 0, 40)) << img.pixelColor(300, 90).name().toStdString();
     EXPECT_TRUE(Near(img.pixelColor(100, 210), 0, 0, 255, 40)) << img.pixelColor(100, 210).name().toStdString();
     EXPECT_TRUE(Near(img.pixelColor(300, 210), 255, 255, 255, 40)) << img.pixelColor(300, 210).name().toStdString();
+}
+
+TEST_F(PlayerDisplayTest, PictureFollowsTheWindowsSize)
+{
+    ASSERT_TRUE(Open("quadrants_64x45.mkv")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 3; }, 5000));
+    // 16:9 in 320 x 240: 320 x 180 at y = 30.
+    window->resize(320, 240);
+    ASSERT_TRUE(WaitUntil([&] { return player->ScreenWidth() == 320 && player->ScreenHeight() == 240; }, 3000));
+    const std::size_t seen = recorder.PositionCount();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > seen + 3; }, 3000));
+    const QImage img = Grab();
+    ASSERT_EQ(img.size(), QSize(320, 240));
+    for (int x : {0, 160, 319}) {
+        EXPECT_EQ(img.pixelColor(x, 29), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 30), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 209), QColor(Qt::black)) << x;
+        EXPECT_EQ(img.pixelColor(x, 210), QColor(Qt::black)) << x;
+    }
+}
+
+TEST_F(PlayerDisplayTest, AClickOnThePictureFocusesThePanelAndReachesTheHost)
+{
+    auto* other = new QWidget(window.get());  // holds the focus first
+    other->setFocusPolicy(Qt::StrongFocus);
+    window->layout()->addWidget(other);
+    other->setFixedHeight(20);
+    window->activateWindow();
+    ASSERT_TRUE(WaitUntil([&] { return window->isActiveWindow(); }, 3000));
+    other->setFocus();
+    ASSERT_TRUE(Open("quadrants_64x45.mkv")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 3; }, 5000));
+    ASSERT_EQ(window->focusWidget(), other);
+    ASSERT_TRUE(ClickOnScreen(host->mapToGlobal(QPoint(200, 100))));
+    ASSERT_TRUE(WaitUntil([&] { return host->Presses == 1; }, 3000));
+    EXPECT_EQ(window->focusWidget(), host);
+}
+
+TEST_F(PlayerDisplayTest, OpeningASecondPlayerEndsTheFirst)
+{
+    ASSERT_TRUE(Open("avi_mpeg4_mp2.avi")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 2; }, 5000));
+    TFFPlayer second;
+    TRecorder secondRecorder;
+    secondRecorder.Attach(second, 400, 300);
+    ASSERT_TRUE(second.Open(MediaFile("quadrants_64x45.mkv"), host->PlayerWindow())) << second.LastError();
+    EXPECT_EQ(recorder.Count(psStop), 1);
+    ASSERT_TRUE(WaitUntil([&] { return secondRecorder.PositionCount() > 3; }, 5000));
+    EXPECT_TRUE(Near(Grab().pixelColor(100, 90), 255, 0, 0, 40));
 }
 
 TEST_F(PlayerDisplayTest, CurrentBitmapHoldsThePictureOnScreen)

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsdl1.2-dev libjpeg-dev
   libgtest-dev googletest
-  xvfb xauth
+  xvfb xauth libxtst6
 )
 missing=()
 for p in "${packages[@]}"; do
