@@ -5,9 +5,7 @@
 // Run by bench/run_player_bench.sh (a virtual display, sound to SDL's disk driver).
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QVBoxLayout>
 #include <QWidget>
-#include <QWindow>
 
 #include <sys/resource.h>
 
@@ -87,13 +85,11 @@ int main(int argc, char** argv)
     app::PreferX11Platform();
     QApplication application(argc, argv);
     QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* host = new app::TPlayerHostWidget(&window);
-    layout->addWidget(host);
-    window.resize(400, 300);
-    window.show();
-    WaitFor([&] { return host->windowHandle() && host->windowHandle()->isExposed(); }, 5000);
+    auto* host = new app::TPlayerHostWidget;
+    if (!app::ShowAsWholeWindow(window, host, QSize(400, 300))) {
+        std::fprintf(stderr, "the window does not appear\n");
+        return 1;
+    }
 
     player::TFFPlayer player;
     if (!player.LoadAVLib("")) {

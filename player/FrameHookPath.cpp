@@ -15,23 +15,13 @@ namespace {
 
 constexpr AVPixelFormat RgbFormat = AV_PIX_FMT_BGR24;
 
+// The hook's bitmap at the picture's size and the buffer for its packed pixels.
 bool PrepareBuffer(media::TFrameConverter& c, int width, int height)
 {
     if (!c.Bitmap || c.Bitmap->Width() != width || c.Bitmap->Height() != height)
         c.Bitmap = std::make_unique<media::TBitmap>(width, height);
-    const int size = av::av_image_get_buffer_size(RgbFormat, width, height, 1);
-    if (size <= 0) return false;
-    if (c.Buffer && c.BufferSize < size) {
-        av::av_free(c.Buffer);
-        c.Buffer = nullptr;
-    }
-    if (!c.Buffer) {
-        c.Buffer = static_cast<std::uint8_t*>(av::av_malloc(size));
-        if (!c.Buffer) return false;
-        c.BufferSize = size;
-    }
-    av::av_image_fill_arrays(c.DestData, c.DestLinesize, c.Buffer, RgbFormat, width, height, 1);
-    return true;
+    c.DestPixFmt = RgbFormat;
+    return media::PrepareConverterBuffer(c, width, height);
 }
 
 void CopyRows(const std::uint8_t* src, int srcStride, std::uint8_t* dst, int dstStride, int rows, int rowBytes)

@@ -171,13 +171,8 @@ protected:
         ::setenv("SDL_DISKAUDIOFILE", deviceFile.c_str(), 1);
 
         window = std::make_unique<QWidget>();
-        auto* layout = new QVBoxLayout(window.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        host = new TCountingHost(window.get());
-        layout->addWidget(host);
-        window->resize(400, 300);
-        window->show();
-        ASSERT_TRUE(WaitUntil([&] { return host->windowHandle() && host->windowHandle()->isExposed(); }, 5000));
+        host = new TCountingHost;
+        ASSERT_TRUE(kv::app::ShowAsWholeWindow(*window, host, QSize(400, 300)));
         ASSERT_EQ(host->size(), QSize(400, 300));
 
         player = std::make_unique<TFFPlayer>();
@@ -326,7 +321,7 @@ TEST_F(PlayerDisplayTest, PositionsFollowRealTimeToTheEnd)
 
 TEST_F(PlayerDisplayTest, PausesResumesAndSeeks)
 {
-    ASSERT_TRUE(Open("stereo_known.wav")) << player->LastError();
+    ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
     ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() > 300000; }, 5000));
     player->Resume();  // playing: nothing happens
     player->Pause();
@@ -343,9 +338,9 @@ TEST_F(PlayerDisplayTest, PausesResumesAndSeeks)
     // Going on from where it stopped, not jumping by the pause.
     EXPECT_NEAR(recorder.LastPosition() - paused, 300000, 150000);
 
-    player->Seek(2000000);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() >= 2000000; }, 1000));
-    EXPECT_LT(recorder.LastPosition(), 2300000);
+    player->Seek(1200000);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() >= 1200000; }, 1000));
+    EXPECT_LT(recorder.LastPosition(), 1500000);
     player->Seek(60000000);  // beyond the end: the end
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > 0; }, 3000));
 }
@@ -462,12 +457,12 @@ TEST_F(PlayerDisplayTest, StillImageShowsWithoutPositionsOrEnd)
 
 TEST_F(PlayerDisplayTest, SoundReachesTheDeviceUnchangedAndShowsAsTwoBands)
 {
-    ASSERT_TRUE(Open("stereo_known.wav")) << player->LastError();
+    ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
     ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() > 1000000; }, 5000));
-    const QImage img = Grab();
+    const QImage img = Grab();  // stops before the end: the sound must reach the device unbroken
     player->Stop(true);
 
-    const std::vector<std::int16_t> source = WaveSamples(MediaFile("stereo_known.wav"));
+    const std::vector<std::int16_t> source = WaveSamples(MediaFile("wav_pcm.wav"));
     const std::vector<std::int16_t> device = DeviceSamples();
     const std::size_t lead = LeadingSilence(device);
     ASSERT_GT(device.size(), lead + 44100u * 2);
@@ -482,7 +477,7 @@ TEST_F(PlayerDisplayTest, SoundReachesTheDeviceUnchangedAndShowsAsTwoBands)
 
 TEST_F(PlayerDisplayTest, MuteAndVolumeShapeWhatTheDeviceGets)
 {
-    const std::vector<std::int16_t> source = WaveSamples(MediaFile("stereo_known.wav"));
+    const std::vector<std::int16_t> source = WaveSamples(MediaFile("wav_pcm.wav"));
     struct Case {
         bool mute;
         int volume;
@@ -492,7 +487,7 @@ TEST_F(PlayerDisplayTest, MuteAndVolumeShapeWhatTheDeviceGets)
         player->SetMute(c.mute);
         player->SetAudioVolume(c.volume);
         const std::size_t before = recorder.PositionCount();
-        ASSERT_TRUE(Open("stereo_known.wav")) << player->LastError();
+        ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
         // The clocks and positions go on.
         ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > before + 10; }, 5000));
         player->Stop(true);

@@ -51,6 +51,8 @@ struct Clip {
     double jumpSeconds = 0;  // added to every time stamp from the middle on
     double keepFraction = 1;  // < 1: the file is cut to this share of its size
     bool bench = false;       // only with --bench
+    AVPixelFormat pixFmt = AV_PIX_FMT_YUV420P;
+    void (*fill)(AVFrame*, int64_t) = nullptr;  // pictures other than the moving pattern
 };
 
 const std::vector<Clip>& Clips()
@@ -230,7 +232,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         AVCodecContext* e = video.enc;
         e->width = c.width;
         e->height = c.height;
-        e->pix_fmt = AV_PIX_FMT_YUV420P;
+        e->pix_fmt = c.pixFmt;
         e->time_base = av_inv_q(c.fps);
         e->framerate = c.fps;
         e->sample_aspect_ratio = c.sar;
@@ -294,6 +296,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         subs->time_base = {1, 1000};
     }
 
+    if (std::strcmp(c.format, "image2") == 0) av_opt_set_int(oc->priv_data, "update", 1, 0);  // one picture, one name
     Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "create file");
     Check(avformat_write_header(oc, nullptr), "write header");
 
@@ -329,6 +332,9 @@ void WriteMedia(const Clip& c, const std::string& path)
             step = std::min<int64_t>(t->enc->frame_size > 0 ? t->enc->frame_size : 1024, t->total - t->next);
             f->nb_samples = int(step);
             FillSound(f, t->next, c.rate);
+        } else if (c.fill) {
+            Check(av_frame_make_writable(f), "picture buffer");
+            c.fill(f, t->next);
         } else {
             FillPicture(f, t->next);
         }
@@ -360,58 +366,8 @@ void Produce(const Clip& c, const std::string& path)
     }
 }
 
-// ---- Clips of the player tests: pictures with known colours and sound with a known
-// waveform, each written by a function of its own.
-
-// One video stream of `frames` pictures made by `fill`, no sound.
-void WriteVideoOnly(const std::string& path, const char* format, const char* codec, AVPixelFormat pixFmt, int width,
-                    int height, AVRational sar, int frames, void (*fill)(AVFrame*, int64_t))
-{
-    AVFormatContext* oc = nullptr;
-    Check(avformat_alloc_output_context2(&oc, nullptr, format, path.c_str()), "output context");
-    struct Closer {
-        AVFormatContext* oc;
-        ~Closer()
-        {
-            if (oc->pb) avio_closep(&oc->pb);
-            avformat_free_context(oc);
-        }
-    } closer{oc};
-    oc->flags |= AVFMT_FLAG_BITEXACT;
-    Track video;
-    video.enc = OpenEncoder(codec);
-    AVCodecContext* e = video.enc;
-    e->width = width;
-    e->height = height;
-    e->pix_fmt = pixFmt;
-    e->time_base = {1, 25};
-    e->framerate = {25, 1};
-    e->sample_aspect_ratio = sar;
-    Finish(oc, e);
-    Check(avcodec_open2(e, nullptr, nullptr), "open video encoder");
-    video.st = avformat_new_stream(oc, nullptr);
-    Check(avcodec_parameters_from_context(video.st->codecpar, e), "video parameters");
-    video.st->time_base = e->time_base;
-    video.st->sample_aspect_ratio = sar;
-    video.frame = av_frame_alloc();
-    video.frame->format = pixFmt;
-    video.frame->width = width;
-    video.frame->height = height;
-    Check(av_frame_get_buffer(video.frame, 0), "picture buffer");
-    if (std::strcmp(format, "image2") == 0) av_opt_set_int(oc->priv_data, "update", 1, 0);
-    Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "create file");
-    Check(avformat_write_header(oc, nullptr), "write header");
-    AVPacket* pkt = av_packet_alloc();
-    for (int64_t i = 0; i < frames; ++i) {
-        Check(av_frame_make_writable(video.frame), "picture buffer");
-        fill(video.frame, i);
-        video.frame->pts = i;
-        Encode(oc, video, video.frame, pkt);
-    }
-    Encode(oc, video, nullptr, pkt);
-    av_packet_free(&pkt);
-    Check(av_write_trailer(oc), "write trailer");
-}
+// ---- Clips of the player tests: pictures with known colours, a still picture and
+// a file without any stream the player can show.
 
 // Four quadrants: red top left, green top right, blue bottom left, white bottom
 // right (studio-range BT.601 values).
@@ -426,6 +382,7 @@ void FillQuadrants(AVFrame* f, int64_t)
     }
 }
 
+// Red rising with x, green with y, blue 200 (packed red, green, blue).
 void FillStill(AVFrame* f, int64_t)
 {
     for (int y = 0; y < f->height; ++y)
@@ -435,95 +392,17 @@ void FillStill(AVFrame* f, int64_t)
         }
 }
 
-// Three seconds of stereo 16-bit sound whose every sample is known: a 441 Hz sine
-// on the left, a saw tooth on the right.
-void WriteKnownWave(const std::string& path)
+const std::vector<Clip>& PlayerClips()
 {
-    AVFormatContext* oc = nullptr;
-    Check(avformat_alloc_output_context2(&oc, nullptr, "wav", path.c_str()), "output context");
-    struct Closer {
-        AVFormatContext* oc;
-        ~Closer()
-        {
-            if (oc->pb) avio_closep(&oc->pb);
-            avformat_free_context(oc);
-        }
-    } closer{oc};
-    oc->flags |= AVFMT_FLAG_BITEXACT;
-    AVStream* st = avformat_new_stream(oc, nullptr);
-    st->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-    st->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
-    st->codecpar->sample_rate = 44100;
-    av_channel_layout_default(&st->codecpar->ch_layout, 2);
-    st->codecpar->bits_per_coded_sample = 16;
-    st->codecpar->block_align = 4;
-    st->time_base = {1, 44100};
-    Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "create file");
-    Check(avformat_write_header(oc, nullptr), "write header");
-    AVPacket* pkt = av_packet_alloc();
-    const int total = 3 * 44100, block = 4410;
-    for (int first = 0; first < total; first += block) {
-        Check(av_new_packet(pkt, block * 4), "sound packet");
-        auto* s = reinterpret_cast<int16_t*>(pkt->data);
-        for (int n = 0; n < block; ++n) {
-            s[2 * n] = int16_t(std::lrint(12000 * std::sin(2 * M_PI * 441.0 * (first + n) / 44100)));
-            s[2 * n + 1] = int16_t(((first + n) * 97) % 16000 - 8000);
-        }
-        pkt->pts = pkt->dts = first;
-        pkt->duration = block;
-        pkt->stream_index = st->index;
-        Check(av_interleaved_write_frame(oc, pkt), "write sound");
-    }
-    av_packet_free(&pkt);
-    Check(av_write_trailer(oc), "write trailer");
-}
-
-// A container holding nothing but a subtitle stream.
-void WriteSubtitlesOnly(const std::string& path)
-{
-    Clip c{.name = "subtitles_only.mkv", .format = "matroska", .subtitles = true};
-    WriteMedia(c, path);
-}
-
-struct PlayerClip {
-    const char* name;
-    void (*write)(const std::string& path);
-};
-
-const std::vector<PlayerClip>& PlayerClips()
-{
-    static const std::vector<PlayerClip> clips = {
-        {"quadrants_64x45.mkv",
-         [](const std::string& p) {
-             WriteVideoOnly(p, "matroska", "ffv1", AV_PIX_FMT_YUV420P, 720, 576, {64, 45}, 50, FillQuadrants);
-         }},
-        {"still.png",
-         [](const std::string& p) { WriteVideoOnly(p, "image2", "png", AV_PIX_FMT_RGB24, 320, 240, {1, 1}, 1, FillStill); }},
-        {"stereo_known.wav", WriteKnownWave},
-        {"subtitles_only.mkv", WriteSubtitlesOnly},
+    static const std::vector<Clip> clips = {
+        // 720 x 576 with sample aspect 64:45 (16:9), losslessly coded.
+        {.name = "quadrants_64x45.mkv", .format = "matroska", .vcodec = "ffv1", .width = 720, .height = 576,
+         .sar = {64, 45}, .vframes = 50, .fill = FillQuadrants},
+        {.name = "still.png", .format = "image2", .vcodec = "png", .vframes = 1, .pixFmt = AV_PIX_FMT_RGB24,
+         .fill = FillStill},
+        {.name = "subtitles_only.mkv", .format = "matroska", .subtitles = true},
     };
     return clips;
-}
-
-// Writes each player clip that is missing; the number of failures.
-int WritePlayerClips(const std::string& outDir)
-{
-    int failures = 0;
-    for (const PlayerClip& c : PlayerClips()) {
-        const std::string path = outDir + c.name;
-        if (Exists(path)) continue;
-        const std::string temp = outDir + "." + c.name + ".part" + std::to_string(::getpid());
-        try {
-            c.write(temp);
-            if (std::rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename to " + path);
-            std::printf("%s\n", path.c_str());
-        } catch (const std::exception& e) {
-            std::remove(temp.c_str());
-            std::fprintf(stderr, "%s: %s\n", c.name, e.what());
-            ++failures;
-        }
-    }
-    return failures;
 }
 
 }  // namespace
@@ -551,7 +430,11 @@ int main(int argc, char** argv)
     }
     if (outDir.back() != '/') outDir += '/';
     int failures = 0;
-    for (const Clip& c : Clips()) {
+    std::vector<const Clip*> pending;
+    for (const Clip& c : Clips()) pending.push_back(&c);
+    for (const Clip& c : PlayerClips()) pending.push_back(&c);
+    for (const Clip* clip : pending) {
+        const Clip& c = *clip;
         if (c.bench && !bench) continue;
         const std::string path = outDir + c.name;
         if (Exists(path)) continue;
@@ -568,6 +451,5 @@ int main(int argc, char** argv)
             ++failures;
         }
     }
-    failures += WritePlayerClips(outDir);
     return failures ? 1 : 0;
 }

@@ -10,9 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QWidget>
-#include <QWindow>
 
 #include <cinttypes>
 #include <cstdio>
@@ -102,14 +100,11 @@ int main(int argc, char** argv)
 
     QWidget window;
     window.setWindowTitle("play_file");
-    auto* layout = new QVBoxLayout(&window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* host = new app::TPlayerHostWidget(&window);
-    layout->addWidget(host);
-    window.resize(400, 300);
-    window.show();
-    while (!host->windowHandle() || !host->windowHandle()->isExposed())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    auto* host = new app::TPlayerHostWidget;
+    if (!app::ShowAsWholeWindow(window, host, QSize(400, 300))) {
+        std::fprintf(stderr, "the window does not appear\n");
+        return 1;
+    }
 
     player::TFFPlayer player;
     player.OnFileOpen = [host](player::TCustomPlayer*, std::int64_t duration, int w, int h, int& sw, int& sh) {

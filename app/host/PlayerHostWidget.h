@@ -21,6 +21,10 @@ protected:
     void paintEvent(QPaintEvent*) override {}
 };
 
+// Makes `host` the whole of the top-level `window`, `size` large, shows it and
+// waits until the panel is on screen; false when it does not appear in `timeoutMs`.
+bool ShowAsWholeWindow(QWidget& window, TPlayerHostWidget* host, QSize size, int timeoutMs = 5000);
+
 // The display library draws into X11 windows: on a desktop without a choice made,
 // Qt runs through X11 (XWayland on Wayland desktops). Call before the application object.
 void PreferX11Platform();
