@@ -388,7 +388,14 @@ void TPlayerCore::UpdatePosition()
             },
             this);
     }
-    const bool videoEmpty = !is->VideoSt || PacketQueueCount(is->VideoQ) == 0;
+    // The end: no packet left, and no decoded picture still waiting for its time.
+    bool videoEmpty = !is->VideoSt;
+    if (!videoEmpty) {
+        sdl::SDL_mutexP(is->PictqMutex);
+        videoEmpty = is->PictqSize == 0;
+        sdl::SDL_mutexV(is->PictqMutex);
+        videoEmpty = videoEmpty && PacketQueueCount(is->VideoQ) == 0;
+    }
     const bool audioEmpty = !is->AudioSt || PacketQueueCount(is->AudioQ) == 0;
     if (videoEmpty && audioEmpty) RaiseState(psEnd);
 }
