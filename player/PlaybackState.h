@@ -98,7 +98,7 @@ struct PlaybackState {
     // Subtitles: never selected
     int SubtitleStream;
     // Video timing (seconds)
-    double FrameTimer;
+    std::atomic<double> FrameTimer;  // also moved by a resume on the user-interface thread
     double FrameLastPts;
     double FrameLastDelay;
     double VideoClock;
