@@ -429,8 +429,10 @@ media::TBitmap* TPlayerCore::CurrentBitmap()
         std::memset(c.Bitmap->Bits(), 0, static_cast<std::size_t>(c.Bitmap->Stride()) * height);
     if (!video) return c.Bitmap.get();
 
-    sdl::SDL_mutexP(is->OverlayMutex);
+    sdl::SDL_mutexP(is->PictqMutex);
     const TVideoPicture& vp = is->Pictq[is->PictqRindex];
+    sdl::SDL_mutexV(is->PictqMutex);
+    sdl::SDL_mutexP(is->OverlayMutex);
     if (vp.Bmp) {
         sdl::SDL_LockYUVOverlay(vp.Bmp);
         const std::uint8_t* planes[4] = {vp.Bmp->pixels[0], vp.Bmp->pixels[2], vp.Bmp->pixels[1], nullptr};

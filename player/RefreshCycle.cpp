@@ -42,8 +42,8 @@ void ShowDuePicture(PlaybackState* is)
     is->AudioHeld = false;
     if (TPictureShownObserver observer = PictureShown.load())
         observer(vp->Pts, is->AudioSt ? GetAudioClock(is) : 0, is->AudioSt != nullptr);
-    is->PictqRindex = (is->PictqRindex + 1) % PictureQueueSize;
     sdl::SDL_mutexP(is->PictqMutex);
+    is->PictqRindex = (is->PictqRindex + 1) % PictureQueueSize;
     is->PictqSize--;
     sdl::SDL_CondSignal(is->PictqCond);
     sdl::SDL_mutexV(is->PictqMutex);
