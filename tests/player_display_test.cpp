@@ -319,6 +319,15 @@ TEST_F(PlayerDisplayTest, PositionsFollowRealTimeToTheEnd)
     ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() < 1500000; }, 3000));
 }
 
+TEST_F(PlayerDisplayTest, AFileBrokenInTheMiddlePlaysUpToTheDamageAndEnds)
+{
+    // 40 % of a 2 s clip: 13 whole pictures survive, the last at 0.48 s.
+    ASSERT_TRUE(Open("truncated.avi")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > 0; }, 5000));
+    EXPECT_GE(recorder.LastPosition(), 440000);
+    EXPECT_LE(recorder.LastPosition(), 560000);
+}
+
 TEST_F(PlayerDisplayTest, PausesResumesAndSeeks)
 {
     ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
