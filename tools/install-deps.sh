@@ -10,7 +10,7 @@ packages=(
   qt6-svg-dev fonts-dejavu-core
   libsdl1.2-dev libjpeg-dev
   libgtest-dev googletest
-  xvfb xauth
+  xvfb xauth libxtst6
   desktop-file-utils file dpkg-dev  # checking the desktop entry; the package's dependency scan
 )
 missing=()
