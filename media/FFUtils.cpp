@@ -71,6 +71,24 @@ TFrameConverter::~TFrameConverter()
     if (Buffer || Scaler || BackScaler) ResetFrameConverter(*this);
 }
 
+bool PrepareConverterBuffer(TFrameConverter& c, int width, int height)
+{
+    const auto dst = static_cast<AVPixelFormat>(c.DestPixFmt);
+    const int size = av::av_image_get_buffer_size(dst, width, height, 1);
+    if (size <= 0) return false;
+    if (c.Buffer && c.BufferSize < size) {
+        av::av_free(c.Buffer);
+        c.Buffer = nullptr;
+    }
+    if (!c.Buffer) {
+        c.Buffer = static_cast<std::uint8_t*>(av::av_malloc(size));
+        if (!c.Buffer) return false;
+        c.BufferSize = size;
+    }
+    av::av_image_fill_arrays(c.DestData, c.DestLinesize, c.Buffer, dst, width, height, 1);
+    return true;
+}
+
 bool ConvertPictureToBitmap(TFrameConverter& c, const std::uint8_t* const data[4], const int linesize[4],
                             int srcPixFmt, int height, int width)
 {
@@ -80,18 +98,7 @@ bool ConvertPictureToBitmap(TFrameConverter& c, const std::uint8_t* const data[4
     const int* lines = linesize;
     if (srcPixFmt != c.DestPixFmt) {
         const auto dst = static_cast<AVPixelFormat>(c.DestPixFmt);
-        const int size = av::av_image_get_buffer_size(dst, width, height, 1);
-        if (size <= 0) return false;
-        if (c.Buffer && c.BufferSize < size) {
-            av::av_free(c.Buffer);
-            c.Buffer = nullptr;
-        }
-        if (!c.Buffer) {
-            c.Buffer = static_cast<std::uint8_t*>(av::av_malloc(size));
-            if (!c.Buffer) return false;
-            c.BufferSize = size;
-        }
-        av::av_image_fill_arrays(c.DestData, c.DestLinesize, c.Buffer, dst, width, height, 1);
+        if (!PrepareConverterBuffer(c, width, height)) return false;
         c.Scaler = av::sws_getCachedContext(c.Scaler, width, height, static_cast<AVPixelFormat>(srcPixFmt), width,
                                             height, dst, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!c.Scaler) return false;

@@ -41,6 +41,10 @@ struct TFrameConverter {
     ~TFrameConverter();
 };
 
+// Sizes the converter's buffer for a width x height picture in its destination
+// format (growing it when too small) and describes it as the destination picture.
+bool PrepareConverterBuffer(TFrameConverter& converter, int width, int height);
+
 // Converts a picture given as planes and line sizes into the converter's bitmap.
 bool ConvertPictureToBitmap(TFrameConverter& converter, const std::uint8_t* const data[4],
                             const int linesize[4], int srcPixFmt, int height, int width);

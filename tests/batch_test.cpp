@@ -31,6 +31,8 @@
 #include <vector>
 
 #include "tests/support/CoreApplication.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/VideoConvert.h"
 #include "media/AVProbe.h"
 #include "media/MyUtils.h"
 #include "workflow/BatchObserver.h"
@@ -127,19 +129,7 @@ private:
 };
 
 using kvtest::App;
-
-// Runs the event loop until `done` holds; the limit only keeps a broken build from hanging.
-bool WaitFor(const std::function<bool()>& done, int limitSeconds = 300)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    QCoreApplication::processEvents();
-    return true;
-}
+using kvtest::WaitFor;
 
 // A small, fast video profile: MPEG-4 and MPEG audio layer 2 in AVI.
 TFormatRec TestProfile()
@@ -252,12 +242,7 @@ protected:
     // of each is enough.
     void AddFiles(int count)
     {
-        for (int i = 0; i < count; ++i) {
-            const fs::path folder = srcDir / ("in" + std::to_string(i));
-            fs::create_directory(folder);
-            fs::copy_file(Clip, folder / fs::path(Clip).filename(), fs::copy_options::overwrite_existing);
-            Add((folder / fs::path(Clip).filename()).string());
-        }
+        for (const std::string& copy : kv::test::SeparateCopies(Clip, srcDir, count)) Add(copy);
     }
     // A copy of `clip` among the sources, under `name`.
     std::string CopyOf(const std::string& clip, const std::string& name)

@@ -7,9 +7,10 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev
   libswscale-dev libswresample-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-svg-dev fonts-dejavu-core
   libsdl1.2-dev libjpeg-dev
   libgtest-dev googletest
-  xvfb xauth
+  xvfb xauth libxtst6
   desktop-file-utils file dpkg-dev  # checking the desktop entry; the package's dependency scan
 )
 missing=()

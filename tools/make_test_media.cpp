@@ -55,6 +55,7 @@ struct Clip {
     double keepFraction = 1;  // < 1: the file is cut to this share of its size
     bool bench = false;       // only with --bench
     bool flashBeep = false;   // the flash-and-beep pattern instead of the moving box and tones
+    void (*fill)(AVFrame*, int64_t) = nullptr;  // pictures other than the moving pattern
 };
 
 const std::vector<Clip>& Clips()
@@ -388,6 +389,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         subs->time_base = {1, 1000};
     }
 
+    if (std::strcmp(c.format, "image2") == 0) av_opt_set_int(oc->priv_data, "update", 1, 0);  // one picture, one name
     Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "create file");
     Check(avformat_write_header(oc, nullptr), "write header");
 
@@ -426,6 +428,9 @@ void WriteMedia(const Clip& c, const std::string& path)
             else FillSound(f, t->next, c.rate);
         } else if (c.flashBeep) {
             FillFlashPicture(f, t->next, c.fps);
+        } else if (c.fill) {
+            Check(av_frame_make_writable(f), "picture buffer");
+            c.fill(f, t->next);
         } else {
             FillPicture(f, t->next);
         }
@@ -457,6 +462,45 @@ void Produce(const Clip& c, const std::string& path)
     }
 }
 
+// ---- Clips of the player tests: pictures with known colours, a still picture and
+// a file without any stream the player can show.
+
+// Four quadrants: red top left, green top right, blue bottom left, white bottom
+// right (studio-range BT.601 values).
+void FillQuadrants(AVFrame* f, int64_t)
+{
+    static const uint8_t yuv[4][3] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110}, {235, 128, 128}};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? f->width / 2 : f->width, h = plane ? f->height / 2 : f->height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                f->data[plane][y * f->linesize[plane] + x] = yuv[(y >= h / 2) * 2 + (x >= w / 2)][plane];
+    }
+}
+
+// Red rising with x, green with y, blue 200 (packed red, green, blue).
+void FillStill(AVFrame* f, int64_t)
+{
+    for (int y = 0; y < f->height; ++y)
+        for (int x = 0; x < f->width; ++x) {
+            uint8_t* p = f->data[0] + y * f->linesize[0] + 3 * x;
+            p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = 200;
+        }
+}
+
+const std::vector<Clip>& PlayerClips()
+{
+    static const std::vector<Clip> clips = {
+        // 720 x 576 with sample aspect 64:45 (16:9), losslessly coded.
+        {.name = "quadrants_64x45.mkv", .format = "matroska", .vcodec = "ffv1", .width = 720, .height = 576,
+         .sar = {64, 45}, .vframes = 50, .fill = FillQuadrants},
+        {.name = "still.png", .format = "image2", .vcodec = "png", .pixfmt = AV_PIX_FMT_RGB24, .vframes = 1,
+         .fill = FillStill},
+        {.name = "subtitles_only.mkv", .format = "matroska", .subtitles = true},
+    };
+    return clips;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -484,6 +528,7 @@ int main(int argc, char** argv)
     int failures = 0;
     std::vector<Clip> all = Clips();
     all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
+    all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
     for (const Clip& c : all) {
         if (c.bench && !bench) continue;
         const std::string path = outDir + c.name;

@@ -1,0 +1,134 @@
+#include "app/SettingFrm.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+
+#include <string>
+#include <vector>
+
+#include "workflow/IniOptions.h"
+
+namespace kv::app {
+
+using workflow::IniOptions;
+using workflow::TFormatRec;
+
+namespace {
+
+// Two columns of a label and a 145-wide box per group, as in every settings dialog of the product.
+constexpr int LabelX[2] = {6, 246};
+constexpr int BoxX[2] = {98, 324};
+constexpr int BoxWidth = 145;
+
+QComboBox* AddChoice(QGroupBox* group, const char* caption, int column, int y, QLabel*& label)
+{
+    label = new QLabel(caption, group);
+    label->setGeometry(LabelX[column], y, BoxX[column] - LabelX[column] - 2, 24);
+    auto* box = new QComboBox(group);
+    box->setGeometry(BoxX[column], y, BoxWidth, 24);
+    label->setBuddy(box);
+    return box;
+}
+
+// The list's entries, and the stored entry selected when there is one at that index.
+void FillChoice(QComboBox* box, const std::string& list, int selected)
+{
+    box->clear();
+    std::vector<std::string> entries;
+    if (!workflow::TIniOptions::SplitList(list, entries)) return;
+    for (const std::string& entry : entries) box->addItem(QString::fromStdString(entry));
+    // An index past the list's end leaves no selection, which OK stores as -1.
+    box->setCurrentIndex(selected >= 0 && selected < box->count() ? selected : -1);
+}
+
+}  // namespace
+
+TSettingForm::TSettingForm(QWidget* parent) : QDialog(parent)
+{
+    setFixedSize(492, 294);
+
+    grpVideo = new QGroupBox("Video Setting", this);
+    grpVideo->setGeometry(8, 4, 475, 97);
+    cbbResolution = AddChoice(grpVideo, "Resolution:", 0, 26, lblResolution);
+    cbbFrameRate = AddChoice(grpVideo, "Frame Rate:", 1, 26, lblFrameRate);
+    cbbVideoEncoder = AddChoice(grpVideo, "Encoder:", 0, 60, lblVideoEncoder);
+    cbbVideoBitRate = AddChoice(grpVideo, "Bit Rate:", 1, 60, lblVideoBitRate);
+
+    grpAudio = new QGroupBox("Audio Setting", this);
+    grpAudio->setGeometry(8, 106, 475, 145);
+    cbbSampleRate = AddChoice(grpAudio, "Sample Rate:", 0, 26, lblSampleRate);
+    cbbChannel = AddChoice(grpAudio, "Channel:", 1, 26, lblChannel);
+    cbbAudioEncoder = AddChoice(grpAudio, "Encoder:", 0, 60, lblAudioEncoder);
+    cbbAudioBitrate = AddChoice(grpAudio, "Bit Rate:", 1, 60, lblAudioBitrate);
+
+    lblVolume = new QLabel(grpAudio);
+    lblVolume->setGeometry(LabelX[0], 100, 110, 24);
+    tbarVolume = new QSlider(Qt::Horizontal, grpAudio);
+    tbarVolume->setGeometry(122, 96, 345, 32);
+    tbarVolume->setRange(0, 1280);
+    tbarVolume->setTickInterval(500);
+    tbarVolume->setTickPosition(QSlider::TicksBelow);
+    tbarVolume->setSingleStep(8);
+    tbarVolume->setPageStep(64);
+    lblVolume->setBuddy(tbarVolume);
+    connect(tbarVolume, &QSlider::valueChanged, this, &TSettingForm::ShowVolume);
+    ShowVolume(0);
+
+    btnOK = new QPushButton("&OK", this);
+    btnOK->setGeometry(492 - 8 - 2 * 84 - 6, 258, 84, 28);
+    btnOK->setDefault(true);
+    btnCancel = new QPushButton("&Cancel", this);
+    btnCancel->setGeometry(492 - 8 - 84, 258, 84, 28);
+    connect(btnOK, &QPushButton::clicked, this, &TSettingForm::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &TSettingForm::reject);
+}
+
+int TSettingForm::ShowFor(int index)
+{
+    Fill(index);
+    return exec();
+}
+
+void TSettingForm::Fill(int index)
+{
+    FormatIndex = index;
+    const TFormatRec format = IniOptions.GetFormat(index);
+    setWindowTitle(QString::fromStdString(format.Name) + " 's Format Setting");
+    FillChoice(cbbResolution, format.Resolution, format.ResolutionValue);
+    FillChoice(cbbFrameRate, format.Framerate, format.FramerateValue);
+    FillChoice(cbbVideoEncoder, format.VideoEncoder, format.VideoEncoderValue);
+    FillChoice(cbbVideoBitRate, format.VideoBitRate, format.VideoBitRateValue);
+    grpVideo->setEnabled(format.Category == 1);
+    FillChoice(cbbSampleRate, format.SampleRate, format.SampleRateValue);
+    FillChoice(cbbAudioBitrate, format.AudioBitrate, format.AudioBitrateValue);
+    FillChoice(cbbAudioEncoder, format.AudioEncoder, format.AudioEncoderValue);
+    FillChoice(cbbChannel, format.Channel, format.ChannelValue);
+    tbarVolume->setValue(format.Volume);
+    ShowVolume(tbarVolume->value());
+}
+
+void TSettingForm::accept()
+{
+    TFormatRec format = IniOptions.GetFormat(FormatIndex);
+    format.ResolutionValue = cbbResolution->currentIndex();
+    format.FramerateValue = cbbFrameRate->currentIndex();
+    format.VideoEncoderValue = cbbVideoEncoder->currentIndex();
+    format.VideoBitRateValue = cbbVideoBitRate->currentIndex();
+    format.SampleRateValue = cbbSampleRate->currentIndex();
+    format.AudioBitrateValue = cbbAudioBitrate->currentIndex();
+    format.AudioEncoderValue = cbbAudioEncoder->currentIndex();
+    format.ChannelValue = cbbChannel->currentIndex();
+    format.Volume = tbarVolume->value();
+    IniOptions.SetFormat(FormatIndex, format);
+    QDialog::accept();
+}
+
+void TSettingForm::ShowVolume(int position)
+{
+    lblVolume->setText(QString("Volume:%1%").arg(position * 100 / 256));
+}
+
+}  // namespace kv::app

@@ -1,0 +1,154 @@
+#pragma once
+// The main window: the list of files to convert, the output profile and folder,
+// and the Convert action. It owns the start-up and shut-down order of the
+// application. The preview pane on the right gets its player in a later step; its
+// controls are in place and disabled until then.
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "workflow/AppPaths.h"
+#include "workflow/ZelConvert.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSlider;
+class QTableWidget;
+class QToolButton;
+
+namespace kv::app {
+
+class TConvertForm;
+class THelpWindow;
+
+// Where the window keeps its settings and finds its help; tests point these elsewhere.
+struct TAppPlaces {
+    std::string SettingsFile = workflow::SettingsFilePath();
+    std::string DefaultOutputFolder = workflow::DefaultOutputFolder();
+    std::string HelpFolder = DefaultHelpFolder();
+    static std::string DefaultHelpFolder();
+};
+
+// Columns of the file list.
+enum : int { colSource, colType, colOriginal, colTrimmed, colStatus, colDestination };
+
+class TZelMainForm : public QWidget {
+public:
+    // Window creation: pictures, settings, profiles, output folder, controller.
+    explicit TZelMainForm(const TAppPlaces& places = TAppPlaces());
+    // Window destruction: detaches the engine, frees the controller, saves the settings.
+    ~TZelMainForm() override;
+
+    // The last step of creation: loads the media libraries. False after telling the
+    // user to reinstall; the application then ends.
+    bool InitEngine();
+
+    // The actions' steps after their choosers: tests and drops call them directly.
+    void AddFiles(const QStringList& paths);
+    void AddFolder(const QString& folder);
+    void SetOutputFolder(const QString& folder);
+    // Creates the output folder when needed, resets the rows' outcomes and queues
+    // one task for each of the first `limit` files; false when the folder cannot be
+    // made. `ext` receives the profile's extension.
+    bool PrepareBatch(int limit, std::string& ext);
+    void RefreshActions();
+    int SelectedRow() const;
+
+    std::unique_ptr<workflow::TZelConvert> Converter;
+    int PreviewIndex = -1;  // the row last selected; -1 after start-up and Clear
+    // The progress dialog while a batch runs.
+    TConvertForm* ProgressForm = nullptr;
+    THelpWindow* HelpWindow = nullptr;
+
+    QLabel* imgTop;
+    QToolButton* btnAbout;
+    QToolButton* btnHelp;
+    QToolButton* btnAddFolder;
+    QToolButton* btnAddFile;
+    QToolButton* btnEditFile;
+    QTableWidget* lvFileList;
+    QToolButton* btnRemoveFile;
+    QToolButton* btnClear;
+    QToolButton* btnMoveUp;
+    QToolButton* btnMoveDown;
+    QLabel* lblFormat;
+    QComboBox* cbbFormatEx;
+    QToolButton* btnSetting;
+    QLabel* lblOutputFolder;
+    QLineEdit* edtOutputFolder;
+    QToolButton* btnOpenFolder;
+    QToolButton* btnConvert;
+    QMenu* pm1;
+
+    QFrame* pnlPreview;
+    QLabel* lblPreviewInfo;
+    QFrame* pnlPreviewPlay;
+    QLabel* imgPreview;
+    QSlider* tbarPreview;
+    QToolButton* btnPlay;
+    QToolButton* btnStop;
+    QToolButton* btnPrevious;
+    QToolButton* btnNext;
+    QToolButton* btnSnapshot;
+    QToolButton* btnOpenSnapshot;
+    QToolButton* btnSnapShotOption;
+
+    QAction* actAddFile;
+    QAction* actAddFolder;
+    QAction* actEdit;
+    QAction* actRemoveFile;
+    QAction* actClear;
+    QAction* actMoveUp;
+    QAction* actMoveDown;
+    QAction* actFormatSetting;
+    QAction* actOpenFolder;
+    QAction* actAbout;
+    QAction* actHelp;
+    QAction* actConvert;
+    QAction* actPlay;
+    QAction* actStop;
+    QAction* actPrevious;
+    QAction* actNext;
+    QAction* actSnapshot;
+    QAction* actOpenSnapshot;
+    QAction* actSnapshotOptions;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateControls();
+    void CreatePreviewPane();
+    void FillFormats();
+    void InitOutputFolder();
+
+    void ChooseFiles();
+    void ChooseFolder();
+    void ChooseOutputFolder();
+    void RemoveFile();
+    void ClearFiles();
+    void MoveRow(int delta);
+    void FormatSetting();
+    void OpenFolder();
+    void About();
+    void Help();
+    void Convert();
+    void ShowOutcomes();
+
+    int AppendRow(int index);
+
+    TAppPlaces FPlaces;
+    bool FCentred = false;
+    bool FPreparing = false;
+};
+
+}  // namespace kv::app

@@ -1,0 +1,498 @@
+// The main window as a user drives it: start-up with and without settings, adding
+// files and folders, the list's actions and their enabling, and batches run through
+// the window to their outcomes in the rows and on disk.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "app/ConvertFrm.h"
+#include "app/HelpWindow.h"
+#include "app/Pictures.h"
+#include "app/ZelMainFrm.h"
+#include "tests/support/AppRecorders.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/VideoConvert.h"
+#include "tests/support/WidgetApplication.h"
+#include "workflow/IniFile.h"
+#include "workflow/IniOptions.h"
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using kv::app::TZelMainForm;
+using kv::workflow::IniOptions;
+
+const auto* const Env = ::testing::AddGlobalTestEnvironment(new kvtest::WidgetApplicationEnvironment);
+
+QString Media(const char* name)
+{
+    return QString::fromStdString(kv::test::MediaFile(name));
+}
+
+// A video profile that converts fast and an audio-only one.
+const char* const Catalogue = R"([Format]
+Count=2
+[Format0]
+Name=AVI test(*.avi)
+Ext=.avi
+Category=1
+Resolution=160*120,320*240
+ResolutionValue=0
+Framerate=15 fps,Keep original frame rate
+FramerateValue=1
+VideoEncoder=MPEG4
+VideoEncoderValue=0
+VideoBitRate=200 kbps
+VideoBitRateValue=0
+SampleRate=22050 Hz,44100 Hz
+SampleRateValue=0
+AudioBitrate=64 kbps
+AudioBitrateValue=0
+AudioEncoder=MPEG-2 Audio
+AudioEncoderValue=0
+Channel=1 Channel Mono,2 Channels Stereo
+ChannelValue=1
+Volume=256
+[Format1]
+Name=MP3 test(*.mp3)
+Ext=.mp3
+Category=0
+SampleRate=44100 Hz
+SampleRateValue=0
+AudioBitrate=128 kbps
+AudioBitrateValue=0
+AudioEncoder=MP3 Audio
+AudioEncoderValue=0
+Channel=2 Channels Stereo
+ChannelValue=0
+Volume=256
+)";
+
+struct TActionState {
+    bool Remove, Edit, Clear, Convert, Up, Down;
+    bool operator==(const TActionState&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const TActionState& s)
+{
+    return os << "remove " << s.Remove << " edit " << s.Edit << " clear " << s.Clear << " convert " << s.Convert
+              << " up " << s.Up << " down " << s.Down;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        IniOptions = kv::workflow::TIniOptions();
+        kv::app::SetPictureFolder(KV_STAGE_DIR "/KestravoRes");
+        dir = fs::temp_directory_path() /
+              ("kv_main_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        places.SettingsFile = (dir / "kestravo.ini").string();
+        places.DefaultOutputFolder = (dir / "output").string();
+        places.HelpFolder = KV_STAGE_DIR "/help";
+    }
+    void TearDown() override
+    {
+        window.reset();
+        kv::app::SetPictureFolder(QString());
+        fs::remove_all(dir);
+    }
+
+    void WriteCatalogue(int format, const std::string& folder)
+    {
+        std::ofstream(places.SettingsFile) << Catalogue << "[Output]\nFormat=" << format << "\n"
+                                           << (folder.empty() ? "" : "Folder=" + folder + "\n");
+    }
+    void Open()
+    {
+        window = std::make_unique<TZelMainForm>(places);
+        ASSERT_TRUE(window->InitEngine());
+    }
+    QString Cell(int row, int column) const { return window->lvFileList->item(row, column)->text(); }
+    QStringList Column(int column) const
+    {
+        QStringList texts;
+        for (int r = 0; r < window->lvFileList->rowCount(); ++r) texts << Cell(r, column);
+        return texts;
+    }
+    // The record behind each row, by its file name: rows and list must stay in step.
+    QStringList ListedNames() const
+    {
+        QStringList names;
+        for (int i = 0; i < window->Converter->Files.Count(); ++i)
+            names << QFileInfo(QString::fromStdString(window->Converter->Files.Items(i).FileName)).fileName();
+        return names;
+    }
+    TActionState Actions() const
+    {
+        return {window->actRemoveFile->isEnabled(), window->actEdit->isEnabled(), window->actClear->isEnabled(),
+                window->actConvert->isEnabled(),    window->actMoveUp->isEnabled(), window->actMoveDown->isEnabled()};
+    }
+    static bool SamePicture(const QIcon& icon, const char* picture)
+    {
+        const QImage shown = icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+        return !shown.isNull() && shown == kv::app::LoadPicture(picture).toImage().convertToFormat(QImage::Format_ARGB32);
+    }
+    // Runs Convert; `whileShown` acts once on the progress dialog as soon as it is up.
+    void Convert(const std::function<void(kv::app::TConvertForm&)>& whileShown = {})
+    {
+        bool acted = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (acted || !window->ProgressForm || !window->ProgressForm->isVisible()) return;
+            acted = true;
+            if (whileShown) whileShown(*window->ProgressForm);
+        });
+        watch.start(5);
+        window->actConvert->trigger();
+        EXPECT_EQ(window->ProgressForm, nullptr);
+        EXPECT_EQ(window->Converter->Engine.TaskCount(), 0);
+    }
+
+    kvtest::TAppRecorders recorders;
+    fs::path dir;
+    kv::app::TAppPlaces places;
+    std::unique_ptr<TZelMainForm> window;
+};
+
+TEST_F(MainWindow, StartsWithoutSettingsFileAndMakesTheDefaultOutputFolder)
+{
+    Open();
+    EXPECT_EQ(window->windowTitle(), "Larkspire Kestravo");
+    EXPECT_EQ(window->cbbFormatEx->count(), 0);
+    EXPECT_EQ(window->edtOutputFolder->text().toStdString(), places.DefaultOutputFolder);
+    EXPECT_TRUE(fs::is_directory(places.DefaultOutputFolder));
+    EXPECT_FALSE(window->imgTop->pixmap().isNull());
+    EXPECT_EQ(Actions(), (TActionState{false, false, false, false, false, false}));
+    EXPECT_TRUE(recorders.Prompter.Messages.empty());
+}
+
+TEST_F(MainWindow, StartsWithoutItsPictures)
+{
+    kv::app::SetPictureFolder(QString::fromStdString((dir / "no-pictures").string()));
+    Open();
+    EXPECT_TRUE(window->imgTop->pixmap().isNull());
+    EXPECT_EQ(window->btnAddFile->text(), "Add Files");
+    EXPECT_EQ(window->btnAddFile->toolButtonStyle(), Qt::ToolButtonTextOnly);
+    window->AddFiles({Media("avi_mpeg4_mp2.avi")});
+    EXPECT_EQ(window->lvFileList->rowCount(), 1);
+    EXPECT_TRUE(window->lvFileList->item(0, 0)->icon().isNull());
+}
+
+TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
+{
+    const std::string chosen = (dir / "chosen").string();
+    WriteCatalogue(1, chosen);
+    Open();
+    ASSERT_EQ(window->cbbFormatEx->count(), 2);
+    EXPECT_EQ(window->cbbFormatEx->itemText(0), "AVI test(*.avi)");
+    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 1);
+    EXPECT_TRUE(SamePicture(window->cbbFormatEx->itemIcon(0), "VideoFile.png"));
+    EXPECT_TRUE(SamePicture(window->cbbFormatEx->itemIcon(1), "AudioFile.png"));
+    EXPECT_EQ(window->edtOutputFolder->text().toStdString(), chosen);
+    // The default folder is made only when it is the one in use.
+    EXPECT_FALSE(fs::exists(places.DefaultOutputFolder));
+
+    const std::string other = (dir / "other").string();
+    window->cbbFormatEx->setCurrentIndex(0);
+    window->SetOutputFolder(QString::fromStdString(other));
+    window.reset();
+    const kv::workflow::TIniFile saved(places.SettingsFile);
+    EXPECT_EQ(saved.ReadInteger("Output", "Format", -1), 0);
+    EXPECT_EQ(saved.ReadString("Output", "Folder", ""), other);
+    EXPECT_EQ(saved.ReadString("Format1", "Name", ""), "MP3 test(*.mp3)");
+
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(window->edtOutputFolder->text().toStdString(), other);
+}
+
+TEST_F(MainWindow, ARememberedProfileTheCatalogueLacksFallsBackToTheFirst)
+{
+    WriteCatalogue(7, "");
+    Open();
+    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(IniOptions.OutputFormat, 0);
+}
+
+TEST_F(MainWindow, AddFilesReportsRefusedFilesAndSelectsTheLastAdded)
+{
+    Open();
+    recorders.Prompter.Files = {Media("avi_mpeg4_mp2.avi"), Media("random.bin"), Media("mp4_h264_aac.mp4"),
+                                Media("short_0999ms.avi"), Media("mp3_tagged.mp3")};
+    window->actAddFile->trigger();
+
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({QString("Load failed.\"%1\" is unsupported.").arg(Media("random.bin")),
+                           QString("Load failed.\"%1\" is unsupported.").arg(Media("short_0999ms.avi"))}));
+    for (const auto& m : recorders.Prompter.Messages) {
+        EXPECT_EQ(m.Icon, QMessageBox::Information);
+        EXPECT_EQ(m.Owner, window.get());
+    }
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4", "mp3_tagged.mp3"}));
+    EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+    EXPECT_EQ(Column(kv::app::colType), QStringList({"avi", "mp4", "mp3"}));
+    EXPECT_EQ(Column(kv::app::colOriginal), QStringList({"00:00:02", "00:00:02", "00:00:02"}));
+    EXPECT_EQ(Column(kv::app::colTrimmed), Column(kv::app::colOriginal));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "-", "-"}));
+    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"", "", ""}));
+    EXPECT_TRUE(SamePicture(window->lvFileList->item(0, 0)->icon(), "VideoFile.png"));
+    EXPECT_TRUE(SamePicture(window->lvFileList->item(2, 0)->icon(), "AudioFile.png"));
+    EXPECT_EQ(window->SelectedRow(), 2);
+    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:mp3_tagged.mp3");
+}
+
+TEST_F(MainWindow, AddFolderSearchesTheTreeForVideoFiles)
+{
+    const fs::path videos = dir / "videos";
+    fs::create_directories(videos / "sub");
+    fs::create_directories(videos / ".hidden");
+    fs::create_symlink(kv::test::MediaFile("avi_mpeg4_mp2.avi"), videos / "b_clip.avi");
+    fs::create_symlink(kv::test::MediaFile("mp4_h264_aac.mp4"), videos / "A_CLIP.MP4");
+    fs::create_symlink(kv::test::MediaFile("mp3_tagged.mp3"), videos / "song.mp3");
+    fs::create_symlink(kv::test::MediaFile("empty.avi"), videos / "broken.avi");
+    fs::create_symlink(kv::test::MediaFile("mkv_subtitle.mkv"), videos / "sub" / "inner.mkv");
+    fs::create_symlink(kv::test::MediaFile("avi_mpeg4_mp2.avi"), videos / ".hidden" / "secret.avi");
+    fs::create_symlink(videos, videos / "sub" / "loop");
+    std::ofstream(videos / "notes.txt") << "not a video\n";
+
+    Open();
+    window->AddFiles({Media("wav_pcm.wav")});
+    recorders.Prompter.Folder = QString::fromStdString(videos.string());
+    window->actAddFolder->trigger();
+
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"3 file(s) loaded, 1 file(s) failed."}));
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({"wav_pcm.wav", "A_CLIP.MP4", "b_clip.avi", "inner.mkv"}));
+    EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+    // The first row the folder added.
+    EXPECT_EQ(window->SelectedRow(), 1);
+}
+
+TEST_F(MainWindow, AddFolderWithoutVideoReportsNothingLoaded)
+{
+    fs::create_directories(dir / "music");
+    fs::create_symlink(kv::test::MediaFile("mp3_tagged.mp3"), dir / "music" / "song.mp3");
+    Open();
+    window->AddFolder(QString::fromStdString((dir / "music").string()));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"0 file(s) loaded, 0 file(s) failed."}));
+    EXPECT_EQ(window->lvFileList->rowCount(), 0);
+    EXPECT_EQ(window->SelectedRow(), -1);
+}
+
+TEST_F(MainWindow, ListActionsKeepRowsAndListInStep)
+{
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mp4_h264_aac.mp4"), Media("mkv_subtitle.mkv")});
+    const QString a = "avi_mpeg4_mp2.avi", b = "mp4_h264_aac.mp4", c = "mkv_subtitle.mkv";
+    struct TStep {
+        const char* what;
+        std::function<void()> act;
+        QStringList rows;
+        int selected;
+        TActionState actions;
+    };
+    const std::vector<TStep> steps = {
+        {"added", [] {}, {a, b, c}, 2, {true, false, true, true, true, false}},
+        {"first selected", [&] { window->lvFileList->selectRow(0); }, {a, b, c}, 0, {true, false, true, true, false, true}},
+        {"first moved down", [&] { window->actMoveDown->trigger(); }, {b, a, c}, 1, {true, false, true, true, true, true}},
+        {"and up again", [&] { window->actMoveUp->trigger(); }, {a, b, c}, 0, {true, false, true, true, false, true}},
+        {"middle removed", [&] { window->lvFileList->selectRow(1); window->actRemoveFile->trigger(); }, {a, c}, 1,
+         {true, false, true, true, true, false}},
+        {"last removed", [&] { window->actRemoveFile->trigger(); }, {a}, 0, {true, false, true, true, false, false}},
+        {"only row removed", [&] { window->actRemoveFile->trigger(); }, {}, -1, {false, false, false, false, false, false}},
+        {"two added", [&] { window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mkv_subtitle.mkv")}); }, {a, c}, 1,
+         {true, false, true, true, true, false}},
+        {"cleared", [&] { window->actClear->trigger(); }, {}, -1, {false, false, false, false, false, false}},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        EXPECT_EQ(Column(kv::app::colSource), step.rows);
+        EXPECT_EQ(ListedNames(), step.rows);
+        EXPECT_EQ(window->SelectedRow(), step.selected);
+        EXPECT_EQ(Actions(), step.actions);
+    }
+    EXPECT_EQ(window->PreviewIndex, -1);
+    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:");
+}
+
+TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
+{
+    Open();
+    const struct {
+        QAction* action;
+        const char* key;
+    } keys[] = {
+        {window->actAddFile, "Ctrl+O"},       {window->actAddFolder, "Ctrl+Shift+O"},
+        {window->actEdit, "Ctrl+E"},          {window->actRemoveFile, "Del"},
+        {window->actClear, "Ctrl+Shift+Del"}, {window->actMoveUp, "Alt+Up"},
+        {window->actMoveDown, "Alt+Down"},    {window->actFormatSetting, "Ctrl+,"},
+        {window->actOpenFolder, "Ctrl+Shift+F"}, {window->actConvert, "Ctrl+Return"},
+        {window->actHelp, "F1"},
+    };
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.action->text().toStdString());
+        EXPECT_EQ(k.action->shortcut(), QKeySequence(k.key));
+        EXPECT_TRUE(k.action->toolTip().endsWith(QString("(%1)").arg(k.key))) << k.action->toolTip().toStdString();
+    }
+    EXPECT_EQ(window->actAddFile->toolTip(), "Add Video/Audio File(s) to Convert (Ctrl+O)");
+    EXPECT_EQ(window->btnSetting->text(), "Setting...");
+}
+
+TEST_F(MainWindow, ConvertsTwoClipsIntoTheOutputFolder)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mp4_h264_aac.mp4")});
+    bool previewOffered = false;
+    Convert([&](kv::app::TConvertForm& form) { previewOffered = form.chkPreview->isEnabled() && form.chkPreview->isChecked(); });
+
+    EXPECT_TRUE(previewOffered);
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed."}));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
+    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.avi"}));
+    EXPECT_EQ(recorders.Shell.PowerOffs, 0);
+    EXPECT_TRUE(recorders.Shell.Folders.isEmpty());
+    for (const char* name : {"avi_mpeg4_mp2.avi", "mp4_h264_aac.avi"}) {
+        SCOPED_TRACE(name);
+        const kv::test::TDecodedVideo video = kv::test::DecodeVideo((dir / "out" / name).string());
+        ASSERT_TRUE(video.Ok);
+        EXPECT_EQ(video.Codec, AV_CODEC_ID_MPEG4);
+        EXPECT_EQ(video.Width, 160);
+        EXPECT_EQ(video.Height, 120);
+        EXPECT_GE(video.Frames, 45);
+        EXPECT_GT(video.OtherStreamPackets, 0);
+        EXPECT_NE(std::find(video.StreamCodecs.begin(), video.StreamCodecs.end(), AV_CODEC_ID_MP2),
+                  video.StreamCodecs.end());
+    }
+}
+
+TEST_F(MainWindow, TheListStaysAsItIsWhileABatchIsPrepared)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mkv_subtitle.mkv")});
+    // Preparing a video batch lets events through; a click on Clear must not get in.
+    QTimer::singleShot(0, window.get(), [this] {
+        window->actClear->trigger();
+        window->actRemoveFile->trigger();
+    });
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
+    EXPECT_TRUE(window->actClear->isEnabled());
+    EXPECT_TRUE(window->actAddFile->isEnabled());
+    EXPECT_TRUE(window->isEnabled());
+}
+
+TEST_F(MainWindow, ACompletedBatchWithShutDownPowersOffAndOpensTheFolderWithoutAMessage)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi")});
+    Convert([](kv::app::TConvertForm& form) {
+        form.chkShutdown->setChecked(true);
+        form.chkOpenOutput->setChecked(true);
+    });
+    EXPECT_TRUE(recorders.Prompter.Messages.empty());
+    EXPECT_EQ(recorders.Shell.PowerOffs, 1);
+    EXPECT_EQ(recorders.Shell.Folders, QStringList({QString::fromStdString((dir / "out").string())}));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success"}));
+}
+
+TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    QStringList sources;
+    for (const std::string& copy : kv::test::SeparateCopies(Media("avi_mpeg4_mp2.avi").toStdString(), dir, 3))
+        sources << QString::fromStdString(copy);
+    window->AddFiles(sources);
+    Convert([](kv::app::TConvertForm& form) {
+        form.chkShutdown->setChecked(true);
+        form.chkOpenOutput->setChecked(true);
+        form.btnCancel->click();
+    });
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({"Do you want to cancel the conversion?", "You have cancel current conversion."}));
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Question);
+    EXPECT_EQ(recorders.Prompter.Messages[1].Icon, QMessageBox::Information);
+    EXPECT_EQ(recorders.Shell.PowerOffs, 0);
+    EXPECT_TRUE(recorders.Shell.Folders.isEmpty());
+    const QStringList statuses = Column(kv::app::colStatus);
+    EXPECT_EQ(statuses.back(), "Canceled");
+    EXPECT_FALSE(statuses.contains("-"));
+}
+
+TEST_F(MainWindow, AnOutputFolderThatCannotBeMadeStartsNoBatch)
+{
+    WriteCatalogue(0, "");
+    Open();
+    std::ofstream(dir / "plain-file") << "x";
+    window->SetOutputFolder(QString::fromStdString((dir / "plain-file" / "out").string()));
+    window->AddFiles({Media("avi_mpeg4_mp2.avi")});
+    Convert();
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"The output folder does not exist, please select another output folder."}));
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Warning);
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-"}));
+}
+
+TEST_F(MainWindow, AnErrorEscapingAnActionEndsItWithoutAMessage)
+{
+    // No catalogue: no profile to convert with.
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi")});
+    ::testing::internal::CaptureStderr();
+    Convert();
+    const std::string error = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("kestravo: Convert: List index out of bounds (-1)"), std::string::npos) << error;
+    EXPECT_TRUE(recorders.Prompter.Messages.empty());
+}
+
+TEST_F(MainWindow, ABatchTakesNoMoreFilesThanItsLimit)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mkv_subtitle.mkv")});
+    std::string ext;
+    ASSERT_TRUE(window->PrepareBatch(1, ext));
+    EXPECT_EQ(ext, ".avi");
+    EXPECT_EQ(window->Converter->Engine.TaskCount(), 1);
+    window->Converter->ClearTasks();
+}
+
+TEST_F(MainWindow, HelpShowsTheWelcomePage)
+{
+    Open();
+    window->actHelp->trigger();
+    ASSERT_NE(window->HelpWindow, nullptr);
+    EXPECT_TRUE(window->HelpWindow->isVisible());
+    EXPECT_TRUE(window->HelpWindow->Browser->source().toLocalFile().endsWith("/welcome.html"));
+    EXPECT_EQ(window->HelpWindow->Browser->documentTitle(), "Welcome to Larkspire Kestravo");
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#pragma once
+// Stand-ins for the user's answers and for the desktop, for the tests of the
+// windows: message boxes are recorded and answered at once, choosers return what the
+// test set, and folders, web pages and power-off are only recorded.
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <ostream>
+#include <vector>
+
+#include "app/Prompter.h"
+#include "app/Shell.h"
+
+// Readable texts in the tests' failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace kvtest {
+
+struct TRecordedMessage {
+    QWidget* Owner;
+    QMessageBox::Icon Icon;
+    QString Text;
+};
+
+class TRecordingPrompter : public kv::app::TPrompter {
+public:
+    std::vector<TRecordedMessage> Messages;
+    // Answers to questions in turn; Yes once they run out. Messages are answered Ok.
+    std::deque<QMessageBox::StandardButton> Answers;
+    // Runs while a question is open, before it is answered.
+    std::function<void()> DuringQuestion;
+    QStringList Files;
+    QString Folder;
+
+    QMessageBox::StandardButton Message(QWidget* owner, QMessageBox::Icon icon, const QString& text,
+                                        QMessageBox::StandardButtons buttons) override
+    {
+        Messages.push_back({owner, icon, text});
+        if (!(buttons & QMessageBox::Yes)) return QMessageBox::Ok;
+        if (DuringQuestion) DuringQuestion();
+        if (Answers.empty()) return QMessageBox::Yes;
+        const QMessageBox::StandardButton answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    QStringList ChooseFiles(QWidget*, const QStringList&) override { return Files; }
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return Folder; }
+
+    QStringList Texts() const
+    {
+        QStringList texts;
+        for (const TRecordedMessage& m : Messages) texts << m.Text;
+        return texts;
+    }
+};
+
+class TRecordingShell : public kv::app::TShell {
+public:
+    QStringList Folders;
+    QStringList Urls;
+    int PowerOffs = 0;
+    bool OpenFolder(const QString& path) override
+    {
+        Folders << path;
+        return true;
+    }
+    bool OpenUrl(const QString& url) override
+    {
+        Urls << url;
+        return true;
+    }
+    bool PowerOff() override
+    {
+        ++PowerOffs;
+        return true;
+    }
+};
+
+// Both stand-ins, installed for the life of the object.
+class TAppRecorders {
+public:
+    TAppRecorders()
+    {
+        kv::app::SetPrompter(&Prompter);
+        kv::app::SetShell(&Shell);
+    }
+    ~TAppRecorders()
+    {
+        kv::app::SetPrompter(nullptr);
+        kv::app::SetShell(nullptr);
+    }
+    TAppRecorders(const TAppRecorders&) = delete;
+    TAppRecorders& operator=(const TAppRecorders&) = delete;
+
+    TRecordingPrompter Prompter;
+    TRecordingShell Shell;
+};
+
+}  // namespace kvtest

@@ -1,0 +1,119 @@
+// Takes the README's pictures of the application: the real windows, on the display
+// given by the environment (a virtual X server from tools/screenshots.sh).
+//   kestravo_screenshots OUT_DIR CATALOGUE FILE...
+// The main window lists FILE... (the second of them should be a long one: the
+// progress dialog is taken while it converts); CATALOGUE is the settings file to
+// start from, copied first so that the original stays as it is.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "app/AboutFrm.h"
+#include "app/Application.h"
+#include "app/ConvertFrm.h"
+#include "app/SettingFrm.h"
+#include "app/ZelMainFrm.h"
+#include "tools/Unattended.h"
+#include "workflow/IniOptions.h"
+
+namespace {
+
+using namespace kv::app;
+
+bool Save(QWidget* window, const QString& path)
+{
+    QApplication::processEvents();
+    const bool ok = window->grab().save(path, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+void Settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    kv::app::TKestravoApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 4) {
+        std::fprintf(stderr, "usage: kestravo_screenshots OUT_DIR CATALOGUE FILE...\n");
+        return 2;
+    }
+    const QString out = args[1];
+    QDir().mkpath(out);
+    const kv::tools::TUnattended unattended;
+
+    QTemporaryDir work;
+    TAppPlaces places;
+    places.SettingsFile = (work.path() + "/kestravo.ini").toStdString();
+    // A fresh folder of a plain name: the pictures show it.
+    const QString videos = QDir::tempPath() + "/kestravo-demo/Videos";
+    QDir(videos).removeRecursively();
+    QDir().mkpath(videos);
+    places.DefaultOutputFolder = (videos + "/Kestravo").toStdString();
+    QFile::copy(args[2], QString::fromStdString(places.SettingsFile));
+
+    bool ok = true;
+    {
+        TZelMainForm window(places);
+        if (!window.InitEngine()) return 1;
+        window.show();
+        window.AddFiles(args.mid(3));
+        // A profile that shows the settings dialog's every choice.
+        for (int i = 0; i < window.cbbFormatEx->count(); ++i)
+            if (window.cbbFormatEx->itemText(i).startsWith("MP4 - Portable Player H.264")) window.cbbFormatEx->setCurrentIndex(i);
+        Settle(300);
+
+        TSettingForm settings(&window);
+        settings.Fill(window.cbbFormatEx->currentIndex());
+        settings.show();
+        Settle(200);
+        ok &= Save(&settings, out + "/format-settings.png");
+        settings.hide();
+
+        TAboutBox about(&window);
+        about.show();
+        Settle(200);
+        ok &= Save(&about, out + "/about.png");
+        about.hide();
+
+        // The progress dialog once the second file is well under way with its frames showing.
+        bool taken = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            TConvertForm* form = window.ProgressForm;
+            if (taken || !form || !form->isVisible()) return;
+            const int total = window.lvFileList->rowCount();
+            if (form->lblIndex->text() != QString("Current:2 / Total:%1").arg(total)) return;
+            if (form->pBarCur->value() < 40 || !form->pnlPreview->HasFrame()) return;
+            taken = true;
+            ok &= Save(form, out + "/progress.png");
+        });
+        watch.start(50);
+        window.actConvert->trigger();
+        watch.stop();
+        if (!taken) {
+            std::fprintf(stderr, "the batch ended before the progress dialog could be taken\n");
+            ok = false;
+        }
+        window.lvFileList->selectRow(0);
+        Settle(300);
+        ok &= Save(&window, out + "/main-window.png");
+    }
+    return ok ? 0 : 1;
+}
