@@ -223,8 +223,9 @@ void TFFmpeg::Run()
     }
     CloseOpenCodecs();
     Cleanup();
-    // A failed output is no conversion: what the run wrote of it goes.
-    if (ExceptionRaised) RemoveCreatedOutputs();
+    // A failed output is no conversion: what the run wrote of it goes (and, when the
+    // component asks for it, what a stopped run wrote).
+    if (ExceptionRaised || (RemoveOutputsWhenStopped && !Finished)) RemoveCreatedOutputs();
     FinishTask();  // may free the task: nothing of it is touched after this
 }
 
@@ -580,6 +581,7 @@ void TCustomFFmpegVCL::RunTask(int index)
     task->TaskThreadCount = threadCount_ <= 1 ? TCustomFFmpeg::AutomaticThreads
                                               : std::max(1, av::av_cpu_count() / threadCount_);
     ApplyLogLevelTo(*task);
+    task->RemoveOutputsWhenStopped = removeStoppedOutputs_;
     for (TFFmpeg* other : TaskSnapshot())
         if (other != task) other->ReleaseEndedWorker();
     if (threadCount_ <= 0) {

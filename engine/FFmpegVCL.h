@@ -113,6 +113,8 @@ public:
     // A task queued by AddTask holds no open file until it starts: its run opens the
     // input and the output under these names, from its records.
     bool OpensFilesAtStart = false;
+    // Set when the task starts: a stopped run removes what it wrote, as a failed one does.
+    bool RemoveOutputsWhenStopped = false;
     std::string InputFileName;
     std::string OutputFileName;
     TTaskEventSink* HookSink = nullptr;   // where the output record's hook events go
@@ -193,6 +195,10 @@ protected:
     void SetPreviewBitmap(bool value);
     int ProgressInterval() const { return progressInterval_; }
     void SetProgressInterval(int milliseconds);
+    // Whether a task that is stopped while it runs removes what it wrote (a batch
+    // leaves no output of a cancelled file) or keeps it, closed properly (the default).
+    bool RemoveStoppedOutputs() const { return removeStoppedOutputs_; }
+    void SetRemoveStoppedOutputs(bool value) { removeStoppedOutputs_ = value; }
     TConvertPriority ThreadPriority() const { return threadPriority_; }
     void SetThreadPriority(TConvertPriority priority) { threadPriority_ = priority; }
     std::string Version() const { return "2.3a"; }
@@ -234,6 +240,7 @@ private:
     bool preview_ = false;
     bool previewBitmap_ = false;
     int progressInterval_ = 500;
+    std::atomic<bool> removeStoppedOutputs_{false};
     TConvertPriority threadPriority_ = tpNormal;
 };
 
@@ -254,6 +261,8 @@ public:
     using TCustomFFmpegVCL::SetPreview;
     using TCustomFFmpegVCL::SetPreviewBitmap;
     using TCustomFFmpegVCL::SetProgressInterval;
+    using TCustomFFmpegVCL::RemoveStoppedOutputs;
+    using TCustomFFmpegVCL::SetRemoveStoppedOutputs;
     using TCustomFFmpegVCL::SetThreadPriority;
     using TCustomFFmpegVCL::ThreadPriority;
     using TCustomFFmpegVCL::Version;

@@ -446,6 +446,25 @@ TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
     const QStringList statuses = Column(kv::app::colStatus);
     EXPECT_EQ(statuses.back(), "Canceled");
     EXPECT_FALSE(statuses.contains("-"));
+    // Only what a row names as its destination is left in the output folder.
+    const QStringList destinations = Column(kv::app::colDestination);
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "out"))
+        EXPECT_TRUE(destinations.contains(QString::fromStdString(entry.path().filename().string()))) << entry.path();
+}
+
+TEST_F(MainWindow, AFailedFileShowsWhyOnItsStatus)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    // The output name of this source is one character longer than a file name may be.
+    const std::filesystem::path longest = dir / (std::string(252, 'l') + ".ts");
+    std::filesystem::copy_file(Media("avi_mpeg4_mp2.avi").toStdString(), longest);
+    window->AddFiles({QString::fromStdString(longest.string()), Media("mp4_h264_aac.mp4")});
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Failed", "Success"}));
+    EXPECT_EQ(window->lvFileList->item(0, kv::app::colStatus)->toolTip().toStdString(),
+              "Could not open '" + (dir / "out" / (std::string(252, 'l') + ".avi")).string() + "': File name too long");
+    EXPECT_TRUE(window->lvFileList->item(1, kv::app::colStatus)->toolTip().isEmpty());
 }
 
 TEST_F(MainWindow, AnOutputFolderThatCannotBeMadeStartsNoBatch)

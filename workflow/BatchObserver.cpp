@@ -64,7 +64,7 @@ void TBatchObserver::Attach()
         HandleProgress(AIndex, ACurrentDuration, ATotalOutputDuration);
     };
     engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        RecordOutcome(AIndex, AFinished, AException, AMessage);
+        RecordReason(AIndex, AException, AMessage);
         HandleTerminate(AIndex, AFinished, AException);
     };
     engine.OnPreviewBitmap = [this](int, media::TBitmap& ABitmap, int, std::int64_t) { HandlePreview(ABitmap); };
@@ -91,6 +91,8 @@ void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threa
     ResetFigures();
     Attach();
     FConverter.Engine.SetPreviewBitmap(preview && PreviewAvailable(ext));
+    // Only what succeeded stays: a cancelled file's output goes, as a failed one's does.
+    FConverter.Engine.SetRemoveStoppedOutputs(true);
     if (FTaskCount == 0) {
         // The engine reports no end for a batch without tasks (every file was refused).
         RunState = rsTerminated;
@@ -172,12 +174,11 @@ void TBatchObserver::AbandonBatch()
     }
 }
 
-void TBatchObserver::RecordOutcome(int index, bool finished, bool exception, const std::string& message)
+void TBatchObserver::RecordReason(int index, bool exception, const std::string& message)
 {
     if (index < 0) return;
     const int file = FConverter.FileIndexOfTask(index);
     if (file >= 0 && file < FConverter.Files.Count()) FConverter.Files.Items(file).Reason = exception ? message : "";
-    if (!finished && !exception) FConverter.Engine.Task(index).RemoveCreatedOutputs();
 }
 
 int TBatchObserver::FileIndexOfTask(int taskIndex) const

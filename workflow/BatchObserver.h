@@ -153,9 +153,8 @@ private:
         int FileIndex = -1;
         std::int64_t TrimLength = -1;  // the file's, when the batch began
     };
-    // The file's Reason from the engine's message; a cancelled file's output goes (a
-    // failed one's the engine removed already): only what succeeded stays.
-    void RecordOutcome(int index, bool finished, bool exception, const std::string& message);
+    // The file's Reason: the engine's message when it failed, else none.
+    void RecordReason(int index, bool exception, const std::string& message);
 
     TZelConvert& FConverter;
     QObject* FWindow;
