@@ -58,8 +58,9 @@ for t in "${targets[@]}"; do
   "$build/fuzz/$t" "$corpus" "$seed" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -max_len="$max_len" -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1 || status=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-  ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  # A target that fails on its seeds prints no coverage line.
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
+  ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
   files=$(ls "$corpus" | wc -l)
   new=$(( $(ls "$findings" | wc -l) - before ))
   line="$t: executions ${execs:-0}, coverage ${cov:-0} edges (${ft:-0} features), corpus $files files"
