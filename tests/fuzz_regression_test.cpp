@@ -3,9 +3,13 @@
 // kept in tests/fixtures/fuzz/.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "engine/FFmpeg.h"
+#include "engine/FFmpegRecords.h"
 #include "media/AVProbe.h"
 #include "tests/support/VideoConvert.h"
 
@@ -49,6 +53,26 @@ TEST_F(FoundMediaTest, ConversionsEndWithSuccessOrAReason)
             kv::media::TAVProbe probe;
             EXPECT_TRUE(probe.OpenFile(output)) << probe.LastError();
         }
+    }
+}
+
+TEST(FoundTextTest, HookRangesBeyondTheMicrosecondRangeSaturate)
+{
+    // The milliseconds overflowed on their way to microseconds.
+    constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+    const struct {
+        const char* Text;
+        std::vector<std::pair<std::int64_t, std::int64_t>> Ranges;
+    } cases[] = {
+        {"9223372036854775-9223372036854775807", {{9223372036854775000, max}}},
+        {"5-9223372036854775807, 1-2", {{1000, 2000}, {5000, max}}},
+        {"9223372036854775807-9223372036854775807", {{max, max}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text);
+        std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+        for (const auto& r : ParseHookRanges(c.Text)) ranges.emplace_back(r.Start, r.End);
+        EXPECT_EQ(ranges, c.Ranges);
     }
 }
 
