@@ -42,6 +42,8 @@ TEST_F(FoundMediaTest, ConversionsEndWithSuccessOrAReason)
         {"unknown_pixel_format.avi", "a video stream whose pixel format the analysis cannot tell: the scaler "
                                      "library aborted the process",
          true, ""},
+        {"huge_frame_height.avi", "a picture 64 x 70468681: its area overflowed", false,
+         "Unsupported codec (id=0) for input stream #0.0"},
     };
     for (const TMediaCase& c : cases) {
         SCOPED_TRACE(std::string(c.File) + ": " + c.What);
