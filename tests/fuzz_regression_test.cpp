@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "engine/FFmpegRecords.h"
 #include "media/AVProbe.h"
 #include "tests/support/VideoConvert.h"
+#include "workflow/IniOptions.h"
 
 using namespace kv::engine;
 using namespace kv::test;
@@ -55,6 +58,50 @@ TEST_F(FoundMediaTest, ConversionsEndWithSuccessOrAReason)
             kv::media::TAVProbe probe;
             EXPECT_TRUE(probe.OpenFile(output)) << probe.LastError();
         }
+    }
+}
+
+std::string Get(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class FoundSettingsTest : public TOutputFolderTest {};
+
+TEST_F(FoundSettingsTest, LoadSaveLoadKeepsProfilesAndChoices)
+{
+    using kv::workflow::TIniOptions;
+    const struct {
+        const char* What;
+        std::string Text;
+        std::string Folder;   // the output folder as read
+    } cases[] = {
+        {"a carriage return inside a value was dropped on saving", "[Output]\r\nFolder='/a'\rRMAT1]\r\n",
+         "'/a'\rRMAT1]"},
+        {"a carriage return ending a value was saved as part of the line end", "[Output]\nFolder=/a\r\r\n",
+         "/a\r"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const std::string path = Out("kestravo.ini");
+        std::ofstream(path, std::ios::binary) << c.Text;
+        TIniOptions first;
+        first.LoadFromFile(path);
+        EXPECT_EQ(first.OutputFolder, c.Folder);
+        first.SaveToFile(path);
+        const std::string saved = Get(path);
+        TIniOptions second;
+        second.LoadFromFile(path);
+        EXPECT_EQ(second.FormatCount, first.FormatCount);
+        EXPECT_EQ(second.Formats, first.Formats);
+        EXPECT_EQ(second.OutputFormat, first.OutputFormat);
+        EXPECT_EQ(second.OutputFolder, first.OutputFolder);
+        EXPECT_EQ(second.SnapshotFormat, first.SnapshotFormat);
+        EXPECT_EQ(second.SnapshotFolder, first.SnapshotFolder);
+        EXPECT_EQ(second.SnapshotNaming, first.SnapshotNaming);
+        second.SaveToFile(path);
+        EXPECT_EQ(Get(path), saved);
     }
 }
 

@@ -70,18 +70,21 @@ bool ParseEntry(const std::string& line, std::string& key, std::string* value)
     return true;
 }
 
-// A value as it goes into the file: line breaks would split the entry, and blanks at
-// its ends or enclosing quotes would be lost on reading, so such a value is quoted.
+// A value as it goes into the file: a line feed would split the entry and is left
+// out. Blanks at its ends, enclosing quotes or a carriage return at its end (which
+// reads as part of the line end) would be lost on reading, so such a value is quoted;
+// a carriage return inside it stays, as it was read.
 std::string EncodeValue(const std::string& value)
 {
     std::string v;
     v.reserve(value.size());
     for (char c : value)
-        if (c != '\r' && c != '\n') v += c;
+        if (c != '\n') v += c;
     const bool edgeBlank = !v.empty() && (std::string(Blanks).find(v.front()) != std::string::npos ||
                                           std::string(Blanks).find(v.back()) != std::string::npos);
     const bool quoted = v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
-    return edgeBlank || quoted ? "\"" + v + "\"" : v;
+    const bool endsInReturn = !v.empty() && v.back() == '\r';
+    return edgeBlank || quoted || endsInReturn ? "\"" + v + "\"" : v;
 }
 
 bool ParseDigits(const std::string& s, std::size_t from, unsigned base, std::uint64_t limit,
