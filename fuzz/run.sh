@@ -33,9 +33,13 @@ cp res/kestravo.ini "$seeds/settings/shipped.ini"
 export ASAN_OPTIONS="detect_leaks=1:suppressions=$PWD/tests/asan.supp"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-# Scratch files of the targets stay inside the build folder.
-export TMPDIR=$PWD/$build/tmp
-mkdir -p "$TMPDIR"
+# Scratch files of the targets go to memory when they can (saving settings syncs the
+# disk), into a folder of this run that goes when the run ends.
+scratch_root=/dev/shm
+[ -d "$scratch_root" ] && [ -w "$scratch_root" ] || scratch_root=$PWD/$build
+TMPDIR=$(mktemp -d "$scratch_root/kv_fuzz_run.XXXXXX")
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 
 found=0
 summary=()
