@@ -75,12 +75,16 @@ TEST_F(FoundSettingsTest, LoadSaveLoadKeepsProfilesAndChoices)
     const struct {
         const char* What;
         std::string Text;
+        int FormatCount;      // as read
         std::string Folder;   // the output folder as read
     } cases[] = {
-        {"a carriage return inside a value was dropped on saving", "[Output]\r\nFolder='/a'\rRMAT1]\r\n",
+        {"a carriage return inside a value was dropped on saving", "[Output]\r\nFolder='/a'\rRMAT1]\r\n", 1,
          "'/a'\rRMAT1]"},
-        {"a carriage return ending a value was saved as part of the line end", "[Output]\nFolder=/a\r\r\n",
+        {"a carriage return ending a value was saved as part of the line end", "[Output]\nFolder=/a\r\r\n", 1,
          "/a\r"},
+        // Smaller counts, such as 20000, took minutes to save.
+        {"a count of two thousand million profiles ran out of memory",
+         "[Format]\nCount=2000000000\n[Format1]\nVolume=7\n", kv::workflow::MaxFormatCount, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -88,6 +92,7 @@ TEST_F(FoundSettingsTest, LoadSaveLoadKeepsProfilesAndChoices)
         std::ofstream(path, std::ios::binary) << c.Text;
         TIniOptions first;
         first.LoadFromFile(path);
+        EXPECT_EQ(first.FormatCount, c.FormatCount);
         EXPECT_EQ(first.OutputFolder, c.Folder);
         first.SaveToFile(path);
         const std::string saved = Get(path);
