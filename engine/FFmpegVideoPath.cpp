@@ -47,6 +47,15 @@ int CopiesOf(TCustomFFmpeg& task, TOutputStream& ost)
     return copies;
 }
 
+// Pictures the stream may still take before the recording time, as the transcode loop
+// counts output time; at least the picture itself, as before every picture.
+int CopiesBeforeRecordingTime(const TCustomFFmpeg& task, const TOutputStream& ost)
+{
+    const double end = static_cast<double>(task.RecordingTime) / 1000000.0 / av_q2d(ost.Encoder->time_base);
+    const double left = std::ceil(end - static_cast<double>(ost.OutputTicks));
+    return static_cast<int>(std::clamp(left, 1.0, 1e9));
+}
+
 // A crop or pad view that could not be made: raised with ExitOnError, else logged
 // and the picture is dropped.
 int ViewFailed(TCustomFFmpeg& task, const char* message)
@@ -63,6 +72,9 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
     AVCodecContext* enc = ost.Encoder;
     int copies = CopiesOf(task, ost);
     copies = std::min(copies, task.MaxFrames[mfVideo] - ost.FrameNumber);
+    // A time stamp hours ahead (a damaged file) is filled with copies only up to the
+    // recording time, which the loop checks between packets only.
+    copies = std::min(copies, CopiesBeforeRecordingTime(task, ost));
     if (copies <= 0) return 0;
 
     const bool filters = task.UseVideoFilters;

@@ -1,4 +1,5 @@
-// A whole conversion of an arbitrary file into a small MPEG-4 and MP2 file, the way
+// A whole conversion of an arbitrary file into a small MPEG-4 and MP2 file (64 x 48 at
+// 25 pictures a second, five minutes at most), the way
 // the engine component runs a task: the option records applied, the input opened and
 // probed, the output opened, the transcode run, everything closed. It must end by
 // itself with success or a reason; a success must leave a file that opens again.
@@ -20,6 +21,10 @@ engine::TOutputOptions SmallOutput()
 {
     engine::TOutputOptions o;
     o.FrameSize = "64x48";
+    // A file may claim hours through its time stamps, which the frame-rate sync fills
+    // with copies; a bounded output keeps the hang detection for loops that never end.
+    o.FrameRate = "25";
+    o.DurationUS = 300000000;
     o.VideoCodec = "mpeg4";
     o.VideoBitrate = 64000;
     o.AudioCodec = "mp2";

@@ -61,6 +61,22 @@ TEST_F(FoundMediaTest, ConversionsEndWithSuccessOrAReason)
     }
 }
 
+TEST_F(FoundMediaTest, RecordingTimeEndsARunOfCopies)
+{
+    // The picture after a ten-hour gap was copied up to its time, whatever the
+    // recording time: ten hours of output for a cut of five seconds.
+    TOptionList options = SmallOutput;
+    options.insert(options.end(), {{"r", "25"}, {"t", "5"}});
+    const std::string output = Out("cut.avi");
+    const TConvertResult r = Convert(sink, "gap_10h.mkv", {}, output, options);
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TDecodedVideo video = DecodeVideo(output);
+    ASSERT_TRUE(video.Ok && !video.Pts.empty());
+    // Pictures still in the decoder when the loop ends follow, as after any cut.
+    EXPECT_GE(video.Pts.back(), 4960000);
+    EXPECT_LT(video.Pts.back(), 5100000);
+}
+
 std::string Get(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -85,6 +85,9 @@ const std::vector<Clip>& Clips()
          .acodec = "aac", .asamples = 88200, .keepFraction = 0.5},
         {.name = "truncated.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50,
          .acodec = "mp2", .asamples = 88200, .keepFraction = 0.4},
+        // Ten hours missing after the third picture.
+        {.name = "gap_10h.mkv", .format = "matroska", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 6, .jumpSeconds = 36000},
         {.name = "random.bin", .kind = Kind::RandomBytes},
         {.name = "empty.avi", .kind = Kind::Empty},
         {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
@@ -100,6 +103,8 @@ const std::vector<Clip>& Clips()
          .vframes = 5, .acodec = "mp2", .channels = 1, .asamples = 2304, .subtitles = true, .seed = true},
         {.name = "seed_jump.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 64, .height = 48,
          .vframes = 6, .acodec = "mp2", .channels = 1, .asamples = 4608, .jumpSeconds = 20, .seed = true},
+        {.name = "seed_gap_1h.mkv", .format = "matroska", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 6, .acodec = "mp2", .channels = 1, .asamples = 4608, .jumpSeconds = 3600, .seed = true},
         {.name = "seed_flv1_mp3.flv", .format = "flv", .vcodec = "flv", .width = 64, .height = 48,
          .vframes = 5, .acodec = "libmp3lame", .rate = 22050, .channels = 1, .asamples = 2304, .seed = true},
         {.name = "seed_pcm.wav", .format = "wav", .acodec = "pcm_s16le", .rate = 8000, .channels = 1,
