@@ -70,7 +70,7 @@ for t in "${targets[@]}"; do
   line="$t: executions ${execs:-0}, coverage ${cov:-0} edges (${ft:-0} features), corpus $files files"
   if [ "$status" -ne 0 ] || [ "$new" -gt 0 ]; then
     found=1
-    line="$line, FINDING (exit $status): $(grep -m1 -E '^(==[0-9]+==ERROR|FINDING|SUMMARY|ALARM)|runtime error|deadly signal' "$log" || echo 'see log')"
+    line="$line, FINDING (exit $status): $(grep -m1 -E '^(==[0-9]+== ?ERROR|FINDING|ALARM)|runtime error' "$log" || echo 'see log')"
     line="$line; input: $(ls -t "$findings" | head -1); log: $log"
   else
     line="$line, no findings"
