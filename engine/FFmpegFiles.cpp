@@ -399,7 +399,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
                 FramePixFmtForced = FrameAspectForced = false;
                 const AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
                 const double ratio = sar.num && sar.den ? av_q2d(sar) : 0.0;
-                if (par->width * par->height != 0)
+                if (par->width != 0 && par->height != 0)
                     FrameAspectRatio = static_cast<float>(ratio ? ratio * par->width / par->height
                                                                 : double(par->width) / par->height);
                 else if (FrameAspectRatio == 0)

@@ -456,13 +456,18 @@ void TCustomFFmpeg::TranscodeSetup()
                         std::int64_t flags = ScaleFlags;
                         if (OptionContext) av::av_opt_get_int(OptionContext->ScalerSet, "sws_flags", 0, &flags);
                         ScaleFlags = static_cast<int>(flags);
-                        ost.Scaler = av::sws_getContext(icodec->width - CropLeft - CropRight,
-                                                        icodec->height - CropTop - CropBottom,
-                                                        static_cast<AVPixelFormat>(icodec->format),
-                                                        codec->width - PadLeft - PadRight,
-                                                        codec->height - PadTop - PadBottom, codec->pix_fmt,
-                                                        ScaleFlags, nullptr, nullptr, nullptr);
-                        if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
+                        // A damaged stream may leave its pixel format unknown to the analysis,
+                        // and the scaler library aborts on an unknown format: such a stream
+                        // gets its scaler with its first picture.
+                        if (av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(icodec->format))) {
+                            ost.Scaler = av::sws_getContext(icodec->width - CropLeft - CropRight,
+                                                            icodec->height - CropTop - CropBottom,
+                                                            static_cast<AVPixelFormat>(icodec->format),
+                                                            codec->width - PadLeft - PadRight,
+                                                            codec->height - PadTop - PadBottom, codec->pix_fmt,
+                                                            ScaleFlags, nullptr, nullptr, nullptr);
+                            if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
+                        }
                     }
                     ost.ScaleSourceRows = UseVideoFilters ? icodec->height : icodec->height - CropTop - CropBottom;
                     ost.NeedsEncoding = 1;

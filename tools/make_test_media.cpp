@@ -1,5 +1,6 @@
 // Writes the short, deterministic clips the tests and the demo use.
 //   make_test_media OUTDIR [--bench]
+//   make_test_media OUTDIR --seeds    (only the tiny clips that seed the media fuzz targets)
 // Every clip is described by one row of the table below; a clip already present is
 // kept (files are written under a temporary name and renamed when complete), so
 // repeated runs are cheap. Fixed patterns, a fixed random seed and the libraries'
@@ -56,6 +57,7 @@ struct Clip {
     bool bench = false;       // only with --bench
     bool flashBeep = false;   // the flash-and-beep pattern instead of the moving box and tones
     void (*fill)(AVFrame*, int64_t) = nullptr;  // pictures other than the moving pattern
+    bool seed = false;        // only with --seeds
 };
 
 const std::vector<Clip>& Clips()
@@ -96,6 +98,9 @@ const std::vector<Clip>& Clips()
          .gop = 30, .acodec = "flac", .rate = 48000, .asamples = 192000, .flashBeep = true},
         {.name = "flash_beep.avi", .format = "avi", .vcodec = "mjpeg", .fps = {30, 1}, .vframes = 120,
          .gop = 30, .acodec = "pcm_s16le", .rate = 22050, .channels = 1, .asamples = 88200, .flashBeep = true},
+        // Ten hours missing after the third picture.
+        {.name = "gap_10h.mkv", .format = "matroska", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 6, .jumpSeconds = 36000},
         // The smallest clip a batch admits (just over one second): long batches of it stay quick.
         {.name = "tiny_64x48.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48, .fps = {5, 1},
          .vframes = 6, .vbitrate = 50000, .acodec = "pcm_s16le", .rate = 8000, .channels = 1, .asamples = 9600},
@@ -104,6 +109,26 @@ const std::vector<Clip>& Clips()
         {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
          .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .acodec = "aac", .asamples = 882000,
          .bench = true},
+        // Seeds of the media fuzz targets: a few pictures and sounds in each container,
+        // small enough for the fuzzer to change every byte often.
+        {.name = "seed_mpeg4_mp2.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "mp2", .asamples = 4608, .seed = true},
+        {.name = "seed_h264_aac.mp4", .format = "mp4", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "aac", .channels = 1, .asamples = 4096, .seed = true},
+        {.name = "seed_subtitle.mkv", .format = "matroska", .vcodec = "mpeg4", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "mp2", .channels = 1, .asamples = 2304, .subtitles = true, .seed = true},
+        {.name = "seed_jump.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 64, .height = 48,
+         .vframes = 6, .acodec = "mp2", .channels = 1, .asamples = 4608, .jumpSeconds = 20, .seed = true},
+        {.name = "seed_gap_1h.mkv", .format = "matroska", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 6, .acodec = "mp2", .channels = 1, .asamples = 4608, .jumpSeconds = 3600, .seed = true},
+        {.name = "seed_flv1_mp3.flv", .format = "flv", .vcodec = "flv", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "libmp3lame", .rate = 22050, .channels = 1, .asamples = 2304, .seed = true},
+        {.name = "seed_pcm.wav", .format = "wav", .acodec = "pcm_s16le", .rate = 8000, .channels = 1,
+         .asamples = 800, .seed = true},
+        {.name = "seed_tagged.mp3", .format = "mp3", .acodec = "libmp3lame", .rate = 22050, .channels = 1,
+         .asamples = 2304, .tags = {{"title", "Seed"}, {"artist", "Larkspire"}, {"date", "2009"}}, .seed = true},
+        {.name = "seed_truncated.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48,
+         .vframes = 8, .acodec = "mp2", .asamples = 4608, .keepFraction = 0.6, .seed = true},
     };
     return clips;
 }
@@ -506,17 +531,19 @@ const std::vector<Clip>& PlayerClips()
 int main(int argc, char** argv)
 {
     std::string outDir;
-    bool bench = false;
+    bool bench = false, seeds = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--bench") == 0)
             bench = true;
+        else if (std::strcmp(argv[i], "--seeds") == 0)
+            seeds = true;
         else if (outDir.empty())
             outDir = argv[i];
         else
             outDir.clear(), i = argc;
     }
     if (outDir.empty()) {
-        std::fprintf(stderr, "usage: make_test_media OUTDIR [--bench]\n");
+        std::fprintf(stderr, "usage: make_test_media OUTDIR [--bench | --seeds]\n");
         return 2;
     }
     av_log_set_level(AV_LOG_ERROR);
@@ -530,7 +557,7 @@ int main(int argc, char** argv)
     all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
     all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
     for (const Clip& c : all) {
-        if (c.bench && !bench) continue;
+        if ((c.bench && !bench) || c.seed != seeds) continue;
         const std::string path = outDir + c.name;
         if (Exists(path)) continue;
         const std::string temp = outDir + "." + c.name + ".part" + std::to_string(::getpid());

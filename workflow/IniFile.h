@@ -28,7 +28,6 @@ public:
     // file (MaxFileSize) reads as empty and is never written over.
     explicit TIniFile(const std::string& fileName);
     static constexpr std::uintmax_t MaxFileSize = 64u << 20;
-    bool Unreadable() const { return FUnreadable; }
 
     const std::string& FileName() const { return FFileName; }
 
@@ -65,18 +64,21 @@ private:
     int FindKey(int header, const std::string& key) const;
     // One past the last line that belongs to the section (the next header or the end).
     int SectionEnd(int header) const;
-    // Lines go in at `at`: the section index follows.
+    // Puts `line` before the line at `at` (or at the end), keeping the section index.
     void InsertLine(int at, TLine line);
+    void IndexHeader(int at, const std::string& name);
 
     std::string FFileName;
     std::vector<TLine> FLines;
+    // The section index, so that a lookup does not read the whole file: the lines that
+    // are section headers in file order, and the first header of each name (folded to
+    // lower case).
+    std::vector<int> FHeaders;
+    std::unordered_map<std::string, int> FFirstHeader;
     std::string FBom;
     std::string FNewLine = "\n";  // for added lines: the file's own line end
     bool FModified = false;
     bool FUnreadable = false;  // the file exists but could not be read
-    // Lower-cased section name -> header line of its first section: a file of many
-    // sections is read in time proportional to its size.
-    std::unordered_map<std::string, int> FSections;
 };
 
 // Integer reading shared with the tests: the rules of TIniFile::ReadInteger.
