@@ -1,10 +1,12 @@
 // The settings file reader on an arbitrary file: load, save, load again gives the
-// same profiles and choices, and a second save leaves the file as the first left it.
+// same profiles and choices, and a second save leaves the file as the first left it;
+// a file that could not be read (it is no text) is never saved over.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
+#include "workflow/IniFile.h"
 #include "workflow/IniOptions.h"
 
 using namespace kv;
@@ -31,7 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = fuzz::WriteScratchFile("kestravo.ini", data, size);
     workflow::TIniOptions first;
     first.LoadFromFile(path);
-    first.SaveToFile(path);
+    try {
+        first.SaveToFile(path);
+    } catch (const workflow::EIniFileException&) {
+        fuzz::Check(fuzz::ReadWholeFile(path) == std::string(reinterpret_cast<const char*>(data), size),
+                    "a file that could not be read was saved over");
+        return 0;
+    }
     const std::string saved = fuzz::ReadWholeFile(path);
 
     workflow::TIniOptions second;
