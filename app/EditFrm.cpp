@@ -215,7 +215,8 @@ void TEditForm::Prepare(int index)
         edtEndTime->setText(SecondsText(MediaDuration / 1000000));
         PlaceEndMarkerAtEnd();
     } else {
-        edtEndTime->setText(SecondsText(MarkOut / 1000));
+        // A start of -1 means the file's beginning: the end shown is the length from there.
+        edtEndTime->setText(SecondsText((std::max<std::int64_t>(file.TrimStart, 0) + file.TrimLength) / 1000));
         imgSelEnd->move(TrackX(MarkOut) - imgSelEnd->width() - 20, imgSelEnd->y());
     }
 }

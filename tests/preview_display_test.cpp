@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
 #include <QTableWidget>
@@ -155,7 +156,7 @@ TEST_F(Preview, PlaysPausesResumesAndStopsWithTheControlsFollowing)
     ASSERT_TRUE(PlayingAndMoving());
     EXPECT_EQ(Controls(), (TControls{true, true, true, false}));
     EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:a.mkv");
-    EXPECT_EQ(window->tbarPreview->maximum(), 2000);  // milliseconds
+    EXPECT_EQ(window->tbarPreview->maximum(), window->PreviewDuration / 1000);  // milliseconds
 
     window->actPlay->trigger();
     EXPECT_EQ(window->PlayerState, psPause);
@@ -393,6 +394,7 @@ TEST_F(EditDialog, PlaySectionStopsAtTheFirstPositionPastTheSectionEnd)
         }
         positions.clear();
         form->btnPlaySection->click();
+        ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPlay || form->PlayerState == psResume; }));
         ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psStop; })) << paused;
         ASSERT_FALSE(positions.empty());
         const auto inSection = std::count_if(positions.begin(), positions.end(),
