@@ -105,11 +105,9 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
 
     imgSelStart = new QLabel(this);
     imgSelStart->setPixmap(MarkerPicture(true));
-    imgSelStart->setAttribute(Qt::WA_TranslucentBackground);
     imgSelStart->resize(16, 16);
     imgSelEnd = new QLabel(this);
     imgSelEnd->setPixmap(MarkerPicture(false));
-    imgSelEnd->setAttribute(Qt::WA_TranslucentBackground);
     imgSelEnd->resize(16, 16);
 
     lblStart = new QLabel("00:00:00", this);
