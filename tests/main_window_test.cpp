@@ -317,16 +317,16 @@ TEST_F(MainWindow, ListActionsKeepRowsAndListInStep)
         TActionState actions;
     };
     const std::vector<TStep> steps = {
-        {"added", [] {}, {a, b, c}, 2, {true, false, true, true, true, false}},
-        {"first selected", [&] { window->lvFileList->selectRow(0); }, {a, b, c}, 0, {true, false, true, true, false, true}},
-        {"first moved down", [&] { window->actMoveDown->trigger(); }, {b, a, c}, 1, {true, false, true, true, true, true}},
-        {"and up again", [&] { window->actMoveUp->trigger(); }, {a, b, c}, 0, {true, false, true, true, false, true}},
+        {"added", [] {}, {a, b, c}, 2, {true, true, true, true, true, false}},
+        {"first selected", [&] { window->lvFileList->selectRow(0); }, {a, b, c}, 0, {true, true, true, true, false, true}},
+        {"first moved down", [&] { window->actMoveDown->trigger(); }, {b, a, c}, 1, {true, true, true, true, true, true}},
+        {"and up again", [&] { window->actMoveUp->trigger(); }, {a, b, c}, 0, {true, true, true, true, false, true}},
         {"middle removed", [&] { window->lvFileList->selectRow(1); window->actRemoveFile->trigger(); }, {a, c}, 1,
-         {true, false, true, true, true, false}},
-        {"last removed", [&] { window->actRemoveFile->trigger(); }, {a}, 0, {true, false, true, true, false, false}},
+         {true, true, true, true, true, false}},
+        {"last removed", [&] { window->actRemoveFile->trigger(); }, {a}, 0, {true, true, true, true, false, false}},
         {"only row removed", [&] { window->actRemoveFile->trigger(); }, {}, -1, {false, false, false, false, false, false}},
         {"two added", [&] { window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mkv_subtitle.mkv")}); }, {a, c}, 1,
-         {true, false, true, true, true, false}},
+         {true, true, true, true, true, false}},
         {"cleared", [&] { window->actClear->trigger(); }, {}, -1, {false, false, false, false, false, false}},
     };
     for (const TStep& step : steps) {
