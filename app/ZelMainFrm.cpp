@@ -26,6 +26,7 @@
 #include <functional>
 
 #include "app/AboutFrm.h"
+#include "app/ActionButtons.h"
 #include "app/ActionGuard.h"
 #include "app/ConvertFrm.h"
 #include "app/FileTypes.h"
@@ -44,8 +45,6 @@ using workflow::IniOptions;
 using workflow::TInputFile;
 
 namespace {
-
-constexpr int BatchLimit = 1000;
 
 QString FileNamePart(const std::string& path)
 {
@@ -91,27 +90,6 @@ private:
     QList<QAction*> FEnabled;
 };
 
-QToolButton* ActionButton(QAction* action, const QString& picture, QRect geometry, int iconSize, QWidget* parent)
-{
-    auto* button = new QToolButton(parent);
-    button->setDefaultAction(action);
-    button->setGeometry(geometry);
-    button->setIconSize(QSize(iconSize, iconSize));
-    const QIcon icon = PictureIcon(picture);
-    if (!icon.isNull()) action->setIcon(icon);
-    button->setToolButtonStyle(icon.isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextBesideIcon);
-    return button;
-}
-
-// A flat button: a tool button without a frame until the mouse is over it.
-QToolButton* FlatButton(QAction* action, const QString& picture, QRect geometry, int iconSize, QWidget* parent)
-{
-    QToolButton* button = ActionButton(action, picture, geometry, iconSize, parent);
-    button->setAutoRaise(true);
-    if (!action->icon().isNull()) button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    return button;
-}
-
 }  // namespace
 
 TAppPlaces::TAppPlaces(const workflow::TAppFolders& folders)
@@ -137,6 +115,9 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
     CreateControls();
     // 4.
     setWindowTitle(QString::fromUtf8(workflow::ApplicationTitle));
+    // 5.
+    PlayerState = player::psEnd;
+    UpdatePlayerControls();
     setFixedSize(730, 571);
     setAcceptDrops(true);
     // 6.
@@ -154,6 +135,8 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
 
 TZelMainForm::~TZelMainForm()
 {
+    // 1.
+    fplyrPreview->Stop(true);
     // 2. The handlers point into the last progress dialog.
     Converter->Engine.OnProgress = nullptr;
     Converter->Engine.OnTerminate = nullptr;
@@ -197,8 +180,7 @@ void TZelMainForm::CreateActions()
     };
     actAddFile = make("Add Files", "Add Video/Audio File(s) to Convert", QKeySequence("Ctrl+O"), [this] { ChooseFiles(); });
     actAddFolder = make("Add Folder", "Add Folder to Convert", QKeySequence("Ctrl+Shift+O"), [this] { ChooseFolder(); });
-    // Opens the edit dialog, which comes with the preview player.
-    actEdit = make("Edit...", "Trim the selected file and choose its aspect", QKeySequence("Ctrl+E"), nullptr);
+    actEdit = make("Edit...", "Trim the selected file and choose its aspect", QKeySequence("Ctrl+E"), [this] { EditFile(); });
     actRemoveFile = make("Remove", "Remove the select file", QKeySequence(Qt::Key_Delete), [this] { RemoveFile(); });
     actClear = make("Clear", "Clear all files", QKeySequence("Ctrl+Shift+Del"), [this] { ClearFiles(); });
     actMoveUp = make("Move Up", "Move Up", QKeySequence("Alt+Up"), [this] { MoveRow(-1); });
@@ -209,24 +191,13 @@ void TZelMainForm::CreateActions()
     actHelp = make("Help", "Help", QKeySequence(Qt::Key_F1), [this] { Help(); });
     actConvert = make("Convert", "Click to Start Convert", QKeySequence("Ctrl+Return"), [this] { Convert(); });
 
-    // The preview pane's actions come to life with its player; until then they stay disabled.
-    auto preview = [this](const char* text, const char* hint, const QKeySequence& key) {
-        auto* action = new QAction(text, this);
-        action->setShortcut(key);
-        action->setShortcutContext(Qt::WindowShortcut);
-        const QString keyText = key.toString(QKeySequence::NativeText);
-        action->setToolTip(keyText.isEmpty() ? QString(hint) : QString("%1 (%2)").arg(hint, keyText));
-        action->setEnabled(false);
-        addAction(action);
-        return action;
-    };
-    actPlay = preview("Play", "Play", QKeySequence(Qt::Key_Space));
-    actStop = preview("Stop", "Stop", QKeySequence("Ctrl+."));
-    actPrevious = preview("Previous", "Previous File", QKeySequence("Ctrl+Left"));
-    actNext = preview("Next", "Next File", QKeySequence("Ctrl+Right"));
-    actSnapshot = preview("Snapshot", "Snapshot", QKeySequence("Ctrl+Shift+S"));
-    actOpenSnapshot = preview("Open Snapshot folder", "Open Snapshot folder", QKeySequence());
-    actSnapshotOptions = preview("Snapshot Option", "Snapshot Option", QKeySequence());
+    actPlay = make("Play", "Play", QKeySequence(Qt::Key_Space), [this] { PlayPreview(); });
+    actStop = make("Stop", "Stop", QKeySequence("Ctrl+."), [this] { StopPreview(); });
+    actPrevious = make("Previous", "Previous File", QKeySequence("Ctrl+Left"), [this] { StepPreview(-1); });
+    actNext = make("Next", "Next File", QKeySequence("Ctrl+Right"), [this] { StepPreview(1); });
+    actSnapshot = make("Snapshot", "Snapshot", QKeySequence("Ctrl+Shift+S"), [this] { TakeSnapshot(); });
+    actOpenSnapshot = make("Open Snapshot folder", "Open Snapshot folder", QKeySequence(), [this] { OpenSnapshotFolder(); });
+    actSnapshotOptions = make("Snapshot Option", "Snapshot Option", QKeySequence(), [this] { SnapshotOptions(); });
 }
 
 void TZelMainForm::CreateControls()
@@ -267,6 +238,8 @@ void TZelMainForm::CreateControls()
         if (row >= 0) PreviewIndex = row;
         RefreshActions();
     });
+    connect(lvFileList, &QTableWidget::itemDoubleClicked, this,
+            [this] { RunAction("Play", [this] { PlayPreview(); }); });
 
     pm1 = new QMenu(this);
     pm1->addAction(actAddFile);
@@ -332,31 +305,6 @@ void TZelMainForm::CreateControls()
     CreatePreviewPane();
 }
 
-void TZelMainForm::CreatePreviewPane()
-{
-    pnlPreview = new QFrame(this);
-    pnlPreview->setGeometry(430, 68, 290, 384);
-    pnlPreview->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
-    lblPreviewInfo = new QLabel("Preview:", pnlPreview);
-    lblPreviewInfo->setGeometry(6, 6, 278, 20);
-    pnlPreviewPlay = new QFrame(pnlPreview);
-    pnlPreviewPlay->setGeometry(5, 30, 280, 220);
-    imgPreview = new QLabel(pnlPreviewPlay);
-    imgPreview->setGeometry(0, 0, 280, 220);
-    imgPreview->setPixmap(LoadPicture("MainPreview.png"));
-    tbarPreview = new QSlider(Qt::Horizontal, pnlPreview);
-    tbarPreview->setGeometry(10, 262, 270, 24);
-    tbarPreview->setEnabled(false);
-    QAction* const actions[] = {actPlay, actStop, actPrevious, actNext, actSnapshot, actOpenSnapshot, actSnapshotOptions};
-    const char* const pictures[] = {"Play.png", "Stop.png", "Previous.png", "Next.png",
-                                    "Snapshot.png", "Open.png", "SnapOption.png"};
-    QToolButton** const buttons[] = {&btnPlay, &btnStop, &btnPrevious, &btnNext,
-                                     &btnSnapshot, &btnOpenSnapshot, &btnSnapShotOption};
-    const int gap = 6, left = (290 - 7 * 32 - 6 * gap) / 2;
-    for (int i = 0; i < 7; ++i)
-        *buttons[i] = FlatButton(actions[i], pictures[i], QRect(left + i * (32 + gap), 298, 32, 32), 24, pnlPreview);
-}
-
 void TZelMainForm::ReadSettings()
 {
     std::string file = FPlaces.SettingsFile;
@@ -418,17 +366,18 @@ int TZelMainForm::SelectedRow() const
 
 void TZelMainForm::RefreshActions()
 {
+    StopPreview();
+    PlayerState = player::psStop;
+    lblPreviewInfo->setText("Preview:" + RowCaption(PreviewIndex));
     const int rows = lvFileList->rowCount();
     const int selected = SelectedRow();
-    const QTableWidgetItem* previewed = PreviewIndex >= 0 && PreviewIndex < rows ? lvFileList->item(PreviewIndex, 0) : nullptr;
-    lblPreviewInfo->setText("Preview:" + (previewed ? previewed->text() : QString()));
     actRemoveFile->setEnabled(selected >= 0);
-    // The edit dialog comes with the preview player; until then there is nothing to open.
-    actEdit->setEnabled(false);
+    actEdit->setEnabled(selected >= 0);
     actClear->setEnabled(rows > 0);
     actConvert->setEnabled(rows > 0);
     actMoveUp->setEnabled(selected > 0);
     actMoveDown->setEnabled(selected >= 0 && selected < rows - 1);
+    RefreshPreviewActions();
 }
 
 int TZelMainForm::AppendRow(int index)
@@ -532,6 +481,7 @@ void TZelMainForm::RemoveFile()
 {
     const int index = SelectedRow();
     if (index < 0) return;
+    StopPreview();
     lvFileList->removeRow(index);
     const int rows = lvFileList->rowCount();
     if (rows > 0) lvFileList->selectRow(std::min(index, rows - 1));
@@ -594,19 +544,14 @@ bool TZelMainForm::PrepareBatch(int limit, std::string& ext)
         lvFileList->item(row, colStatus)->setText("-");
         lvFileList->item(row, colDestination)->setText(QString());
     }
-    // An outcome belongs to the batch that made it: a file the engine refuses this
-    // time must not show the last batch's success.
-    for (int i = 0; i < Converter->Files.Count(); ++i) Converter->Files.Items(i).Status = 0;
     Converter->SetFormatIndex(cbbFormatEx->currentIndex());
-    const workflow::TFormatRec format = IniOptions.GetFormat(cbbFormatEx->currentIndex());
-    ext = format.Ext;
-    const int count = std::min(Converter->Files.Count(), limit);
-    for (int i = 0; i < count; ++i) Converter->PrepareFile(i, folder.toStdString(), ext, format.Category);
-    return true;
+    ext = IniOptions.GetFormat(cbbFormatEx->currentIndex()).Ext;
+    return Converter->PrepareBatch(folder.toStdString(), limit);
 }
 
 void TZelMainForm::Convert()
 {
+    if (PlayerState == player::psPlay || PlayerState == player::psResume) StopPreview();
     std::string ext;
     bool prepared = false;
     {
@@ -614,7 +559,7 @@ void TZelMainForm::Convert()
         const TInputFreeze freeze(this);
         FPreparing = true;
         try {
-            prepared = PrepareBatch(BatchLimit, ext);
+            prepared = PrepareBatch(workflow::MaxBatchFiles, ext);
         } catch (...) {
             FPreparing = false;
             throw;
@@ -639,6 +584,8 @@ void TZelMainForm::ShowOutcomes()
 {
     for (int i = 0; i < Converter->Files.Count() && i < lvFileList->rowCount(); ++i) {
         const TInputFile& file = Converter->Files.Items(i);
+        // Why a file failed or got no task, where the user looks for it.
+        lvFileList->item(i, colStatus)->setToolTip(QString::fromStdString(file.Reason));
         switch (file.Status) {
         case 1:
             lvFileList->item(i, colStatus)->setText("Success");

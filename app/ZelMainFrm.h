@@ -1,13 +1,15 @@
 #pragma once
 // The main window: the list of files to convert, the output profile and folder,
 // and the Convert action. It owns the start-up and shut-down order of the
-// application. The preview pane on the right gets its player in a later step; its
-// controls are in place and disabled until then.
+// application. The preview pane on the right plays the selected file and saves
+// snapshots of it; the edit action trims a file and chooses its aspect.
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "player/FFPlay.h"
 #include "workflow/AppPaths.h"
 #include "workflow/IniOptions.h"
 #include "workflow/ZelConvert.h"
@@ -27,6 +29,7 @@ namespace kv::app {
 
 class TConvertForm;
 class THelpWindow;
+class TPlayerHostWidget;
 
 // Where the window keeps its settings and finds its help; tests point these elsewhere.
 struct TAppPlaces {
@@ -73,6 +76,31 @@ public:
 
     std::unique_ptr<workflow::TZelConvert> Converter;
     int PreviewIndex = -1;  // the row last selected; -1 after start-up and Clear
+
+    // The preview pane (ZelMainPreview.cpp).
+    // Play, pause or resume the previewed row, whatever the action's enabling.
+    void PlayPreview();
+    // Stops the preview player, waiting until it has let go of everything.
+    void StopPreview();
+    // Selects the row `delta` places away and plays it.
+    void StepPreview(int delta);
+    // Saves the picture on screen into the snapshot folder; the file's path, or
+    // empty when nothing was saved.
+    QString TakeSnapshot();
+    void OpenSnapshotFolder();
+    void SnapshotOptions();
+    // Trim and aspect of the selected file through the edit dialog.
+    void EditFile();
+    // The user takes and lets go of the preview slider.
+    void PreviewSliderPressed();
+    void PreviewSliderReleased();
+    // The snapshot folder of the settings, or the default one when they name none.
+    QString SnapshotFolder() const;
+
+    std::unique_ptr<player::TFFPlayer> fplyrPreview;
+    player::TPlayState PlayerState = player::psEnd;  // last state the preview player reported
+    std::int64_t PreviewDuration = 0;                 // microseconds
+    bool Dragging = false;                            // the user holds the preview slider
     // The progress dialog while a batch runs.
     TConvertForm* ProgressForm = nullptr;
     THelpWindow* HelpWindow = nullptr;
@@ -101,7 +129,7 @@ public:
 
     QFrame* pnlPreview;
     QLabel* lblPreviewInfo;
-    QFrame* pnlPreviewPlay;
+    TPlayerHostWidget* pnlPreviewPlay;
     QLabel* imgPreview;
     QSlider* tbarPreview;
     QToolButton* btnPlay;
@@ -142,6 +170,10 @@ private:
     void CreateActions();
     void CreateControls();
     void CreatePreviewPane();
+    void AttachPreviewPlayer();
+    void UpdatePlayerControls();
+    void RefreshPreviewActions();
+    QString RowCaption(int row) const;
     void ReadSettings();
     void FillFormats();
     void InitOutputFolder();

@@ -1,13 +1,11 @@
 // kestravo: the desktop application.
-#include <QByteArray>
-
 #include "app/Application.h"
 #include "app/SingleInstance.h"
+#include "app/host/PlayerHostWidget.h"
 
 int main(int argc, char** argv)
 {
-    // The players draw into X windows: an X display, also under a Wayland desktop.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+    kv::app::PreferX11Platform();
     kv::app::TKestravoApplication app(argc, argv);
     kv::app::TSingleInstance instance;
     return kv::app::RunKestravo(instance, kv::app::CommandLinePaths(QApplication::arguments()));

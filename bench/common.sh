@@ -1,11 +1,12 @@
 # Shared by the benchmark scripts (sourced): the catalogue of the two workloads,
 # the floor program and the figures of a run. Expects $build and $work.
 
-# The bench's catalogue: H.264 + AAC in MP4 and MPEG-4 + MP3 in AVI, both 640 x 360.
+# The bench's catalogue: H.264 + AAC in MP4 and MPEG-4 + MP3 in AVI, both 640 x 360,
+# and a tiny MPEG-4 + WAV in AVI for batches of many files.
 write_bench_catalogue() {
   cat >"$1" <<'INI'
 [Format]
-Count=2
+Count=3
 [Format0]
 Name=Bench H.264
 Ext=.mp4
@@ -31,6 +32,19 @@ SampleRate=44100 Hz
 AudioBitrate=128 kbps
 AudioEncoder=MP3 Audio
 Channel=2 Channels Stereo
+Volume=256
+[Format2]
+Name=Bench tiny
+Ext=.avi
+Category=1
+Resolution=64*48
+Framerate=Keep original frame rate
+VideoEncoder=MPEG4
+VideoBitRate=50 kbps
+SampleRate=8000 Hz
+AudioBitrate=128 kbps
+AudioEncoder=WAV
+Channel=1 Channel Mono
 Volume=256
 [Output]
 Format=0

@@ -4,7 +4,8 @@
 # with --jobs 2 against --jobs 1 and against the ideal (4 x the floor's single-thread
 # CPU seconds for one file / cores). Each on an 8-bit 4:2:0 and a 10-bit 4:4:4 clip:
 # the floor always encodes 4:2:0, so an engine that passed the source's format on
-# would show here. Not a test: run it by hand on a quiet machine.
+# would show here. And a batch of 1000 files within 1024 open files. Not a test: run
+# it by hand on a quiet machine.
 #   bench/run_bench.sh [RUNS]        (default 5; needs build-release from ./run.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,7 @@ rm -rf "$work/out"
 mkdir -p "$work/out" "$work/media"
 "$build/tools/make_test_media" "$work/media" --bench >/dev/null
 
-# The bench's own copy of the front end, beside a catalogue of the two workloads.
+# The bench's own copy of the front end, beside the catalogue of the workloads.
 cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
 source bench/common.sh
 write_bench_catalogue "$work/kestravo.ini"
@@ -67,4 +68,24 @@ for entry in "bench_720p.mp4|8-bit 4:2:0" "bench_720p_444p10.mkv|10-bit 4:4:4"; 
     printf "  four files --jobs 2 %.2f s, ideal %.2f s (4 x %.2f CPU s / %d cores), ratio %.2f (target <= 1.1)\n", b, ideal, c, n, b / ideal }'
   rm -f "${files[@]}"
 done
+
+# A thousand files (copies of one tiny clip: a list takes each file once) with the
+# 1024 open files of a desktop session: every file converts, and the batch's peak
+# memory is one file's plus at most 250 MB (a queued or finished task holds at most
+# 0.25 MB).
+many="$work/many"
+rm -rf "$many"
+mkdir -p "$many"
+for ((i = 0; i < 1000; i++)); do cp "$work/media/tiny_64x48.avi" "$many/t$(printf %04d "$i").avi"; done
+desktop() { ulimit -n 1024; exec "$@"; }
+export -f desktop
+rm -f "$work/out/"*
+read -r t1 m1 < <(measure bash -c 'desktop "$@"' _ "$work/kestravo-cli" convert --profile 2 --jobs 1 --output "$work/out" "$many/t0000.avi")
+rm -f "$work/out/"*
+read -r tn mn < <(measure bash -c 'desktop "$@"' _ "$work/kestravo-cli" convert --profile 2 --jobs 1 --output "$work/out" "$many"/t*.avi)
+converted=$(find "$work/out" -type f -size +0 | wc -l)
+awk -v t1="$t1" -v m1="$m1" -v tn="$tn" -v mn="$mn" -v n="$converted" 'BEGIN {
+  printf "1000 files, 1024 open files: %d converted in %.1f s (one file %.2f s); peak memory %d kB, one file %d kB,\n", n, tn, t1, mn, m1
+  printf "  %.0f kB more: %.1f kB per task (target: all 1000 converted, <= 250 MB more)\n", mn - m1, (mn - m1) / 1000 }'
+rm -rf "$many"
 echo "machine after: load $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -318,6 +318,23 @@ public:
     void CloseOpenCodecs();
     void CleanupTask();   // releases all files and the per-file option state
 
+    // False while a task's settings are only checked: OpenOutputFile then sets the
+    // output up completely but creates no file.
+    bool CreateOutputFiles = true;
+    // The output files this task created, with the identity they had then; they stay
+    // listed after being closed, so that what a failed or cancelled run began can go.
+    struct TCreatedFile {
+        std::string Name;
+        std::uint64_t Device = 0, Inode = 0;   // 0: not a local file
+    };
+    std::vector<TCreatedFile> CreatedOutputs;
+    // Removes the created outputs that are still the files this task wrote (never one
+    // that has since been replaced by another) and forgets them.
+    void RemoveCreatedOutputs();
+    // Raises "Could not write '<file>': <reason>" when an output this task writes is no
+    // longer where it was created (removed, or its folder removed): its data would be lost.
+    void CheckOutputsInPlace();
+
     // Run state.
     void* Thread = nullptr;   // the worker thread object, owned by the component side
     std::uint8_t PreviewFlags = 0;
@@ -379,6 +396,8 @@ public:
     TTranscodeRun* RunTables = nullptr;   // the tables of the run in progress
 
 protected:
+    // A fresh option state (files and option resources released first); the run flags stay.
+    void RenewOptionState();
     // Releases what the option state holds (option holder, matrices, statistics file,
     // hook chain); part of the task cleanup.
     void ReleaseOptionResources();

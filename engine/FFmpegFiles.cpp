@@ -1,7 +1,10 @@
 // Opening the inputs and outputs of a task: inputs hand their stream facts back to
 // the option state, outputs get their container, streams, encoder parameters and
 // metadata. The transcode starts from the files and codec contexts made here.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -396,7 +399,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
                 FramePixFmtForced = FrameAspectForced = false;
                 const AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
                 const double ratio = sar.num && sar.den ? av_q2d(sar) : 0.0;
-                if (par->width * par->height != 0)
+                if (par->width != 0 && par->height != 0)
                     FrameAspectRatio = static_cast<float>(ratio ? ratio * par->width / par->height
                                                                 : double(par->width) / par->height);
                 else if (FrameAspectRatio == 0)
@@ -568,8 +571,18 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
 
         if ((fmt->flags & AVFMT_NEEDNUMBER) && !av::av_filename_number_test(oc->url))
             throw FFmpegException(media::OpenErrorText(oc->url, AVERROR(EDOM)));
-        if (!(fmt->flags & AVFMT_NOFILE) && av::avio_open(&oc->pb, LocalFileUrl(fileName, false).c_str(), AVIO_FLAG_WRITE) < 0)
-            throw FFmpegException(Format("Could not open '%s'", fileName.c_str()));
+        if (!(fmt->flags & AVFMT_NOFILE) && CreateOutputFiles) {
+            const int opened = av::avio_open(&oc->pb, LocalFileUrl(fileName, false).c_str(), AVIO_FLAG_WRITE);
+            if (opened < 0)
+                throw FFmpegException(Format("Could not open '%s': %s", fileName.c_str(), media::ErrorReason(opened).c_str()));
+            TCreatedFile created{fileName};
+            struct stat st{};
+            if (::stat(fileName.c_str(), &st) == 0) {
+                created.Device = st.st_dev;
+                created.Inode = st.st_ino;
+            }
+            CreatedOutputs.push_back(std::move(created));
+        }
         // av_set_parameters is gone: the muxer takes its parameters from the streams at header time.
 
         oc->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
@@ -599,6 +612,34 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
     OutputFormat = nullptr;
     InputFormat = nullptr;
     return -1;
+}
+
+namespace {
+
+// True when `name` still names the file `created` describes; false with errno set when not.
+bool StillInPlace(const TCustomFFmpeg::TCreatedFile& created)
+{
+    struct stat st{};
+    if (::stat(created.Name.c_str(), &st) != 0) return false;
+    if (st.st_dev == created.Device && st.st_ino == created.Inode) return true;
+    errno = ENOENT;
+    return false;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::RemoveCreatedOutputs()
+{
+    for (const TCreatedFile& created : CreatedOutputs)
+        if (created.Inode && StillInPlace(created)) std::remove(created.Name.c_str());
+    CreatedOutputs.clear();
+}
+
+void TCustomFFmpeg::CheckOutputsInPlace()
+{
+    for (const TCreatedFile& created : CreatedOutputs)
+        if (created.Inode && !StillInPlace(created))
+            throw FFmpegException(Format("Could not write '%s': %s", created.Name.c_str(), std::strerror(errno)));
 }
 
 // ---------------------------------------------------------------------------

@@ -145,12 +145,17 @@ void TCustomFFmpeg::ReleaseOptionResources()
 void TCustomFFmpeg::ResetOptionState()
 {
     if (!LibrariesLoaded()) return;
-    CleanupTask();
-    static_cast<TOptionState&>(*this) = TOptionState{};
     Running = false;
     StopRequested = false;
     Finished = false;
     Terminated = false;
+    RenewOptionState();
+}
+
+void TCustomFFmpeg::RenewOptionState()
+{
+    CleanupTask();
+    static_cast<TOptionState&>(*this) = TOptionState{};
     TotalOutputDuration = -1;
     HookAction = haContinue;
     OptionContext = std::make_unique<TOptionContext>(ScaleFlags, [this](int level) { SetLogLevel(level); });

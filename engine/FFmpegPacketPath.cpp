@@ -46,7 +46,7 @@ void MuxPacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* pkt)
     }
     ost.Written = true;
     const int r = av::av_interleaved_write_frame(oc, pkt);
-    if (r < 0) throw FFmpegException(media::OpenErrorText("av_interleaved_write_frame()", r));
+    if (r < 0) throw FFmpegException(WriteFailureText(oc, media::OpenErrorText("av_interleaved_write_frame()", r)));
 }
 
 void FilterReport(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, int code)
@@ -232,6 +232,12 @@ void HandleSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, 
 }
 
 }  // namespace
+
+std::string WriteFailureText(const AVFormatContext* output, const std::string& otherwise)
+{
+    if (!output || !output->pb || output->pb->error >= 0) return otherwise;
+    return Format("Could not write '%s': %s", output->url, media::ErrorReason(output->pb->error).c_str());
+}
 
 void WritePacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* packet)
 {

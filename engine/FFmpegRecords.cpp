@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -88,6 +89,16 @@ std::int64_t ParseInt64OrMinusOne(const std::string& text)
     return value;
 }
 
+// A count of milliseconds beyond the microseconds a 64-bit number holds saturates:
+// a range that ends there lasts to the end of any file.
+std::int64_t MillisecondsToMicroseconds(std::int64_t ms)
+{
+    constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max() / 1000;
+    if (ms > limit) return std::numeric_limits<std::int64_t>::max();
+    if (ms < -limit) return std::numeric_limits<std::int64_t>::min();
+    return ms * 1000;
+}
+
 std::string FixedText(const char* field, std::size_t size)
 {
     return std::string(field, strnlen(field, size));
@@ -160,7 +171,8 @@ std::vector<TCustomFFmpeg::TTimeRange> ParseHookRanges(const std::string& text)
         std::string second = dash == std::string::npos ? std::string() : item.substr(dash + 1);
         std::int64_t from = ParseInt64OrMinusOne(Trim(first));
         std::int64_t to = ParseInt64OrMinusOne(Trim(second));
-        if (to >= from && to >= 0) ranges.push_back({from * 1000, to * 1000});
+        if (to >= from && to >= 0)
+            ranges.push_back({MillisecondsToMicroseconds(from), MillisecondsToMicroseconds(to)});
         if (comma == std::string::npos) break;
         start = comma + 1;
     }

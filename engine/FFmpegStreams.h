@@ -130,6 +130,9 @@ namespace transcode {
 int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet);
 // Through the stream's bit-stream filters into the muxer; takes the packet's data.
 void WritePacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* packet);
+// "Could not write '<file>': <the system's reason>" when the output's byte stream met an
+// error (a full disk, a removed folder); `otherwise` for a failure of the muxer itself.
+std::string WriteFailureText(const AVFormatContext* output, const std::string& otherwise);
 // Takes every packet the encoder has ready (or all of them after the end-of-stream call);
 // returns the size of the last one, 0 for none.
 int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);

@@ -140,6 +140,7 @@ void TCustomFFmpeg::TranscodeLoop()
         if (now - run.LastReportTime > ProgressIntervalUS) {
             run.LastReportTime = now;
             transcode::ReportProgress(*this, run, false);
+            CheckOutputsInPlace();
         }
     }
 
@@ -157,9 +158,10 @@ void TCustomFFmpeg::TranscodeLoop()
         throw FFmpegException("Nothing to convert: the input has no data from the start time on");
     for (int f = 0; f < OutputFileCount; ++f) {
         const int r = av::av_write_trailer(OutputFiles[f]);
-        if (r < 0) throw FFmpegException(media::OpenErrorText("av_write_trailer()", r));
+        if (r < 0) throw FFmpegException(transcode::WriteFailureText(OutputFiles[f], media::OpenErrorText("av_write_trailer()", r)));
     }
     transcode::ReportProgress(*this, run, true);
+    CheckOutputsInPlace();
     for (auto& ost : run.OutputStreamTable) {
         if (!ost->NeedsEncoding) continue;
         AVCodecContext* enc = ost->Encoder;

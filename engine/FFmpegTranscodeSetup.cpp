@@ -456,13 +456,18 @@ void TCustomFFmpeg::TranscodeSetup()
                         std::int64_t flags = ScaleFlags;
                         if (OptionContext) av::av_opt_get_int(OptionContext->ScalerSet, "sws_flags", 0, &flags);
                         ScaleFlags = static_cast<int>(flags);
-                        ost.Scaler = av::sws_getContext(icodec->width - CropLeft - CropRight,
-                                                        icodec->height - CropTop - CropBottom,
-                                                        static_cast<AVPixelFormat>(icodec->format),
-                                                        codec->width - PadLeft - PadRight,
-                                                        codec->height - PadTop - PadBottom, codec->pix_fmt,
-                                                        ScaleFlags, nullptr, nullptr, nullptr);
-                        if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
+                        // A damaged stream may leave its pixel format unknown to the analysis,
+                        // and the scaler library aborts on an unknown format: such a stream
+                        // gets its scaler with its first picture.
+                        if (av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(icodec->format))) {
+                            ost.Scaler = av::sws_getContext(icodec->width - CropLeft - CropRight,
+                                                            icodec->height - CropTop - CropBottom,
+                                                            static_cast<AVPixelFormat>(icodec->format),
+                                                            codec->width - PadLeft - PadRight,
+                                                            codec->height - PadTop - PadBottom, codec->pix_fmt,
+                                                            ScaleFlags, nullptr, nullptr, nullptr);
+                            if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
+                        }
                     }
                     ost.ScaleSourceRows = UseVideoFilters ? icodec->height : icodec->height - CropTop - CropBottom;
                     ost.NeedsEncoding = 1;
@@ -683,8 +688,8 @@ void TCustomFFmpeg::TranscodeSetup()
             const int written = av::avformat_write_header(OutputFiles[f], &own);
             NotePrivateOptionsTaken(own);
             if (written < 0)
-                throw FFmpegException(
-                    Format("Could not write header for output file #%d (incorrect codec parameters ?)", f));
+                throw FFmpegException(transcode::WriteFailureText(
+                    OutputFiles[f], Format("Could not write header for output file #%d (incorrect codec parameters ?)", f)));
             if (std::string(OutputFiles[f]->oformat->name) != "rtp") allRtp = false;
         }
         WarnUntakenPrivateOptions();
@@ -752,7 +757,8 @@ void TCustomFFmpeg::CleanupTask()
     std::vector<std::string> written;
     for (int f = 0; f < OutputFileCount; ++f) {
         const AVFormatContext* oc = OutputFiles[f];
-        if (oc && oc->url && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE)) written.emplace_back(oc->url);
+        // Only files that were opened: an output that was merely checked created none.
+        if (oc && oc->url && oc->pb && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE)) written.emplace_back(oc->url);
     }
     ReleaseFiles();
     // An output that got nothing is not left behind.

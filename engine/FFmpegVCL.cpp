@@ -178,10 +178,13 @@ TFFmpegThread* TFFmpeg::Start(bool threaded, TConvertPriority priority)
         if (Running || Terminated || terminator_) return nullptr;
     }
     const char* failure = nullptr;
-    if (OutputFileCount <= 0)
+    if (OpensFilesAtStart) {
+        // Its run opens them.
+    } else if (OutputFileCount <= 0) {
         failure = "At least one output file must be specified";
-    else if (InputFileCount <= 0)
+    } else if (InputFileCount <= 0) {
         failure = "At least one input file must be specified";
+    }
     if (failure) {
         Cleanup();
         Log(-1, failure);
@@ -211,6 +214,7 @@ void TFFmpeg::Run()
 {
     Finished = false;
     try {
+        if (OpensFilesAtStart) OpenFiles();
         Transcode();
     } catch (const std::exception& e) {
         Log(-1, e.what());
@@ -219,7 +223,24 @@ void TFFmpeg::Run()
     }
     CloseOpenCodecs();
     Cleanup();
+    // A failed output is no conversion: what the run wrote of it goes (and, when the
+    // component asks for it, what a stopped run wrote).
+    if (ExceptionRaised || (RemoveOutputsWhenStopped && !Finished)) RemoveCreatedOutputs();
     FinishTask();  // may free the task: nothing of it is touched after this
+}
+
+void TFFmpeg::OpenFiles()
+{
+    const int verbose = Verbose;
+    Probe->Close();
+    RenewOptionState();
+    SetLogLevel(verbose);
+    ApplyInputOptions(*this, InputOptions);
+    if (!OpenInputFile(InputFileName)) throw FFmpegException(LastErrorMessage);
+    Probe->Attach(InputFiles[static_cast<std::size_t>(InputFileCount - 1)]);
+    ApplyOutputOptions(*this, OutputOptions, HookSink);
+    if (OpenOutputFile(OutputFileName) < 0) throw FFmpegException(LastErrorMessage);
+    ApplyNewStreamOptions(*this, OutputOptions);
 }
 
 void TFFmpeg::FinishTask()
@@ -278,6 +299,17 @@ void TFFmpeg::TerminateUnstarted()
     std::lock_guard lock(stateLock_);
     if (Running || Terminated || terminator_) return;
     terminator_ = std::make_unique<TDoTerminateThread>(this);
+}
+
+void TFFmpeg::ReleaseEndedWorker()
+{
+    std::unique_ptr<TFFmpegThread> ended;
+    {
+        std::lock_guard lock(stateLock_);
+        if (!Terminated || !worker_ || worker_->IsCurrentThread() || !worker_->WaitEnded(0)) return;
+        ended = std::move(worker_);
+    }
+    ended->Release();
 }
 
 // ---------------------------------------------------------------- list
@@ -395,6 +427,29 @@ int TCustomFFmpegVCL::AddInputFile(const std::string& fileName, TInputOptions* o
         lastErrMsg_ = e.what();
     }
     return -1;
+}
+
+int TCustomFFmpegVCL::AddTask(const std::string& inputFile, TInputOptions* input, const std::string& outputFile,
+                              TOutputOptions* output)
+{
+    const int index = AddInputFile(inputFile, input);
+    if (index < 0) return -1;
+    TFFmpeg& task = Task(index);
+    task.CreateOutputFiles = false;
+    const bool checked = SetOutputFile(index, outputFile, output);
+    task.CreateOutputFiles = true;
+    if (!checked) {
+        const std::string reason = lastErrMsg_;
+        RemoveTask(index);
+        lastErrMsg_ = reason;
+        return -1;
+    }
+    task.InputFileName = inputFile;
+    task.OutputFileName = outputFile;
+    task.HookSink = this;
+    task.OpensFilesAtStart = true;
+    task.Cleanup();
+    return index;
 }
 
 bool TCustomFFmpegVCL::SetOutputFile(int index, const std::string& fileName, TOutputOptions* options)
@@ -526,6 +581,9 @@ void TCustomFFmpegVCL::RunTask(int index)
     task->TaskThreadCount = threadCount_ <= 1 ? TCustomFFmpeg::AutomaticThreads
                                               : std::max(1, av::av_cpu_count() / threadCount_);
     ApplyLogLevelTo(*task);
+    task->RemoveOutputsWhenStopped = removeStoppedOutputs_;
+    for (TFFmpeg* other : TaskSnapshot())
+        if (other != task) other->ReleaseEndedWorker();
     if (threadCount_ <= 0) {
         task->ThreadID = platform::CurrentThreadId();
         task->Start(false, threadPriority_);

@@ -107,9 +107,22 @@ public:
     bool StopIfRunning();
     // Terminates a task that never started, from a TDoTerminateThread.
     void TerminateUnstarted();
+    // Joins the worker of a task that has ended: a long batch keeps no finished threads.
+    void ReleaseEndedWorker();
+
+    // A task queued by AddTask holds no open file until it starts: its run opens the
+    // input and the output under these names, from its records.
+    bool OpensFilesAtStart = false;
+    // Set when the task starts: a stopped run removes what it wrote, as a failed one does.
+    bool RemoveOutputsWhenStopped = false;
+    std::string InputFileName;
+    std::string OutputFileName;
+    TTaskEventSink* HookSink = nullptr;   // where the output record's hook events go
+    // Closes the files and releases the option state; the records stay.
+    void Cleanup();
 
 private:
-    void Cleanup();
+    void OpenFiles();
     std::mutex stateLock_;
     std::unique_ptr<TFFmpegThread> worker_;
     std::unique_ptr<TDoTerminateThread> terminator_;
@@ -139,6 +152,13 @@ public:
     bool LoadAVLib(const std::string& libraryFolder);
     int AddInputFile(const std::string& fileName, TInputOptions* options);
     bool SetOutputFile(int index, const std::string& fileName, TOutputOptions* options);
+    // One task whose files are opened only when it starts: the input and the output are
+    // checked now as AddInputFile and SetOutputFile would (no output file is created) and
+    // closed again, so that a long queue holds no file and little memory. Returns the
+    // task's index, or -1 with LastErrMsg (no task is left behind then). A file that
+    // cannot be opened at the start fails the task with the reason.
+    int AddTask(const std::string& inputFile, TInputOptions* input, const std::string& outputFile,
+                TOutputOptions* output);
     void RemoveTask(int index);
     void ClearTasks();
     int TaskCount();
@@ -175,6 +195,10 @@ protected:
     void SetPreviewBitmap(bool value);
     int ProgressInterval() const { return progressInterval_; }
     void SetProgressInterval(int milliseconds);
+    // Whether a task that is stopped while it runs removes what it wrote (a batch
+    // leaves no output of a cancelled file) or keeps it, closed properly (the default).
+    bool RemoveStoppedOutputs() const { return removeStoppedOutputs_; }
+    void SetRemoveStoppedOutputs(bool value) { removeStoppedOutputs_ = value; }
     TConvertPriority ThreadPriority() const { return threadPriority_; }
     void SetThreadPriority(TConvertPriority priority) { threadPriority_ = priority; }
     std::string Version() const { return "2.3a"; }
@@ -216,6 +240,7 @@ private:
     bool preview_ = false;
     bool previewBitmap_ = false;
     int progressInterval_ = 500;
+    std::atomic<bool> removeStoppedOutputs_{false};
     TConvertPriority threadPriority_ = tpNormal;
 };
 
@@ -236,6 +261,8 @@ public:
     using TCustomFFmpegVCL::SetPreview;
     using TCustomFFmpegVCL::SetPreviewBitmap;
     using TCustomFFmpegVCL::SetProgressInterval;
+    using TCustomFFmpegVCL::RemoveStoppedOutputs;
+    using TCustomFFmpegVCL::SetRemoveStoppedOutputs;
     using TCustomFFmpegVCL::SetThreadPriority;
     using TCustomFFmpegVCL::ThreadPriority;
     using TCustomFFmpegVCL::Version;

@@ -11,7 +11,7 @@ extern "C" {
     X(av_bsf_receive_packet) X(av_bsf_send_packet) \
     X(av_codec_is_decoder) X(av_codec_is_encoder) X(av_codec_iterate) \
     X(av_fast_realloc) X(av_get_audio_frame_duration2) X(av_get_bits_per_sample) \
-    X(av_new_packet) X(av_packet_alloc) X(av_packet_copy_props) X(av_packet_free) \
+    X(av_new_packet) X(av_packet_alloc) X(av_packet_copy_props) X(av_packet_free) X(av_packet_make_refcounted) \
     X(av_packet_get_side_data) X(av_packet_move_ref) X(av_packet_ref) X(av_packet_rescale_ts) \
     X(av_packet_unref) \
     X(av_parser_close) X(av_parser_init) X(av_parser_parse2) \

@@ -53,6 +53,13 @@ std::string OpenErrorText(const std::string& fileName, int code)
     return Substitute(pattern, fileName);
 }
 
+std::string ErrorReason(int code)
+{
+    char text[256] = {};
+    if (av::av_strerror(code, text, sizeof text) < 0 && code < 0) return std::strerror(-code);
+    return text;
+}
+
 std::string GetMetadataValue(const AVDictionary* metadata, const char* key, const std::string& defaultValue)
 {
     const AVDictionaryEntry* e = av::av_dict_get(metadata, key, nullptr, 0);
@@ -64,6 +71,24 @@ TFrameConverter::~TFrameConverter()
     if (Buffer || Scaler || BackScaler) ResetFrameConverter(*this);
 }
 
+bool PrepareConverterBuffer(TFrameConverter& c, int width, int height)
+{
+    const auto dst = static_cast<AVPixelFormat>(c.DestPixFmt);
+    const int size = av::av_image_get_buffer_size(dst, width, height, 1);
+    if (size <= 0) return false;
+    if (c.Buffer && c.BufferSize < size) {
+        av::av_free(c.Buffer);
+        c.Buffer = nullptr;
+    }
+    if (!c.Buffer) {
+        c.Buffer = static_cast<std::uint8_t*>(av::av_malloc(size));
+        if (!c.Buffer) return false;
+        c.BufferSize = size;
+    }
+    av::av_image_fill_arrays(c.DestData, c.DestLinesize, c.Buffer, dst, width, height, 1);
+    return true;
+}
+
 bool ConvertPictureToBitmap(TFrameConverter& c, const std::uint8_t* const data[4], const int linesize[4],
                             int srcPixFmt, int height, int width)
 {
@@ -73,18 +98,7 @@ bool ConvertPictureToBitmap(TFrameConverter& c, const std::uint8_t* const data[4
     const int* lines = linesize;
     if (srcPixFmt != c.DestPixFmt) {
         const auto dst = static_cast<AVPixelFormat>(c.DestPixFmt);
-        const int size = av::av_image_get_buffer_size(dst, width, height, 1);
-        if (size <= 0) return false;
-        if (c.Buffer && c.BufferSize < size) {
-            av::av_free(c.Buffer);
-            c.Buffer = nullptr;
-        }
-        if (!c.Buffer) {
-            c.Buffer = static_cast<std::uint8_t*>(av::av_malloc(size));
-            if (!c.Buffer) return false;
-            c.BufferSize = size;
-        }
-        av::av_image_fill_arrays(c.DestData, c.DestLinesize, c.Buffer, dst, width, height, 1);
+        if (!PrepareConverterBuffer(c, width, height)) return false;
         c.Scaler = av::sws_getCachedContext(c.Scaler, width, height, static_cast<AVPixelFormat>(srcPixFmt), width,
                                             height, dst, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!c.Scaler) return false;

@@ -15,6 +15,9 @@ namespace kv::media {
 // The message for a failed open of `fileName` with the libraries' error `code`.
 std::string OpenErrorText(const std::string& fileName, int code);
 
+// The system's own words for the libraries' error `code` ("No space left on device").
+std::string ErrorReason(int code);
+
 // Value of the first entry whose key matches, or `defaultValue`.
 std::string GetMetadataValue(const AVDictionary* metadata, const char* key, const std::string& defaultValue);
 
@@ -37,6 +40,10 @@ struct TFrameConverter {
     TFrameConverter& operator=(const TFrameConverter&) = delete;
     ~TFrameConverter();
 };
+
+// Sizes the converter's buffer for a width x height picture in its destination
+// format (growing it when too small) and describes it as the destination picture.
+bool PrepareConverterBuffer(TFrameConverter& converter, int width, int height);
 
 // Converts a picture given as planes and line sizes into the converter's bitmap.
 bool ConvertPictureToBitmap(TFrameConverter& converter, const std::uint8_t* const data[4],

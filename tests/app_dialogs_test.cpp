@@ -5,15 +5,20 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
 #include <QGroupBox>
+#include <QFileInfo>
+#include <QImage>
 #include <QImageReader>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -23,6 +28,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "app/AboutFrm.h"
@@ -31,6 +37,8 @@
 #include "app/Pictures.h"
 #include "app/SettingFrm.h"
 #include "app/SingleInstance.h"
+#include "app/SnapShotFrm.h"
+#include "app/Snapshot.h"
 #include "tests/support/AppRecorders.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/VideoConvert.h"
@@ -237,10 +245,10 @@ protected:
     // Copies of one clip: the list takes each file only once.
     void Queue(int files)
     {
+        const std::vector<std::string> copies =
+            kv::test::SeparateCopies(kv::test::MediaFile("avi_mpeg4_mp2.avi"), out / "sources", files);
         for (int i = 0; i < files; ++i) {
-            const fs::path copy = out / ("in" + std::to_string(i) + ".avi");
-            fs::copy_file(kv::test::MediaFile("avi_mpeg4_mp2.avi"), copy);
-            ASSERT_EQ(converter.AddFile(copy.string()), i);
+            ASSERT_EQ(converter.AddFile(copies[i]), i);
             ASSERT_TRUE(converter.PrepareFile(i, out.string(), ".avi", 1));
         }
     }
@@ -524,6 +532,136 @@ TEST(Pictures, EveryPictureTheWindowsLoadIsMade)
     EXPECT_TRUE(animation.supportsAnimation());
     EXPECT_EQ(animation.imageCount(), 12);
     EXPECT_EQ(animation.size(), QSize(386, 236));
+}
+
+// ---- snapshot options and names
+
+struct TSnapshotSettings {
+    int Format;
+    std::string Folder;
+    int Naming;
+    bool operator==(const TSnapshotSettings&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const TSnapshotSettings& s)
+{
+    return os << "format " << s.Format << " folder " << s.Folder << " naming " << s.Naming;
+}
+
+TSnapshotSettings StoredSnapshotSettings()
+{
+    return {IniOptions.SnapshotFormat, IniOptions.SnapshotFolder, IniOptions.SnapshotNaming};
+}
+
+TEST(SnapshotOptions, StoresTheChoicesOnOkOnly)
+{
+    struct Case {
+        const char* name;
+        std::function<void(kv::app::TSnapShotForm&)> close;
+        TSnapshotSettings stored;
+    } cases[] = {
+        {"ok unchanged", [](auto& f) { f.btnOK->click(); }, {0, "/tmp/shots", 0}},
+        {"ok changed",
+         [](auto& f) {
+             f.cbbSnapShotFormat->setCurrentIndex(1);
+             f.rbTime->setChecked(true);
+             f.edtSnapShotFolder->setText("/tmp/not/yet/there");
+             f.btnOK->click();
+         },
+         {1, "/tmp/not/yet/there", 1}},
+        {"cancel",
+         [](auto& f) {
+             f.cbbSnapShotFormat->setCurrentIndex(1);
+             f.rbTime->setChecked(true);
+             f.btnCancel->click();
+         },
+         {0, "/tmp/shots", 0}},
+        {"close box",
+         [](auto& f) {
+             f.rbTime->setChecked(true);
+             f.close();
+         },
+         {0, "/tmp/shots", 0}},
+        // A format the settings file made up shows no choice; OK stores JPEG, which is what was saved.
+        {"unknown format", [](auto& f) {
+             IniOptions.SnapshotFormat = 7;
+             kv::app::TSnapShotForm again;
+             EXPECT_EQ(again.cbbSnapShotFormat->currentIndex(), -1);
+             again.btnOK->click();
+             f.reject();
+         },
+         {0, "/tmp/shots", 0}},
+    };
+    for (const Case& c : cases) {
+        IniOptions = kv::workflow::TIniOptions();
+        IniOptions.SnapshotFormat = 0;
+        IniOptions.SnapshotFolder = "/tmp/shots";
+        IniOptions.SnapshotNaming = 0;
+        kv::app::TSnapShotForm form;
+        EXPECT_EQ(form.windowTitle(), "SnapShot Options");
+        EXPECT_EQ(form.cbbSnapShotFormat->currentText(), "JPEG Image File(*.jpg)");
+        EXPECT_EQ(form.edtSnapShotFolder->text(), "/tmp/shots");
+        EXPECT_TRUE(form.rbFileName->isChecked());
+        form.show();
+        c.close(form);
+        EXPECT_EQ(StoredSnapshotSettings(), c.stored) << c.name;
+    }
+}
+
+TEST(SnapshotNames, AfterTheSourceCountUpAfterTheTimeGiveEighteenDigits)
+{
+    QTemporaryDir dir;
+    const QDateTime taken(QDate(2009, 3, 7), QTime(8, 5, 9, 42));
+    struct Case {
+        const char* caption;
+        int naming, format;
+        QStringList existing;
+        QString name;
+    } cases[] = {
+        {"clip.avi", 0, 0, {}, "clip.jpg"},
+        {"clip.avi", 0, 0, {"clip.jpg"}, "clip_1.jpg"},
+        {"clip.avi", 0, 0, {"clip.jpg", "clip_1.jpg"}, "clip_2.jpg"},
+        {"clip.avi", 0, 1, {"clip.jpg"}, "clip.bmp"},
+        {"my.holiday.mkv", 0, 0, {}, "my.holiday.jpg"},
+        {"clip.avi", 1, 0, {}, "20090307 080509042.jpg"},
+        {"clip.avi", 1, 1, {}, "20090307 080509042.bmp"},
+        // Namings and formats the settings file made up: after the source, as JPEG.
+        {"clip.avi", 5, 9, {}, "clip.jpg"},
+    };
+    for (const Case& c : cases) {
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files)) QFile::remove(dir.filePath(name));
+        for (const QString& name : c.existing) QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+        EXPECT_EQ(kv::app::SnapshotPath(dir.path(), c.caption, c.naming, c.format, taken), dir.filePath(c.name))
+            << c.caption << " " << c.naming;
+    }
+}
+
+TEST(SnapshotFiles, DecodeWithTheBitmapsSizeAndColours)
+{
+    QTemporaryDir dir;
+    kv::media::TBitmap bitmap(64, 48);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) {
+            std::uint8_t* p = bitmap.ScanLine(y) + 3 * x;
+            p[0] = y < 24 ? 200 : 20, p[1] = 40, p[2] = x < 32 ? 220 : 30;  // blue, green, red
+        }
+    for (int format : {0, 1}) {
+        const QString path = dir.filePath(format == 1 ? "a.bmp" : "a.jpg");
+        ASSERT_TRUE(kv::app::SaveSnapshot(bitmap, path, format));
+        const QImage image(path);
+        ASSERT_EQ(image.size(), QSize(64, 48)) << format;
+        EXPECT_EQ(QImageReader(path).format(), format == 1 ? "bmp" : "jpeg");
+        const struct { int x, y, r, b; } points[] = {{8, 8, 220, 200}, {56, 8, 30, 200}, {8, 40, 220, 20}, {56, 40, 30, 20}};
+        for (const auto& pt : points) {
+            const QColor c = image.pixelColor(pt.x, pt.y);
+            EXPECT_NEAR(c.red(), pt.r, 8) << format;
+            EXPECT_NEAR(c.green(), 40, 8) << format;
+            EXPECT_NEAR(c.blue(), pt.b, 8) << format;
+        }
+    }
+    // A picture of nothing is not written.
+    EXPECT_FALSE(kv::app::SaveSnapshot(kv::media::TBitmap(0, 0), dir.filePath("none.jpg"), 0));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.jpg")));
 }
 
 }  // namespace

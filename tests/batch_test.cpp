@@ -1,19 +1,30 @@
 // Batches through the controller and the batch protocol: outcomes in the records,
-// progress attributed to the right file, pause and cancel across files, and every
-// shipped profile converting a generated clip.
+// progress attributed to the right file, pause and cancel across files, every shipped
+// profile converting a generated clip, and the faults of a long batch (files that
+// change or vanish before their turn, a folder that goes away or refuses writing, a
+// thousand files within a desktop's open-file limit). In every test the sources keep
+// their content and the output folder holds nothing but the outputs of the files that
+// succeeded.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,7 +32,9 @@
 
 #include "tests/support/CoreApplication.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/VideoConvert.h"
 #include "media/AVProbe.h"
+#include "media/MyUtils.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
 #include "workflow/ListError.h"
@@ -34,6 +47,86 @@ namespace {
 
 const std::string MediaDir = KV_TEST_MEDIA_DIR;
 const std::string Clip = MediaDir + "/avi_mpeg4_mp2.avi";
+const std::string TinyClip = MediaDir + "/tiny_64x48.avi";
+
+// FNV-1a of the file's bytes; 0 for a file that cannot be read.
+std::uint64_t ContentHash(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return 0;
+    std::uint64_t h = 14695981039346656037ull;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        for (std::streamsize i = 0; i < in.gcount(); ++i) {
+            h ^= static_cast<unsigned char>(buffer[i]);
+            h *= 1099511628211ull;
+        }
+    }
+    return h;
+}
+
+// The targets of the process's open file descriptors.
+std::multiset<std::string> OpenFiles()
+{
+    std::multiset<std::string> targets;
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd", ec)) {
+        const fs::path target = fs::read_symlink(fd.path(), ec);
+        if (!ec) targets.insert(target.string());
+    }
+    return targets;
+}
+
+// The soft limit of open files lowered to `limit` while it lives.
+class TOpenFileLimit {
+public:
+    explicit TOpenFileLimit(rlim_t limit)
+    {
+        if (::getrlimit(RLIMIT_NOFILE, &FSaved) != 0 || FSaved.rlim_max < limit) return;
+        rlimit lowered = FSaved;
+        lowered.rlim_cur = limit;
+        Active = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~TOpenFileLimit()
+    {
+        if (Active) ::setrlimit(RLIMIT_NOFILE, &FSaved);
+    }
+    TOpenFileLimit(const TOpenFileLimit&) = delete;
+    TOpenFileLimit& operator=(const TOpenFileLimit&) = delete;
+    bool Active = false;
+
+private:
+    rlimit FSaved{};
+};
+
+// While it lives, the folder permissions hold for this thread and the threads it starts,
+// also when the tests run as root (whose file-access override it sets aside).
+class TPermissionsHold {
+public:
+    TPermissionsHold()
+    {
+        if (::geteuid() != 0) {
+            Active = true;
+            return;
+        }
+        if (::syscall(SYS_capget, &FHeader, FSaved) != 0) return;
+        __user_cap_data_struct lowered[2] = {FSaved[0], FSaved[1]};
+        lowered[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        Active = FRestore = ::syscall(SYS_capset, &FHeader, lowered) == 0;
+    }
+    ~TPermissionsHold()
+    {
+        if (FRestore) ::syscall(SYS_capset, &FHeader, FSaved);
+    }
+    TPermissionsHold(const TPermissionsHold&) = delete;
+    TPermissionsHold& operator=(const TPermissionsHold&) = delete;
+    bool Active = false;
+
+private:
+    __user_cap_header_struct FHeader{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct FSaved[2] = {};
+    bool FRestore = false;
+};
 
 using kvtest::App;
 using kvtest::WaitFor;
@@ -56,6 +149,17 @@ TFormatRec TestProfile()
     f.Channel = "1 Channel Mono, 2 Channels Stereo";
     f.ChannelValue = 1;
     f.Volume = 256;
+    return f;
+}
+
+// The tiny clip's own size and sound: the least work a conversion can be.
+TFormatRec TinyProfile()
+{
+    TFormatRec f = TestProfile();
+    f.Resolution = "64*48";
+    f.SampleRate = "8000 Hz";
+    f.AudioEncoder = "WAV";
+    f.ChannelValue = 0;
     return f;
 }
 
@@ -122,21 +226,41 @@ protected:
         converter.SetFormatIndex(0);
         outDir = fs::temp_directory_path() / ("kv_batch_" + std::to_string(::getpid()) + "_" +
                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        srcDir = outDir.string() + "_sources";
         fs::remove_all(outDir);
+        fs::remove_all(srcDir);
         fs::create_directories(outDir);
+        fs::create_directories(srcDir);
     }
-    void TearDown() override { fs::remove_all(outDir); }
+    void TearDown() override
+    {
+        for (const auto& [path, hash] : sourceHashes) EXPECT_EQ(ContentHash(path), hash) << path << " changed";
+        std::error_code ec;
+        fs::permissions(outDir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(outDir, ec);
+        fs::remove_all(srcDir, ec);
+    }
 
-    // `count` sources of the same name and content, each a file of its own.
+    // Lists the file; its content is checked again when the test ends.
+    void Add(const std::string& path, std::int64_t trimLength = 1000)
+    {
+        const int index = converter.AddFile(path);
+        ASSERT_GE(index, 0) << converter.LastAddError();
+        converter.Files.Items(index).TrimLength = trimLength;
+        if (!sourceHashes.count(path)) sourceHashes[path] = ContentHash(path);
+    }
+    // `count` sources of the same name and content, each a file of its own; one second
+    // of each is enough.
     void AddFiles(int count)
     {
-        for (int i = 0; i < count; ++i) {
-            const fs::path folder = outDir / ("in" + std::to_string(i));
-            fs::create_directory(folder);
-            fs::copy_file(Clip, folder / fs::path(Clip).filename());
-            ASSERT_EQ(converter.AddFile((folder / fs::path(Clip).filename()).string()), i);
-            converter.Files.Items(i).TrimLength = 1000;  // one second is enough
-        }
+        for (const std::string& copy : kv::test::SeparateCopies(Clip, srcDir, count)) Add(copy);
+    }
+    // A copy of `clip` among the sources, under `name`.
+    std::string CopyOf(const std::string& clip, const std::string& name)
+    {
+        const std::string path = (srcDir / name).string();
+        fs::copy_file(clip, path);
+        return path;
     }
     std::vector<bool> TaskStates(bool (kv::engine::TFFmpeg::*state)())
     {
@@ -157,6 +281,12 @@ protected:
         for (int i = 0; i < converter.Files.Count(); ++i) s.push_back(converter.Files.Items(i).Status);
         return s;
     }
+    std::vector<std::string> Reasons() const
+    {
+        std::vector<std::string> r;
+        for (int i = 0; i < converter.Files.Count(); ++i) r.push_back(converter.Files.Items(i).Reason);
+        return r;
+    }
     // Runs the batch to its end and lets the presenter finish it.
     void Run(TBatchObserver& observer, int threads = 1)
     {
@@ -166,11 +296,28 @@ protected:
         EXPECT_EQ(presenter.Done, 1);
         EXPECT_EQ(observer.RunState, rsTerminated);
         EXPECT_EQ(converter.Engine.TaskCount(), 0);
+        ExpectOnlySucceededOutputs();
+    }
+    // What the result names is there, and nothing else is: no output of a file that
+    // failed, was cancelled or never started.
+    void ExpectOnlySucceededOutputs() const
+    {
+        std::set<std::string> named;
+        for (int i = 0; i < converter.Files.Count(); ++i) {
+            const TInputFile& f = converter.Files.Items(i);
+            if (f.Status != 1) continue;
+            named.insert(f.OutputOptions.FileName);
+            EXPECT_GT(kv::media::GetFileSizeByName(f.OutputOptions.FileName), 0) << f.OutputOptions.FileName;
+        }
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(outDir, ec))
+            EXPECT_TRUE(named.count(entry.path().string())) << entry.path() << " left behind";
     }
 
     TZelConvert converter;
     TPresenter presenter;
-    fs::path outDir;
+    fs::path outDir, srcDir;
+    std::map<std::string, std::uint64_t> sourceHashes;
 };
 
 TEST_F(Batch, ThreeFilesAllSucceed)
@@ -224,6 +371,7 @@ TEST_F(Batch, RefusedFileInTheMiddleKeepsNoOutcome)
     // The engine refuses this input: its forced format does not exist.
     converter.Files.Items(1).InputOptions.ForceFormat = "no_such_format";
     EXPECT_EQ(PrepareAll(), std::vector<bool>({true, false, true}));
+    EXPECT_EQ(Reasons()[1], "Unknown input format: no_such_format");
     EXPECT_EQ(converter.FileIndexOfTask(0), 0);
     EXPECT_EQ(converter.FileIndexOfTask(1), 2);
     TBatchObserver observer(converter, &presenter);
@@ -444,6 +592,137 @@ TEST_F(Batch, EveryShippedProfileConverts)
         probe.Close();
         fs::remove(out);
     }
+}
+
+// A file whose output cannot be written to the end fails with the system's reason, and
+// what it wrote goes; the files around it convert.
+TEST_F(Batch, FailedWriteRemovesItsOutputAndSaysWhy)
+{
+    enum { DiskFull, SizeLimit };
+    for (int fault : {DiskFull, SizeLimit}) {
+        SCOPED_TRACE(fault == DiskFull ? "disk full" : "size limit");
+        if (fault == DiskFull && !fs::exists("/dev/full")) continue;
+        converter.ClearFiles();
+        fs::remove_all(outDir);
+        fs::create_directories(outDir);
+        presenter.Done = 0;
+        AddFiles(3);
+        PrepareAll();
+        const std::string output = converter.Files.Items(1).OutputOptions.FileName;
+        TTestObserver observer(converter, &presenter);
+        // The output is made when its task starts, under the name it was given: a link made
+        // now sends every write of it to a full disk.
+        if (fault == DiskFull) fs::create_symlink("/dev/full", output);
+        // A size limit for the second file alone: it fails part-way, with bytes written.
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY}, small{8192, RLIM_INFINITY};
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        if (fault == SizeLimit)
+            observer.AfterTerminate = [&](int index) {
+                if (index == 0) ::setrlimit(RLIMIT_FSIZE, &small);
+                if (index == 1) ::setrlimit(RLIMIT_FSIZE, &unlimited);
+            };
+        Run(observer);
+        std::signal(SIGXFSZ, previous);
+        EXPECT_EQ(Statuses(), std::vector<int>({1, 2, 1}));
+        EXPECT_EQ(Reasons()[1], "Could not write '" + output + "': " +
+                                    (fault == DiskFull ? "No space left on device" : "File too large"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(output)));
+    }
+}
+
+TEST_F(Batch, OutputFolderRemovedMidBatch)
+{
+    AddFiles(3);
+    PrepareAll();
+    TTestObserver observer(converter, &presenter);
+    std::atomic<bool> removed{false};
+    observer.AfterProgress = [&](int index) {
+        if (index == 0 && !removed.exchange(true)) fs::remove_all(outDir);
+    };
+    Run(observer);
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(Statuses(), std::vector<int>({2, 2, 2}));
+    const std::vector<std::string> reasons = Reasons();
+    EXPECT_EQ(reasons[0], "Could not write '" + converter.Files.Items(0).OutputOptions.FileName +
+                              "': No such file or directory");
+    for (int i : {1, 2})
+        EXPECT_EQ(reasons[i], "Could not open '" + converter.Files.Items(i).OutputOptions.FileName +
+                                  "': No such file or directory");
+    EXPECT_FALSE(fs::exists(outDir));
+}
+
+// Between admission and its turn a source is deleted, or cut to nothing: that file
+// fails with its reason, the others convert.
+TEST_F(Batch, SourceChangedBeforeItsTurn)
+{
+    const std::string deleted = CopyOf(Clip, "deleted.avi");
+    const std::string emptied = CopyOf(Clip, "emptied.avi");
+    Add(CopyOf(Clip, "first.avi"));
+    Add(deleted);
+    Add(emptied);
+    Add(CopyOf(Clip, "last.avi"));
+    sourceHashes.erase(deleted);
+    sourceHashes.erase(emptied);
+    PrepareAll();
+    fs::remove(deleted);
+    fs::resize_file(emptied, 0);
+    TBatchObserver observer(converter, &presenter);
+    Run(observer);
+    EXPECT_EQ(Statuses(), std::vector<int>({1, 2, 2, 1}));
+    EXPECT_EQ(Reasons()[1], deleted + ": no such file or directory");
+    EXPECT_EQ(Reasons()[2].rfind(emptied + ": ", 0), 0u) << Reasons()[2];
+}
+
+TEST_F(Batch, ReadOnlyOutputFolderFailsEveryFileWithTheReason)
+{
+    AddFiles(2);
+    fs::permissions(outDir, fs::perms(0555));
+    TPermissionsHold hold;
+    if (!hold.Active) GTEST_SKIP() << "cannot hold the folder's permissions";
+    ASSERT_TRUE(converter.PrepareBatch(outDir.string()));
+    TBatchObserver observer(converter, &presenter);
+    Run(observer);
+    EXPECT_EQ(Statuses(), std::vector<int>({2, 2}));
+    for (int i : {0, 1})
+        EXPECT_EQ(Reasons()[i], "Could not open '" + converter.Files.Items(i).OutputOptions.FileName +
+                                    "': Permission denied");
+}
+
+// An output name one character longer than a file name may be fails that file with the
+// reason; it had a task like every other file.
+TEST_F(Batch, OutputNameTooLongFailsThatFile)
+{
+    const std::string longest = CopyOf(Clip, std::string(252, 'a') + ".ts");  // 255 characters
+    Add(longest);
+    Add(Clip);
+    PrepareAll();
+    TBatchObserver observer(converter, &presenter);
+    Run(observer);
+    EXPECT_EQ(Statuses(), std::vector<int>({2, 1}));
+    EXPECT_EQ(Reasons()[0], "Could not open '" + converter.Files.Items(0).OutputOptions.FileName +
+                                "': File name too long");
+}
+
+// 1001 files (copies of one tiny clip: a list takes each file once) with the 1024 open
+// files of a desktop session: the first 1000 are queued without holding a file open and
+// all convert; the last gets no task, keeps "-" and says why.
+TEST_F(Batch, ThousandFilesWithinTheOpenFileLimit)
+{
+    IniOptions.Formats = {TinyProfile()};
+    const TOpenFileLimit desktop(1024);
+    ASSERT_TRUE(desktop.Active);
+    for (int i = 0; i <= MaxBatchFiles; ++i) Add(CopyOf(TinyClip, "tiny_" + std::to_string(i) + ".avi"), 1200);
+    const std::multiset<std::string> openBefore = OpenFiles();
+    ASSERT_TRUE(converter.PrepareBatch(outDir.string()));
+    EXPECT_EQ(OpenFiles(), openBefore) << "a queued task holds a file open";
+    TBatchObserver observer(converter, &presenter);
+    Run(observer, 2);
+    for (int i = 0; i < MaxBatchFiles; ++i) {
+        ASSERT_EQ(converter.Files.Items(i).Status, 1) << i << ": " << converter.Files.Items(i).Reason;
+    }
+    const TInputFile& last = converter.Files.Items(MaxBatchFiles);
+    EXPECT_EQ(last.Status, 0);
+    EXPECT_EQ(last.Reason, "Not converted: one batch converts at most 1000 files.");
 }
 
 }  // namespace

@@ -213,6 +213,38 @@ TEST_F(EngineComponent, AddingAndRefusingTasks)
     EXPECT_EQ(vcl.LastErrMsg(), "");
 }
 
+// A task queued with AddTask is checked at once but opens its files, and creates its
+// output, only when it starts.
+TEST_F(EngineComponent, QueuedTasksOpenTheirFilesWhenTheyStart)
+{
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    const std::string clip = MediaDir + "avi_mpeg4_mp2.avi";
+    const std::string unknown = Out("late.no-such-extension");
+    EXPECT_EQ(vcl.AddTask(clip, nullptr, unknown, nullptr), -1);
+    EXPECT_EQ(vcl.LastErrMsg(), "Unable to find a suitable output format for '" + unknown + "'");
+    EXPECT_EQ(vcl.TaskCount(), 0);   // no task is left behind
+
+    TOutputOptions output;
+    output.ExtOptions = ReencodeVideo;
+    EXPECT_EQ(vcl.AddTask(clip, nullptr, Out("late.avi"), &output), 0) << vcl.LastErrMsg();
+    EXPECT_EQ(vcl.AddTask(clip, nullptr, Out("gone/late.avi"), nullptr), 1) << vcl.LastErrMsg();
+    EXPECT_FALSE(fs::exists(Out("late.avi")));
+    for (int i : {0, 1}) EXPECT_EQ(vcl.Task(i).InputFileCount + vcl.Task(i).OutputFileCount, 0);
+
+    vcl.StartConvert(1);
+    ASSERT_TRUE(events.Wait());
+    const std::vector<TermEvent> expected{
+        {0, true, false, "", 0},
+        {1, false, true, "Could not open '" + Out("gone/late.avi") + "': No such file or directory", 0},
+        BatchEnd};
+    EXPECT_EQ(events.Terms(), expected);
+    kv::media::TAVProbe probe;
+    ASSERT_TRUE(probe.OpenFile(Out("late.avi"))) << probe.LastError();
+    EXPECT_EQ(probe.VideoStreamCount(), 1);
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
+}
+
 TEST_F(EngineComponent, ClearingPreviewFreesTheTasksPreviewers)
 {
     TFFmpegVCL vcl;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include <sys/resource.h>
@@ -340,4 +341,67 @@ TEST(IniOptions, FormatAccessAndListHelpers)
     EXPECT_EQ(ExtNoDot("/media/clip.Avi"), "Avi");
     EXPECT_EQ(ExtNoDot("/media.d/clip"), "");
     EXPECT_EQ(ExtNoDot("clip.tar.gz"), "gz");
+}
+
+// Settings files as a crash or a careless program leaves them: start-up reads each
+// without failing, and a file that could not be read is never written over.
+TEST(IniOptions, DamagedSettingsFilesNeverStopStartUpNorGetSavedOver)
+{
+    std::string garbage(4096, '\0');
+    std::mt19937 random(18);
+    for (char& c : garbage) c = static_cast<char>(random());
+    // A count no catalogue has, and megabytes of notes among the profiles.
+    std::string large = "[Format]\nCount=2147483647\n";
+    for (int i = 0; i < 30; ++i)
+        large += "[Format" + std::to_string(i) + "]\nName=P " + std::to_string(i) + "\nExt=.mp4\nVolume=256\n";
+    large += "[Vendor]\nNotes=" + std::string(4 << 20, 'n') + "\n";
+    const std::string handWritten = HandWritten;
+    const struct {
+        const char* Name;
+        std::string Text;
+        std::uintmax_t SparseSize;   // > 0: that many zero bytes instead of Text
+        bool Readable;
+        int FormatCount;
+        const char* FirstName;
+    } cases[] = {
+        {"empty", "", 0, true, 1, "MP4 - Portable Player MPEG-4(*.mp3)"},
+        {"cut inside a section", handWritten.substr(0, handWritten.find("Resolution=176*1") + 16), 0, true, 1,
+         "Phone 3GP"},
+        {"binary garbage", garbage, 0, false, 1, "MP4 - Portable Player MPEG-4(*.mp3)"},
+        {"several megabytes", large, 0, true, MaxFormatCount, "P 0"},
+        {"larger than any settings file", "", TIniFile::MaxFileSize + 1, false, 1,
+         "MP4 - Portable Player MPEG-4(*.mp3)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        const std::string path = dir / "kestravo.ini";
+        Put(path, c.Text);
+        if (c.SparseSize) fs::resize_file(path, c.SparseSize);
+        const std::string before = c.Readable || c.SparseSize ? std::string() : Get(path);
+        TIniOptions o;
+        ASSERT_NO_THROW(o.LoadFromFile(path));
+        ASSERT_EQ(o.FormatCount, c.FormatCount);
+        ASSERT_EQ(o.Formats.size(), static_cast<std::size_t>(c.FormatCount));
+        EXPECT_EQ(o.Formats[0].Name, c.FirstName);
+        o.OutputFormat = 1;
+        if (!c.Readable) {
+            EXPECT_EQ(SaveExpectingFailure(o, path), 0);
+            if (c.SparseSize) {
+                EXPECT_EQ(fs::file_size(path), c.SparseSize);
+            } else {
+                EXPECT_EQ(Get(path), before);
+            }
+            continue;
+        }
+        o.SaveToFile(path);
+        TIniOptions again;
+        again.LoadFromFile(path);
+        EXPECT_EQ(again.OutputFormat, 1);
+        EXPECT_EQ(again.Formats, o.Formats);
+        if (c.FormatCount == MaxFormatCount) {
+            EXPECT_EQ(again.Formats[29].Name, "P 29");
+            EXPECT_EQ(TIniFile(path).ReadString("Vendor", "Notes", "").size(), std::size_t(4) << 20);
+        }
+    }
 }

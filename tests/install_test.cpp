@@ -5,10 +5,14 @@
 
 #include <QImage>
 
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/AVProbe.h"
@@ -100,8 +104,12 @@ TEST_F(Installed, TheApplicationStartsWithTheUsersSettings)
     env.push_back({"XDG_RUNTIME_DIR", (dir / "runtime").string()});
     env.push_back({"QT_QPA_PLATFORM", "offscreen"});
     const fs::path outputs = dir / "home/Videos/Kestravo";
-    const auto run = kv::test::RunProgramUntil((prefix / "bin/kestravo").string(), {}, (dir / "work").string(), env,
-                                               [&] { return fs::is_directory(outputs); });
+    const auto run = RunProgram((prefix / "bin/kestravo").string(), {}, (dir / "work").string(), env, [&](int pid) {
+        // Ended once its window is up, which has made the output folder by then.
+        for (int i = 0; i < 2400 && !fs::is_directory(outputs); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::kill(pid, SIGTERM);
+    });
     // Still running when it was ended: the window was up.
     EXPECT_EQ(run.Status, -1) << run.Out << run.Err;
     ASSERT_TRUE(fs::is_regular_file(UserSettings()));

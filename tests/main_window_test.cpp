@@ -136,16 +136,12 @@ protected:
         std::ofstream(places.SettingsFile) << Catalogue << "[Output]\nFormat=" << format << "\n"
                                            << (folder.empty() ? "" : "Folder=" + folder + "\n") << moreOutput;
     }
-    // Copies of a clip under names of their own: the list takes each file only once.
-    QStringList Copies(int count, const fs::path& folder)
+    // Copies of one clip, each a file of its own: the list takes a file only once.
+    QStringList Copies(int count) const
     {
-        fs::create_directories(folder);
         QStringList paths;
-        for (int i = 1; i <= count; ++i) {
-            const fs::path copy = folder / ("clip" + std::to_string(i) + ".avi");
-            fs::copy_file(kv::test::MediaFile("avi_mpeg4_mp2.avi"), copy, fs::copy_options::overwrite_existing);
-            paths << QString::fromStdString(copy.string());
-        }
+        for (const std::string& copy : kv::test::SeparateCopies(kv::test::MediaFile("avi_mpeg4_mp2.avi"), dir, count))
+            paths << QString::fromStdString(copy);
         return paths;
     }
     void Open()
@@ -338,16 +334,16 @@ TEST_F(MainWindow, ListActionsKeepRowsAndListInStep)
         TActionState actions;
     };
     const std::vector<TStep> steps = {
-        {"added", [] {}, {a, b, c}, 2, {true, false, true, true, true, false}},
-        {"first selected", [&] { window->lvFileList->selectRow(0); }, {a, b, c}, 0, {true, false, true, true, false, true}},
-        {"first moved down", [&] { window->actMoveDown->trigger(); }, {b, a, c}, 1, {true, false, true, true, true, true}},
-        {"and up again", [&] { window->actMoveUp->trigger(); }, {a, b, c}, 0, {true, false, true, true, false, true}},
+        {"added", [] {}, {a, b, c}, 2, {true, true, true, true, true, false}},
+        {"first selected", [&] { window->lvFileList->selectRow(0); }, {a, b, c}, 0, {true, true, true, true, false, true}},
+        {"first moved down", [&] { window->actMoveDown->trigger(); }, {b, a, c}, 1, {true, true, true, true, true, true}},
+        {"and up again", [&] { window->actMoveUp->trigger(); }, {a, b, c}, 0, {true, true, true, true, false, true}},
         {"middle removed", [&] { window->lvFileList->selectRow(1); window->actRemoveFile->trigger(); }, {a, c}, 1,
-         {true, false, true, true, true, false}},
-        {"last removed", [&] { window->actRemoveFile->trigger(); }, {a}, 0, {true, false, true, true, false, false}},
+         {true, true, true, true, true, false}},
+        {"last removed", [&] { window->actRemoveFile->trigger(); }, {a}, 0, {true, true, true, true, false, false}},
         {"only row removed", [&] { window->actRemoveFile->trigger(); }, {}, -1, {false, false, false, false, false, false}},
         {"two added", [&] { window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mkv_subtitle.mkv")}); }, {a, c}, 1,
-         {true, false, true, true, true, false}},
+         {true, true, true, true, true, false}},
         {"cleared", [&] { window->actClear->trigger(); }, {}, -1, {false, false, false, false, false, false}},
     };
     for (const TStep& step : steps) {
@@ -449,7 +445,7 @@ TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
 {
     WriteCatalogue(0, (dir / "out").string());
     Open();
-    window->AddFiles(Copies(3, dir / "in"));
+    window->AddFiles(Copies(3));
     Convert([](kv::app::TConvertForm& form) {
         form.chkShutdown->setChecked(true);
         form.chkOpenOutput->setChecked(true);
@@ -464,6 +460,25 @@ TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
     const QStringList statuses = Column(kv::app::colStatus);
     EXPECT_EQ(statuses.back(), "Canceled");
     EXPECT_FALSE(statuses.contains("-"));
+    // Only what a row names as its destination is left in the output folder.
+    const QStringList destinations = Column(kv::app::colDestination);
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "out"))
+        EXPECT_TRUE(destinations.contains(QString::fromStdString(entry.path().filename().string()))) << entry.path();
+}
+
+TEST_F(MainWindow, AFailedFileShowsWhyOnItsStatus)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    // The output name of this source is one character longer than a file name may be.
+    const std::filesystem::path longest = dir / (std::string(252, 'l') + ".ts");
+    std::filesystem::copy_file(Media("avi_mpeg4_mp2.avi").toStdString(), longest);
+    window->AddFiles({QString::fromStdString(longest.string()), Media("mp4_h264_aac.mp4")});
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Failed", "Success"}));
+    EXPECT_EQ(window->lvFileList->item(0, kv::app::colStatus)->toolTip().toStdString(),
+              "Could not open '" + (dir / "out" / (std::string(252, 'l') + ".avi")).string() + "': File name too long");
+    EXPECT_TRUE(window->lvFileList->item(1, kv::app::colStatus)->toolTip().isEmpty());
 }
 
 TEST_F(MainWindow, AnOutputFolderThatCannotBeMadeStartsNoBatch)
@@ -560,7 +575,7 @@ TEST_F(MainWindow, ConvertsFourClipsTwoAtATime)
     WriteCatalogue(0, (dir / "out").string(), "Jobs=2\n");
     Open();
     ASSERT_EQ(window->spnJobs->value(), 2);
-    window->AddFiles(Copies(4, dir / "in"));
+    window->AddFiles(Copies(4));
 
     std::size_t lines = 0, mostRunning = 0;
     int mostShown = 0, lastBar = -1;
@@ -596,10 +611,11 @@ TEST_F(MainWindow, ConvertsFourClipsTwoAtATime)
     EXPECT_EQ(lastIndex, "Current:4 / Total:4");
     EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed."}));
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success", "Success", "Success"}));
-    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"clip1.avi", "clip2.avi", "clip3.avi", "clip4.avi"}));
-    for (int i = 1; i <= 4; ++i) {
-        SCOPED_TRACE(i);
-        const kv::test::TDecodedVideo video = kv::test::DecodeVideo((dir / "out" / ("clip" + std::to_string(i) + ".avi")).string());
+    const QStringList outputs = {"avi_mpeg4_mp2.avi", "avi_mpeg4_mp2_1.avi", "avi_mpeg4_mp2_2.avi", "avi_mpeg4_mp2_3.avi"};
+    EXPECT_EQ(Column(kv::app::colDestination), outputs);
+    for (const QString& output : outputs) {
+        SCOPED_TRACE(output.toStdString());
+        const kv::test::TDecodedVideo video = kv::test::DecodeVideo((dir / "out" / output.toStdString()).string());
         ASSERT_TRUE(video.Ok);
         EXPECT_EQ(video.Width, 160);
         EXPECT_GE(video.Frames, 45);
@@ -654,7 +670,7 @@ TEST_F(MainWindow, ABatchThatEndsWhileTheUserIsElsewhereLeavesANotice)
 {
     WriteCatalogue(0, (dir / "out").string());
     Open();
-    window->AddFiles(Copies(2, dir / "in"));
+    window->AddFiles(Copies(2));
     // In the window: the message box is enough.
     Convert();
     EXPECT_TRUE(recorders.Shell.Notices.isEmpty());

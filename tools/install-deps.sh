@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need. Idempotent: does
-# nothing when every package is already present.
+# Installs the Debian 12 packages the build and the tests need; with --fuzz, also
+# those of the fuzz build (fuzz/run.sh). Idempotent: does nothing when every package
+# is already present.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -10,9 +11,12 @@ packages=(
   qt6-svg-dev fonts-dejavu-core
   libsdl1.2-dev libjpeg-dev
   libgtest-dev googletest
-  xvfb xauth
+  xvfb xauth libxtst6
   desktop-file-utils file dpkg-dev  # checking the desktop entry; the package's dependency scan
 )
+if [ "${1:-}" = --fuzz ]; then
+  packages+=(clang-14 libfuzzer-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,5 +1,6 @@
 // Writes the short, deterministic clips the tests and the demo use.
 //   make_test_media OUTDIR [--bench]
+//   make_test_media OUTDIR --seeds    (only the tiny clips that seed the media fuzz targets)
 // Every clip is described by one row of the table below; a clip already present is
 // kept (files are written under a temporary name and renamed when complete), so
 // repeated runs are cheap. Fixed patterns, a fixed random seed and the libraries'
@@ -55,6 +56,8 @@ struct Clip {
     double keepFraction = 1;  // < 1: the file is cut to this share of its size
     bool bench = false;       // only with --bench
     bool flashBeep = false;   // the flash-and-beep pattern instead of the moving box and tones
+    void (*fill)(AVFrame*, int64_t) = nullptr;  // pictures other than the moving pattern
+    bool seed = false;        // only with --seeds
 };
 
 const std::vector<Clip>& Clips()
@@ -95,11 +98,37 @@ const std::vector<Clip>& Clips()
          .gop = 30, .acodec = "flac", .rate = 48000, .asamples = 192000, .flashBeep = true},
         {.name = "flash_beep.avi", .format = "avi", .vcodec = "mjpeg", .fps = {30, 1}, .vframes = 120,
          .gop = 30, .acodec = "pcm_s16le", .rate = 22050, .channels = 1, .asamples = 88200, .flashBeep = true},
+        // Ten hours missing after the third picture.
+        {.name = "gap_10h.mkv", .format = "matroska", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 6, .jumpSeconds = 36000},
+        // The smallest clip a batch admits (just over one second): long batches of it stay quick.
+        {.name = "tiny_64x48.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48, .fps = {5, 1},
+         .vframes = 6, .vbitrate = 50000, .acodec = "pcm_s16le", .rate = 8000, .channels = 1, .asamples = 9600},
         {.name = "random.bin", .kind = Kind::RandomBytes},
         {.name = "empty.avi", .kind = Kind::Empty},
         {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
          .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .acodec = "aac", .asamples = 882000,
          .bench = true},
+        // Seeds of the media fuzz targets: a few pictures and sounds in each container,
+        // small enough for the fuzzer to change every byte often.
+        {.name = "seed_mpeg4_mp2.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "mp2", .asamples = 4608, .seed = true},
+        {.name = "seed_h264_aac.mp4", .format = "mp4", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "aac", .channels = 1, .asamples = 4096, .seed = true},
+        {.name = "seed_subtitle.mkv", .format = "matroska", .vcodec = "mpeg4", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "mp2", .channels = 1, .asamples = 2304, .subtitles = true, .seed = true},
+        {.name = "seed_jump.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 64, .height = 48,
+         .vframes = 6, .acodec = "mp2", .channels = 1, .asamples = 4608, .jumpSeconds = 20, .seed = true},
+        {.name = "seed_gap_1h.mkv", .format = "matroska", .vcodec = "libx264", .width = 64, .height = 48,
+         .vframes = 6, .acodec = "mp2", .channels = 1, .asamples = 4608, .jumpSeconds = 3600, .seed = true},
+        {.name = "seed_flv1_mp3.flv", .format = "flv", .vcodec = "flv", .width = 64, .height = 48,
+         .vframes = 5, .acodec = "libmp3lame", .rate = 22050, .channels = 1, .asamples = 2304, .seed = true},
+        {.name = "seed_pcm.wav", .format = "wav", .acodec = "pcm_s16le", .rate = 8000, .channels = 1,
+         .asamples = 800, .seed = true},
+        {.name = "seed_tagged.mp3", .format = "mp3", .acodec = "libmp3lame", .rate = 22050, .channels = 1,
+         .asamples = 2304, .tags = {{"title", "Seed"}, {"artist", "Larkspire"}, {"date", "2009"}}, .seed = true},
+        {.name = "seed_truncated.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48,
+         .vframes = 8, .acodec = "mp2", .asamples = 4608, .keepFraction = 0.6, .seed = true},
     };
     return clips;
 }
@@ -385,6 +414,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         subs->time_base = {1, 1000};
     }
 
+    if (std::strcmp(c.format, "image2") == 0) av_opt_set_int(oc->priv_data, "update", 1, 0);  // one picture, one name
     Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "create file");
     Check(avformat_write_header(oc, nullptr), "write header");
 
@@ -423,6 +453,9 @@ void WriteMedia(const Clip& c, const std::string& path)
             else FillSound(f, t->next, c.rate);
         } else if (c.flashBeep) {
             FillFlashPicture(f, t->next, c.fps);
+        } else if (c.fill) {
+            Check(av_frame_make_writable(f), "picture buffer");
+            c.fill(f, t->next);
         } else {
             FillPicture(f, t->next);
         }
@@ -454,22 +487,63 @@ void Produce(const Clip& c, const std::string& path)
     }
 }
 
+// ---- Clips of the player tests: pictures with known colours, a still picture and
+// a file without any stream the player can show.
+
+// Four quadrants: red top left, green top right, blue bottom left, white bottom
+// right (studio-range BT.601 values).
+void FillQuadrants(AVFrame* f, int64_t)
+{
+    static const uint8_t yuv[4][3] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110}, {235, 128, 128}};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? f->width / 2 : f->width, h = plane ? f->height / 2 : f->height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                f->data[plane][y * f->linesize[plane] + x] = yuv[(y >= h / 2) * 2 + (x >= w / 2)][plane];
+    }
+}
+
+// Red rising with x, green with y, blue 200 (packed red, green, blue).
+void FillStill(AVFrame* f, int64_t)
+{
+    for (int y = 0; y < f->height; ++y)
+        for (int x = 0; x < f->width; ++x) {
+            uint8_t* p = f->data[0] + y * f->linesize[0] + 3 * x;
+            p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = 200;
+        }
+}
+
+const std::vector<Clip>& PlayerClips()
+{
+    static const std::vector<Clip> clips = {
+        // 720 x 576 with sample aspect 64:45 (16:9), losslessly coded.
+        {.name = "quadrants_64x45.mkv", .format = "matroska", .vcodec = "ffv1", .width = 720, .height = 576,
+         .sar = {64, 45}, .vframes = 50, .fill = FillQuadrants},
+        {.name = "still.png", .format = "image2", .vcodec = "png", .pixfmt = AV_PIX_FMT_RGB24, .vframes = 1,
+         .fill = FillStill},
+        {.name = "subtitles_only.mkv", .format = "matroska", .subtitles = true},
+    };
+    return clips;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::string outDir;
-    bool bench = false;
+    bool bench = false, seeds = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--bench") == 0)
             bench = true;
+        else if (std::strcmp(argv[i], "--seeds") == 0)
+            seeds = true;
         else if (outDir.empty())
             outDir = argv[i];
         else
             outDir.clear(), i = argc;
     }
     if (outDir.empty()) {
-        std::fprintf(stderr, "usage: make_test_media OUTDIR [--bench]\n");
+        std::fprintf(stderr, "usage: make_test_media OUTDIR [--bench | --seeds]\n");
         return 2;
     }
     av_log_set_level(AV_LOG_ERROR);
@@ -481,8 +555,9 @@ int main(int argc, char** argv)
     int failures = 0;
     std::vector<Clip> all = Clips();
     all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
+    all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
     for (const Clip& c : all) {
-        if (c.bench && !bench) continue;
+        if ((c.bench && !bench) || c.seed != seeds) continue;
         const std::string path = outDir + c.name;
         if (Exists(path)) continue;
         const std::string temp = outDir + "." + c.name + ".part" + std::to_string(::getpid());

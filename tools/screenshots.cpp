@@ -14,15 +14,21 @@
 #include <QTableWidget>
 #include <QDir>
 #include <QPixmap>
+#include <QScreen>
+#include <QSlider>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 
 #include "app/AboutFrm.h"
 #include "app/Application.h"
 #include "app/ConvertFrm.h"
+#include "app/EditFrm.h"
 #include "app/SettingFrm.h"
 #include "app/ZelMainFrm.h"
+#include "app/host/PlayerHostWidget.h"
 #include "tools/Unattended.h"
 #include "workflow/IniOptions.h"
 
@@ -38,6 +44,15 @@ bool Save(QWidget* window, const QString& path)
     return ok;
 }
 
+// From the screen: the players draw into windows of their own that a widget's grab leaves out.
+bool SaveScreen(QWidget* window, const QString& path)
+{
+    QApplication::processEvents();
+    const bool ok = window->screen()->grabWindow(window->winId()).save(path, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
 void Settle(int ms)
 {
     QEventLoop loop;
@@ -49,6 +64,7 @@ void Settle(int ms)
 
 int main(int argc, char** argv)
 {
+    kv::app::PreferX11Platform();
     kv::app::TKestravoApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 6) {
@@ -114,6 +130,38 @@ int main(int argc, char** argv)
         window.lvFileList->selectRow(0);
         Settle(300);
         ok &= Save(&window, out + "/main-window.png");
+
+        // The first file playing in the preview pane, a second into it.
+        window.actPlay->trigger();
+        for (int i = 0; i < 100 && window.tbarPreview->value() < 1000; ++i) Settle(20);
+        window.actPlay->trigger();
+        Settle(200);
+        ok &= SaveScreen(&window, out + "/preview.png");
+
+        // The edit dialog with a section marked from a quarter to three quarters of the file.
+        bool edited = false;
+        QTimer edit;
+        QObject::connect(&edit, &QTimer::timeout, [&] {
+            auto* form = dynamic_cast<TEditForm*>(QApplication::activeModalWidget());
+            if (edited || !form || !form->isVisible()) return;
+            edited = true;
+            const int length = form->tbarEdit->maximum();
+            for (int i = 0; i < 200 && form->tbarEdit->value() < length / 4; ++i) Settle(10);
+            form->btnStart->click();
+            for (int i = 0; i < 200 && form->tbarEdit->value() < length * 3 / 4; ++i) Settle(10);
+            form->btnEnd->click();
+            form->fplyrEdit->Pause();
+            form->cbbFrameAspectRatio->setCurrentIndex(2);
+            Settle(300);
+            ok &= SaveScreen(form, out + "/edit.png");
+            form->reject();
+        });
+        edit.start(20);
+        window.actEdit->trigger();
+        if (!edited) {
+            std::fprintf(stderr, "the edit dialog did not open\n");
+            ok = false;
+        }
 
         // Two long files two at a time, once both lines move and the speed is known.
         window.actClear->trigger();

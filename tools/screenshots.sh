@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the application (docs/*.png): the main window with
-# generated clips in its list after a batch, the format settings dialog, the
+# generated clips in its list after a batch and with a file playing in its preview
+# pane, the edit dialog with a marked section, the format settings dialog, the
 # progress dialog in the middle of a batch, with one file and with two at a time, and
 # the about dialog, on a virtual X server.
 set -euo pipefail

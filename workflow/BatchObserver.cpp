@@ -63,7 +63,8 @@ void TBatchObserver::Attach()
                                int ATotalOutputDuration) {
         HandleProgress(AIndex, ACurrentDuration, ATotalOutputDuration);
     };
-    engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string&) {
+    engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        RecordReason(AIndex, AException, AMessage);
         HandleTerminate(AIndex, AFinished, AException);
     };
     engine.OnPreviewBitmap = [this](int AIndex, media::TBitmap& ABitmap, int, std::int64_t) {
@@ -93,6 +94,8 @@ void TBatchObserver::BeginBatch(int fileCount, const std::string& ext, int threa
     ResetFigures();
     Attach();
     FConverter.Engine.SetPreviewBitmap(preview && PreviewAvailable(ext));
+    // Only what succeeded stays: a cancelled file's output goes, as a failed one's does.
+    FConverter.Engine.SetRemoveStoppedOutputs(true);
     if (FTaskCount == 0) {
         // The engine reports no end for a batch without tasks (every file was refused).
         RunState = rsTerminated;
@@ -156,6 +159,29 @@ bool TBatchObserver::CancelBatch(const std::function<bool()>& confirm)
 void TBatchObserver::FinishBatch()
 {
     FConverter.ClearTasks();
+}
+
+void TBatchObserver::AbandonBatch()
+{
+    {
+        std::lock_guard lock(FPauseLock);
+        RunState = rsTerminated;
+    }
+    engine::TFFmpegVCL& engine = FConverter.Engine;
+    engine.StopConvert();
+    for (int i = 0; i < engine.TaskCount(); ++i) {
+        const int file = FConverter.FileIndexOfTask(i);
+        if (file < 0 || file >= FConverter.Files.Count() || !engine.Task(i).IsRunning()) continue;
+        // The task is still writing it: its name is the one thing safe to read now.
+        std::remove(FConverter.Files.Items(file).OutputOptions.FileName.c_str());
+    }
+}
+
+void TBatchObserver::RecordReason(int index, bool exception, const std::string& message)
+{
+    if (index < 0) return;
+    const int file = FConverter.FileIndexOfTask(index);
+    if (file >= 0 && file < FConverter.Files.Count()) FConverter.Files.Items(file).Reason = exception ? message : "";
 }
 
 int TBatchObserver::FileIndexOfTask(int taskIndex) const

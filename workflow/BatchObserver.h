@@ -115,6 +115,10 @@ public:
     bool CancelBatch(const std::function<bool()>& confirm);
     // On WM_BATCH_DONE, on the presenter's thread: empties the engine's task list.
     void FinishBatch();
+    // For an end that cannot wait for the running files (a second interrupt, the process
+    // ending): stops the batch and removes what the files still running have written,
+    // so that no output is left that the outcomes do not name.
+    void AbandonBatch();
 
     // The dialog's figures for a progress event. With several files at once,
     // Position counts the files started and BatchPercent the converted media time of
@@ -150,6 +154,8 @@ private:
         int FileIndex = -1;
         std::int64_t TrimLength = -1;  // the file's, when the batch began
     };
+    // The file's Reason: the engine's message when it failed, else none.
+    void RecordReason(int index, bool exception, const std::string& message);
 
     TZelConvert& FConverter;
     QObject* FWindow;

@@ -1,5 +1,6 @@
 #include "workflow/IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,14 @@ std::string Trim(const std::string& s)
     if (first == std::string::npos) return {};
     const std::size_t last = s.find_last_not_of(Blanks);
     return s.substr(first, last - first + 1);
+}
+
+std::string Folded(const std::string& s)
+{
+    std::string folded = s;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
 }
 
 bool SameText(const std::string& a, const std::string& b)
@@ -70,18 +79,21 @@ bool ParseEntry(const std::string& line, std::string& key, std::string* value)
     return true;
 }
 
-// A value as it goes into the file: line breaks would split the entry, and blanks at
-// its ends or enclosing quotes would be lost on reading, so such a value is quoted.
+// A value as it goes into the file: a line feed would split the entry and is left
+// out. Blanks at its ends, enclosing quotes or a carriage return at its end (which
+// reads as part of the line end) would be lost on reading, so such a value is quoted;
+// a carriage return inside it stays, as it was read.
 std::string EncodeValue(const std::string& value)
 {
     std::string v;
     v.reserve(value.size());
     for (char c : value)
-        if (c != '\r' && c != '\n') v += c;
+        if (c != '\n') v += c;
     const bool edgeBlank = !v.empty() && (std::string(Blanks).find(v.front()) != std::string::npos ||
                                           std::string(Blanks).find(v.back()) != std::string::npos);
     const bool quoted = v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
-    return edgeBlank || quoted ? "\"" + v + "\"" : v;
+    const bool endsInReturn = !v.empty() && v.back() == '\r';
+    return edgeBlank || quoted || endsInReturn ? "\"" + v + "\"" : v;
 }
 
 bool ParseDigits(const std::string& s, std::size_t from, unsigned base, std::uint64_t limit,
@@ -148,10 +160,14 @@ TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName)
     // A file that is there but cannot be read must not be replaced by one holding only
     // the values we write: UpdateFile refuses it.
     FUnreadable = true;
+    const std::uintmax_t size = std::filesystem::file_size(fileName, ec);
+    if (ec || size > MaxFileSize) return;
     std::ifstream in(fileName, std::ios::binary);
     if (!in) return;
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return;
+    std::string data(static_cast<std::size_t>(size), '\0');
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<std::size_t>(in.gcount()));
+    if (in.bad() || data.find('\0') != std::string::npos) return;
     FUnreadable = false;
     if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         FBom = data.substr(0, 3);
@@ -178,24 +194,43 @@ TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName)
             }
             pos = nl + 1;
         }
+        std::string name;
+        if (ParseHeader(line.Text, name)) IndexHeader(static_cast<int>(FLines.size()), name);
         FLines.push_back(std::move(line));
     }
 }
 
-int TIniFile::FindSection(const std::string& section) const
+void TIniFile::IndexHeader(int at, const std::string& name)
+{
+    FHeaders.insert(std::upper_bound(FHeaders.begin(), FHeaders.end(), at), at);
+    auto [first, added] = FFirstHeader.emplace(Folded(name), at);
+    if (!added && first->second > at) first->second = at;
+}
+
+void TIniFile::InsertLine(int at, TLine line)
 {
     std::string name;
-    for (std::size_t i = 0; i < FLines.size(); ++i)
-        if (ParseHeader(FLines[i].Text, name) && SameText(name, section)) return static_cast<int>(i);
-    return -1;
+    const bool header = ParseHeader(line.Text, name);
+    if (at < static_cast<int>(FLines.size())) {
+        for (int& h : FHeaders)
+            if (h >= at) ++h;
+        for (auto& entry : FFirstHeader)
+            if (entry.second >= at) ++entry.second;
+    }
+    FLines.insert(FLines.begin() + at, std::move(line));
+    if (header) IndexHeader(at, name);
+}
+
+int TIniFile::FindSection(const std::string& section) const
+{
+    const auto found = FFirstHeader.find(Folded(section));
+    return found == FFirstHeader.end() ? -1 : found->second;
 }
 
 int TIniFile::SectionEnd(int header) const
 {
-    std::string name;
-    std::size_t i = static_cast<std::size_t>(header) + 1;
-    while (i < FLines.size() && !ParseHeader(FLines[i].Text, name)) ++i;
-    return static_cast<int>(i);
+    const auto next = std::upper_bound(FHeaders.begin(), FHeaders.end(), header);
+    return next == FHeaders.end() ? static_cast<int>(FLines.size()) : *next;
 }
 
 int TIniFile::FindKey(int header, const std::string& key) const
@@ -265,16 +300,16 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
             if (ParseEntry(FLines[static_cast<std::size_t>(i)].Text, name, nullptr)) insertAt = i + 1;
         if (FLines[static_cast<std::size_t>(insertAt - 1)].Eol.empty())
             FLines[static_cast<std::size_t>(insertAt - 1)].Eol = FNewLine;
-        FLines.insert(FLines.begin() + insertAt, TLine{key + "=" + encoded, FNewLine});
+        InsertLine(insertAt, TLine{key + "=" + encoded, FNewLine});
         FModified = true;
         return;
     }
     if (!FLines.empty()) {
         if (FLines.back().Eol.empty()) FLines.back().Eol = FNewLine;
-        if (!Trim(FLines.back().Text).empty()) FLines.push_back(TLine{std::string(), FNewLine});
+        if (!Trim(FLines.back().Text).empty()) InsertLine(static_cast<int>(FLines.size()), TLine{std::string(), FNewLine});
     }
-    FLines.push_back(TLine{"[" + section + "]", FNewLine});
-    FLines.push_back(TLine{key + "=" + encoded, FNewLine});
+    InsertLine(static_cast<int>(FLines.size()), TLine{"[" + section + "]", FNewLine});
+    InsertLine(static_cast<int>(FLines.size()), TLine{key + "=" + encoded, FNewLine});
     FModified = true;
 }
 

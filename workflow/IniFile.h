@@ -7,8 +7,10 @@
 // "Key=Value" lines, section and key names compared without regard to ASCII case,
 // blanks around names and values ignored, a value wrapped in matching quotes read
 // without them. The first of duplicate sections or keys is the one read and written.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kv::workflow {
@@ -22,8 +24,10 @@ public:
 class TIniFile {
 public:
     // Reads `fileName` when it exists; otherwise starts empty. A file that exists but
-    // cannot be read reads as empty and is never written over.
+    // cannot be read, is no text (it holds zero bytes) or is larger than any settings
+    // file (MaxFileSize) reads as empty and is never written over.
     explicit TIniFile(const std::string& fileName);
+    static constexpr std::uintmax_t MaxFileSize = 64u << 20;
 
     const std::string& FileName() const { return FFileName; }
 
@@ -60,9 +64,17 @@ private:
     int FindKey(int header, const std::string& key) const;
     // One past the last line that belongs to the section (the next header or the end).
     int SectionEnd(int header) const;
+    // Puts `line` before the line at `at` (or at the end), keeping the section index.
+    void InsertLine(int at, TLine line);
+    void IndexHeader(int at, const std::string& name);
 
     std::string FFileName;
     std::vector<TLine> FLines;
+    // The section index, so that a lookup does not read the whole file: the lines that
+    // are section headers in file order, and the first header of each name (folded to
+    // lower case).
+    std::vector<int> FHeaders;
+    std::unordered_map<std::string, int> FFirstHeader;
     std::string FBom;
     std::string FNewLine = "\n";  // for added lines: the file's own line end
     bool FModified = false;

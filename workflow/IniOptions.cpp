@@ -41,7 +41,7 @@ void TIniOptions::SaveToFile(const std::string& fileName)
 void TIniOptions::ReadFrom(const TIniFile* ini)
 {
     if (!ini) return;
-    FormatCount = ini->ReadInteger("Format", "Count", 1);
+    FormatCount = std::min(ini->ReadInteger("Format", "Count", 1), MaxFormatCount);
     Formats.assign(FormatCount > 0 ? static_cast<std::size_t>(FormatCount) : 0, TFormatRec());
     for (int i = 0; i < FormatCount; ++i) {
         const std::string s = FormatSection(i);

@@ -36,6 +36,11 @@ struct TFormatRec {
     bool operator==(const TFormatRec&) const = default;
 };
 
+// The most profiles a settings file gives; a larger count (a damaged file) reads as
+// this many. Profiles beyond the sections present are made of defaults and written
+// back, so an unbounded count would fill memory and the file.
+inline constexpr int MaxFormatCount = 1000;
+
 // Frame-rate list of a profile section that has none.
 inline constexpr const char* DefaultFramerateList = "15 fps,25 fps,Keep original frame rate,30 fps";
 

@@ -23,6 +23,7 @@ struct TInputFile {
     engine::TOutputOptions OutputOptions;
     std::int32_t Status = 0;       // 0 not converted, 1 succeeded, 2 failed, 3 cancelled
     platform::TFileIdentity Identity;  // the file on disk, whatever path reached it
+    std::string Reason;            // why the last batch failed it or gave it no task; else empty
 };
 
 // Owns its records: a record leaves memory when it leaves the list. Indexes outside

@@ -42,9 +42,16 @@ std::string TZelConvert::AlreadyListedText(const std::string& fileName)
 
 int TZelConvert::AddFile(const std::string& fileName)
 {
+    FLastAddError.clear();
     // Listed twice, a file would be converted twice, into two names.
-    if (Files.IndexOfSameFile(fileName) >= 0) return -1;
-    if (!FProbe.OpenFile(fileName)) return -2;
+    if (Files.IndexOfSameFile(fileName) >= 0) {
+        FLastAddError = AlreadyListedText(fileName);
+        return -1;
+    }
+    if (!FProbe.OpenFile(fileName)) {
+        FLastAddError = FProbe.LastError();
+        return -2;
+    }
     media::TFileStreamInfo info;
     FProbe.GetFileStreamInfo(info);
     const std::int64_t size = FProbe.GetFileSize();
@@ -63,22 +70,26 @@ int TZelConvert::AddFile(const std::string& fileName)
     file->AspectIndex = 0;
     file->Status = 0;
     file->Identity = platform::FileIdentityOf(fileName);
-    if (size <= 0 || file->DurationSec <= 0) return -2;
+    if (size <= 0) FLastAddError = fileName + ": the file is empty";
+    else if (file->DurationSec <= 0) FLastAddError = fileName + ": shorter than one second, or of no known length";
+    if (!FLastAddError.empty()) return -2;
     return Files.Add(std::move(file));
 }
 
 bool TZelConvert::PrepareFile(int index, const std::string& folder, const std::string& ext, int category)
 {
     TInputFile& file = Files.Items(index);
+    file.Status = 0;
+    file.Reason.clear();
     try {
         if (file.TrimStart != -1) file.InputOptions.StartTime = static_cast<std::int32_t>(file.TrimStart);
         file.InputOptions.ExtOptions = category == fcAudio ? "vn=1" : "";
         BuildOutput(file, folder, ext, category);
 
-        const int task = Engine.AddInputFile(file.InputOptions.FileName, &file.InputOptions);
-        if (task < 0) return false;
-        if (!Engine.SetOutputFile(task, file.OutputOptions.FileName, &file.OutputOptions)) {
-            Engine.RemoveTask(task);
+        const int task = Engine.AddTask(file.InputOptions.FileName, &file.InputOptions, file.OutputOptions.FileName,
+                                        &file.OutputOptions);
+        if (task < 0) {
+            file.Reason = Engine.LastErrMsg();
             return false;
         }
         std::lock_guard lock(FTaskLock);
@@ -90,6 +101,20 @@ bool TZelConvert::PrepareFile(int index, const std::string& folder, const std::s
         ClearTasks();
         throw;
     }
+}
+
+bool TZelConvert::PrepareBatch(const std::string& folder, int limit)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec) && !std::filesystem::create_directory(folder, ec)) return false;
+    const TFormatRec format = IniOptions.GetFormat(FormatIndex);
+    for (int i = 0; i < Files.Count(); ++i) {
+        TInputFile& file = Files.Items(i);
+        file.Status = 0;
+        file.Reason = i < limit ? std::string() : "Not converted: one batch converts at most " + std::to_string(limit) + " files.";
+    }
+    for (int i = 0; i < Files.Count() && i < limit; ++i) PrepareFile(i, folder, format.Ext, format.Category);
+    return true;
 }
 
 void TZelConvert::BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category)

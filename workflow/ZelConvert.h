@@ -17,6 +17,9 @@ inline constexpr const char* ApplicationTitle = "Larkspire Kestravo";
 // Category of a profile: sound only, or sound and picture. Other values are neither.
 enum : int { fcAudio = 0, fcVideo = 1 };
 
+// The most files one batch converts; the files after them get no task.
+inline constexpr int MaxBatchFiles = 1000;
+
 class TZelConvert {
 public:
     TZelConvert() = default;
@@ -35,18 +38,26 @@ public:
 
     // Probes the file and lists it; -1 when the list already holds that file (also
     // through a link or another path: show AlreadyListedText), -2 when it cannot be
-    // opened, has no size or lasts less than a second.
+    // opened, has no size or lasts less than a second (LastAddError then says which).
     int AddFile(const std::string& fileName);
     static std::string AlreadyListedText(const std::string& fileName);
+    const std::string& LastAddError() const { return FLastAddError; }
     void RemoveFile(int index) { Files.Delete(index); }
     void ClearFiles() { Files.Clear(); }
     void SetFormatIndex(int index) { FormatIndex = index; }
 
     // Builds the file's records from the profile at FormatIndex of IniOptions and
     // queues its task; false when the engine refused the input or the output (the
-    // file then keeps Status 0). An entry of the profile that does not read raises
-    // EListError or EConvertError; the tasks queued so far are then cleared.
+    // file then keeps Status 0, with the engine's words in its Reason). An entry of the
+    // profile that does not read raises EListError or EConvertError; the tasks queued
+    // so far are then cleared. The task opens its files (and creates its output) only
+    // when it starts; until then it holds no open file.
     bool PrepareFile(int index, const std::string& folder, const std::string& ext, int category);
+    // The preparation of a whole batch with the profile at FormatIndex: creates the
+    // output folder when it is missing (false when that fails: nothing is prepared),
+    // clears every file's outcome, and prepares the first `limit` files; the files
+    // after them keep Status 0 with a Reason. Raises as PrepareFile does.
+    bool PrepareBatch(const std::string& folder, int limit = MaxBatchFiles);
     // Starts the queued tasks, `threadCount` at a time.
     void StartBatch(int threadCount = 1) { Engine.StartConvert(threadCount); }
     // Empties the engine's task list and forgets which file each task was.
@@ -63,6 +74,7 @@ private:
     void BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category);
 
     media::TAVProbe FProbe;
+    std::string FLastAddError;
     // Task index -> list index: a refused file gets no task, so the two differ after it.
     mutable std::mutex FTaskLock;
     std::vector<int> FTaskFiles;

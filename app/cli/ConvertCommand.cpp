@@ -1,8 +1,9 @@
 // kestravo-cli convert: one batch of the main window's Convert, shown on a terminal.
 // The files are admitted and prepared by the controller, the batch protocol records
-// the outcomes, and this file only presents them. Ctrl-C cancels like the progress
-// dialog's Cancel. The settings file is read, never written; outputs go into the
-// current directory unless --output names a folder.
+// the outcomes, and this file only presents them. Ctrl-C or SIGTERM cancels like the
+// progress dialog's Cancel (a second one ends at once, removing the outputs begun).
+// The settings file is read, never written; outputs go into the current directory
+// unless --output names a folder.
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -41,13 +42,28 @@ const char* const ConvertUsage =
     "usage: kestravo-cli convert [--profile INDEX|NAME] [--output DIR] [--start SECONDS] [--duration SECONDS]\n"
     "                            [--aspect 4:3|16:9|37:20|47:20] [--jobs N] FILE...\n";
 
-std::atomic<bool> InterruptRequested{false};
+// The first SIGINT or SIGTERM, and how many arrived.
+std::atomic<int> InterruptSignal{0};
+std::atomic<int> InterruptCount{0};
 
-extern "C" void OnInterrupt(int)
+extern "C" void OnInterrupt(int signal)
 {
-    InterruptRequested = true;
-    // A second Ctrl-C ends the process the ordinary way.
-    std::signal(SIGINT, SIG_DFL);
+    int none = 0;
+    InterruptSignal.compare_exchange_strong(none, signal);
+    // After the second, a third ends the process the ordinary way.
+    if (InterruptCount.fetch_add(1) >= 1) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+    }
+}
+
+void CatchInterrupts(void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 struct TArguments {
@@ -236,16 +252,33 @@ private:
     int FBatchPercent = 0;
 };
 
-void PrintTable(const TZelConvert& converter)
+// A file named on the command line: its list entry, or why it was not listed.
+struct TGivenFile {
+    std::string Path;
+    int Index = -1;
+    std::string Reason;
+};
+
+// One row per given file, in the order given; the reason of a file that did not
+// convert on the line below its row.
+void PrintTable(const TZelConvert& converter, const std::vector<TGivenFile>& given)
 {
     std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", "Source", "Type", "Original", "Trimmed", "Status",
                 "Distination File");
-    for (int i = 0; i < converter.Files.Count(); ++i) {
-        const TInputFile& f = converter.Files.Items(i);
-        const char* status = f.Status == 1 ? "Success" : f.Status == 2 ? "Failed" : f.Status == 3 ? "Canceled" : "-";
-        std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", FileNamePart(f.FileName).c_str(), f.FileExt.c_str(),
-                    TimeText(f.DurationSec).c_str(), TimeText(static_cast<int>(f.TrimLength / 1000)).c_str(), status,
-                    f.Status == 1 ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
+    for (const TGivenFile& g : given) {
+        std::string reason = g.Reason;
+        if (g.Index < 0) {
+            std::printf("%-32s %-5s %-9s %-9s %-9s\n", FileNamePart(g.Path).c_str(), ExtNoDot(g.Path).c_str(), "-",
+                        "-", "-");
+        } else {
+            const TInputFile& f = converter.Files.Items(g.Index);
+            const char* status = f.Status == 1 ? "Success" : f.Status == 2 ? "Failed" : f.Status == 3 ? "Canceled" : "-";
+            std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", FileNamePart(f.FileName).c_str(), f.FileExt.c_str(),
+                        TimeText(f.DurationSec).c_str(), TimeText(static_cast<int>(f.TrimLength / 1000)).c_str(),
+                        status, f.Status == 1 ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
+            reason = f.Reason;
+        }
+        if (!reason.empty()) std::printf("    %s\n", reason.c_str());
     }
 }
 
@@ -285,17 +318,16 @@ int ConvertCommand(const std::vector<std::string>& args)
     // The libraries' own chatter is the engine's log, which nobody here reads.
     converter.Engine.SetLogLevel(engine::llQuiet);
 
-    bool refused = false;
+    std::vector<TGivenFile> given;
     for (const std::string& file : a.Files) {
         const int index = converter.AddFile(file);
+        given.push_back({file, index < 0 ? -1 : index, converter.LastAddError()});
         if (index == -1) {
             std::fprintf(stderr, "%s\n", TZelConvert::AlreadyListedText(file).c_str());
-            refused = true;
             continue;
         }
         if (index < 0) {
             std::fprintf(stderr, "Load failed.\"%s\" is unsupported.\n", file.c_str());
-            refused = true;
             continue;
         }
         TInputFile& f = converter.Files.Items(index);
@@ -309,16 +341,23 @@ int ConvertCommand(const std::vector<std::string>& args)
         if (a.Duration >= 0) f.TrimLength = std::min(f.TrimLength, static_cast<std::int64_t>(std::llround(a.Duration * 1000)));
         f.AspectIndex = a.Aspect;
     }
-    if (converter.Files.Count() == 0) return 1;
+    if (converter.Files.Count() == 0) {
+        PrintTable(converter, given);
+        return 1;
+    }
 
     converter.SetFormatIndex(profile);
     try {
         // A file the engine refuses (a start past its end, say) gets no task; the reason
-        // is told here, as nothing else would.
-        for (int i = 0; i < converter.Files.Count(); ++i)
-            if (!converter.PrepareFile(i, folder, format.Ext, format.Category))
-                std::fprintf(stderr, "%s: %s\n", FileNamePart(converter.Files.Items(i).FileName).c_str(),
-                             converter.Engine.LastErrMsg().c_str());
+        // is told here at once, and again under its row.
+        if (!converter.PrepareBatch(folder)) {
+            std::fprintf(stderr, "The output folder does not exist, please select another output folder.\n");
+            return 1;
+        }
+        for (int i = 0; i < converter.Files.Count(); ++i) {
+            const TInputFile& f = converter.Files.Items(i);
+            if (!f.Reason.empty()) std::fprintf(stderr, "%s: %s\n", FileNamePart(f.FileName).c_str(), f.Reason.c_str());
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestravo-cli convert: profile %d: %s\n", profile, e.what());
         return 1;
@@ -328,27 +367,34 @@ int ConvertCommand(const std::vector<std::string>& args)
     TBatchObserver observer(converter, &presenter);
     presenter.Observer = &observer;
 
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    CatchInterrupts(OnInterrupt);
     QTimer interruptWatch;
+    bool cancelled = false;
     QObject::connect(&interruptWatch, &QTimer::timeout, [&] {
-        if (!InterruptRequested.exchange(false)) return;
-        observer.CancelBatch([] { return true; });
+        const int count = InterruptCount;
+        if (count >= 2) {
+            // No waiting for the running files: what they began goes, and so does the process.
+            observer.AbandonBatch();
+            std::fflush(stdout);
+            std::_Exit(128 + InterruptSignal);
+        }
+        if (count == 1 && !cancelled) {
+            cancelled = true;
+            observer.CancelBatch([] { return true; });
+        }
     });
     interruptWatch.start(100);
 
     observer.BeginBatch(converter.Files.Count(), format.Ext, a.Jobs > 0 ? a.Jobs : IniOptions.Jobs, false);
     app.exec();
     interruptWatch.stop();
-    std::signal(SIGINT, SIG_DFL);
+    CatchInterrupts(SIG_DFL);
 
-    PrintTable(converter);
+    PrintTable(converter, given);
+    if (InterruptSignal) return 128 + InterruptSignal;
     // A file that never made it into the list did not convert either.
-    if (refused) return 1;
-    for (int i = 0; i < converter.Files.Count(); ++i)
-        if (converter.Files.Items(i).Status != 1) return 1;
+    for (const TGivenFile& g : given)
+        if (g.Index < 0 || converter.Files.Items(g.Index).Status != 1) return 1;
     return 0;
 }
 

@@ -5,14 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <thread>
 
 extern char** environ;
 
@@ -44,14 +41,8 @@ struct TCapture {
 }  // namespace
 
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& folder, const TEnvironment& env)
-{
-    return RunProgramUntil(program, args, folder, env, nullptr);
-}
-
-TProgramRun RunProgramUntil(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& folder, const TEnvironment& env, const std::function<bool()>& ready,
-                            int limitSeconds)
+                       const std::string& folder, const TEnvironment& env,
+                       const std::function<void(int)>& whileRunning)
 {
     // Everything the child needs is built before the fork: after it, only plain
     // system calls are safe in a process that has threads.
@@ -87,17 +78,8 @@ TProgramRun RunProgramUntil(const std::string& program, const std::vector<std::s
     }
     int status = 0;
     pid_t waited = -1;
-    if (pid > 0 && ready) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
-        while ((waited = ::waitpid(pid, &status, WNOHANG)) == 0 || (waited < 0 && errno == EINTR)) {
-            if (ready() || std::chrono::steady_clock::now() > end) {
-                ::kill(pid, SIGTERM);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    if (pid > 0 && waited != pid) {
+    if (pid > 0 && whileRunning) whileRunning(pid);
+    if (pid > 0) {
         do waited = ::waitpid(pid, &status, 0);
         while (waited < 0 && errno == EINTR);
     }

@@ -17,15 +17,10 @@ struct TProgramRun {
 using TEnvironment = std::vector<std::pair<std::string, std::string>>;
 
 // Runs `program` with `args` in `folder` (the test's own when empty), its environment
-// the test's with `env` set on top, and waits for its end.
+// the test's with `env` set on top, and waits for its end; `whileRunning`, when given,
+// is called with the program's process id once it has started (to send it a signal).
 TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& folder = {}, const TEnvironment& env = {});
-
-// The same for a program that runs until it is told to end (a window): once `ready`
-// holds (asked every 50 ms), or after `limitSeconds`, the program is ended with
-// SIGTERM. Status is -1 when it had to be ended, its own when it ended first.
-TProgramRun RunProgramUntil(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& folder, const TEnvironment& env, const std::function<bool()>& ready,
-                            int limitSeconds = 120);
+                       const std::string& folder = {}, const TEnvironment& env = {},
+                       const std::function<void(int)>& whileRunning = {});
 
 }  // namespace kv::test

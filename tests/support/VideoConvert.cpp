@@ -89,6 +89,20 @@ std::string MediaFile(const std::string& name)
     return name[0] == '/' ? name : std::string(KV_TEST_MEDIA_DIR) + "/" + name;
 }
 
+std::vector<std::string> SeparateCopies(const std::string& file, const std::filesystem::path& folder, int count)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> copies;
+    for (int i = 0; i < count; ++i) {
+        const fs::path sub = folder / ("in" + std::to_string(i));
+        fs::create_directories(sub);
+        const fs::path copy = sub / fs::path(file).filename();
+        fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+        copies.push_back(copy.string());
+    }
+    return copies;
+}
+
 TConvertResult Convert(TRecordingSink& sink, const TInputList& inputs, const std::string& output,
                        const TOptionList& outputOptions, int logLevel, const TTaskStep& before,
                        const TTaskStep& after)

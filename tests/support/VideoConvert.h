@@ -96,6 +96,9 @@ TDecodedVideo DecodeVideo(const std::string& file, bool keepLuma = false);
 int LumaAround(const TDecodedVideo& video, int frame, int x, int y, int size = 4);
 
 std::string MediaFile(const std::string& name);
+// `count` copies of `file` under `folder`, each a file of its own with the same name
+// (in0/, in1/, ...): the list refuses the same file twice.
+std::vector<std::string> SeparateCopies(const std::string& file, const std::filesystem::path& folder, int count);
 
 // A fixture with the engine libraries loaded and a fresh output folder per test.
 class TOutputFolderTest : public ::testing::Test {

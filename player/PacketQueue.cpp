@@ -1,0 +1,173 @@
+#include "player/PacketQueue.h"
+
+#include "media/AVCodecStubs.h"
+#include "media/AVUtilStubs.h"
+
+namespace kv::player {
+
+const char FlushMarkerText[] = "FLUSH";
+
+bool IsFlushPacket(const AVPacket* packet)
+{
+    return packet->data == reinterpret_cast<const std::uint8_t*>(FlushMarkerText);
+}
+
+namespace {
+
+// An entry from the spare list or a new one; null when memory ran out.
+TPacketEntry* TakeEntry(TPacketQueue& q)
+{
+    sdl::SDL_mutexP(q.Mutex);
+    TPacketEntry* e = q.Spare;
+    if (e) q.Spare = e->Next;
+    sdl::SDL_mutexV(q.Mutex);
+    if (e) return e;
+    e = static_cast<TPacketEntry*>(av::av_mallocz(sizeof(TPacketEntry)));
+    if (!e) return nullptr;
+    e->Pkt = av::av_packet_alloc();
+    if (!e->Pkt) {
+        av::av_free(e);
+        return nullptr;
+    }
+    return e;
+}
+
+// Caller holds the lock.
+void KeepSpare(TPacketQueue& q, TPacketEntry* e)
+{
+    e->Next = q.Spare;
+    q.Spare = e;
+}
+
+void FreeEntries(TPacketEntry* e)
+{
+    while (e) {
+        TPacketEntry* next = e->Next;
+        av::av_packet_free(&e->Pkt);
+        av::av_free(e);
+        e = next;
+    }
+}
+
+}  // namespace
+
+void PacketQueueInit(TPacketQueue& q)
+{
+    q.First = q.Last = nullptr;
+    q.Count = q.Size = 0;
+    q.AbortRequest = 0;
+    q.Spare = nullptr;
+    q.Mutex = sdl::SDL_CreateMutex();
+    q.Cond = sdl::SDL_CreateCond();
+}
+
+int PacketQueuePut(TPacketQueue& q, AVPacket* packet)
+{
+    const bool flush = IsFlushPacket(packet);
+    if (!flush && av::av_packet_make_refcounted(packet) < 0) return -1;
+    TPacketEntry* e = TakeEntry(q);
+    if (!e) return -1;
+    if (flush) {
+        av::av_packet_unref(e->Pkt);
+        e->Pkt->data = packet->data;
+        e->Pkt->size = 0;
+    } else {
+        av::av_packet_move_ref(e->Pkt, packet);
+    }
+    e->Next = nullptr;
+    sdl::SDL_mutexP(q.Mutex);
+    if (q.Last)
+        q.Last->Next = e;
+    else
+        q.First = e;
+    q.Last = e;
+    q.Count++;
+    q.Size += e->Pkt->size + PacketEntryCharge;
+    sdl::SDL_CondSignal(q.Cond);
+    sdl::SDL_mutexV(q.Mutex);
+    return 0;
+}
+
+int PacketQueueGet(TPacketQueue& q, AVPacket* packet, bool block)
+{
+    int ret = 0;
+    sdl::SDL_mutexP(q.Mutex);
+    for (;;) {
+        if (q.AbortRequest) {
+            ret = -1;
+            break;
+        }
+        TPacketEntry* e = q.First;
+        if (e) {
+            q.First = e->Next;
+            if (!q.First) q.Last = nullptr;
+            q.Count--;
+            q.Size -= e->Pkt->size + PacketEntryCharge;
+            av::av_packet_unref(packet);
+            av::av_packet_move_ref(packet, e->Pkt);
+            KeepSpare(q, e);
+            ret = 1;
+            break;
+        }
+        if (!block) break;
+        sdl::SDL_CondWait(q.Cond, q.Mutex);
+    }
+    sdl::SDL_mutexV(q.Mutex);
+    return ret;
+}
+
+void PacketQueueFlush(TPacketQueue& q)
+{
+    sdl::SDL_mutexP(q.Mutex);
+    for (TPacketEntry* e = q.First; e;) {
+        TPacketEntry* next = e->Next;
+        if (IsFlushPacket(e->Pkt))
+            e->Pkt->data = nullptr;
+        else
+            av::av_packet_unref(e->Pkt);
+        KeepSpare(q, e);
+        e = next;
+    }
+    q.First = q.Last = nullptr;
+    q.Count = 0;
+    q.Size = 0;
+    sdl::SDL_mutexV(q.Mutex);
+}
+
+void PacketQueueAbort(TPacketQueue& q)
+{
+    sdl::SDL_mutexP(q.Mutex);
+    q.AbortRequest = 1;
+    sdl::SDL_CondSignal(q.Cond);
+    sdl::SDL_mutexV(q.Mutex);
+}
+
+void PacketQueueEnd(TPacketQueue& q)
+{
+    if (!q.Mutex) return;
+    PacketQueueFlush(q);
+    FreeEntries(q.Spare);
+    q.Spare = nullptr;
+    sdl::SDL_DestroyMutex(q.Mutex);
+    sdl::SDL_DestroyCond(q.Cond);
+    q.Mutex = nullptr;
+    q.Cond = nullptr;
+}
+
+int PacketQueueSize(TPacketQueue& q)
+{
+    sdl::SDL_mutexP(q.Mutex);
+    const int size = q.Size;
+    sdl::SDL_mutexV(q.Mutex);
+    return size;
+}
+
+int PacketQueueCount(TPacketQueue& q)
+{
+    sdl::SDL_mutexP(q.Mutex);
+    const int count = q.Count;
+    sdl::SDL_mutexV(q.Mutex);
+    return count;
+}
+
+}  // namespace kv::player

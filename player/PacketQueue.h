@@ -1,0 +1,52 @@
+#pragma once
+// A queue of demuxed packets of one stream kind, bounded by its byte size; entries
+// are kept for reuse, so a queue in steady state allocates nothing.
+#include <atomic>
+#include <cstdint>
+
+#include "player/LibSDL.h"
+
+struct AVPacket;
+
+namespace kv::player {
+
+// What every entry adds to the size beside its packet's data.
+constexpr int PacketEntryCharge = 72;
+
+// The data pointer that marks a flush request in a queue.
+extern const char FlushMarkerText[];
+bool IsFlushPacket(const AVPacket* packet);
+
+struct TPacketEntry {
+    AVPacket* Pkt;
+    TPacketEntry* Next;
+};
+
+struct TPacketQueue {
+    TPacketEntry* First;
+    TPacketEntry* Last;
+    int Count;
+    int Size;
+    std::atomic<int> AbortRequest;
+    SDL_mutex* Mutex;
+    SDL_cond* Cond;
+    TPacketEntry* Spare;  // emptied entries, ready for the next packet
+};
+
+void PacketQueueInit(TPacketQueue& q);
+// Appends `packet`, taking its reference over (a flush marker is copied as it is).
+// 0, or -1 when the packet cannot be kept (it is then left with the caller).
+int PacketQueuePut(TPacketQueue& q, AVPacket* packet);
+// 1 with the oldest packet moved into `packet`, 0 when empty and not blocking,
+// -1 once the queue is aborted.
+int PacketQueueGet(TPacketQueue& q, AVPacket* packet, bool block);
+void PacketQueueFlush(TPacketQueue& q);
+void PacketQueueAbort(TPacketQueue& q);
+// Flushes and releases everything, the lock and the condition too.
+void PacketQueueEnd(TPacketQueue& q);
+// Size and count read under the lock.
+int PacketQueueSize(TPacketQueue& q);
+int PacketQueueCount(TPacketQueue& q);
+inline bool PacketQueueAborted(const TPacketQueue& q) { return q.AbortRequest.load() != 0; }
+
+}  // namespace kv::player

@@ -1,0 +1,104 @@
+// The drawing surface and the pictures on it: each decoded picture is converted
+// into the display overlay (through the frame hook when asked for) and shown centred
+// with its aspect ratio.
+#include <mutex>
+
+#include "media/AVFormatStubs.h"
+#include "media/AVUtilStubs.h"
+#include "media/SwScaleStubs.h"
+#include "player/FrameHookPath.h"
+#include "player/PlaybackMath.h"
+#include "player/PlaybackState.h"
+#include "player/PlayerCore.h"
+
+namespace kv::player {
+
+namespace {
+
+constexpr Uint32 SurfaceFlags = SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RESIZABLE | SDL_HWACCEL;
+
+// The ordinary picture conversion's scaler, shared by all players.
+std::mutex ScalerLock;
+SwsContext* PictureScaler = nullptr;
+
+float SampleAspect(const PlaybackState* is)
+{
+    const AVRational streamSar = is->VideoSt->sample_aspect_ratio;
+    if (streamSar.num) return static_cast<float>(av_q2d(streamSar));
+    const AVRational codecSar = is->VideoSt->codecpar->sample_aspect_ratio;
+    if (codecSar.num) return static_cast<float>(av_q2d(codecSar));
+    return 0;
+}
+
+void VideoImageDisplay(PlaybackState* is)
+{
+    TVideoPicture* vp = &is->Pictq[is->PictqRindex];
+    sdl::SDL_mutexP(is->OverlayMutex);
+    if (vp->Bmp) {
+        const float aspect = DisplayAspect(SampleAspect(is), vp->Width, vp->Height);
+        const TPictureRect fit = FitPicture(aspect, is->Width, is->Height);
+        SDL_Rect rect{static_cast<Sint16>(is->XLeft + fit.X), static_cast<Sint16>(is->YTop + fit.Y),
+                      static_cast<Uint16>(fit.Width), static_cast<Uint16>(fit.Height)};
+        sdl::SDL_DisplayYUVOverlay(vp->Bmp, &rect);
+    }
+    sdl::SDL_mutexV(is->OverlayMutex);
+}
+
+}  // namespace
+
+bool VideoOpen(PlaybackState* is)
+{
+    TPlayerCore& player = *is->Player;
+    int width = 640, height = 480;
+    if (player.ScreenWidth > 0) {
+        width = player.ScreenWidth;
+        height = player.ScreenHeight;
+    } else if (is->VideoSt && is->VideoSt->codecpar->width > 0) {
+        width = is->VideoSt->codecpar->width;
+        height = is->VideoSt->codecpar->height;
+    }
+    player.Surface = sdl::SDL_SetVideoMode(width, height, 0, SurfaceFlags);
+    if (!player.Surface) {
+        player.Log(ltError, "SDL: could not set video mode.");
+        return false;
+    }
+    is->Width = player.Surface->w;
+    is->Height = player.Surface->h;
+    return true;
+}
+
+void VideoDisplay(PlaybackState* is)
+{
+    if (!is->Player->Surface && !VideoOpen(is)) return;
+    if (is->AudioSt && is->ShowWaveform)
+        WaveformDisplay(is);
+    else if (is->VideoSt)
+        VideoImageDisplay(is);
+}
+
+bool ConvertFrameToOverlay(PlaybackState* is, AVFrame* frame, SDL_Overlay* overlay, double pts)
+{
+    sdl::SDL_mutexP(is->OverlayMutex);
+    sdl::SDL_LockYUVOverlay(overlay);
+    // The overlay stores Y, V, U.
+    std::uint8_t* planes[4] = {overlay->pixels[0], overlay->pixels[2], overlay->pixels[1], nullptr};
+    int lines[4] = {overlay->pitches[0], overlay->pitches[2], overlay->pitches[1], 0};
+    const int width = frame->width, height = frame->height;
+    bool ok = true;
+    if (!RunFrameHook(is, frame, planes, lines, pts, height, width, AV_PIX_FMT_YUV420P)) {
+        std::lock_guard lock(ScalerLock);
+        PictureScaler = av::sws_getCachedContext(PictureScaler, width, height, static_cast<AVPixelFormat>(frame->format),
+                                                 width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
+                                                 nullptr);
+        if (PictureScaler)
+            av::sws_scale(PictureScaler, frame->data, frame->linesize, 0, height, planes, lines);
+        else
+            ok = false;
+    }
+    sdl::SDL_UnlockYUVOverlay(overlay);
+    sdl::SDL_mutexV(is->OverlayMutex);
+    if (!ok) is->Player->Log(ltError, "Cannot initialize the conversion context.");
+    return ok;
+}
+
+}  // namespace kv::player

@@ -1,0 +1,160 @@
+#pragma once
+// Everything of one opened file while it plays: the record the player allocates
+// zero-filled at open and frees when playback ends, and the pipeline's operations
+// on it (reading, decoding, the refresh cycle, picture and sound output).
+#include <atomic>
+#include <cstdint>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
+#include "player/LibSDL.h"
+#include "player/PacketQueue.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVStream;
+struct SwrContext;
+
+namespace kv::player {
+
+class TPlayerCore;
+
+constexpr int AudioBufferSize = 288000;
+constexpr int SilenceBlockSize = 1024;
+constexpr int SampleArraySize = 131072;
+constexpr int PictureQueueSize = 1;
+constexpr int MaxAudioQueueSize = 81920;
+constexpr int MaxVideoQueueSize = 1310720;
+
+// The player's own display-library events; their first data word carries the playback.
+constexpr int AllocEvent = SDL_USEREVENT;        // 24
+constexpr int RefreshEvent = SDL_USEREVENT + 1;  // 25
+constexpr int QuitEvent = SDL_USEREVENT + 2;     // 26
+
+enum TOpenStatus { osOpening = 0, osOpen = 1, osFailing = -1, osFailed = -2 };
+
+struct TVideoPicture {
+    double Pts;
+    SDL_Overlay* Bmp;
+    int Width, Height;
+    int Allocated;
+};
+
+struct PlaybackState {
+    // Header
+    TPlayerCore* Player;
+    std::atomic<int> OpenStatus;
+    std::int64_t StartTime;
+    std::int64_t Duration;
+    std::int64_t AudioStartTime;
+    bool StillImage;
+    bool EndReported;
+    // Threads
+    SDL_Thread* ReadTid;
+    SDL_Thread* VideoTid;
+    // Requests from the player
+    std::atomic<int> AbortRequest;
+    std::atomic<int> Paused;
+    int LastPaused;
+    std::atomic<int> SeekReq;
+    int SeekFlags;
+    std::atomic<std::int64_t> SeekPos;
+    bool Eof;
+    // Input
+    AVFormatContext* Ic;
+    int AudioStream;
+    // Audio
+    std::atomic<double> AudioClock;
+    AVStream* AudioSt;
+    AVCodecContext* AudioDec;
+    TPacketQueue AudioQ;
+    int AudioHwBufSize;
+    int AudioRate;
+    int AudioChannels;  // of the device: 1 or 2
+    alignas(64) std::uint8_t AudioBuf1[AudioBufferSize];
+    alignas(64) std::uint8_t AudioBuf2[AudioBufferSize];
+    std::uint8_t* AudioBuf;
+    std::atomic<int> AudioBufSize;
+    std::atomic<int> AudioBufIndex;
+    AVPacket* AudioPkt;
+    AVFrame* AudioFrame;
+    bool AudioFramesPending;  // the decoder may still give out frames of the last packet
+    int AudioSrcFmt;
+    AVChannelLayout AudioSrcLayout;
+    int AudioSrcRate;
+    SwrContext* Swr;
+    // Sound waits (the device gets silence) until the first picture after an open or
+    // a seek is on screen, at most until the deadline (wall clock, microseconds), so
+    // that picture and sound start together.
+    std::atomic<bool> AudioHeld;
+    std::atomic<std::int64_t> AudioHoldDeadline;
+    bool ShowWaveform;
+    std::int16_t SampleArray[SampleArraySize];
+    std::atomic<int> SampleArrayIndex;
+    int LastIStart;
+    // Subtitles: never selected
+    int SubtitleStream;
+    // Video timing (seconds)
+    std::atomic<double> FrameTimer;  // also moved by a resume on the user-interface thread
+    double FrameLastPts;
+    double FrameLastDelay;
+    double VideoClock;
+    // Video
+    int VideoStream;
+    AVStream* VideoSt;
+    AVCodecContext* VideoDec;
+    TPacketQueue VideoQ;
+    std::atomic<double> VideoCurrentPts;
+    std::atomic<std::int64_t> VideoCurrentPtsTime;
+    // Picture queue
+    TVideoPicture Pictq[PictureQueueSize];
+    int PictqSize, PictqRindex, PictqWindex;
+    int AllocWidth, AllocHeight;  // the overlay size the video thread asks for
+    SDL_mutex* PictqMutex;
+    SDL_cond* PictqCond;
+    // Guards the overlay's pixels and life while it is written, shown or copied.
+    SDL_mutex* OverlayMutex;
+    // Output
+    char Filename[1024];
+    int Width, Height, XLeft, YTop;
+};
+
+// Read thread and streams
+int ReadThread(void* state);
+void StreamComponentOpen(PlaybackState* is, int streamIndex);
+void StreamComponentClose(PlaybackState* is, int streamIndex);
+
+// Video decoding
+int VideoThread(void* state);
+void AllocPicture(PlaybackState* is);
+
+// Refresh cycle and clocks
+void VideoRefresh(PlaybackState* is);
+void ScheduleRefresh(PlaybackState* is, int delayMs);
+double GetAudioClock(PlaybackState* is);
+double GetVideoClock(PlaybackState* is);
+double GetMasterClock(PlaybackState* is);
+void TogglePause(PlaybackState* is);
+void RequestSeek(PlaybackState* is, std::int64_t target, int flags);
+// Holds the sound back until the next picture is shown; for playbacks with a picture.
+void HoldAudioForPicture(PlaybackState* is);
+bool AudioIsHeld(PlaybackState* is);
+
+// Picture output
+bool VideoOpen(PlaybackState* is);
+void VideoDisplay(PlaybackState* is);
+bool ConvertFrameToOverlay(PlaybackState* is, AVFrame* frame, SDL_Overlay* overlay, double pts);
+
+// Sound output
+void AudioCallback(void* state, std::uint8_t* stream, int len);
+void UpdateSampleDisplay(PlaybackState* is, const std::int16_t* samples, int size);
+void WaveformDisplay(PlaybackState* is);
+
+// Seconds of the wall clock.
+double NowSeconds();
+std::int64_t NowMicroseconds();
+
+}  // namespace kv::player

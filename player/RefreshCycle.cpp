@@ -1,0 +1,155 @@
+// The refresh cycle on the play thread: each refresh shows the queued picture when
+// it is due, following the sound's clock, and schedules the next refresh.
+#include <atomic>
+#include <cmath>
+
+#include "media/AVUtilStubs.h"
+#include "platform/UiThread.h"
+#include "player/PlaybackDiagnostics.h"
+#include "player/PlaybackMath.h"
+#include "player/PlaybackState.h"
+#include "player/PlayerCore.h"
+
+namespace kv::player {
+
+namespace {
+
+std::atomic<TPictureShownObserver> PictureShown{nullptr};
+
+Uint32 PostRefresh(Uint32, void* state)
+{
+    SDL_Event event{};
+    event.type = RefreshEvent;
+    event.user.data1 = state;
+    sdl::SDL_PushEvent(&event);
+    return 0;  // one shot
+}
+
+void ShowDuePicture(PlaybackState* is)
+{
+    TVideoPicture* vp = &is->Pictq[is->PictqRindex];
+    is->VideoCurrentPts = vp->Pts;
+    is->VideoCurrentPtsTime = NowMicroseconds();
+    TVideoTiming timing{is->FrameTimer, is->FrameLastPts, is->FrameLastDelay};
+    // While the sound waits for this picture its clock says nothing about the picture.
+    const bool followSound = is->AudioSt != nullptr && !is->AudioHeld;
+    const double delay = ComputeTargetDelay(timing, vp->Pts, followSound, GetMasterClock(is), NowSeconds());
+    is->FrameTimer = timing.FrameTimer;
+    is->FrameLastPts = timing.FrameLastPts;
+    is->FrameLastDelay = timing.FrameLastDelay;
+    ScheduleRefresh(is, static_cast<int>(std::lrint(delay * 1000 + 0.5)));
+    VideoDisplay(is);
+    is->AudioHeld = false;
+    if (TPictureShownObserver observer = PictureShown.load())
+        observer(vp->Pts, is->AudioSt ? GetAudioClock(is) : 0, is->AudioSt != nullptr);
+    sdl::SDL_mutexP(is->PictqMutex);
+    is->PictqRindex = (is->PictqRindex + 1) % PictureQueueSize;
+    is->PictqSize--;
+    sdl::SDL_CondSignal(is->PictqCond);
+    sdl::SDL_mutexV(is->PictqMutex);
+}
+
+}  // namespace
+
+void SetPictureShownObserver(TPictureShownObserver observer)
+{
+    PictureShown = observer;
+}
+
+double NowSeconds()
+{
+    return static_cast<double>(av::av_gettime_relative()) / 1000000.0;
+}
+
+std::int64_t NowMicroseconds()
+{
+    return av::av_gettime_relative();
+}
+
+void ScheduleRefresh(PlaybackState* is, int delayMs)
+{
+    sdl::SDL_AddTimer(static_cast<Uint32>(delayMs > 0 ? delayMs : 1), PostRefresh, is);
+}
+
+void VideoRefresh(PlaybackState* is)
+{
+    if (is->VideoSt) {
+        sdl::SDL_mutexP(is->PictqMutex);
+        const int queued = is->PictqSize;
+        sdl::SDL_mutexV(is->PictqMutex);
+        if (queued == 0)
+            ScheduleRefresh(is, 1);
+        else
+            ShowDuePicture(is);
+    } else if (is->AudioSt) {
+        ScheduleRefresh(is, 40);
+        VideoDisplay(is);
+    } else {
+        ScheduleRefresh(is, 100);
+        return;
+    }
+    is->Player->UpdatePosition();
+}
+
+double GetAudioClock(PlaybackState* is)
+{
+    double pts = is->AudioClock;
+    if (is->AudioSt) {
+        const int bytesPerSec = is->AudioRate * 2 * is->AudioChannels;
+        const int unread = is->AudioBufSize - is->AudioBufIndex;
+        if (bytesPerSec > 0) pts -= static_cast<double>(unread) / bytesPerSec;
+    }
+    return pts;
+}
+
+double GetVideoClock(PlaybackState* is)
+{
+    if (is->Paused) return is->VideoCurrentPts;
+    return is->VideoCurrentPts + static_cast<double>(NowMicroseconds() - is->VideoCurrentPtsTime) / 1000000.0;
+}
+
+double GetMasterClock(PlaybackState* is)
+{
+    return is->AudioSt ? GetAudioClock(is) : GetVideoClock(is);
+}
+
+void TogglePause(PlaybackState* is)
+{
+    while (is->SeekReq) {
+        // The read thread may be handing a message to this thread before it takes the seek.
+        platform::ProcessPendingUiCalls();
+        av::av_usleep(10000);
+    }
+    if (is->Paused) {
+        // Resuming: the clock goes on from the paused picture, and the next picture
+        // is due as long after the resume as it was after the pause.
+        const std::int64_t now = NowMicroseconds();
+        is->FrameTimer += static_cast<double>(now - is->VideoCurrentPtsTime) / 1000000.0;
+        is->VideoCurrentPtsTime = now;
+    }
+    is->Paused = !is->Paused;
+}
+
+void HoldAudioForPicture(PlaybackState* is)
+{
+    is->AudioHoldDeadline = NowMicroseconds() + 1000000;
+    is->AudioHeld = true;
+}
+
+bool AudioIsHeld(PlaybackState* is)
+{
+    if (!is->AudioHeld) return false;
+    if (NowMicroseconds() < is->AudioHoldDeadline) return true;
+    is->AudioHeld = false;  // no picture came: the sound goes on alone
+    return false;
+}
+
+void RequestSeek(PlaybackState* is, std::int64_t target, int flags)
+{
+    if (is->SeekReq) return;
+    is->SeekPos = target;
+    is->SeekFlags = flags;
+    is->SeekReq = 1;
+}
+
+}  // namespace kv::player

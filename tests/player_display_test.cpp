@@ -1,0 +1,571 @@
+// The player in a real X window (a virtual display under test.sh): what it reports,
+// what it draws into the window and what reaches the sound device (SDL's disk
+// driver writes the device's samples into SDL_DISKAUDIOFILE).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QThread>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/host/PlayerHostWidget.h"
+#include "media/FFmpegLoader.h"
+#include "player/FFPlay.h"
+#include "tests/support/VideoConvert.h"
+#include "tests/support/WidgetApplication.h"
+
+using namespace kv::player;
+using kv::test::MediaFile;
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new kvtest::WidgetApplicationEnvironment);
+
+// Runs the event loop until `done` holds or `ms` have passed; true when it held.
+bool WaitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void Spin(int ms)
+{
+    WaitUntil([] { return false; }, ms);
+}
+
+// Everything a player reported, with the time since the recorder was made.
+struct TRecorder {
+    std::mutex Lock;
+    QElapsedTimer Clock;
+    std::vector<std::pair<TPlayState, qint64>> States;
+    std::vector<std::pair<std::int64_t, qint64>> Positions;
+    std::vector<std::pair<TLogType, std::string>> Logs;
+    std::int64_t Duration = -2;
+    int FrameWidth = 0, FrameHeight = 0;
+    bool PositionOffUiThread = false;
+
+    TRecorder() { Clock.start(); }
+
+    void Attach(TFFPlayer& player, int screenWidth, int screenHeight)
+    {
+        player.OnFileOpen = [this, screenWidth, screenHeight](TCustomPlayer*, std::int64_t d, int w, int h, int& sw,
+                                                              int& sh) {
+            std::lock_guard lock(Lock);
+            Duration = d;
+            FrameWidth = w;
+            FrameHeight = h;
+            sw = screenWidth;
+            sh = screenHeight;
+        };
+        player.OnState = [this](TCustomPlayer*, TPlayState s) {
+            std::lock_guard lock(Lock);
+            States.emplace_back(s, Clock.elapsed());
+        };
+        player.OnPosition = [this](TCustomPlayer*, std::int64_t pts) {
+            std::lock_guard lock(Lock);
+            if (QThread::currentThread() != qApp->thread()) PositionOffUiThread = true;
+            Positions.emplace_back(pts, Clock.elapsed());
+        };
+        player.OnLog = [this](TCustomPlayer*, TLogType type, const std::string& msg) {
+            std::lock_guard lock(Lock);
+            Logs.emplace_back(type, msg);
+        };
+    }
+    int Count(TPlayState s)
+    {
+        std::lock_guard lock(Lock);
+        int n = 0;
+        for (const auto& e : States) n += e.first == s;
+        return n;
+    }
+    qint64 FirstTime(TPlayState s)
+    {
+        std::lock_guard lock(Lock);
+        for (const auto& e : States)
+            if (e.first == s) return e.second;
+        return -1;
+    }
+    std::int64_t LastPosition()
+    {
+        std::lock_guard lock(Lock);
+        return Positions.empty() ? -1 : Positions.back().first;
+    }
+    std::size_t PositionCount()
+    {
+        std::lock_guard lock(Lock);
+        return Positions.size();
+    }
+};
+
+// The player's panel, counting the mouse presses that reach the host.
+class TCountingHost : public kv::app::TPlayerHostWidget {
+public:
+    using TPlayerHostWidget::TPlayerHostWidget;
+    int Presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        ++Presses;
+        TPlayerHostWidget::mousePressEvent(e);
+    }
+};
+
+// A real click through the X server (its test extension), not one made inside Qt.
+bool ClickOnScreen(QPoint at)
+{
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW);
+    void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
+    if (!x11 || !xtst) return false;
+    auto open = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
+    auto flush = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"));
+    auto close = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XCloseDisplay"));
+    auto motion = reinterpret_cast<int (*)(void*, int, int, int, unsigned long)>(dlsym(xtst, "XTestFakeMotionEvent"));
+    auto button = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeButtonEvent"));
+    void* display = open && flush && close && motion && button ? open(nullptr) : nullptr;
+    if (!display) return false;
+    motion(display, -1, at.x(), at.y(), 0);
+    button(display, 1, 1, 0);
+    button(display, 1, 0, 0);
+    flush(display);
+    close(display);
+    return true;
+}
+
+// A 400 x 300 window whose player panel fills it, and a player with its libraries.
+class PlayerDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        deviceFile = std::filesystem::temp_directory_path() /
+                     (std::string("kv_player_") + info->name() + "_" + std::to_string(::getpid()) + ".raw");
+        ::setenv("SDL_DISKAUDIOFILE", deviceFile.c_str(), 1);
+
+        window = std::make_unique<QWidget>();
+        host = new TCountingHost;
+        ASSERT_TRUE(kv::app::ShowAsWholeWindow(*window, host, QSize(400, 300)));
+        ASSERT_EQ(host->size(), QSize(400, 300));
+
+        player = std::make_unique<TFFPlayer>();
+        if (!player->AVLibLoaded()) {
+            ASSERT_TRUE(player->LoadAVLib("")) << player->LastError();
+        }
+        recorder.Attach(*player, 400, 300);
+    }
+
+    void TearDown() override
+    {
+        player.reset();
+        window.reset();
+        std::filesystem::remove(deviceFile);
+    }
+
+    bool Open(const std::string& name) { return player->Open(MediaFile(name), host->PlayerWindow()); }
+
+    QImage Grab() { return QGuiApplication::primaryScreen()->grabWindow(host->winId()).toImage(); }
+
+    std::vector<std::int16_t> DeviceSamples()
+    {
+        std::ifstream in(deviceFile, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::int16_t> samples(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+        return samples;
+    }
+
+    std::filesystem::path deviceFile;
+    std::unique_ptr<QWidget> window;
+    TCountingHost* host = nullptr;
+    std::unique_ptr<TFFPlayer> player;
+    TRecorder recorder;
+};
+
+// The samples of a canonical wave file's data chunk.
+std::vector<std::int16_t> WaveSamples(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::size_t at = 12; at + 8 <= b.size();) {
+        std::uint32_t size;
+        std::memcpy(&size, &b[at + 4], 4);
+        if (std::memcmp(&b[at], "data", 4) == 0) {
+            std::vector<std::int16_t> s(std::min<std::size_t>(size, b.size() - at - 8) / 2);
+            std::memcpy(s.data(), &b[at + 8], s.size() * 2);
+            return s;
+        }
+        at += 8 + size + (size & 1);
+    }
+    throw std::runtime_error("no data chunk in " + path);
+}
+
+// Where `needle` starts in `hay`, or -1.
+long Find(const std::vector<std::int16_t>& hay, const std::int16_t* needle, std::size_t n)
+{
+    for (std::size_t i = 0; i + n <= hay.size(); ++i)
+        if (std::memcmp(&hay[i], needle, n * 2) == 0) return static_cast<long>(i);
+    return -1;
+}
+
+// The device plays silence until the player starts it: whole buffers of 1024
+// stereo frames before the first sound (none when all is silent).
+std::size_t LeadingSilence(const std::vector<std::int16_t>& device)
+{
+    std::size_t i = 0;
+    while (i < device.size() && device[i] == 0) ++i;
+    return i == device.size() ? 0 : i / 2048 * 2048;
+}
+
+bool Near(QColor c, int r, int g, int b, int tolerance = 12)
+{
+    return std::abs(c.red() - r) <= tolerance && std::abs(c.green() - g) <= tolerance &&
+           std::abs(c.blue() - b) <= tolerance;
+}
+
+TEST_F(PlayerDisplayTest, OpensStopsAndReopens)
+{
+    ASSERT_TRUE(Open("mp4_h264_aac.mp4")) << player->LastError();
+    EXPECT_EQ(recorder.Duration, 2000000);
+    EXPECT_EQ(recorder.FrameWidth, 320);
+    EXPECT_EQ(recorder.FrameHeight, 240);
+    EXPECT_EQ(player->ScreenWidth(), 400);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 3; }, 5000));
+
+    // A second open ends the first playback completely before the new one starts.
+    ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
+    EXPECT_EQ(recorder.Count(psStop), 1);
+    EXPECT_EQ(recorder.FrameWidth, -1);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psPlay) == 2; }, 5000));
+    player->Stop(true);
+    EXPECT_EQ(recorder.Count(psStop), 2);
+    EXPECT_FALSE(recorder.PositionOffUiThread);
+    player->Stop(true);  // idle: nothing happens
+    EXPECT_EQ(recorder.Count(psStop), 2);
+    EXPECT_EQ(player->LastError(), "");
+}
+
+TEST_F(PlayerDisplayTest, FilesThatCannotPlayFailWithTheirReason)
+{
+    const std::string missing = MediaFile("no_such_clip.avi");
+    struct Case {
+        std::string file, error;
+    } cases[] = {
+        {MediaFile("random.bin"), MediaFile("random.bin") + ": Error while parsing header"},
+        {MediaFile("empty.avi"), MediaFile("empty.avi") + ": Error while parsing header"},
+        {MediaFile("truncated.mp4"), MediaFile("truncated.mp4") + ": Error while parsing header"},
+        {MediaFile("subtitles_only.mkv"), MediaFile("subtitles_only.mkv") + ": could not open codecs, no stream to play."},
+        {missing, missing + ": no such file or directory"},
+    };
+    for (const Case& c : cases) {
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(player->Open(c.file, host->PlayerWindow())) << c.file;
+        EXPECT_EQ(player->LastError(), c.error);
+        EXPECT_LT(t.elapsed(), 5000) << c.file;
+    }
+    Spin(100);
+    EXPECT_EQ(recorder.Count(psPlay), 0);
+    // The player is idle and usable again.
+    ASSERT_TRUE(Open("avi_mpeg4_mp2.avi")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psPlay) == 1; }, 5000));
+}
+
+TEST_F(PlayerDisplayTest, PositionsFollowRealTimeToTheEnd)
+{
+    ASSERT_TRUE(Open("mp4_h264_aac.mp4")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > 0; }, 8000));
+    const qint64 played = recorder.FirstTime(psEnd) - recorder.FirstTime(psPlay);
+    EXPECT_NEAR(played, 2000, 350);
+    EXPECT_EQ(recorder.LastPosition(), 2000000);
+    {
+        std::lock_guard lock(recorder.Lock);
+        // Positions rise with the wall clock and come more than 10 ms apart (but for
+        // the end, which is always reported).
+        for (std::size_t i = 1; i + 1 < recorder.Positions.size(); ++i)
+            EXPECT_GT(std::llabs(recorder.Positions[i].first - recorder.Positions[i - 1].first), 10000);
+        const auto& [pos, at] = recorder.Positions[recorder.Positions.size() / 2];
+        EXPECT_NEAR(pos / 1000, at - recorder.States.front().second, 250);
+    }
+    // The playback stays open at its end: a seek plays on.
+    player->Seek(500000);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() < 1500000; }, 3000));
+}
+
+TEST_F(PlayerDisplayTest, AFileBrokenInTheMiddlePlaysUpToTheDamageAndEnds)
+{
+    // 40 % of a 2 s clip: 13 whole pictures survive, the last at 0.48 s.
+    ASSERT_TRUE(Open("truncated.avi")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > 0; }, 5000));
+    EXPECT_GE(recorder.LastPosition(), 440000);
+    EXPECT_LE(recorder.LastPosition(), 560000);
+}
+
+TEST_F(PlayerDisplayTest, PausesResumesAndSeeks)
+{
+    ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() > 300000; }, 5000));
+    player->Resume();  // playing: nothing happens
+    player->Pause();
+    player->Pause();  // paused: nothing happens
+    EXPECT_EQ(recorder.Count(psPause), 1);
+    EXPECT_EQ(recorder.Count(psResume), 0);
+    Spin(100);
+    const std::int64_t paused = recorder.LastPosition();
+    Spin(400);
+    EXPECT_EQ(recorder.LastPosition(), paused);
+    player->Resume();
+    EXPECT_EQ(recorder.Count(psResume), 1);
+    Spin(300);
+    // Going on from where it stopped, not jumping by the pause.
+    EXPECT_NEAR(recorder.LastPosition() - paused, 300000, 150000);
+
+    player->Seek(1200000);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() >= 1200000; }, 1000));
+    EXPECT_LT(recorder.LastPosition(), 1500000);
+    player->Seek(60000000);  // beyond the end: the end
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > 0; }, 3000));
+}
+
+TEST_F(PlayerDisplayTest, PictureIsFittedToTheWindowWithItsAspect)
+{
+    // 720 x 576 with sample aspect 64:45 is 16:9: 400 x 224 at y = 38 in 400 x 300.
+    ASSERT_TRUE(Open("quadrants_64x45.mkv")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 5; }, 5000));
+    const QImage img = Grab();
+    ASSERT_EQ(img.size(), QSize(400, 300));
+    for (int x : {0, 100, 300, 399}) {
+        EXPECT_EQ(img.pixelColor(x, 37), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 38), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 261), QColor(Qt::black)) << x;
+        EXPECT_EQ(img.pixelColor(x, 262), QColor(Qt::black)) << x;
+    }
+    EXPECT_TRUE(Near(img.pixelColor(100, 90), 255, 0, 0, 40)) << img.pixelColor(100, 90).name().toStdString();
+    EXPECT_TRUE(Near(img.pixelColor(300, 90), 0, 255, 0, 40)) << img.pixelColor(300, 90).name().toStdString();
+    EXPECT_TRUE(Near(img.pixelColor(100, 210), 0, 0, 255, 40)) << img.pixelColor(100, 210).name().toStdString();
+    EXPECT_TRUE(Near(img.pixelColor(300, 210), 255, 255, 255, 40)) << img.pixelColor(300, 210).name().toStdString();
+}
+
+TEST_F(PlayerDisplayTest, PictureFollowsTheWindowsSize)
+{
+    ASSERT_TRUE(Open("quadrants_64x45.mkv")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 3; }, 5000));
+    // 16:9 in 320 x 240: 320 x 180 at y = 30.
+    window->resize(320, 240);
+    ASSERT_TRUE(WaitUntil([&] { return player->ScreenWidth() == 320 && player->ScreenHeight() == 240; }, 3000));
+    const std::size_t seen = recorder.PositionCount();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > seen + 3; }, 3000));
+    const QImage img = Grab();
+    ASSERT_EQ(img.size(), QSize(320, 240));
+    for (int x : {0, 160, 319}) {
+        EXPECT_EQ(img.pixelColor(x, 29), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 30), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 209), QColor(Qt::black)) << x;
+        EXPECT_EQ(img.pixelColor(x, 210), QColor(Qt::black)) << x;
+    }
+}
+
+TEST_F(PlayerDisplayTest, AClickOnThePictureFocusesThePanelAndReachesTheHost)
+{
+    auto* other = new QWidget(window.get());  // holds the focus first
+    other->setFocusPolicy(Qt::StrongFocus);
+    window->layout()->addWidget(other);
+    other->setFixedHeight(20);
+    window->activateWindow();
+    ASSERT_TRUE(WaitUntil([&] { return window->isActiveWindow(); }, 3000));
+    other->setFocus();
+    ASSERT_TRUE(Open("quadrants_64x45.mkv")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 3; }, 5000));
+    ASSERT_EQ(window->focusWidget(), other);
+    ASSERT_TRUE(ClickOnScreen(host->mapToGlobal(QPoint(200, 100))));
+    ASSERT_TRUE(WaitUntil([&] { return host->Presses == 1; }, 3000));
+    EXPECT_EQ(window->focusWidget(), host);
+}
+
+TEST_F(PlayerDisplayTest, OpeningASecondPlayerEndsTheFirst)
+{
+    ASSERT_TRUE(Open("avi_mpeg4_mp2.avi")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 2; }, 5000));
+    TFFPlayer second;
+    TRecorder secondRecorder;
+    secondRecorder.Attach(second, 400, 300);
+    ASSERT_TRUE(second.Open(MediaFile("quadrants_64x45.mkv"), host->PlayerWindow())) << second.LastError();
+    EXPECT_EQ(recorder.Count(psStop), 1);
+    ASSERT_TRUE(WaitUntil([&] { return secondRecorder.PositionCount() > 3; }, 5000));
+    EXPECT_TRUE(Near(Grab().pixelColor(100, 90), 255, 0, 0, 40));
+}
+
+TEST_F(PlayerDisplayTest, CurrentBitmapHoldsThePictureOnScreen)
+{
+    ASSERT_EQ(player->CurrentBitmap()->Width(), 0);  // nothing plays
+    ASSERT_TRUE(Open("quadrants_64x45.mkv")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 3; }, 5000));
+    const kv::media::TBitmap& bmp = *player->CurrentBitmap();
+    ASSERT_EQ(bmp.Width(), 720);
+    ASSERT_EQ(bmp.Height(), 576);
+    struct Case {
+        int x, y, r, g, b;
+    } cases[] = {{180, 144, 255, 0, 0}, {540, 144, 0, 255, 0}, {180, 432, 0, 0, 255}, {540, 432, 255, 255, 255}};
+    for (const Case& c : cases) {
+        const std::uint8_t* p = bmp.ScanLine(c.y) + 3 * c.x;
+        EXPECT_TRUE(Near(QColor(p[2], p[1], p[0]), c.r, c.g, c.b)) << c.x << "," << c.y << ": " << int(p[2]) << " "
+                                                                   << int(p[1]) << " " << int(p[0]);
+    }
+    // A sound-only file has no picture.
+    ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
+    EXPECT_EQ(player->CurrentBitmap()->Width(), 0);
+    EXPECT_EQ(player->CurrentBitmap()->Height(), 0);
+}
+
+TEST_F(PlayerDisplayTest, StillImageShowsWithoutPositionsOrEnd)
+{
+    ASSERT_TRUE(Open("still.png")) << player->LastError();
+    EXPECT_EQ(recorder.Duration, 0);
+    EXPECT_EQ(recorder.FrameWidth, 320);
+    // The picture's pixel (50, 100) is red 50, green 100, blue 200.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const kv::media::TBitmap& bmp = *player->CurrentBitmap();
+            if (bmp.Width() != 320) return false;
+            const std::uint8_t* p = bmp.ScanLine(100) + 3 * 50;
+            return Near(QColor(p[2], p[1], p[0]), 50, 100, 200, 6);
+        },
+        3000));
+    Spin(400);
+    EXPECT_EQ(recorder.PositionCount(), 0u);
+    EXPECT_EQ(recorder.Count(psEnd), 0);
+    EXPECT_TRUE(recorder.Logs.empty());
+}
+
+TEST_F(PlayerDisplayTest, SoundReachesTheDeviceUnchangedAndShowsAsTwoBands)
+{
+    ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() > 1000000; }, 5000));
+    const QImage img = Grab();  // stops before the end: the sound must reach the device unbroken
+    player->Stop(true);
+
+    const std::vector<std::int16_t> source = WaveSamples(MediaFile("wav_pcm.wav"));
+    const std::vector<std::int16_t> device = DeviceSamples();
+    const std::size_t lead = LeadingSilence(device);
+    ASSERT_GT(device.size(), lead + 44100u * 2);
+    ASSERT_EQ(Find(device, source.data(), 64), static_cast<long>(lead)) << "the sound does not start the device's output";
+    const std::size_t n = std::min(device.size() - lead, source.size()) - 4096;
+    EXPECT_EQ(std::memcmp(device.data() + lead, source.data(), n * 2), 0);
+
+    // Two channels: two bands with a white line between them.
+    for (int x : {0, 133, 266, 399}) EXPECT_EQ(img.pixelColor(x, 150), QColor(Qt::white)) << x;
+    EXPECT_EQ(img.pixelColor(200, 2), QColor(Qt::black));
+}
+
+TEST_F(PlayerDisplayTest, MuteAndVolumeShapeWhatTheDeviceGets)
+{
+    const std::vector<std::int16_t> source = WaveSamples(MediaFile("wav_pcm.wav"));
+    struct Case {
+        bool mute;
+        int volume;
+    } cases[] = {{true, 128}, {false, 64}, {false, 0}};
+    for (const Case& c : cases) {
+        std::filesystem::remove(deviceFile);
+        player->SetMute(c.mute);
+        player->SetAudioVolume(c.volume);
+        const std::size_t before = recorder.PositionCount();
+        ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
+        // The clocks and positions go on.
+        ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > before + 10; }, 5000));
+        player->Stop(true);
+        const std::vector<std::int16_t> device = DeviceSamples();
+        const std::size_t lead = LeadingSilence(device);
+        ASSERT_GT(device.size(), lead + 4096) << c.mute << " " << c.volume;
+        const std::size_t n = std::min(device.size() - lead, source.size()) - 4096;
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            // The library's mixer may round either way.
+            const int expected = c.mute ? 0 : source[i] * c.volume / 128;
+            wrong += std::abs(device[lead + i] - expected) > (c.mute ? 0 : 1);
+        }
+        EXPECT_EQ(wrong, 0u) << "mute " << c.mute << " volume " << c.volume;
+    }
+}
+
+TEST_F(PlayerDisplayTest, DestroyingAPlayingPlayerCallsNoHandler)
+{
+    ASSERT_TRUE(Open("avi_mpeg4_mp2.avi")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 2; }, 5000));
+    bool destroying = false, called = false;
+    player->OnState = [&](TCustomPlayer*, TPlayState) { called = called || destroying; };
+    player->OnPosition = [&](TCustomPlayer*, std::int64_t) { called = called || destroying; };
+    player->OnLog = [&](TCustomPlayer*, TLogType, const std::string&) { called = called || destroying; };
+    destroying = true;
+    player.reset();
+    EXPECT_FALSE(called);
+    // The window belongs to the host again, and a new player plays in it.
+    player = std::make_unique<TFFPlayer>();
+    recorder.Attach(*player, 400, 300);
+    ASSERT_TRUE(Open("avi_mpeg4_mp2.avi")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PositionCount() > 10; }, 5000));
+}
+
+TEST_F(PlayerDisplayTest, HookReplacesThePictureOrLeavesItOnError)
+{
+    player->SetHook(true);
+    struct Case {
+        bool fail;
+    } cases[] = {{false}, {true}};
+    for (const Case& c : cases) {
+        std::atomic<int> calls{0};
+        std::atomic<std::int64_t> lastPts{-1};
+        player->OnHook = [&](TCustomPlayer*, kv::media::TBitmap& bmp, std::int64_t pts) {
+            ++calls;
+            lastPts = pts;
+            if (c.fail) throw std::runtime_error("no paint");
+            for (int y = 0; y < bmp.Height(); ++y)
+                for (int x = 0; x < bmp.Width(); ++x) {
+                    std::uint8_t* p = bmp.ScanLine(y) + 3 * x;
+                    p[0] = 255, p[1] = 0, p[2] = 0;  // blue
+                }
+        };
+        recorder.Logs.clear();
+        ASSERT_TRUE(Open("quadrants_64x45.mkv")) << player->LastError();
+        ASSERT_TRUE(WaitUntil([&] { return calls > 5 && recorder.PositionCount() > 3; }, 5000));
+        const std::uint8_t* p = player->CurrentBitmap()->ScanLine(144) + 3 * 180;  // red unhooked
+        if (c.fail) {
+            EXPECT_TRUE(Near(QColor(p[2], p[1], p[0]), 255, 0, 0));
+            std::lock_guard lock(recorder.Lock);
+            ASSERT_FALSE(recorder.Logs.empty());
+            EXPECT_EQ(recorder.Logs.back().second, "Error occurs OnHook: no paint");
+        } else {
+            EXPECT_TRUE(Near(QColor(p[2], p[1], p[0]), 0, 0, 255));
+        }
+        EXPECT_GE(lastPts, 0);
+        player->Stop(true);
+    }
+}
+
+}  // namespace
