@@ -1,5 +1,5 @@
-# Shared by the benchmark scripts (sourced): the catalogue of the two workloads,
-# the floor program and the figures of a run. Expects $build and $work.
+# Shared by the benchmark scripts (sourced): their work folder, the catalogue of the
+# workloads, the floor program and the figures of a run. Expects $build and $work.
 
 # The bench's catalogue: H.264 + AAC in MP4 and MPEG-4 + MP3 in AVI, both 640 x 360,
 # and a tiny MPEG-4 + WAV in AVI for batches of many files.
@@ -50,6 +50,17 @@ Volume=256
 Format=0
 INI
   sed -i 's/^\(Resolution\|Framerate\|VideoEncoder\|VideoBitRate\|SampleRate\|AudioBitrate\|AudioEncoder\|Channel\)=.*/&\n\1Value=0/' "$1"
+}
+
+# The work folder: the bench clips, an empty output folder, the front end's own copy
+# beside the bench catalogue (which it reads there), and the floor program.
+prepare_bench_work() {
+  rm -rf "$work/out"
+  mkdir -p "$work/out" "$work/media"
+  "$build/tools/make_test_media" "$work/media" --bench >/dev/null
+  cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
+  write_bench_catalogue "$work/kestravo.ini"
+  build_floor
 }
 
 build_floor() {

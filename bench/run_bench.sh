@@ -13,15 +13,8 @@ runs="${1:-5}"
 build=build-release
 [ -x "$build/stage/kestravo-cli" ] || { echo "build first: ./run.sh --help" >&2; exit 1; }
 work="$build/bench"
-rm -rf "$work/out"
-mkdir -p "$work/out" "$work/media"
-"$build/tools/make_test_media" "$work/media" --bench >/dev/null
-
-# The bench's own copy of the front end, beside the catalogue of the workloads.
-cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
 source bench/common.sh
-write_bench_catalogue "$work/kestravo.ini"
-build_floor
+prepare_bench_work
 
 cores=$(nproc)
 echo "machine: $cores cores, load $(cut -d' ' -f1-3 /proc/loadavg)"

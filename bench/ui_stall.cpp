@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "app/Application.h"
@@ -50,15 +51,12 @@ int main(int argc, char** argv)
     }
     const kv::tools::TUnattended unattended;
     QTemporaryDir work;
-    const TAppPlaces places = kv::tools::ScratchPlaces(work, args[1]);
-
-    TZelMainForm window(places);
-    if (!window.InitEngine()) return 1;
-    window.show();
+    const std::unique_ptr<TZelMainForm> opened = OpenMainWindow({args[2]}, kv::tools::ScratchPlaces(work, args[1]));
+    if (!opened) return 1;
+    TZelMainForm& window = *opened;
     const QString profile = args.size() > 3 ? args[3] : "MP4 - H.264 Video";
     for (int i = 0; i < window.cbbFormatEx->count(); ++i)
         if (window.cbbFormatEx->itemText(i).startsWith(profile)) window.cbbFormatEx->setCurrentIndex(i);
-    window.AddFiles({args[2]});
     std::printf("profile: %s\n", qPrintable(window.cbbFormatEx->currentText()));
 
     TFrameCounter counter;

@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "app/Application.h"
 #include "app/ConvertFrm.h"
@@ -47,14 +48,11 @@ int main(int argc, char** argv)
     }
     const kv::tools::TUnattended unattended;
     QTemporaryDir work;
-    const TAppPlaces places = kv::tools::ScratchPlaces(work, args[1]);
-
-    TZelMainForm window(places);
-    if (!window.InitEngine()) return 1;
-    window.show();
+    const std::unique_ptr<TZelMainForm> opened = OpenMainWindow(args.mid(4), kv::tools::ScratchPlaces(work, args[1]));
+    if (!opened) return 1;
+    TZelMainForm& window = *opened;
     window.cbbFormatEx->setCurrentIndex(0);
     window.spnJobs->setValue(args[2].toInt());
-    window.AddFiles(args.mid(4));
     if (window.lvFileList->rowCount() != args.size() - 4) {
         std::fprintf(stderr, "not every file was taken\n");
         return 1;

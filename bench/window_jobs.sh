@@ -13,14 +13,8 @@ runs="${1:-3}"
 build=build-release
 ./tools/build-release.sh window_jobs_bench kestravo-cli make_test_media
 work="$build/bench"
-rm -rf "$work/out"
-mkdir -p "$work/out" "$work/media"
-"$build/tools/make_test_media" "$work/media" --bench >/dev/null
-# The front end's own copy reads the catalogue beside it.
-cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
 source bench/common.sh
-write_bench_catalogue "$work/kestravo.ini"
-build_floor
+prepare_bench_work
 
 clip="$work/media/bench_720p.mp4"
 files=()
