@@ -42,10 +42,10 @@ class FoundMediaTest : public TOutputFolderTest {};
 TEST_F(FoundMediaTest, ConversionsEndWithSuccessOrAReason)
 {
     const TMediaCase cases[] = {
-        {"unknown_pixel_format.avi", "a video stream whose pixel format the analysis cannot tell: the scaler "
+        {"unknown_pixel_format.bin", "a video stream whose pixel format the analysis cannot tell: the scaler "
                                      "library aborted the process; nothing of it decodes",
          false, "Nothing to convert: the input has no data from the start time on"},
-        {"huge_frame_height.avi", "a picture 64 x 70468681: its area overflowed", false,
+        {"huge_frame_height.bin", "a picture 64 x 70468681: its area overflowed", false,
          "Unsupported codec (id=0) for input stream #0.0"},
     };
     for (const TMediaCase& c : cases) {
