@@ -7,13 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/install-deps.sh
 build=build-release
-log="$build.log"
-mkdir -p "$build"
-if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF &&
-       cmake --build "$build" --parallel "$(nproc)"; } >"$log" 2>&1; then
-  cat "$log" >&2
-  exit 1
-fi
+./tools/build-release.sh all
 cli="$build/stage/kestravo-cli"
 if [ $# -gt 0 ]; then
   exec "$cli" "$@"
