@@ -20,9 +20,10 @@ QMessageBox::StandardButton TPrompter::Message(QWidget* owner, QMessageBox::Icon
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-QStringList TPrompter::ChooseFiles(QWidget* owner, const QStringList& filters)
+QStringList TPrompter::ChooseFiles(QWidget* owner, const QStringList& filters, const QString& start)
 {
     QFileDialog dialog(owner);
+    if (!start.isEmpty()) dialog.setDirectory(start);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilters(filters);
     if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());

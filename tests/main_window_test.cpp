@@ -257,34 +257,44 @@ TEST_F(MainWindow, ARememberedProfileTheCatalogueLacksFallsBackToTheFirst)
     EXPECT_EQ(IniOptions.OutputFormat, 0);
 }
 
-TEST_F(MainWindow, AddFilesReportsRefusedFilesAndSelectsTheLastAdded)
+TEST_F(MainWindow, AddFilesReportsRefusedFilesInOneMessageAndSelectsTheLastAdded)
 {
     Open();
+    const QString missing = QString::fromStdString((dir / "gone.avi").string());
     recorders.Prompter.Files = {Media("avi_mpeg4_mp2.avi"), Media("random.bin"), Media("mp4_h264_aac.mp4"),
-                                Media("short_0999ms.avi"), Media("mp3_tagged.mp3")};
+                                Media("short_0999ms.avi"), Media("empty.avi"), Media("avi_mpeg4_mp2.avi"),
+                                missing, Media("mp3_tagged.mp3")};
     window->actAddFile->trigger();
 
-    EXPECT_EQ(recorders.Prompter.Texts(),
-              QStringList({QString("Load failed.\"%1\" is unsupported.").arg(Media("random.bin")),
-                           QString("Load failed.\"%1\" is unsupported.").arg(Media("short_0999ms.avi"))}));
-    for (const auto& m : recorders.Prompter.Messages) {
-        EXPECT_EQ(m.Icon, QMessageBox::Information);
-        EXPECT_EQ(m.Owner, window.get());
-    }
-    EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4", "mp3_tagged.mp3"}));
+    // Every refused file in one message, each with its reason.
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 1u);
+    const QStringList lines = recorders.Prompter.Messages[0].Text.split('\n');
+    ASSERT_EQ(lines.size(), 6) << recorders.Prompter.Messages[0].Text.toStdString();
+    EXPECT_EQ(lines[0], "4 files were not added:");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_TRUE(lines[2].startsWith(Media("random.bin") + ": not a media file that can be read (")) << lines[2].toStdString();
+    EXPECT_EQ(lines[3], Media("empty.avi") + ": the file is empty");
+    EXPECT_EQ(lines[4], Media("avi_mpeg4_mp2.avi") + ": already in the list");
+    EXPECT_EQ(lines[5], missing + ": the file does not exist");
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Information);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Owner, window.get());
+
+    // Shorter than a second is still a file to convert.
+    EXPECT_EQ(Column(kv::app::colSource),
+              QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4", "short_0999ms.avi", "mp3_tagged.mp3"}));
     EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
-    EXPECT_EQ(Column(kv::app::colType), QStringList({"avi", "mp4", "mp3"}));
-    EXPECT_EQ(Column(kv::app::colOriginal), QStringList({"00:00:02", "00:00:02", "00:00:02"}));
+    EXPECT_EQ(Column(kv::app::colType), QStringList({"avi", "mp4", "avi", "mp3"}));
+    EXPECT_EQ(Column(kv::app::colOriginal), QStringList({"00:00:02", "00:00:02", "00:00:00", "00:00:02"}));
     EXPECT_EQ(Column(kv::app::colTrimmed), Column(kv::app::colOriginal));
-    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "-", "-"}));
-    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"", "", ""}));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "-", "-", "-"}));
+    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"", "", "", ""}));
     EXPECT_TRUE(SamePicture(window->lvFileList->item(0, 0)->icon(), "VideoFile.png"));
-    EXPECT_TRUE(SamePicture(window->lvFileList->item(2, 0)->icon(), "AudioFile.png"));
-    EXPECT_EQ(window->SelectedRow(), 2);
-    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:mp3_tagged.mp3");
+    EXPECT_TRUE(SamePicture(window->lvFileList->item(3, 0)->icon(), "AudioFile.png"));
+    EXPECT_EQ(window->SelectedRow(), 3);
+    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview: mp3_tagged.mp3");
 }
 
-TEST_F(MainWindow, AddFolderSearchesTheTreeForVideoFiles)
+TEST_F(MainWindow, AddFolderSearchesTheTreeForVideoAndAudioFiles)
 {
     const fs::path videos = dir / "videos";
     fs::create_directories(videos / "sub");
@@ -303,20 +313,24 @@ TEST_F(MainWindow, AddFolderSearchesTheTreeForVideoFiles)
     recorders.Prompter.Folder = QString::fromStdString(videos.string());
     window->actAddFolder->trigger();
 
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"3 file(s) loaded, 1 file(s) failed."}));
-    EXPECT_EQ(Column(kv::app::colSource), QStringList({"wav_pcm.wav", "A_CLIP.MP4", "b_clip.avi", "inner.mkv"}));
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({QString("4 files added from \"%1\".\n\n1 file was not added:\n\n%2/broken.avi: the file is empty")
+                               .arg(recorders.Prompter.Folder, recorders.Prompter.Folder)}));
+    EXPECT_EQ(Column(kv::app::colSource),
+              QStringList({"wav_pcm.wav", "A_CLIP.MP4", "b_clip.avi", "song.mp3", "inner.mkv"}));
     EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
     // The first row the folder added.
     EXPECT_EQ(window->SelectedRow(), 1);
 }
 
-TEST_F(MainWindow, AddFolderWithoutVideoReportsNothingLoaded)
+TEST_F(MainWindow, AddFolderWithoutMediaFilesSaysSoAndSelectsNothing)
 {
-    fs::create_directories(dir / "music");
-    fs::create_symlink(kv::test::MediaFile("mp3_tagged.mp3"), dir / "music" / "song.mp3");
+    fs::create_directories(dir / "papers");
+    std::ofstream(dir / "papers" / "notes.txt") << "not a video\n";
     Open();
-    window->AddFolder(QString::fromStdString((dir / "music").string()));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"0 file(s) loaded, 0 file(s) failed."}));
+    const QString papers = QString::fromStdString((dir / "papers").string());
+    window->AddFolder(papers);
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("No video or audio files were found in \"%1\".").arg(papers)}));
     EXPECT_EQ(window->lvFileList->rowCount(), 0);
     EXPECT_EQ(window->SelectedRow(), -1);
 }
@@ -377,8 +391,8 @@ TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
         EXPECT_EQ(k.action->shortcut(), QKeySequence(k.key));
         EXPECT_TRUE(k.action->toolTip().endsWith(QString("(%1)").arg(k.key))) << k.action->toolTip().toStdString();
     }
-    EXPECT_EQ(window->actAddFile->toolTip(), "Add Video/Audio File(s) to Convert (Ctrl+O)");
-    EXPECT_EQ(window->btnSetting->text(), "Setting...");
+    EXPECT_EQ(window->actAddFile->toolTip(), "Add video or audio files to convert (Ctrl+O)");
+    EXPECT_EQ(window->btnSetting->text(), "Settings...");
 }
 
 TEST_F(MainWindow, ConvertsTwoClipsIntoTheOutputFolder)
@@ -390,7 +404,7 @@ TEST_F(MainWindow, ConvertsTwoClipsIntoTheOutputFolder)
     Convert([&](kv::app::TConvertForm& form) { previewOffered = form.chkPreview->isEnabled() && form.chkPreview->isChecked(); });
 
     EXPECT_TRUE(previewOffered);
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed."}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Conversion completed.\nConverted: 2, failed: 0, cancelled: 0."}));
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
     EXPECT_EQ(Column(kv::app::colDestination), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.avi"}));
     EXPECT_EQ(recorders.Shell.PowerOffs, 0);
@@ -451,8 +465,10 @@ TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
         form.chkOpenOutput->setChecked(true);
         form.btnCancel->click();
     });
-    EXPECT_EQ(recorders.Prompter.Texts(),
-              QStringList({"Do you want to cancel the conversion?", "You have cancel current conversion."}));
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Text, "Do you want to cancel the conversion?");
+    EXPECT_TRUE(recorders.Prompter.Messages[1].Text.startsWith("The conversion was cancelled.\nConverted: "))
+        << recorders.Prompter.Messages[1].Text.toStdString();
     EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Question);
     EXPECT_EQ(recorders.Prompter.Messages[1].Icon, QMessageBox::Information);
     EXPECT_EQ(recorders.Shell.PowerOffs, 0);
@@ -489,7 +505,8 @@ TEST_F(MainWindow, AnOutputFolderThatCannotBeMadeStartsNoBatch)
     window->SetOutputFolder(QString::fromStdString((dir / "plain-file" / "out").string()));
     window->AddFiles({Media("avi_mpeg4_mp2.avi")});
     Convert();
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"The output folder does not exist, please select another output folder."}));
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({"The output folder does not exist and could not be created. Please choose another output folder."}));
     EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Warning);
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-"}));
 }
@@ -608,8 +625,8 @@ TEST_F(MainWindow, ConvertsFourClipsTwoAtATime)
     EXPECT_EQ(mostShown, 2);
     EXPECT_TRUE(std::is_sorted(bars.begin(), bars.end()));
     EXPECT_EQ(lastBar, 100);
-    EXPECT_EQ(lastIndex, "Current:4 / Total:4");
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed."}));
+    EXPECT_EQ(lastIndex, "Current: 4 / Total: 4");
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Conversion completed.\nConverted: 4, failed: 0, cancelled: 0."}));
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success", "Success", "Success"}));
     const QStringList outputs = {"avi_mpeg4_mp2.avi", "avi_mpeg4_mp2_1.avi", "avi_mpeg4_mp2_2.avi", "avi_mpeg4_mp2_3.avi"};
     EXPECT_EQ(Column(kv::app::colDestination), outputs);
@@ -644,7 +661,11 @@ TEST_F(MainWindow, DroppedFilesAndFoldersAreAddedInTheirOrder)
     EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "a.mp4", "b.mkv", "mp3_tagged.mp3"}));
     EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
     // The folder with its summary, as Add Folder tells it; the last file added is selected.
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"2 file(s) loaded, 1 file(s) failed."}));
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 1u);
+    EXPECT_TRUE(recorders.Prompter.Messages[0].Text.startsWith(
+        QString("2 files added from \"%1\".\n\n1 file was not added:\n\n%1/broken.avi: not a media file")
+            .arg(QString::fromStdString(videos.string()))))
+        << recorders.Prompter.Messages[0].Text.toStdString();
     EXPECT_EQ(window->SelectedRow(), 3);
 }
 
@@ -655,14 +676,16 @@ TEST_F(MainWindow, TheSameFileIsRefusedAlsoThroughALink)
     const QString link = QString::fromStdString((dir / "links" / "same.avi").string());
     Open();
     window->AddFiles({Media("avi_mpeg4_mp2.avi"), link, Media("mp4_h264_aac.mp4")});
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("\"%1\" is already existing.").arg(link)}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("1 file was not added:\n\n%1: already in the list").arg(link)}));
     EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Information);
     EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4"}));
 
     // In a folder the second copy counts as a file that failed.
     recorders.Prompter.Messages.clear();
     window->AddFolder(QString::fromStdString((dir / "links").string()));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"0 file(s) loaded, 1 file(s) failed."}));
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({QString("0 files added from \"%1\".\n\n1 file was not added:\n\n%2: already in the list")
+                               .arg(QString::fromStdString((dir / "links").string()), link)}));
     EXPECT_EQ(ListedNames(), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4"}));
 }
 
@@ -681,8 +704,9 @@ TEST_F(MainWindow, ABatchThatEndsWhileTheUserIsElsewhereLeavesANotice)
         if (event->type() == kv::workflow::WM_BATCH_DONE) QApplication::setActiveWindow(nullptr);
     };
     Convert([&](kv::app::TConvertForm& form) { form.installEventFilter(&spy); });
-    EXPECT_EQ(recorders.Shell.Notices, QStringList({"Convert Completed.\n2 file(s) converted, 0 file(s) failed."}));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed.", "Convert Completed."}));
+    const QString done = "Conversion completed.\nConverted: 2, failed: 0, cancelled: 0.";
+    EXPECT_EQ(recorders.Shell.Notices, QStringList({done}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({done, done}));
 }
 
 TEST_F(MainWindow, FilesNamedAtStartUpAreAddedAsAddFilesAddsThem)
@@ -698,8 +722,10 @@ TEST_F(MainWindow, FilesNamedAtStartUpAreAddedAsAddFilesAddsThem)
     QStringList rows;
     for (int r = 0; r < opened->lvFileList->rowCount(); ++r) rows << opened->lvFileList->item(r, 0)->text();
     EXPECT_EQ(rows, QStringList({"avi_mpeg4_mp2.avi", "inner.mkv"}));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("Load failed.\"%1\" is unsupported.").arg(Media("random.bin")),
-                                                      "1 file(s) loaded, 0 file(s) failed."}));
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    EXPECT_TRUE(recorders.Prompter.Messages[0].Text.startsWith(
+        QString("1 file was not added:\n\n%1: not a media file").arg(Media("random.bin"))));
+    EXPECT_EQ(recorders.Prompter.Messages[1].Text, QString("1 file added from \"%1\".").arg(QString::fromStdString(videos.string())));
     EXPECT_EQ(opened->cbbFormatEx->count(), 2);
 }
 
@@ -746,11 +772,13 @@ TEST_F(MainWindow, AnOutcomeBelongsToTheBatchThatMadeIt)
     window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mp4_h264_aac.mp4")});
     Convert();
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
-    // Refused by the engine the next time: no task, no outcome.
+    // Refused by the engine the next time: no task, no destination, and a reason.
     window->Converter->Files.Items(0).InputOptions.ForceFormat = "no_such_format";
     Convert();
-    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "Success"}));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Failed", "Success"}));
     EXPECT_EQ(Column(kv::app::colDestination)[0], "");
+    EXPECT_FALSE(Column(kv::app::colDetails)[0].isEmpty());
+    EXPECT_EQ(Column(kv::app::colDetails)[1], "");
 }
 
 }  // namespace
