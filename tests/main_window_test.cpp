@@ -32,6 +32,7 @@
 
 #include "app/Application.h"
 #include "app/ConvertFrm.h"
+#include "app/FileTypes.h"
 #include "app/HelpWindow.h"
 #include "app/Pictures.h"
 #include "app/ZelMainFrm.h"
@@ -370,6 +371,219 @@ TEST_F(MainWindow, ListActionsKeepRowsAndListInStep)
     }
     EXPECT_EQ(window->PreviewIndex, -1);
     EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:");
+}
+
+TEST_F(MainWindow, PreviewAndEditFollowTheHighlightedRowAfterRemove)
+{
+    Open();
+    window->AddFiles(Copies(4));
+    const QStringList names = Column(kv::app::colSource);
+    // Row selected before Remove, and the row highlighted after it.
+    const struct {
+        int remove;
+        int highlighted;
+    } steps[] = {{1, 1}, {2, 1}, {0, 0}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.remove);
+        window->lvFileList->selectRow(step.remove);
+        window->actRemoveFile->trigger();
+        EXPECT_EQ(window->SelectedRow(), step.highlighted);
+        EXPECT_EQ(window->PreviewIndex, step.highlighted);
+        EXPECT_EQ(window->lblPreviewInfo->text(), "Preview: " + Cell(step.highlighted, kv::app::colSource));
+        EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+    }
+    window->actRemoveFile->trigger();
+    EXPECT_EQ(window->PreviewIndex, -1);
+    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:");
+}
+
+TEST_F(MainWindow, SeveralSelectedRowsMoveAndGoTogether)
+{
+    Open();
+    window->AddFiles(Copies(5));
+    const QStringList n = Column(kv::app::colSource);
+    const auto select = [&](std::initializer_list<int> rows) {
+        window->lvFileList->clearSelection();
+        for (int r : rows)
+            window->lvFileList->selectionModel()->select(window->lvFileList->model()->index(r, 0),
+                                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    select({1, 3});
+    window->actMoveUp->trigger();
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({n[1], n[0], n[3], n[2], n[4]}));
+    EXPECT_EQ(window->SelectedRows(), QList<int>({0, 2}));
+    // The block cannot move above the top.
+    EXPECT_FALSE(window->actMoveUp->isEnabled());
+    window->actMoveDown->trigger();
+    EXPECT_EQ(Column(kv::app::colSource), n);
+    EXPECT_EQ(window->SelectedRows(), QList<int>({1, 3}));
+    EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+
+    window->actRemoveFile->trigger();
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({n[0], n[2], n[4]}));
+    EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+    EXPECT_EQ(window->SelectedRow(), 1);
+    window->lvFileList->selectAll();
+    EXPECT_EQ(window->SelectedRows().size(), 3);
+    window->actRemoveFile->trigger();
+    EXPECT_EQ(window->lvFileList->rowCount(), 0);
+    EXPECT_EQ(window->Converter->Files.Count(), 0);
+}
+
+TEST_F(MainWindow, ClearAsksBeforeDroppingTrimsOrOutcomes)
+{
+    Open();
+    window->AddFiles(Copies(2));
+    window->actClear->trigger();
+    EXPECT_TRUE(recorders.Prompter.Messages.empty());
+    EXPECT_EQ(window->lvFileList->rowCount(), 0);
+
+    window->AddFiles(Copies(2));
+    window->Converter->Files.Items(1).TrimStart = 500;
+    recorders.Prompter.Answers = {QMessageBox::No, QMessageBox::Yes};
+    window->actClear->trigger();
+    EXPECT_EQ(window->lvFileList->rowCount(), 2);
+    window->actClear->trigger();
+    EXPECT_EQ(window->lvFileList->rowCount(), 0);
+    EXPECT_EQ(window->Converter->Files.Count(), 0);
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Question);
+}
+
+TEST_F(MainWindow, EveryExtensionIsOfferedCollectedAndTypedByTheProbe)
+{
+    const QStringList filters = kv::app::OpenFileFilters();
+    ASSERT_EQ(filters.size(), 4);
+    EXPECT_TRUE(filters[0].startsWith("All Supported Files ("));
+    EXPECT_EQ(filters[3], "All Files (*)");
+    const fs::path folder = dir / "mixed";
+    fs::create_directories(folder);
+    int made = 0;
+    for (const QStringList* list : {&kv::app::VideoExtensions(), &kv::app::AudioExtensions()}) {
+        const bool video = list == &kv::app::VideoExtensions();
+        for (const QString& ext : *list) {
+            SCOPED_TRACE(ext.toStdString());
+            for (const QString& pattern : {"*." + ext, "*." + ext.toUpper()}) {
+                EXPECT_TRUE(filters[0].contains(pattern + " ") || filters[0].contains(pattern + ")"));
+                EXPECT_TRUE(filters[video ? 1 : 2].contains(pattern + " ") || filters[video ? 1 : 2].contains(pattern + ")"));
+            }
+            // The content decides, not the name: every other one carries the other kind.
+            const bool picture = video == (made % 2 == 0);
+            fs::copy_file(kv::test::MediaFile(picture ? "tiny_64x48.avi" : "sfx_0300ms.wav"),
+                          folder / ("f" + std::to_string(made) + "." + (made % 3 == 0 ? ext.toUpper() : ext).toStdString()));
+            ++made;
+        }
+    }
+    // Files as phones, cameras and web sites make them.
+    const struct {
+        const char* source;
+        const char* name;
+        bool video;
+    } real[] = {{"webm_vp8_vorbis.webm", "web.webm", true},   {"ogv_theora_vorbis.ogv", "free.ogv", true},
+                {"mp4_h264_aac.mp4", "phone.m4v", true},      {"mp4_h264_aac.mp4", "camera.mov", true},
+                {"ts_jump.ts", "broadcast.m2ts", true},       {"ts_jump.ts", "camcorder.mts", true},
+                {"opus_song.opus", "voice.opus", false},      {"m4a_aac.m4a", "song.m4a", false},
+                {"m4a_aac.m4a", "sound_only.mp4", false},     {"tiny_64x48.avi", "a_film.mp3", true}};
+    const fs::path named = dir / "named";
+    fs::create_directories(named);
+    for (const auto& r : real) fs::copy_file(kv::test::MediaFile(r.source), named / r.name);
+
+    Open();
+    window->AddFolder(QString::fromStdString(folder.string()));
+    EXPECT_EQ(window->lvFileList->rowCount(), made) << recorders.Prompter.Texts().join('\n').toStdString();
+    for (int row = 0; row < window->lvFileList->rowCount(); ++row) {
+        const QString name = Cell(row, kv::app::colSource);
+        SCOPED_TRACE(name.toStdString());
+        const int number = name.mid(1, name.indexOf('.') - 1).toInt();
+        const bool video = kv::app::VideoExtensions().contains(QFileInfo(name).suffix().toLower());
+        const bool picture = video == (number % 2 == 0);
+        EXPECT_TRUE(SamePicture(window->lvFileList->item(row, 0)->icon(), picture ? "VideoFile.png" : "AudioFile.png"));
+    }
+    window->actClear->trigger();
+    window->AddFolder(QString::fromStdString(named.string()));
+    ASSERT_EQ(window->lvFileList->rowCount(), static_cast<int>(std::size(real)));
+    for (const auto& r : real) {
+        SCOPED_TRACE(r.name);
+        const QStringList names = Column(kv::app::colSource);
+        const int row = static_cast<int>(names.indexOf(r.name));
+        ASSERT_GE(row, 0);
+        EXPECT_TRUE(SamePicture(window->lvFileList->item(row, 0)->icon(), r.video ? "VideoFile.png" : "AudioFile.png"));
+    }
+}
+
+TEST_F(MainWindow, AFileGoneOrEmptiedBeforeItsTurnIsReportedAsFailed)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    const QStringList copies = Copies(3);
+    window->AddFiles(copies);
+    fs::remove(copies[0].toStdString());
+    fs::resize_file(copies[2].toStdString(), 0);
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Failed", "Success", "Failed"}));
+    EXPECT_FALSE(Column(kv::app::colDetails)[0].isEmpty());
+    EXPECT_FALSE(Column(kv::app::colDetails)[2].isEmpty());
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 1u);
+    const QStringList lines = recorders.Prompter.Messages[0].Text.split('\n');
+    ASSERT_EQ(lines.size(), 6) << recorders.Prompter.Messages[0].Text.toStdString();
+    EXPECT_EQ(lines[0], "Conversion completed.");
+    EXPECT_EQ(lines[1], "Converted: 1, failed: 2, cancelled: 0.");
+    EXPECT_EQ(lines[3], "Not converted:");
+    EXPECT_EQ(lines[4], QFileInfo(copies[0]).fileName() + ": " + Column(kv::app::colDetails)[0]);
+    EXPECT_EQ(lines[5], QFileInfo(copies[2]).fileName() + ": " + Column(kv::app::colDetails)[2]);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Warning);
+    // Nothing half-written of the failed files is left.
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        EXPECT_EQ(entry.path().filename().string(), Cell(1, kv::app::colDestination).toStdString());
+}
+
+TEST_F(MainWindow, TheWindowGrowsItsListAndRemembersItsSizeColumnsAndFolders)
+{
+    Open();
+    window->show();
+    EXPECT_EQ(window->minimumSize(), QSize(730, 571));
+    EXPECT_NE(window->maximumSize(), window->minimumSize());
+    const QRect list = window->lvFileList->geometry(), preview = window->pnlPreview->geometry();
+    window->resize(1030, 771);
+    EXPECT_EQ(window->lvFileList->width(), list.width() + 300);
+    EXPECT_EQ(window->lvFileList->height(), list.height() + 200);
+    EXPECT_EQ(window->pnlPreview->geometry(), preview.translated(300, 0));
+    EXPECT_EQ(window->btnConvert->geometry().bottomRight(), QPoint(1030 - 11, 771 - 28));
+    EXPECT_LT(window->lvFileList->geometry().bottom(), window->btnRemoveFile->y());
+    EXPECT_LT(window->btnRemoveFile->geometry().bottom(), window->cbbFormatEx->y());
+    EXPECT_FALSE(window->edtOutputFolder->isReadOnly());
+    window->lvFileList->setColumnWidth(kv::app::colSource, 222);
+
+    const fs::path clips = dir / "clips";
+    fs::create_directories(clips);
+    fs::copy_file(kv::test::MediaFile("tiny_64x48.avi"), clips / "t.avi");
+    recorders.Prompter.Files = {QString::fromStdString((clips / "t.avi").string())};
+    window->actAddFile->trigger();
+    EXPECT_TRUE(recorders.Prompter.FileFilters.front().startsWith("All Supported Files ("));
+    window->actAddFile->trigger();
+    EXPECT_EQ(recorders.Prompter.ChooserStart.toStdString(), clips.string());
+    window.reset();
+
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    EXPECT_EQ(window->size(), QSize(1030, 771));
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), 222);
+    window->actAddFolder->trigger();
+    EXPECT_EQ(recorders.Prompter.ChooserStart.toStdString(), clips.string());
+}
+
+TEST_F(MainWindow, ATypedOutputFolderIsTheOneConvertedInto)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    const QString typed = QString::fromStdString((dir / "typed").string());
+    window->edtOutputFolder->selectAll();
+    window->edtOutputFolder->insert(typed);
+    EXPECT_EQ(IniOptions.OutputFolder, typed.toStdString());
+    window->AddFiles({Media("tiny_64x48.avi")});
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success"}));
+    EXPECT_TRUE(fs::is_regular_file(dir / "typed" / "tiny_64x48.avi"));
 }
 
 TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
