@@ -718,7 +718,8 @@ void TZelMainForm::Convert()
     ShowOutcomes();
     if (FEndRequested) {
         SaveSettings();
-        QCoreApplication::quit();
+        // The last window closed ends the application's loop.
+        close();
         return;
     }
     if (!FPendingPaths.isEmpty()) {
@@ -857,8 +858,9 @@ void TZelMainForm::EndApplication()
         return;
     }
     if (FPreparing) return;
-    if (HelpWindow) HelpWindow->close();
-    QCoreApplication::quit();
+    // Open dialogs are cancelled; the main window goes last, which ends the loop.
+    QApplication::closeAllWindows();
+    close();
 }
 
 void TZelMainForm::closeEvent(QCloseEvent* event)

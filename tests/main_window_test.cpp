@@ -24,6 +24,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +34,7 @@
 
 #include "app/Application.h"
 #include "app/ConvertFrm.h"
+#include "app/EndSignals.h"
 #include "app/FileTypes.h"
 #include "app/HelpWindow.h"
 #include "app/Pictures.h"
@@ -584,6 +587,30 @@ TEST_F(MainWindow, ATypedOutputFolderIsTheOneConvertedInto)
     Convert();
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success"}));
     EXPECT_TRUE(fs::is_regular_file(dir / "typed" / "tiny_64x48.avi"));
+}
+
+TEST_F(MainWindow, AnEndSignalDuringABatchCancelsItLeavesNoPartialOutputAndKeepsTheSettings)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->show();
+    // A choice made since the start.
+    const std::string chosen = (dir / "chosen").string();
+    window->SetOutputFolder(QString::fromStdString(chosen));
+    window->AddFiles(Copies(3));
+    const kv::app::TEndSignals ends([this] { window->EndApplication(); });
+    Convert([](kv::app::TConvertForm&) { ::kill(::getpid(), SIGTERM); });
+
+    EXPECT_TRUE(window->EndRequested());
+    EXPECT_FALSE(window->isVisible());
+    // Nobody is asked or told anything on the way out.
+    EXPECT_TRUE(recorders.Prompter.Messages.empty()) << recorders.Prompter.Texts().join('\n').toStdString();
+    EXPECT_EQ(recorders.Shell.PowerOffs, 0);
+    EXPECT_EQ(Column(kv::app::colStatus).back(), "Canceled");
+    const QStringList destinations = Column(kv::app::colDestination);
+    for (const auto& entry : fs::directory_iterator(chosen))
+        EXPECT_TRUE(destinations.contains(QString::fromStdString(entry.path().filename().string()))) << entry.path();
+    EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadString("Output", "Folder", ""), chosen);
 }
 
 TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
