@@ -33,6 +33,7 @@
 #include "app/FileTypes.h"
 #include "app/HelpWindow.h"
 #include "app/Pictures.h"
+#include "app/ProfileBox.h"
 #include "app/Prompter.h"
 #include "app/SettingFrm.h"
 #include "app/Shell.h"
@@ -296,9 +297,11 @@ void TZelMainForm::CreateControls()
     lblFormat->setGeometry(10, 462, 100, 24);
     cbbFormatEx = new QComboBox(this);
     cbbFormatEx->setGeometry(110, 462, 420, 24);
-    cbbFormatEx->setToolTip("Select Output Format");
+    cbbFormatEx->setToolTip("Choose the output format");
     cbbFormatEx->setIconSize(QSize(16, 16));
     cbbFormatEx->setMaxVisibleItems(16);
+    // Headings by category in the open list.
+    cbbFormatEx->setItemDelegate(new TProfileHeadings(cbbFormatEx));
     lblFormat->setBuddy(cbbFormatEx);
     connect(cbbFormatEx, &QComboBox::currentIndexChanged, this, [](int index) { IniOptions.OutputFormat = index; });
     btnSetting = ActionButton(actFormatSetting, "", QRect(536, 461, 90, 26), 16, this);
@@ -372,6 +375,7 @@ void TZelMainForm::FillFormats()
         const int category = format.Category;
         cbbFormatEx->addItem(category == 0 || category == 1 ? pictures[category] : QIcon(),
                              QString::fromStdString(format.Name));
+        cbbFormatEx->setItemData(cbbFormatEx->count() - 1, category, CategoryRole);
     }
     // A remembered profile the catalogue no longer has falls back to the first one.
     int selected = IniOptions.OutputFormat;

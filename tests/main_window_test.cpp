@@ -3,6 +3,7 @@
 // the window to their outcomes in the rows and on disk.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,6 +39,7 @@
 #include "app/FileTypes.h"
 #include "app/HelpWindow.h"
 #include "app/Pictures.h"
+#include "app/ProfileBox.h"
 #include "app/ZelMainFrm.h"
 #include "tests/support/AppRecorders.h"
 #include "tests/support/EventLoop.h"
@@ -611,6 +613,33 @@ TEST_F(MainWindow, AnEndSignalDuringABatchCancelsItLeavesNoPartialOutputAndKeeps
     for (const auto& entry : fs::directory_iterator(chosen))
         EXPECT_TRUE(destinations.contains(QString::fromStdString(entry.path().filename().string()))) << entry.path();
     EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadString("Output", "Folder", ""), chosen);
+}
+
+TEST_F(MainWindow, TheProfileBoxGroupsTheShippedCatalogueUnderItsCategories)
+{
+    fs::copy_file(KV_STAGE_DIR "/kestravo.ini", places.SettingsFile);
+    Open();
+    const QComboBox& box = *window->cbbFormatEx;
+    ASSERT_GT(box.count(), 2);
+    QStringList headings;
+    for (int i = 0; i < box.count(); ++i) {
+        const QString heading = kv::app::HeadingAbove(box, i);
+        if (heading.isEmpty()) continue;
+        headings << heading;
+        // A heading opens the run of its category's profiles.
+        EXPECT_EQ(heading, kv::app::CategoryName(IniOptions.Formats[static_cast<std::size_t>(i)].Category));
+    }
+    EXPECT_EQ(headings, QStringList({"Video", "Audio"}));
+    // The row with a heading is taller by it in the open list.
+    QStyleOptionViewItem option;
+    option.initFrom(box.view());
+    const QAbstractItemDelegate* headingsDelegate = box.view()->itemDelegate();
+    EXPECT_GT(headingsDelegate->sizeHint(option, box.model()->index(0, 0)).height(),
+              headingsDelegate->sizeHint(option, box.model()->index(1, 0)).height());
+    // The box's items stay the catalogue's profiles, in its order.
+    window->cbbFormatEx->setCurrentIndex(box.count() - 1);
+    EXPECT_EQ(IniOptions.OutputFormat, box.count() - 1);
+    EXPECT_EQ(box.itemText(box.count() - 1).toStdString(), IniOptions.Formats.back().Name);
 }
 
 TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
