@@ -150,7 +150,7 @@ protected:
 TEST_F(FormatSettings, ShowsTheProfilesListsAndChoices)
 {
     form.Fill(0);
-    EXPECT_EQ(form.windowTitle(), "AVI video 's Format Setting");
+    EXPECT_EQ(form.windowTitle(), "Format Settings: AVI video");
     EXPECT_TRUE(form.grpVideo->isEnabled());
     EXPECT_EQ(Entries(form.cbbResolution), QStringList({"160*120", "320*240", "640*480"}));
     EXPECT_EQ(form.cbbResolution->currentIndex(), 2);
@@ -166,6 +166,10 @@ TEST_F(FormatSettings, AnAudioProfileKeepsItsVideoChoicesThroughOk)
 {
     form.Fill(1);
     EXPECT_FALSE(form.grpVideo->isEnabled());
+    // Not shown greyed out: not shown at all, and nothing left empty above the sound.
+    EXPECT_TRUE(form.grpVideo->isHidden());
+    EXPECT_EQ(form.grpAudio->y(), form.grpVideo->y());
+    EXPECT_LT(form.height(), 294);
     EXPECT_TRUE(form.grpAudio->isEnabled());
     form.cbbSampleRate->setCurrentIndex(0);
     form.btnOK->click();
@@ -175,13 +179,35 @@ TEST_F(FormatSettings, AnAudioProfileKeepsItsVideoChoicesThroughOk)
     EXPECT_EQ(IniOptions.GetFormat(1), expected);
 }
 
+TEST_F(FormatSettings, LosslessSoundHasNoBitRateToChoose)
+{
+    const struct {
+        const char* ext;
+        bool bitRate;
+    } cases[] = {{".flac", false}, {".wav", false}, {".mp3", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ext);
+        TFormatRec f = Profile(0);
+        f.Ext = c.ext;
+        IniOptions.Formats[1] = f;
+        form.Fill(1);
+        EXPECT_EQ(form.cbbAudioBitrate->isHidden(), !c.bitRate);
+        EXPECT_EQ(form.lblAudioBitrate->isHidden(), !c.bitRate);
+    }
+    // A video profile after them shows everything again.
+    form.Fill(0);
+    EXPECT_FALSE(form.grpVideo->isHidden());
+    EXPECT_FALSE(form.cbbAudioBitrate->isHidden());
+    EXPECT_EQ(form.height(), 294);
+}
+
 TEST_F(FormatSettings, TheVolumeLabelShowsPercent)
 {
     form.Fill(0);
     const struct {
         int position;
         const char* text;
-    } cases[] = {{100, "Volume:39%"}, {256, "Volume:100%"}, {1280, "Volume:500%"}, {0, "Volume:0%"}};
+    } cases[] = {{100, "Volume: 39%"}, {256, "Volume: 100%"}, {1280, "Volume: 500%"}, {0, "Volume: 0%"}};
     for (const auto& c : cases) {
         form.tbarVolume->setValue(c.position);
         EXPECT_EQ(form.lblVolume->text(), c.text);
