@@ -624,8 +624,8 @@ TEST(SnapshotOptions, StoresTheChoicesOnOkOnly)
         IniOptions.SnapshotFolder = "/tmp/shots";
         IniOptions.SnapshotNaming = 0;
         kv::app::TSnapShotForm form;
-        EXPECT_EQ(form.windowTitle(), "SnapShot Options");
-        EXPECT_EQ(form.cbbSnapShotFormat->currentText(), "JPEG Image File(*.jpg)");
+        EXPECT_EQ(form.windowTitle(), "Snapshot Options");
+        EXPECT_EQ(form.cbbSnapShotFormat->currentText(), "JPEG image (*.jpg)");
         EXPECT_EQ(form.edtSnapShotFolder->text(), "/tmp/shots");
         EXPECT_TRUE(form.rbFileName->isChecked());
         form.show();

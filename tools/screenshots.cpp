@@ -115,7 +115,7 @@ int main(int argc, char** argv)
             TConvertForm* form = window.ProgressForm;
             if (taken || !form || !form->isVisible()) return;
             const int total = window.lvFileList->rowCount();
-            if (form->lblIndex->text() != QString("Current:2 / Total:%1").arg(total)) return;
+            if (form->lblIndex->text() != QString("Current: 2 / Total: %1").arg(total)) return;
             if (form->pBarCur->value() < 40 || !form->pnlPreview->HasFrame()) return;
             taken = true;
             ok &= Save(form, out + "/progress.png");
