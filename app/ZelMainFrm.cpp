@@ -132,6 +132,8 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
     CreateControls();
     // 4.
     setWindowTitle(QString::fromUtf8(workflow::ApplicationTitle));
+    // Its own icon too, whatever application object it runs in (the tools and tests).
+    setWindowIcon(PictureIcon("Kestravo.png"));
     // 5.
     PlayerState = player::psEnd;
     UpdatePlayerControls();

@@ -210,6 +210,7 @@ TEST_F(MainWindow, StartsWithoutSettingsFileAndMakesTheDefaultOutputFolder)
     EXPECT_EQ(window->edtOutputFolder->text().toStdString(), places.DefaultOutputFolder);
     EXPECT_TRUE(fs::is_directory(places.DefaultOutputFolder));
     EXPECT_FALSE(window->imgTop->pixmap().isNull());
+    EXPECT_FALSE(window->windowIcon().isNull());
     EXPECT_EQ(Actions(), (TActionState{false, false, false, false, false, false}));
     EXPECT_TRUE(recorders.Prompter.Messages.empty());
 }
