@@ -643,6 +643,21 @@ TEST_F(MainWindow, TheProfileBoxGroupsTheShippedCatalogueUnderItsCategories)
     EXPECT_EQ(box.itemText(box.count() - 1).toStdString(), IniOptions.Formats.back().Name);
 }
 
+TEST_F(MainWindow, AFolderNoFileManagerCanOpenIsReported)
+{
+    Open();
+    recorders.Shell.HasFileManager = false;
+    window->actOpenFolder->trigger();
+    window->actOpenSnapshot->trigger();
+    ASSERT_EQ(recorders.Shell.Folders.size(), 2);
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(recorders.Prompter.Messages[static_cast<std::size_t>(i)].Text,
+                  QString("The folder \"%1\" could not be opened: no file manager was found.").arg(recorders.Shell.Folders[i]));
+        EXPECT_EQ(recorders.Prompter.Messages[static_cast<std::size_t>(i)].Icon, QMessageBox::Warning);
+    }
+}
+
 TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
 {
     Open();

@@ -78,10 +78,11 @@ public:
     QStringList Urls;
     int PowerOffs = 0;
     QStringList Notices;  // summary and body, one line each
+    bool HasFileManager = true;  // false: no folder can be opened
     bool OpenFolder(const QString& path) override
     {
         Folders << path;
-        return true;
+        return HasFileManager;
     }
     bool OpenUrl(const QString& url) override
     {
