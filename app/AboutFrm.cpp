@@ -98,15 +98,16 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
     lblInfo = new QLabel(pnlClient);
     lblInfo->setGeometry(24, 158, 420, 54);
     lblInfo->setWordWrap(false);
-    lblInfo->setText("Warning: this program is protected by copyright law.\n"
-                     "Copying or passing it on, in whole or in part, is allowed only\n"
-                     "as its licence says. It comes without any warranty.");
+    // What it is built on, under which licences; the libraries are the system's own.
+    lblInfo->setText("Built on the FFmpeg libraries (LGPL 2.1 or later; GPL 2 or later as\n"
+                     "Debian builds them), Qt 6 (LGPL 3) and SDL 1.2 (LGPL 2.1).\n"
+                     "It comes without any warranty.");
 
     LinkIcon("Web.png", 24, 220, pnlClient);
     lbProductlHome = new TLinkLabel("Visit the page of this product.", ProductPageAddress, pnlClient);
     lbProductlHome->setGeometry(54, 222, 300, 20);
     LinkIcon("Home.png", 24, 250, pnlClient);
-    lblHomePage = new TLinkLabel("Visit the home page of Larkspire Co,.Ltd.", HomePageAddress, pnlClient);
+    lblHomePage = new TLinkLabel("Visit the home page of Larkspire.", HomePageAddress, pnlClient);
     lblHomePage->setGeometry(54, 252, 300, 20);
     QPalette link = lbProductlHome->palette();
     link.setColor(QPalette::WindowText, QColor(0x2a, 0x7d, 0x8f));
@@ -115,7 +116,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
 
     lblCopyright = new QLabel(pnlClient);
     lblCopyright->setGeometry(24, 288, 380, 18);
-    lblCopyright->setText(QString::fromUtf8("Copyright \u00a9 Larkspire Co.,Ltd. All rights reserved."));
+    lblCopyright->setText(QString::fromUtf8("Copyright \u00a9 Larkspire"));
     QPalette grey = lblCopyright->palette();
     grey.setColor(QPalette::WindowText, QColor(0x64, 0x74, 0x8b));
     lblCopyright->setPalette(grey);

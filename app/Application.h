@@ -19,9 +19,13 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// True when this is the only instance; otherwise tells the user that the
-// application is already running and returns false (the process then ends with 0).
-bool CheckSingleInstance(TSingleInstance& instance);
+// True when this is the only instance; otherwise hands `paths` to the running one
+// (which comes to the front) or, when it cannot be reached, tells the user that the
+// application is already running, and returns false (the process then ends with 0).
+bool CheckSingleInstance(TSingleInstance& instance, const QStringList& paths = QStringList());
+
+// The running instance takes the files of second starts into `window`.
+void ServeSecondStarts(TSingleInstance& instance, TZelMainForm* window);
 
 // The files and folders named on the command line ("Open with" of a file manager),
 // with their full paths.
@@ -31,8 +35,9 @@ QStringList CommandLinePaths(const QStringList& arguments);
 // libraries cannot be loaded (the user was told).
 std::unique_ptr<TZelMainForm> OpenMainWindow(const QStringList& paths, const TAppPlaces& places = TAppPlaces());
 
-// Start-up once the application object exists: a second instance only tells the
-// user and ends, whatever it was given. Returns the exit status.
+// Start-up once the application object exists: a second instance hands its files to
+// the first and ends. The first serves later starts and ends on SIGTERM, SIGHUP and
+// SIGINT as on closing its window. Returns the exit status.
 int RunKestravo(TSingleInstance& instance, const QStringList& paths, const TAppPlaces& places = TAppPlaces());
 
 }  // namespace kv::app

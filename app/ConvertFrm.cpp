@@ -106,8 +106,8 @@ TConvertForm::TConvertForm(workflow::TZelConvert& converter, std::function<void(
     pBarAll = NewBar(this);
     lblInfoLength = new QLabel(this);
     lblSpeed = new QLabel(this);
-    chkShutdown = new QCheckBox("Shut down computer when conversion completed.", this);
-    chkOpenOutput = new QCheckBox("Open output folder when conversion completed.", this);
+    chkShutdown = new QCheckBox("Shut down the computer when the conversion is completed", this);
+    chkOpenOutput = new QCheckBox("Open the output folder when the conversion is completed", this);
     btnPause = new QPushButton("&Pause", this);
     btnCancel = new QPushButton("&Cancel", this);
     btnPause->setAutoDefault(false);
@@ -205,7 +205,7 @@ void TConvertForm::ShowRunState()
 {
     const bool paused = Observer.RunState == workflow::rsPaused;
     btnPause->setText(paused ? "&Resume" : "&Pause");
-    setWindowTitle(paused ? "Converting(Pause)" : "Converting");
+    setWindowTitle(paused ? "Converting (Paused)" : "Converting");
     update();
 }
 
@@ -272,7 +272,7 @@ void TConvertForm::ShowProgress(const TBatchEvent& event)
 {
     if (FFinished) return;
     const workflow::TBatchProgress p = Observer.Progress(event);
-    lblIndex->setText(QString("Current:%1 / Total:%2").arg(p.Position).arg(p.Total));
+    lblIndex->setText(QString("Current: %1 / Total: %2").arg(p.Position).arg(p.Total));
     const workflow::TBatchSnapshot snapshot = Observer.Snapshot();
     lblSpeed->setText(QString::fromStdString(snapshot.SpeedText()));
     if (!RunningLines.empty()) {
@@ -282,7 +282,7 @@ void TConvertForm::ShowProgress(const TBatchEvent& event)
     }
     if (event.FileIndex >= 0 && event.FileIndex < FConverter.Files.Count())
         lblFileInfo->setText(QString::fromStdString(FConverter.Files.Items(event.FileIndex).OutputOptions.FileName));
-    lblInfoLength->setText(QString("Converted Length of Current file: %1 / %2")
+    lblInfoLength->setText(QString("Converted length of the current file: %1 / %2")
                                .arg(QString::fromStdString(workflow::TimeText(p.ConvertedSec)),
                                     QString::fromStdString(workflow::TimeText(p.TotalSec))));
     if (p.FilePercent >= 0) {
@@ -321,19 +321,57 @@ void TConvertForm::ShowRunningFiles(const workflow::TBatchSnapshot& snapshot)
     }
 }
 
-// How the files of the batch came out, for the notice: from the outcomes of its
-// tasks, before the task list is emptied.
-QString TConvertForm::OutcomeText() const
+namespace {
+
+// The files of the batch that did not convert: failed ones, and those that never got
+// a task or never started (each with a reason).
+bool NotConverted(const workflow::TInputFile& file)
 {
-    int converted = 0, failed = 0;
-    for (int task = 0; task < FConverter.TaskCount(); ++task) {
-        const int file = FConverter.FileIndexOfTask(task);
-        if (file < 0 || file >= FConverter.Files.Count()) continue;
-        const int status = FConverter.Files.Items(file).Status;
-        converted += status == 1 ? 1 : 0;
-        failed += status == 2 ? 1 : 0;
+    return file.Status == 2 || (file.Status == 0 && !file.Reason.empty());
+}
+
+}  // namespace
+
+// How the files of the list came out, from their outcomes, before the task list is
+// emptied.
+QString TConvertForm::CountsText() const
+{
+    int converted = 0, failed = 0, cancelled = 0;
+    for (int i = 0; i < FConverter.Files.Count(); ++i) {
+        const workflow::TInputFile& file = FConverter.Files.Items(i);
+        converted += file.Status == 1 ? 1 : 0;
+        failed += NotConverted(file) ? 1 : 0;
+        cancelled += file.Status == 3 ? 1 : 0;
     }
-    return QString("%1 file(s) converted, %2 file(s) failed.").arg(converted).arg(failed);
+    return QString("Converted: %1, failed: %2, cancelled: %3.").arg(converted).arg(failed).arg(cancelled);
+}
+
+QString TConvertForm::SummaryText() const
+{
+    QString text = Observer.Cancelled ? "The conversion was cancelled." : "Conversion completed.";
+    text += "\n" + CountsText();
+    const int shown = 20;
+    int failures = 0;
+    for (int i = 0; i < FConverter.Files.Count(); ++i) {
+        const workflow::TInputFile& file = FConverter.Files.Items(i);
+        if (!NotConverted(file)) continue;
+        if (++failures > shown) continue;
+        if (failures == 1) text += "\n\nNot converted:";
+        const std::string why = file.Reason.empty() ? "the conversion failed" : file.Reason;
+        text += "\n" + QFileInfo(QString::fromStdString(file.FileName)).fileName() + ": " + QString::fromStdString(why);
+    }
+    if (failures > shown) text += QString("\n... and %1 more.").arg(failures - shown);
+    return text;
+}
+
+void TConvertForm::EndWithoutAsking()
+{
+    if (FFinished) return;
+    FEnding = true;
+    // Also while the cancel question is open: the batch stops now, the question's
+    // answer then finds nothing left to cancel.
+    Observer.CancelBatch([] { return true; });
+    if (!FAsking) ShowRunState();
 }
 
 void TConvertForm::FinishBatch()
@@ -351,10 +389,17 @@ void TConvertForm::FinishBatch()
         pBarAll->setValue(snapshot.Percent);
     }
     hide();
-    const QString text = cancelled ? "You have cancel current conversion." : "Convert Completed.";
-    if (away) Shell().Notify(text, OutcomeText());
+    const QString text = SummaryText();
     Observer.FinishBatch();
-    if (cancelled || !chkShutdown->isChecked()) Prompter().Message(this, QMessageBox::Information, text);
+    if (FEnding) {
+        if (FAnimation) FAnimation->stop();
+        done(QDialog::Rejected);
+        return;
+    }
+    if (away) Shell().Notify(text.section('\n', 0, 0), CountsText());
+    const bool anyFailed = text.contains("\n\nNot converted:");
+    if (cancelled || !chkShutdown->isChecked())
+        Prompter().Message(this, anyFailed ? QMessageBox::Warning : QMessageBox::Information, text);
     if (!cancelled) {
         if (chkShutdown->isChecked()) Shell().PowerOff();
         if (chkOpenOutput->isChecked() && FOpenOutput) FOpenOutput();

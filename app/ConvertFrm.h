@@ -65,6 +65,12 @@ public:
     void StartBatch(int fileCount, const std::string& ext, int jobs = 1);
     // True once the end of the batch was handled.
     bool Finished() const { return FFinished; }
+    // The application is ending: cancels the batch without a question; its end
+    // then tells nobody, powers nothing off and opens no folder.
+    void EndWithoutAsking();
+    // What the end of the batch tells the user: how it ended, how many files
+    // converted, failed and were cancelled, and each failed file with its reason.
+    QString SummaryText() const;
 
     TFramePanel* pnlPreview;
     QLabel* imgConverting;
@@ -107,7 +113,7 @@ private:
     void ShowRunningFiles(const workflow::TBatchSnapshot& snapshot);
     void CreateRunningLines(int count);
     void PlaceControls();
-    QString OutcomeText() const;
+    QString CountsText() const;
     void FinishBatch();
 
     workflow::TZelConvert& FConverter;
@@ -116,6 +122,7 @@ private:
     bool FAsking = false;       // the cancel question is open
     bool FDoneWaiting = false;  // the batch ended while it was
     bool FFinished = false;
+    bool FEnding = false;       // the application ends: nothing is shown or done at the end
     std::vector<int> FLineTasks;  // the task each running line shows; -1 for none
 };
 

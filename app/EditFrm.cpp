@@ -127,7 +127,7 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     lblFrameAspectRatio->setGeometry(425, 25, 190, 16);
     cbbFrameAspectRatio = new QComboBox(this);
     cbbFrameAspectRatio->setGeometry(471, 44, 145, 24);
-    cbbFrameAspectRatio->addItems({"Keep orginal", "4:3", "16:9", "Letter box(37:20)", "Pan&Scan(47:20)"});
+    cbbFrameAspectRatio->addItems({"Keep original", "4:3", "16:9", "Letterbox (37:20)", "Pan and Scan (47:20)"});
     lblFrameAspectRatio->setBuddy(cbbFrameAspectRatio);
 
     grpTrim = new QGroupBox("Trim", this);

@@ -5,22 +5,30 @@
 
 namespace kv::app {
 
-const char* const VideoFileTypes =
-    "*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;"
-    "*.IFO;*.NSV;*.MOD;*.TOD;";
+const QStringList& VideoExtensions()
+{
+    static const QStringList list = {
+        "avi", "mp4", "m4v", "mkv", "webm", "mov", "qt",  "wmv", "asf", "flv", "f4v", "3gp", "3g2",
+        "mpg", "mpeg", "m2v", "vob", "ts", "m2ts", "mts", "tp", "trp", "ogv", "ogm", "dv", "mxf", "divx",
+        "rm",  "rmvb", "dat", "avs", "avm", "nsv", "mod", "tod", "ifo", "mjpeg", "h264", "264", "hevc", "y4m"};
+    return list;
+}
+
+const QStringList& AudioExtensions()
+{
+    static const QStringList list = {
+        "mp3", "m4a", "m4b", "aac", "wav", "flac", "ogg", "oga", "opus", "wma", "aiff", "aif", "aifc", "mka",
+        "ac3", "eac3", "dts", "mp2", "mpa", "mpc", "ape", "wv", "tta", "ofr", "amr", "au", "caf", "ra", "mid", "spx"};
+    return list;
+}
+
+bool IsSupportedExtension(const QString& ext)
+{
+    const QString lower = ext.toLower();
+    return !lower.isEmpty() && (VideoExtensions().contains(lower) || AudioExtensions().contains(lower));
+}
 
 namespace {
-
-const char* const OpenFileFilter =
-    "MKV Files(*.mkv;*.mka)|*.mkv;*.mka;|All Supported Video/Audio Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;"
-    "*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.MOD;*.TOD;*.MP3;*.AAC;*.WAV;"
-    "*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|Video "
-    "Files(*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;"
-    "*.TP;*.IFO;*.NSV;*.MOD;*.TOD;)|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*."
-    "OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.MOD;*.TOD;|Audio "
-    "Files(*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*."
-    "AC3;*.DTS;)|*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*."
-    "TTA;*.AC3;*.DTS;|All Files(*.*)|*.*";
 
 void Collect(const QString& folder, QStringList& found)
 {
@@ -33,19 +41,20 @@ void Collect(const QString& folder, QStringList& found)
             if (!entry.isSymLink() && !entry.isHidden()) Collect(entry.filePath(), found);
             continue;
         }
-        if (IsVideoFileType(entry.suffix())) found << entry.absoluteFilePath();
+        if (IsSupportedExtension(entry.suffix())) found << entry.absoluteFilePath();
     }
+}
+
+QString Patterns(const QStringList& extensions)
+{
+    QStringList patterns;
+    for (const QString& ext : extensions) patterns << "*." + ext << "*." + ext.toUpper();
+    return patterns.join(' ');
 }
 
 }  // namespace
 
-bool IsVideoFileType(const QString& ext)
-{
-    if (ext.isEmpty()) return false;
-    return QString::fromLatin1(VideoFileTypes).contains("*." + ext.toUpper() + ";");
-}
-
-QStringList CollectVideoFiles(const QString& folder)
+QStringList CollectMediaFiles(const QString& folder)
 {
     QStringList found;
     Collect(folder, found);
@@ -54,22 +63,9 @@ QStringList CollectVideoFiles(const QString& folder)
 
 QStringList OpenFileFilters()
 {
-    const QStringList parts = QString::fromLatin1(OpenFileFilter).split('|');
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns;
-        for (const QString& pattern : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
-            if (pattern == "*.*") {
-                patterns << "*";
-                continue;
-            }
-            const QString lower = pattern.toLower(), upper = pattern.toUpper();
-            patterns << lower;
-            if (upper != lower) patterns << upper;
-        }
-        filters << parts[i] + " (" + patterns.join(' ') + ")";
-    }
-    return filters;
+    return {"All Supported Files (" + Patterns(VideoExtensions() + AudioExtensions()) + ")",
+            "Video Files (" + Patterns(VideoExtensions()) + ")", "Audio Files (" + Patterns(AudioExtensions()) + ")",
+            "All Files (*)"};
 }
 
 }  // namespace kv::app

@@ -17,8 +17,8 @@ public:
     virtual QMessageBox::StandardButton Message(QWidget* owner, QMessageBox::Icon icon, const QString& text,
                                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok);
     // Existing files, several at once; empty when cancelled. `filters` are the
-    // chooser's entries, the first one selected.
-    virtual QStringList ChooseFiles(QWidget* owner, const QStringList& filters);
+    // chooser's entries, the first one selected; it opens in `start` when given.
+    virtual QStringList ChooseFiles(QWidget* owner, const QStringList& filters, const QString& start = QString());
     // An existing folder (new ones may be made in the chooser); empty when cancelled.
     virtual QString ChooseFolder(QWidget* owner, const QString& caption, const QString& start);
 };

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QAbstractItemView>
 #include <QSlider>
 
 #include <string>
@@ -50,17 +51,17 @@ TSettingForm::TSettingForm(QWidget* parent) : QDialog(parent)
 {
     setFixedSize(492, 294);
 
-    grpVideo = new QGroupBox("Video Setting", this);
+    grpVideo = new QGroupBox("Video Settings", this);
     grpVideo->setGeometry(8, 4, 475, 97);
     cbbResolution = AddChoice(grpVideo, "Resolution:", 0, 26, lblResolution);
     cbbFrameRate = AddChoice(grpVideo, "Frame Rate:", 1, 26, lblFrameRate);
     cbbVideoEncoder = AddChoice(grpVideo, "Encoder:", 0, 60, lblVideoEncoder);
     cbbVideoBitRate = AddChoice(grpVideo, "Bit Rate:", 1, 60, lblVideoBitRate);
 
-    grpAudio = new QGroupBox("Audio Setting", this);
+    grpAudio = new QGroupBox("Audio Settings", this);
     grpAudio->setGeometry(8, 106, 475, 145);
     cbbSampleRate = AddChoice(grpAudio, "Sample Rate:", 0, 26, lblSampleRate);
-    cbbChannel = AddChoice(grpAudio, "Channel:", 1, 26, lblChannel);
+    cbbChannel = AddChoice(grpAudio, "Channels:", 1, 26, lblChannel);
     cbbAudioEncoder = AddChoice(grpAudio, "Encoder:", 0, 60, lblAudioEncoder);
     cbbAudioBitrate = AddChoice(grpAudio, "Bit Rate:", 1, 60, lblAudioBitrate);
 
@@ -96,7 +97,7 @@ void TSettingForm::Fill(int index)
 {
     FormatIndex = index;
     const TFormatRec format = IniOptions.GetFormat(index);
-    setWindowTitle(QString::fromStdString(format.Name) + " 's Format Setting");
+    setWindowTitle("Format Settings: " + QString::fromStdString(format.Name));
     FillChoice(cbbResolution, format.Resolution, format.ResolutionValue);
     FillChoice(cbbFrameRate, format.Framerate, format.FramerateValue);
     FillChoice(cbbVideoEncoder, format.VideoEncoder, format.VideoEncoderValue);
@@ -108,6 +109,22 @@ void TSettingForm::Fill(int index)
     FillChoice(cbbChannel, format.Channel, format.ChannelValue);
     tbarVolume->setValue(format.Volume);
     ShowVolume(tbarVolume->value());
+    // A sound profile shows no picture settings; a lossless one no bit rate, which it
+    // cannot choose. The choices are still stored back as they were.
+    const bool video = format.Category == 1;
+    const bool lossless = format.Ext == ".flac" || format.Ext == ".wav";
+    grpVideo->setVisible(video);
+    lblAudioBitrate->setVisible(!lossless);
+    cbbAudioBitrate->setVisible(!lossless);
+    grpAudio->move(8, video ? 106 : 4);
+    btnOK->move(btnOK->x(), grpAudio->geometry().bottom() + 8);
+    btnCancel->move(btnCancel->x(), btnOK->y());
+    setFixedSize(492, btnOK->geometry().bottom() + 9);
+    // Entries wider than their box show in full in the open list and on hover.
+    for (QComboBox* box : findChildren<QComboBox*>()) {
+        box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 8);
+        box->setToolTip(box->currentText());
+    }
 }
 
 void TSettingForm::accept()
@@ -128,7 +145,7 @@ void TSettingForm::accept()
 
 void TSettingForm::ShowVolume(int position)
 {
-    lblVolume->setText(QString("Volume:%1%").arg(position * 100 / 256));
+    lblVolume->setText(QString("Volume: %1%").arg(position * 100 / 256));
 }
 
 }  // namespace kv::app

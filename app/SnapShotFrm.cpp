@@ -21,32 +21,32 @@ using workflow::IniOptions;
 
 TSnapShotForm::TSnapShotForm(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle("SnapShot Options");
+    setWindowTitle("Snapshot Options");
     setFixedSize(394, 189);
 
-    lblSnapShotFolder = new QLabel("SnapShot Folder:", this);
+    lblSnapShotFolder = new QLabel("Snapshot Folder:", this);
     lblSnapShotFolder->setGeometry(16, 18, 110, 24);
     edtSnapShotFolder = new QLineEdit(this);
     edtSnapShotFolder->setGeometry(128, 18, 250, 24);
     edtSnapShotFolder->setMaxLength(255);
     QAction* choose = edtSnapShotFolder->addAction(PictureIcon("Open.png"), QLineEdit::TrailingPosition);
-    choose->setToolTip("Select Folder");
-    connect(choose, &QAction::triggered, this, [this] { RunAction("SnapShot Folder", [this] { ChooseFolder(); }); });
+    choose->setToolTip("Choose the snapshot folder");
+    connect(choose, &QAction::triggered, this, [this] { RunAction("Snapshot Folder", [this] { ChooseFolder(); }); });
     lblSnapShotFolder->setBuddy(edtSnapShotFolder);
 
-    lblSnapShotFormat = new QLabel("SnapShot Format:", this);
+    lblSnapShotFormat = new QLabel("Snapshot Format:", this);
     lblSnapShotFormat->setGeometry(16, 54, 110, 24);
     cbbSnapShotFormat = new QComboBox(this);
     cbbSnapShotFormat->setGeometry(128, 54, 250, 24);
-    cbbSnapShotFormat->addItem("JPEG Image File(*.jpg)");
-    cbbSnapShotFormat->addItem("BMP File(*.bmp)");
+    cbbSnapShotFormat->addItem("JPEG image (*.jpg)");
+    cbbSnapShotFormat->addItem("BMP image (*.bmp)");
     lblSnapShotFormat->setBuddy(cbbSnapShotFormat);
 
-    lblSnapShotName = new QLabel("SnapShot Name:", this);
+    lblSnapShotName = new QLabel("Snapshot Name:", this);
     lblSnapShotName->setGeometry(16, 90, 110, 24);
-    rbFileName = new QRadioButton("Same to file name", this);
+    rbFileName = new QRadioButton("The name of the file", this);
     rbFileName->setGeometry(128, 90, 250, 22);
-    rbTime = new QRadioButton("According to snapshot time", this);
+    rbTime = new QRadioButton("The time of the snapshot", this);
     rbTime->setGeometry(128, 114, 250, 22);
     auto* names = new QButtonGroup(this);
     names->addButton(rbFileName, 0);
@@ -80,7 +80,7 @@ void TSnapShotForm::done(int result)
 
 void TSnapShotForm::ChooseFolder()
 {
-    const QString folder = Prompter().ChooseFolder(this, "SnapShot Folder", edtSnapShotFolder->text());
+    const QString folder = Prompter().ChooseFolder(this, "Select the Snapshot Folder", edtSnapShotFolder->text());
     if (!folder.isEmpty()) edtSnapShotFolder->setText(folder);
 }
 

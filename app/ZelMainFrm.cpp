@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -32,11 +33,13 @@
 #include "app/FileTypes.h"
 #include "app/HelpWindow.h"
 #include "app/Pictures.h"
+#include "app/ProfileBox.h"
 #include "app/Prompter.h"
 #include "app/SettingFrm.h"
 #include "app/Shell.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
+#include "workflow/IniFile.h"
 #include "workflow/UserSettings.h"
 
 namespace kv::app {
@@ -54,6 +57,22 @@ QString FileNamePart(const std::string& path)
 QString TimeText(std::int64_t seconds)
 {
     return QString::fromStdString(workflow::TimeText(static_cast<int>(std::clamp<std::int64_t>(seconds, 0, INT32_MAX))));
+}
+
+// "1 file", "3 files".
+QString CountText(int count, const char* one, const char* many)
+{
+    return QString("%1 %2").arg(count).arg(count == 1 ? one : many);
+}
+
+// One message for every file refused at once; a long list is cut short.
+QString RefusedText(const QStringList& lines)
+{
+    const int shown = 20;
+    QString text = CountText(static_cast<int>(lines.size()), "file was", "files were") + " not added:\n";
+    for (int i = 0; i < lines.size() && i < shown; ++i) text += "\n" + lines[i];
+    if (lines.size() > shown) text += QString("\n... and %1 more.").arg(lines.size() - shown);
+    return text;
 }
 
 // Shows the wait cursor while the files of a folder are probed.
@@ -105,9 +124,7 @@ std::string TAppPlaces::DefaultHelpFolder()
 }
 
 TZelMainForm::TZelMainForm(const TAppPlaces& places)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      FPlaces(places)
+    : QWidget(nullptr, Qt::Window), FPlaces(places)
 {
     // 1. No previewed row; 2. Qt's own style; 3. the pictures, with the controls.
     PreviewIndex = -1;
@@ -115,13 +132,18 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
     CreateControls();
     // 4.
     setWindowTitle(QString::fromUtf8(workflow::ApplicationTitle));
+    // Its own icon too, whatever application object it runs in (the tools and tests).
+    setWindowIcon(PictureIcon("Kestravo.png"));
     // 5.
     PlayerState = player::psEnd;
     UpdatePlayerControls();
-    setFixedSize(730, 571);
+    // The list takes what the window grows by; below this size the controls would overlap.
+    setMinimumSize(730, 571);
+    resize(730, 571);
     setAcceptDrops(true);
     // 6.
     ReadSettings();
+    ReadWindowState();
     // 7, 8, 9.
     FillFormats();
     spnJobs->setValue(IniOptions.Jobs);
@@ -147,8 +169,14 @@ TZelMainForm::~TZelMainForm()
     cbbFormatEx->blockSignals(true);
     cbbFormatEx->clear();
     // 5.
+    SaveSettings();
+}
+
+void TZelMainForm::SaveSettings()
+{
     try {
         IniOptions.SaveToFile(FPlaces.SettingsFile);
+        SaveWindowState();
     } catch (const std::exception& e) {
         ReportEscapedError("saving the settings", e.what());
     }
@@ -178,26 +206,29 @@ void TZelMainForm::CreateActions()
         addAction(action);
         return action;
     };
-    actAddFile = make("Add Files", "Add Video/Audio File(s) to Convert", QKeySequence("Ctrl+O"), [this] { ChooseFiles(); });
-    actAddFolder = make("Add Folder", "Add Folder to Convert", QKeySequence("Ctrl+Shift+O"), [this] { ChooseFolder(); });
+    actAddFile = make("Add Files", "Add video or audio files to convert", QKeySequence("Ctrl+O"), [this] { ChooseFiles(); });
+    actAddFolder = make("Add Folder", "Add the video and audio files of a folder", QKeySequence("Ctrl+Shift+O"),
+                        [this] { ChooseFolder(); });
     actEdit = make("Edit...", "Trim the selected file and choose its aspect", QKeySequence("Ctrl+E"), [this] { EditFile(); });
-    actRemoveFile = make("Remove", "Remove the select file", QKeySequence(Qt::Key_Delete), [this] { RemoveFile(); });
-    actClear = make("Clear", "Clear all files", QKeySequence("Ctrl+Shift+Del"), [this] { ClearFiles(); });
-    actMoveUp = make("Move Up", "Move Up", QKeySequence("Alt+Up"), [this] { MoveRow(-1); });
-    actMoveDown = make("Move Down", "Move Down", QKeySequence("Alt+Down"), [this] { MoveRow(1); });
-    actFormatSetting = make("Setting...", "Setting...", QKeySequence("Ctrl+,"), [this] { FormatSetting(); });
-    actOpenFolder = make("Open...", "Browser Output Folder", QKeySequence("Ctrl+Shift+F"), [this] { OpenFolder(); });
-    actAbout = make("About", "About", QKeySequence(), [this] { About(); });
+    actRemoveFile = make("Remove", "Remove the selected files from the list", QKeySequence(Qt::Key_Delete),
+                         [this] { RemoveFile(); });
+    actClear = make("Clear", "Remove all files from the list", QKeySequence("Ctrl+Shift+Del"), [this] { ClearFiles(); });
+    actMoveUp = make("Move Up", "Move the selected files up", QKeySequence("Alt+Up"), [this] { MoveRow(-1); });
+    actMoveDown = make("Move Down", "Move the selected files down", QKeySequence("Alt+Down"), [this] { MoveRow(1); });
+    actFormatSetting = make("Settings...", "Change the settings of the output format", QKeySequence("Ctrl+,"),
+                            [this] { FormatSetting(); });
+    actOpenFolder = make("Open...", "Open the output folder", QKeySequence("Ctrl+Shift+F"), [this] { OpenFolder(); });
+    actAbout = make("About", "About Larkspire Kestravo", QKeySequence(), [this] { About(); });
     actHelp = make("Help", "Help", QKeySequence(Qt::Key_F1), [this] { Help(); });
-    actConvert = make("Convert", "Click to Start Convert", QKeySequence("Ctrl+Return"), [this] { Convert(); });
+    actConvert = make("Convert", "Start converting the list", QKeySequence("Ctrl+Return"), [this] { Convert(); });
 
     actPlay = make("Play", "Play", QKeySequence(Qt::Key_Space), [this] { PlayPreview(); });
     actStop = make("Stop", "Stop", QKeySequence("Ctrl+."), [this] { StopPreview(); });
     actPrevious = make("Previous", "Previous File", QKeySequence("Ctrl+Left"), [this] { StepPreview(-1); });
     actNext = make("Next", "Next File", QKeySequence("Ctrl+Right"), [this] { StepPreview(1); });
     actSnapshot = make("Snapshot", "Snapshot", QKeySequence("Ctrl+Shift+S"), [this] { TakeSnapshot(); });
-    actOpenSnapshot = make("Open Snapshot folder", "Open Snapshot folder", QKeySequence(), [this] { OpenSnapshotFolder(); });
-    actSnapshotOptions = make("Snapshot Option", "Snapshot Option", QKeySequence(), [this] { SnapshotOptions(); });
+    actOpenSnapshot = make("Open Snapshot Folder", "Open the snapshot folder", QKeySequence(), [this] { OpenSnapshotFolder(); });
+    actSnapshotOptions = make("Snapshot Options", "Snapshot Options", QKeySequence(), [this] { SnapshotOptions(); });
 }
 
 void TZelMainForm::CreateControls()
@@ -213,18 +244,23 @@ void TZelMainForm::CreateControls()
     btnAddFile = ActionButton(actAddFile, "AddFile.png", QRect(115, 68, 100, 40), 24, this);
     btnEditFile = ActionButton(actEdit, "EditFile.png", QRect(220, 68, 100, 40), 24, this);
 
-    lvFileList = new QTableWidget(0, 6, this);
+    lvFileList = new QTableWidget(0, 7, this);
     lvFileList->setGeometry(10, 114, 410, 300);
-    lvFileList->setHorizontalHeaderLabels({"Source", "Type", "Original", "Trimmed", "Status", "Distination File"});
-    const int widths[] = {100, 45, 64, 64, 56, 100};
-    for (int c = 0; c < 6; ++c) lvFileList->setColumnWidth(c, widths[c]);
+    lvFileList->setHorizontalHeaderLabels({"Source", "Type", "Original", "Trimmed", "Status", "Destination File", "Details"});
+    const int widths[] = {140, 45, 64, 64, 60, 140, 200};
+    for (int c = 0; c < 7; ++c) lvFileList->setColumnWidth(c, widths[c]);
+    lvFileList->horizontalHeader()->setStretchLastSection(true);
+    // Long names keep their start and their extension.
+    lvFileList->setTextElideMode(Qt::ElideMiddle);
+    // One stop of the Tab key: the arrows move within the list.
+    lvFileList->setTabKeyNavigation(false);
     lvFileList->verticalHeader()->hide();
     lvFileList->verticalHeader()->setDefaultSectionSize(22);
     lvFileList->horizontalHeader()->setSectionsClickable(false);
     lvFileList->horizontalHeader()->setHighlightSections(false);
     lvFileList->setShowGrid(true);
     lvFileList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvFileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvFileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFileList->setWordWrap(false);
     lvFileList->setIconSize(QSize(16, 16));
@@ -246,6 +282,8 @@ void TZelMainForm::CreateControls()
     pm1->addAction(actAddFolder);
     pm1->addAction(actEdit);
     pm1->addSeparator();
+    pm1->addAction(actMoveUp);
+    pm1->addAction(actMoveDown);
     pm1->addAction(actRemoveFile);
     pm1->addAction(actClear);
     lvFileList->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -261,9 +299,11 @@ void TZelMainForm::CreateControls()
     lblFormat->setGeometry(10, 462, 100, 24);
     cbbFormatEx = new QComboBox(this);
     cbbFormatEx->setGeometry(110, 462, 420, 24);
-    cbbFormatEx->setToolTip("Select Output Format");
+    cbbFormatEx->setToolTip("Choose the output format");
     cbbFormatEx->setIconSize(QSize(16, 16));
     cbbFormatEx->setMaxVisibleItems(16);
+    // Headings by category in the open list.
+    cbbFormatEx->setItemDelegate(new TProfileHeadings(cbbFormatEx));
     lblFormat->setBuddy(cbbFormatEx);
     connect(cbbFormatEx, &QComboBox::currentIndexChanged, this, [](int index) { IniOptions.OutputFormat = index; });
     btnSetting = ActionButton(actFormatSetting, "", QRect(536, 461, 90, 26), 16, this);
@@ -272,11 +312,12 @@ void TZelMainForm::CreateControls()
     lblOutputFolder->setGeometry(10, 496, 100, 24);
     edtOutputFolder = new QLineEdit(this);
     edtOutputFolder->setGeometry(110, 496, 420, 24);
-    edtOutputFolder->setToolTip("Select output folder to save media...");
-    // Set through its folder chooser only.
-    edtOutputFolder->setReadOnly(true);
+    edtOutputFolder->setToolTip("The folder the converted files are saved in");
+    // Typed, pasted or chosen; a folder of any length the file system takes.
+    connect(edtOutputFolder, &QLineEdit::textEdited, this,
+            [](const QString& text) { IniOptions.OutputFolder = text.trimmed().toStdString(); });
     QAction* choose = edtOutputFolder->addAction(PictureIcon("Open.png"), QLineEdit::TrailingPosition);
-    choose->setToolTip("Select output folder to save media...");
+    choose->setToolTip("Choose the output folder");
     connect(choose, &QAction::triggered, this, [this] { RunAction("Output Folder", [this] { ChooseOutputFolder(); }); });
     lblOutputFolder->setBuddy(edtOutputFolder);
     btnOpenFolder = ActionButton(actOpenFolder, "", QRect(536, 495, 90, 26), 16, this);
@@ -284,7 +325,7 @@ void TZelMainForm::CreateControls()
     lblJobs = new QLabel("Simultaneous conversions:", this);
     lblJobs->setGeometry(10, 530, 160, 24);
     spnJobs = new QSpinBox(this);
-    spnJobs->setGeometry(170, 530, 56, 24);
+    spnJobs->setGeometry(176, 530, 56, 24);
     spnJobs->setRange(1, workflow::TIniOptions::MaxJobs());
     spnJobs->setToolTip("How many files are converted at the same time (at most one per processor core)");
     lblJobs->setBuddy(spnJobs);
@@ -336,6 +377,7 @@ void TZelMainForm::FillFormats()
         const int category = format.Category;
         cbbFormatEx->addItem(category == 0 || category == 1 ? pictures[category] : QIcon(),
                              QString::fromStdString(format.Name));
+        cbbFormatEx->setItemData(cbbFormatEx->count() - 1, category, CategoryRole);
     }
     // A remembered profile the catalogue no longer has falls back to the first one.
     int selected = IniOptions.OutputFormat;
@@ -360,23 +402,49 @@ void TZelMainForm::InitOutputFolder()
 
 int TZelMainForm::SelectedRow() const
 {
-    const QList<QTableWidgetSelectionRange> ranges = lvFileList->selectedRanges();
-    return ranges.isEmpty() ? -1 : ranges.front().topRow();
+    const QList<int> rows = SelectedRows();
+    const int current = lvFileList->currentRow();
+    if (rows.contains(current)) return current;
+    return rows.isEmpty() ? -1 : rows.front();
+}
+
+QList<int> TZelMainForm::SelectedRows() const
+{
+    QList<int> rows;
+    for (const QTableWidgetSelectionRange& range : lvFileList->selectedRanges())
+        for (int r = range.topRow(); r <= range.bottomRow(); ++r) rows << r;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void TZelMainForm::SelectRows(const QList<int>& rows, int current)
+{
+    const QSignalBlocker quiet(lvFileList);
+    lvFileList->clearSelection();
+    if (current >= 0) lvFileList->setCurrentCell(current, 0, QItemSelectionModel::NoUpdate);
+    for (int row : rows)
+        lvFileList->selectionModel()->select(lvFileList->model()->index(row, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    PreviewIndex = SelectedRow() >= 0 ? SelectedRow() : PreviewIndex;
 }
 
 void TZelMainForm::RefreshActions()
 {
     StopPreview();
     PlayerState = player::psStop;
-    lblPreviewInfo->setText("Preview:" + RowCaption(PreviewIndex));
+    // The preview follows the highlighted row; a previewed row that is gone is forgotten.
+    if (SelectedRow() >= 0) PreviewIndex = SelectedRow();
+    if (PreviewIndex >= lvFileList->rowCount()) PreviewIndex = -1;
+    lblPreviewInfo->setText(PreviewIndex < 0 ? QString("Preview:") : "Preview: " + RowCaption(PreviewIndex));
     const int rows = lvFileList->rowCount();
-    const int selected = SelectedRow();
-    actRemoveFile->setEnabled(selected >= 0);
-    actEdit->setEnabled(selected >= 0);
+    const QList<int> selected = SelectedRows();
+    actRemoveFile->setEnabled(!selected.isEmpty());
+    actEdit->setEnabled(!selected.isEmpty());
     actClear->setEnabled(rows > 0);
     actConvert->setEnabled(rows > 0);
-    actMoveUp->setEnabled(selected > 0);
-    actMoveDown->setEnabled(selected >= 0 && selected < rows - 1);
+    actMoveUp->setEnabled(!selected.isEmpty() && selected.front() > 0);
+    actMoveDown->setEnabled(!selected.isEmpty() && selected.back() < rows - 1);
     RefreshPreviewActions();
 }
 
@@ -387,44 +455,66 @@ int TZelMainForm::AppendRow(int index)
     lvFileList->insertRow(row);
     const QString ext = QString::fromStdString(file.FileExt);
     const QString texts[] = {FileNamePart(file.FileName), ext, TimeText(file.DurationSec),
-                             TimeText(file.TrimLength / 1000), "-", QString()};
-    for (int c = 0; c < 6; ++c) {
+                             TimeText(file.TrimLength / 1000), "-", QString(), QString()};
+    for (int c = 0; c < 7; ++c) {
         auto* item = new QTableWidgetItem(texts[c]);
         if (c == colType || c == colOriginal || c == colStatus) item->setTextAlignment(Qt::AlignCenter);
         lvFileList->setItem(row, c, item);
     }
-    lvFileList->item(row, colSource)->setIcon(PictureIcon(IsVideoFileType(ext) ? "VideoFile.png" : "AudioFile.png"));
+    // What the probe found, whatever the name says.
+    lvFileList->item(row, colSource)->setIcon(PictureIcon(file.HasPicture ? "VideoFile.png" : "AudioFile.png"));
     lvFileList->item(row, colSource)->setToolTip(QString::fromStdString(file.FileName));
     return row;
 }
 
+QString TZelMainForm::RefusalLine(const QString& path, int result) const
+{
+    if (result == -1) return path + ": already in the list";
+    const QFileInfo info(path);
+    if (!info.exists()) return path + ": the file does not exist";
+    if (info.isFile() && info.size() == 0) return path + ": the file is empty";
+    QString why = QString::fromStdString(Converter->LastAddError());
+    if (why.startsWith(path + ": ")) why = why.mid(path.size() + 2);
+    if (why == "of no known length") return path + ": its length is not known";
+    // Otherwise the libraries' own words on why they could not read it.
+    return path + ": not a media file that can be read" + (why.isEmpty() ? QString() : " (" + why + ")");
+}
+
+void TZelMainForm::ReportRefused(const QStringList& lines)
+{
+    if (lines.isEmpty()) return;
+    Prompter().Message(this, QMessageBox::Information, RefusedText(lines));
+}
+
 void TZelMainForm::AddFiles(const QStringList& paths)
 {
-    for (const QString& path : paths) {
-        const int index = Converter->AddFile(path.toStdString());
-        if (index == -2) {
-            Prompter().Message(this, QMessageBox::Information, QString("Load failed.\"%1\" is unsupported.").arg(path));
-            continue;
+    QStringList refused;
+    {
+        const TBusyCursor busy;
+        for (const QString& path : paths) {
+            const int index = Converter->AddFile(path.toStdString());
+            if (index < 0) {
+                refused << RefusalLine(path, index);
+                continue;
+            }
+            const int row = AppendRow(index);
+            SelectRows({row}, row);
         }
-        if (index < 0) {
-            Prompter().Message(this, QMessageBox::Information,
-                               QString::fromStdString(workflow::TZelConvert::AlreadyListedText(path.toStdString())));
-            continue;
-        }
-        lvFileList->selectRow(AppendRow(index));
     }
     RefreshActions();
+    ReportRefused(refused);
 }
 
 void TZelMainForm::AddFolder(const QString& folder)
 {
-    int loaded = 0, failed = 0, first = -1;
+    int loaded = 0, first = -1;
+    QStringList refused;
     {
         const TBusyCursor busy;
-        for (const QString& path : CollectVideoFiles(folder)) {
+        for (const QString& path : CollectMediaFiles(folder)) {
             const int index = Converter->AddFile(path.toStdString());
             if (index < 0) {
-                ++failed;
+                refused << RefusalLine(path, index);
                 continue;
             }
             ++loaded;
@@ -432,10 +522,12 @@ void TZelMainForm::AddFolder(const QString& folder)
             if (first < 0) first = row;
         }
     }
-    if (first >= 0) lvFileList->selectRow(first);
-    Prompter().Message(this, QMessageBox::Information,
-                       QString("%1 file(s) loaded, %2 file(s) failed.").arg(loaded).arg(failed));
+    if (first >= 0) SelectRows({first}, first);
     RefreshActions();
+    QString text = QString("%1 added from \"%2\".").arg(CountText(loaded, "file", "files"), folder);
+    if (loaded == 0 && refused.isEmpty()) text = QString("No video or audio files were found in \"%1\".").arg(folder);
+    if (!refused.isEmpty()) text += "\n\n" + RefusedText(refused);
+    Prompter().Message(this, QMessageBox::Information, text);
 }
 
 void TZelMainForm::AddPaths(const QStringList& paths)
@@ -455,19 +547,23 @@ void TZelMainForm::AddPaths(const QStringList& paths)
 
 void TZelMainForm::ChooseFiles()
 {
-    const QStringList paths = Prompter().ChooseFiles(this, OpenFileFilters());
-    if (!paths.isEmpty()) AddFiles(paths);
+    const QStringList paths = Prompter().ChooseFiles(this, OpenFileFilters(), FLastFolder);
+    if (paths.isEmpty()) return;
+    FLastFolder = QFileInfo(paths.front()).absolutePath();
+    AddFiles(paths);
 }
 
 void TZelMainForm::ChooseFolder()
 {
-    const QString folder = Prompter().ChooseFolder(this, "Select Folder To Converter", QDir::homePath());
-    if (!folder.isEmpty()) AddFolder(folder);
+    const QString folder = Prompter().ChooseFolder(this, "Select a Folder to Convert", FLastFolder);
+    if (folder.isEmpty()) return;
+    FLastFolder = folder;
+    AddFolder(folder);
 }
 
 void TZelMainForm::ChooseOutputFolder()
 {
-    const QString folder = Prompter().ChooseFolder(this, "Select output folder to save media...", edtOutputFolder->text());
+    const QString folder = Prompter().ChooseFolder(this, "Select the Output Folder", edtOutputFolder->text());
     if (!folder.isEmpty()) SetOutputFolder(folder);
 }
 
@@ -479,37 +575,75 @@ void TZelMainForm::SetOutputFolder(const QString& folder)
 
 void TZelMainForm::RemoveFile()
 {
-    const int index = SelectedRow();
-    if (index < 0) return;
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty()) return;
     StopPreview();
-    lvFileList->removeRow(index);
-    const int rows = lvFileList->rowCount();
-    if (rows > 0) lvFileList->selectRow(std::min(index, rows - 1));
-    Converter->RemoveFile(index);
+    {
+        // Rows and records go together, from the bottom up so that indexes hold.
+        const QSignalBlocker quiet(lvFileList);
+        for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
+            lvFileList->removeRow(*r);
+            Converter->RemoveFile(*r);
+        }
+    }
+    PreviewIndex = -1;
+    const int left = lvFileList->rowCount();
+    if (left > 0) {
+        const int next = std::min(rows.front(), left - 1);
+        SelectRows({next}, next);
+    } else {
+        lvFileList->clearSelection();
+    }
     RefreshActions();
+}
+
+bool TZelMainForm::ListHasWork() const
+{
+    for (int i = 0; i < Converter->Files.Count(); ++i) {
+        const TInputFile& file = Converter->Files.Items(i);
+        if (file.TrimStart != -1 || file.AspectIndex != 0 || file.Status != 0 || !file.Reason.empty()) return true;
+    }
+    return false;
 }
 
 void TZelMainForm::ClearFiles()
 {
+    // Trims and outcomes are work the user would lose.
+    if (ListHasWork() && !Ask(this, "Some files are trimmed or have been converted. Remove all files from the list?"))
+        return;
     PreviewIndex = -1;
-    lvFileList->setRowCount(0);
+    {
+        const QSignalBlocker quiet(lvFileList);
+        lvFileList->setRowCount(0);
+    }
     Converter->ClearFiles();
     RefreshActions();
 }
 
 void TZelMainForm::MoveRow(int delta)
 {
-    const int from = SelectedRow();
-    const int to = from + delta;
-    if (from < 0 || to < 0 || to >= lvFileList->rowCount()) return;
-    Converter->Files.Exchange(from, to);
-    for (int c = 0; c < lvFileList->columnCount(); ++c) {
-        QTableWidgetItem* a = lvFileList->takeItem(from, c);
-        QTableWidgetItem* b = lvFileList->takeItem(to, c);
-        lvFileList->setItem(from, c, b);
-        lvFileList->setItem(to, c, a);
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty() || rows.front() + delta < 0 || rows.back() + delta >= lvFileList->rowCount()) return;
+    const int current = SelectedRow();
+    // The selected rows move as one block; each steps over its neighbour.
+    QList<int> order = rows;
+    if (delta > 0) std::reverse(order.begin(), order.end());
+    {
+        const QSignalBlocker quiet(lvFileList);
+        for (int from : order) {
+            const int to = from + delta;
+            Converter->Files.Exchange(from, to);
+            for (int c = 0; c < lvFileList->columnCount(); ++c) {
+                QTableWidgetItem* a = lvFileList->takeItem(from, c);
+                QTableWidgetItem* b = lvFileList->takeItem(to, c);
+                lvFileList->setItem(from, c, b);
+                lvFileList->setItem(to, c, a);
+            }
+        }
     }
-    lvFileList->selectRow(to);
+    QList<int> moved;
+    for (int r : rows) moved << r + delta;
+    SelectRows(moved, current + delta);
     RefreshActions();
 }
 
@@ -521,7 +655,14 @@ void TZelMainForm::FormatSetting()
 
 void TZelMainForm::OpenFolder()
 {
-    Shell().OpenFolder(edtOutputFolder->text());
+    OpenFolderOrSay(edtOutputFolder->text());
+}
+
+void TZelMainForm::OpenFolderOrSay(const QString& folder)
+{
+    if (Shell().OpenFolder(folder)) return;
+    Prompter().Message(this, QMessageBox::Warning,
+                       QString("The folder \"%1\" could not be opened: no file manager was found.").arg(folder));
 }
 
 void TZelMainForm::About()
@@ -542,7 +683,10 @@ bool TZelMainForm::PrepareBatch(int limit, std::string& ext)
     if (folder.isEmpty() || (!QFileInfo(folder).isDir() && !QDir().mkdir(folder))) return false;
     for (int row = 0; row < lvFileList->rowCount(); ++row) {
         lvFileList->item(row, colStatus)->setText("-");
+        lvFileList->item(row, colStatus)->setToolTip(QString());
         lvFileList->item(row, colDestination)->setText(QString());
+        lvFileList->item(row, colDetails)->setText(QString());
+        lvFileList->item(row, colDetails)->setToolTip(QString());
     }
     Converter->SetFormatIndex(cbbFormatEx->currentIndex());
     ext = IniOptions.GetFormat(cbbFormatEx->currentIndex()).Ext;
@@ -568,16 +712,27 @@ void TZelMainForm::Convert()
     }
     if (!prepared) {
         Prompter().Message(this, QMessageBox::Warning,
-                           "The output folder does not exist, please select another output folder.");
+                           "The output folder does not exist and could not be created. Please choose another output folder.");
         return;
     }
-    {
+    if (!FEndRequested) {
         TConvertForm form(*Converter, [this] { OpenFolder(); }, this);
         ProgressForm = &form;
         form.BeginBatch(Converter->Files.Count(), ext, IniOptions.Jobs);
         ProgressForm = nullptr;
     }
     ShowOutcomes();
+    if (FEndRequested) {
+        SaveSettings();
+        // The last window closed ends the application's loop.
+        close();
+        return;
+    }
+    if (!FPendingPaths.isEmpty()) {
+        const QStringList paths = FPendingPaths;
+        FPendingPaths.clear();
+        AddPaths(paths);
+    }
 }
 
 void TZelMainForm::ShowOutcomes()
@@ -585,7 +740,10 @@ void TZelMainForm::ShowOutcomes()
     for (int i = 0; i < Converter->Files.Count() && i < lvFileList->rowCount(); ++i) {
         const TInputFile& file = Converter->Files.Items(i);
         // Why a file failed or got no task, where the user looks for it.
-        lvFileList->item(i, colStatus)->setToolTip(QString::fromStdString(file.Reason));
+        const QString reason = QString::fromStdString(file.Reason);
+        lvFileList->item(i, colStatus)->setToolTip(reason);
+        lvFileList->item(i, colDetails)->setText(reason);
+        lvFileList->item(i, colDetails)->setToolTip(reason);
         switch (file.Status) {
         case 1:
             lvFileList->item(i, colStatus)->setText("Success");
@@ -593,11 +751,14 @@ void TZelMainForm::ShowOutcomes()
             break;
         case 2:
             lvFileList->item(i, colStatus)->setText("Failed");
+            if (reason.isEmpty()) lvFileList->item(i, colDetails)->setText("The conversion failed.");
             break;
         case 3:
             lvFileList->item(i, colStatus)->setText("Canceled");
             break;
         default:
+            // Never started (gone or emptied before its turn, or beyond the batch's limit).
+            if (!reason.isEmpty()) lvFileList->item(i, colStatus)->setText("Failed");
             break;
         }
     }
@@ -610,6 +771,102 @@ void TZelMainForm::showEvent(QShowEvent* event)
     if (FCentred) return;
     FCentred = true;
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+}
+
+void TZelMainForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    PlaceControls();
+}
+
+// The list and the profile and folder boxes take what the window grows by; the
+// preview pane keeps to the top right, Convert to the bottom right.
+void TZelMainForm::PlaceControls()
+{
+    const int w = std::max(width(), 730), h = std::max(height(), 571);
+    const int right = w - 10, listBottom = h - 157;
+    imgTop->setGeometry(0, 0, w, 60);
+    btnAbout->move(w - 42, 14);
+    btnHelp->move(w - 78, 14);
+    pnlPreview->move(right - pnlPreview->width(), 68);
+    const int listRight = pnlPreview->x() - 10;
+    lvFileList->setGeometry(10, 114, listRight - 10, listBottom - 114);
+    const int step = (listRight - 10 + 3) / 4;
+    QToolButton* const under[] = {btnRemoveFile, btnClear, btnMoveUp, btnMoveDown};
+    for (int i = 0; i < 4; ++i) under[i]->setGeometry(10 + i * step, listBottom + 6, step - 3, 32);
+    const int rowY = h - 109, boxWidth = w - 310;
+    lblFormat->move(10, rowY);
+    cbbFormatEx->setGeometry(110, rowY, boxWidth, 24);
+    btnSetting->move(110 + boxWidth + 6, rowY - 1);
+    lblOutputFolder->move(10, rowY + 34);
+    edtOutputFolder->setGeometry(110, rowY + 34, boxWidth, 24);
+    btnOpenFolder->move(110 + boxWidth + 6, rowY + 33);
+    lblJobs->move(10, rowY + 68);
+    spnJobs->move(lblJobs->x() + lblJobs->width() + 6, rowY + 68);
+    btnConvert->move(right - btnConvert->width(), h - 99);
+}
+
+void TZelMainForm::ReadWindowState()
+{
+    const workflow::TIniFile ini(FPlaces.SettingsFile);
+    FLastFolder = QString::fromStdString(ini.ReadString("Window", "LastFolder", ""));
+    const QByteArray geometry =
+        QByteArray::fromBase64(QByteArray::fromStdString(ini.ReadString("Window", "Geometry", "")));
+    if (!geometry.isEmpty() && restoreGeometry(geometry)) FCentred = true;
+    const QStringList widths = QString::fromStdString(ini.ReadString("Window", "Columns", "")).split(',');
+    for (int c = 0; c < widths.size() && c < lvFileList->columnCount(); ++c) {
+        bool ok = false;
+        const int width = widths[c].toInt(&ok);
+        // A width from a damaged file must not hide a column or push the rest away.
+        if (ok && width >= 20 && width <= 2000) lvFileList->setColumnWidth(c, width);
+    }
+}
+
+void TZelMainForm::SaveWindowState()
+{
+    workflow::TIniFile ini(FPlaces.SettingsFile);
+    ini.WriteString("Window", "Geometry", saveGeometry().toBase64().toStdString());
+    QStringList widths;
+    for (int c = 0; c < lvFileList->columnCount(); ++c) widths << QString::number(lvFileList->columnWidth(c));
+    ini.WriteString("Window", "Columns", widths.join(',').toStdString());
+    ini.WriteString("Window", "LastFolder", FLastFolder.toStdString());
+    ini.UpdateFile();
+}
+
+void TZelMainForm::ReceiveHandedPaths(const QStringList& paths)
+{
+    BringToFront();
+    // The list stays as it is while a batch is prepared or runs.
+    if (FPreparing || ProgressForm) {
+        FPendingPaths << paths;
+        return;
+    }
+    if (!paths.isEmpty()) RunAction("Open", [&] { AddPaths(paths); });
+}
+
+void TZelMainForm::BringToFront()
+{
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TZelMainForm::EndApplication()
+{
+    if (FEndRequested) return;
+    FEndRequested = true;
+    // Written at once: whatever happens next, the user's choices are kept.
+    SaveSettings();
+    // A batch ends through its dialog; Convert quits after it.
+    if (ProgressForm) {
+        ProgressForm->EndWithoutAsking();
+        return;
+    }
+    if (FPreparing) return;
+    // Open dialogs are cancelled; the main window goes last, which ends the loop.
+    QApplication::closeAllWindows();
+    close();
 }
 
 void TZelMainForm::closeEvent(QCloseEvent* event)

@@ -46,8 +46,8 @@ struct TAppPlaces {
     static std::string DefaultHelpFolder();
 };
 
-// Columns of the file list.
-enum : int { colSource, colType, colOriginal, colTrimmed, colStatus, colDestination };
+// Columns of the file list; colDetails says why a file was not converted.
+enum : int { colSource, colType, colOriginal, colTrimmed, colStatus, colDestination, colDetails };
 
 class TZelMainForm : public QWidget {
 public:
@@ -72,7 +72,25 @@ public:
     // made. `ext` receives the profile's extension.
     bool PrepareBatch(int limit, std::string& ext);
     void RefreshActions();
+    // The highlighted row: the current row when it is selected, else the first
+    // selected one; -1 when none is.
     int SelectedRow() const;
+    // Every selected row, top to bottom.
+    QList<int> SelectedRows() const;
+
+    // Files handed over by a second start: added as a drop adds them (after the batch
+    // when one runs), and the window comes to the front.
+    void ReceiveHandedPaths(const QStringList& paths);
+    void BringToFront();
+    // The session or a signal ends the application: a running batch is cancelled
+    // without a question (its partial output removed), the settings are written, and
+    // the application quits once the batch has ended.
+    void EndApplication();
+    bool EndRequested() const { return FEndRequested; }
+    // Writes the remembered settings and the window's size, position and columns.
+    void SaveSettings();
+    // Opens the folder in the file manager; tells the user when none could.
+    void OpenFolderOrSay(const QString& folder);
 
     std::unique_ptr<workflow::TZelConvert> Converter;
     int PreviewIndex = -1;  // the row last selected; -1 after start-up and Clear
@@ -165,6 +183,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateActions();
@@ -192,10 +211,21 @@ private:
     void ShowOutcomes();
 
     int AppendRow(int index);
+    void PlaceControls();
+    void ReadWindowState();
+    void SaveWindowState();
+    bool ListHasWork() const;
+    void SelectRows(const QList<int>& rows, int current);
+    // "3 files were not added:" with each file and why; nothing when none was refused.
+    void ReportRefused(const QStringList& lines);
+    QString RefusalLine(const QString& path, int result) const;
 
     TAppPlaces FPlaces;
     bool FCentred = false;
     bool FPreparing = false;
+    bool FEndRequested = false;
+    QString FLastFolder;         // where Add Files and Add Folder open
+    QStringList FPendingPaths;   // handed over while a batch ran
 };
 
 }  // namespace kv::app

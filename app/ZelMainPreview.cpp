@@ -150,7 +150,7 @@ void TZelMainForm::PlayPreview()
         break;
     case player::psStop:
     case player::psEnd: {
-        lblPreviewInfo->setText("Preview:" + RowCaption(PreviewIndex));
+        lblPreviewInfo->setText("Preview: " + RowCaption(PreviewIndex));
         if (!fplyrPreview->AVLibLoaded()) fplyrPreview->LoadAVLib(workflow::ExeFolder() + "Lib");
         fplyrPreview->Stop(true);
         imgPreview->hide();
@@ -227,7 +227,7 @@ void TZelMainForm::OpenSnapshotFolder()
 {
     const QString folder = SnapshotFolder();
     if (!QFileInfo(folder).isDir()) QDir().mkpath(folder);
-    Shell().OpenFolder(folder);
+    OpenFolderOrSay(folder);
 }
 
 void TZelMainForm::SnapshotOptions()

@@ -150,7 +150,7 @@ protected:
 TEST_F(FormatSettings, ShowsTheProfilesListsAndChoices)
 {
     form.Fill(0);
-    EXPECT_EQ(form.windowTitle(), "AVI video 's Format Setting");
+    EXPECT_EQ(form.windowTitle(), "Format Settings: AVI video");
     EXPECT_TRUE(form.grpVideo->isEnabled());
     EXPECT_EQ(Entries(form.cbbResolution), QStringList({"160*120", "320*240", "640*480"}));
     EXPECT_EQ(form.cbbResolution->currentIndex(), 2);
@@ -166,6 +166,10 @@ TEST_F(FormatSettings, AnAudioProfileKeepsItsVideoChoicesThroughOk)
 {
     form.Fill(1);
     EXPECT_FALSE(form.grpVideo->isEnabled());
+    // Not shown greyed out: not shown at all, and nothing left empty above the sound.
+    EXPECT_TRUE(form.grpVideo->isHidden());
+    EXPECT_EQ(form.grpAudio->y(), form.grpVideo->y());
+    EXPECT_LT(form.height(), 294);
     EXPECT_TRUE(form.grpAudio->isEnabled());
     form.cbbSampleRate->setCurrentIndex(0);
     form.btnOK->click();
@@ -175,13 +179,35 @@ TEST_F(FormatSettings, AnAudioProfileKeepsItsVideoChoicesThroughOk)
     EXPECT_EQ(IniOptions.GetFormat(1), expected);
 }
 
+TEST_F(FormatSettings, LosslessSoundHasNoBitRateToChoose)
+{
+    const struct {
+        const char* ext;
+        bool bitRate;
+    } cases[] = {{".flac", false}, {".wav", false}, {".mp3", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ext);
+        TFormatRec f = Profile(0);
+        f.Ext = c.ext;
+        IniOptions.Formats[1] = f;
+        form.Fill(1);
+        EXPECT_EQ(form.cbbAudioBitrate->isHidden(), !c.bitRate);
+        EXPECT_EQ(form.lblAudioBitrate->isHidden(), !c.bitRate);
+    }
+    // A video profile after them shows everything again.
+    form.Fill(0);
+    EXPECT_FALSE(form.grpVideo->isHidden());
+    EXPECT_FALSE(form.cbbAudioBitrate->isHidden());
+    EXPECT_EQ(form.height(), 294);
+}
+
 TEST_F(FormatSettings, TheVolumeLabelShowsPercent)
 {
     form.Fill(0);
     const struct {
         int position;
         const char* text;
-    } cases[] = {{100, "Volume:39%"}, {256, "Volume:100%"}, {1280, "Volume:500%"}, {0, "Volume:0%"}};
+    } cases[] = {{100, "Volume: 39%"}, {256, "Volume: 100%"}, {1280, "Volume: 500%"}, {0, "Volume: 0%"}};
     for (const auto& c : cases) {
         form.tbarVolume->setValue(c.position);
         EXPECT_EQ(form.lblVolume->text(), c.text);
@@ -284,14 +310,14 @@ TEST_F(ProgressDialog, ShowsTheCurrentFileLengthAndBars)
     Start(4, ".avi");
     EXPECT_EQ(form->windowTitle(), "Converting");
     Progress(45000, 2000, 1);
-    EXPECT_EQ(form->lblIndex->text(), "Current:2 / Total:4");
+    EXPECT_EQ(form->lblIndex->text(), "Current: 2 / Total: 4");
     EXPECT_EQ(form->lblFileInfo->text().toStdString(), converter.Files.Items(1).OutputOptions.FileName);
-    EXPECT_EQ(form->lblInfoLength->text(), "Converted Length of Current file: 00:00:45 / 00:01:30");
+    EXPECT_EQ(form->lblInfoLength->text(), "Converted length of the current file: 00:00:45 / 00:01:30");
     EXPECT_EQ(form->pBarCur->value(), 50);
     EXPECT_EQ(form->pBarAll->value(), 37);
     // Without a trim the output's length counts; a report past the end leaves the bars.
     Progress(360000000, 2000, 0);
-    EXPECT_EQ(form->lblInfoLength->text(), "Converted Length of Current file: 100:00:00 / 00:00:02");
+    EXPECT_EQ(form->lblInfoLength->text(), "Converted length of the current file: 100:00:00 / 00:00:02");
     EXPECT_EQ(form->pBarCur->value(), 50);
     CancelAndWait();
 }
@@ -330,7 +356,7 @@ TEST_F(ProgressDialog, PauseResumeAndAnsweringNoToCancel)
     Start(4, ".avi");
     form->btnPause->click();
     EXPECT_EQ(form->btnPause->text(), "&Resume");
-    EXPECT_EQ(form->windowTitle(), "Converting(Pause)");
+    EXPECT_EQ(form->windowTitle(), "Converting (Paused)");
     form->btnPause->click();
     EXPECT_EQ(form->btnPause->text(), "&Pause");
     EXPECT_EQ(form->windowTitle(), "Converting");
@@ -351,7 +377,7 @@ TEST_F(ProgressDialog, PauseResumeAndAnsweringNoToCancel)
     QCoreApplication::sendEvent(form.get(), &escape);
     ASSERT_TRUE(kvtest::WaitFor([&] { return form->Finished(); }));
     EXPECT_TRUE(form->Observer.Cancelled);
-    EXPECT_EQ(recorders.Prompter.Texts().back(), "You have cancel current conversion.");
+    EXPECT_TRUE(recorders.Prompter.Texts().back().startsWith("The conversion was cancelled.\nConverted: "));
     EXPECT_EQ(openedOutput, 0);
     EXPECT_EQ(converter.Engine.TaskCount(), 0);
 }
@@ -372,7 +398,7 @@ TEST_F(ProgressDialog, PreviewIsOfferedForOutputsWithPictures)
         EXPECT_EQ(form->imgConverting->isHidden(), c.preview);
         EXPECT_FALSE(form->imgConverting->size().isEmpty());
         ASSERT_TRUE(kvtest::WaitFor([&] { return form->Finished(); }));
-        EXPECT_EQ(recorders.Prompter.Texts().back(), "Convert Completed.");
+        EXPECT_TRUE(recorders.Prompter.Texts().back().startsWith("Conversion completed.\nConverted: 0, failed: 0"));
     }
 }
 
@@ -598,8 +624,8 @@ TEST(SnapshotOptions, StoresTheChoicesOnOkOnly)
         IniOptions.SnapshotFolder = "/tmp/shots";
         IniOptions.SnapshotNaming = 0;
         kv::app::TSnapShotForm form;
-        EXPECT_EQ(form.windowTitle(), "SnapShot Options");
-        EXPECT_EQ(form.cbbSnapShotFormat->currentText(), "JPEG Image File(*.jpg)");
+        EXPECT_EQ(form.windowTitle(), "Snapshot Options");
+        EXPECT_EQ(form.cbbSnapShotFormat->currentText(), "JPEG image (*.jpg)");
         EXPECT_EQ(form.edtSnapShotFolder->text(), "/tmp/shots");
         EXPECT_TRUE(form.rbFileName->isChecked());
         form.show();

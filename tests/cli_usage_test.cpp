@@ -55,4 +55,37 @@ TEST(CliUsage, UnknownWordsGetTheUsageOnStandardError)
     }
 }
 
+// After the file's facts, one line per stream, as a prober gives them.
+TEST(CliUsage, ProbeDescribesEveryStream)
+{
+    const struct {
+        const char* clip;
+        std::vector<std::string> streams;
+    } cases[] = {
+        {"mp4_h264_aac.mp4",
+         {"stream 0: video, h264, 320x240, display 4:3, 25 fps, yuv420p, default",
+          "stream 1: audio, aac, 44100 Hz, 2 channels (stereo), default"}},
+        {"mkv_subtitle.mkv",
+         {"stream 0: video, mpeg4, 320x240, display 4:3, 25 fps, yuv420p",
+          "stream 1: audio, mp2, 44100 Hz, 2 channels (stereo)", "stream 2: subtitle, subrip"}},
+        // Square samples of 16:15 on a PAL frame: shown as 4:3.
+        {"pal_16x15.avi", {"stream 0: video, mpeg4, 720x576, display 4:3, 25 fps, yuv420p"}},
+        // A WAV file names no layout.
+        {"sfx_0300ms.wav", {"stream 0: audio, pcm_s16le, 22050 Hz, 1 channel"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.clip);
+        const auto run = kv::test::RunProgram(Cli, {"probe", std::string(KV_TEST_MEDIA_DIR) + "/" + c.clip});
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        std::vector<std::string> streams;
+        std::size_t at = 0;
+        while ((at = run.Out.find("stream ", at)) != std::string::npos) {
+            const std::size_t end = run.Out.find('\n', at);
+            if (at == 0 || run.Out[at - 1] == '\n') streams.push_back(run.Out.substr(at, end - at));
+            at = end;
+        }
+        EXPECT_EQ(streams, c.streams) << run.Out;
+    }
+}
+
 }  // namespace

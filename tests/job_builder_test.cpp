@@ -213,9 +213,27 @@ protected:
     fs::path dir;
 };
 
-TEST_F(JobController, AdmissionNeedsOneSecond)
+TEST_F(JobController, AdmissionNeedsAKnownLength)
 {
-    EXPECT_EQ(converter.AddFile(MediaDir + "/short_0999ms.avi"), -2);
+    // Shorter than a second is still a file that converts; no known length is not.
+    const struct {
+        const char* name;
+        int durationSec;
+        std::int64_t trimMs;
+        bool picture;
+    } shortOnes[] = {{"short_0999ms.avi", 0, 999, true}, {"clip_0600ms.mkv", 0, 600, true},
+                     {"sfx_0300ms.wav", 0, 300, false}};
+    for (const auto& c : shortOnes) {
+        SCOPED_TRACE(c.name);
+        const int index = converter.AddFile(MediaDir + "/" + c.name);
+        ASSERT_GE(index, 0) << converter.LastAddError();
+        EXPECT_EQ(converter.Files.Items(index).DurationSec, c.durationSec);
+        EXPECT_NEAR(converter.Files.Items(index).TrimLength, c.trimMs, 30);
+        EXPECT_EQ(converter.Files.Items(index).HasPicture, c.picture);
+    }
+    converter.ClearFiles();
+    EXPECT_EQ(converter.AddFile(MediaDir + "/still.png"), -2);
+    EXPECT_NE(converter.LastAddError().find("of no known length"), std::string::npos) << converter.LastAddError();
     EXPECT_EQ(converter.AddFile(MediaDir + "/random.bin"), -2);
     EXPECT_EQ(converter.AddFile(MediaDir + "/empty.avi"), -2);
     EXPECT_EQ(converter.AddFile(dir.string() + "/missing.avi"), -2);

@@ -3,6 +3,7 @@
 // the window to their outcomes in the rows and on disk.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +25,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -32,8 +35,11 @@
 
 #include "app/Application.h"
 #include "app/ConvertFrm.h"
+#include "app/EndSignals.h"
+#include "app/FileTypes.h"
 #include "app/HelpWindow.h"
 #include "app/Pictures.h"
+#include "app/ProfileBox.h"
 #include "app/ZelMainFrm.h"
 #include "tests/support/AppRecorders.h"
 #include "tests/support/EventLoop.h"
@@ -204,6 +210,7 @@ TEST_F(MainWindow, StartsWithoutSettingsFileAndMakesTheDefaultOutputFolder)
     EXPECT_EQ(window->edtOutputFolder->text().toStdString(), places.DefaultOutputFolder);
     EXPECT_TRUE(fs::is_directory(places.DefaultOutputFolder));
     EXPECT_FALSE(window->imgTop->pixmap().isNull());
+    EXPECT_FALSE(window->windowIcon().isNull());
     EXPECT_EQ(Actions(), (TActionState{false, false, false, false, false, false}));
     EXPECT_TRUE(recorders.Prompter.Messages.empty());
 }
@@ -257,34 +264,44 @@ TEST_F(MainWindow, ARememberedProfileTheCatalogueLacksFallsBackToTheFirst)
     EXPECT_EQ(IniOptions.OutputFormat, 0);
 }
 
-TEST_F(MainWindow, AddFilesReportsRefusedFilesAndSelectsTheLastAdded)
+TEST_F(MainWindow, AddFilesReportsRefusedFilesInOneMessageAndSelectsTheLastAdded)
 {
     Open();
+    const QString missing = QString::fromStdString((dir / "gone.avi").string());
     recorders.Prompter.Files = {Media("avi_mpeg4_mp2.avi"), Media("random.bin"), Media("mp4_h264_aac.mp4"),
-                                Media("short_0999ms.avi"), Media("mp3_tagged.mp3")};
+                                Media("short_0999ms.avi"), Media("empty.avi"), Media("avi_mpeg4_mp2.avi"),
+                                missing, Media("mp3_tagged.mp3")};
     window->actAddFile->trigger();
 
-    EXPECT_EQ(recorders.Prompter.Texts(),
-              QStringList({QString("Load failed.\"%1\" is unsupported.").arg(Media("random.bin")),
-                           QString("Load failed.\"%1\" is unsupported.").arg(Media("short_0999ms.avi"))}));
-    for (const auto& m : recorders.Prompter.Messages) {
-        EXPECT_EQ(m.Icon, QMessageBox::Information);
-        EXPECT_EQ(m.Owner, window.get());
-    }
-    EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4", "mp3_tagged.mp3"}));
+    // Every refused file in one message, each with its reason.
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 1u);
+    const QStringList lines = recorders.Prompter.Messages[0].Text.split('\n');
+    ASSERT_EQ(lines.size(), 6) << recorders.Prompter.Messages[0].Text.toStdString();
+    EXPECT_EQ(lines[0], "4 files were not added:");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_TRUE(lines[2].startsWith(Media("random.bin") + ": not a media file that can be read (")) << lines[2].toStdString();
+    EXPECT_EQ(lines[3], Media("empty.avi") + ": the file is empty");
+    EXPECT_EQ(lines[4], Media("avi_mpeg4_mp2.avi") + ": already in the list");
+    EXPECT_EQ(lines[5], missing + ": the file does not exist");
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Information);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Owner, window.get());
+
+    // Shorter than a second is still a file to convert.
+    EXPECT_EQ(Column(kv::app::colSource),
+              QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4", "short_0999ms.avi", "mp3_tagged.mp3"}));
     EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
-    EXPECT_EQ(Column(kv::app::colType), QStringList({"avi", "mp4", "mp3"}));
-    EXPECT_EQ(Column(kv::app::colOriginal), QStringList({"00:00:02", "00:00:02", "00:00:02"}));
+    EXPECT_EQ(Column(kv::app::colType), QStringList({"avi", "mp4", "avi", "mp3"}));
+    EXPECT_EQ(Column(kv::app::colOriginal), QStringList({"00:00:02", "00:00:02", "00:00:00", "00:00:02"}));
     EXPECT_EQ(Column(kv::app::colTrimmed), Column(kv::app::colOriginal));
-    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "-", "-"}));
-    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"", "", ""}));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "-", "-", "-"}));
+    EXPECT_EQ(Column(kv::app::colDestination), QStringList({"", "", "", ""}));
     EXPECT_TRUE(SamePicture(window->lvFileList->item(0, 0)->icon(), "VideoFile.png"));
-    EXPECT_TRUE(SamePicture(window->lvFileList->item(2, 0)->icon(), "AudioFile.png"));
-    EXPECT_EQ(window->SelectedRow(), 2);
-    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:mp3_tagged.mp3");
+    EXPECT_TRUE(SamePicture(window->lvFileList->item(3, 0)->icon(), "AudioFile.png"));
+    EXPECT_EQ(window->SelectedRow(), 3);
+    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview: mp3_tagged.mp3");
 }
 
-TEST_F(MainWindow, AddFolderSearchesTheTreeForVideoFiles)
+TEST_F(MainWindow, AddFolderSearchesTheTreeForVideoAndAudioFiles)
 {
     const fs::path videos = dir / "videos";
     fs::create_directories(videos / "sub");
@@ -303,20 +320,24 @@ TEST_F(MainWindow, AddFolderSearchesTheTreeForVideoFiles)
     recorders.Prompter.Folder = QString::fromStdString(videos.string());
     window->actAddFolder->trigger();
 
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"3 file(s) loaded, 1 file(s) failed."}));
-    EXPECT_EQ(Column(kv::app::colSource), QStringList({"wav_pcm.wav", "A_CLIP.MP4", "b_clip.avi", "inner.mkv"}));
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({QString("4 files added from \"%1\".\n\n1 file was not added:\n\n%2/broken.avi: the file is empty")
+                               .arg(recorders.Prompter.Folder, recorders.Prompter.Folder)}));
+    EXPECT_EQ(Column(kv::app::colSource),
+              QStringList({"wav_pcm.wav", "A_CLIP.MP4", "b_clip.avi", "song.mp3", "inner.mkv"}));
     EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
     // The first row the folder added.
     EXPECT_EQ(window->SelectedRow(), 1);
 }
 
-TEST_F(MainWindow, AddFolderWithoutVideoReportsNothingLoaded)
+TEST_F(MainWindow, AddFolderWithoutMediaFilesSaysSoAndSelectsNothing)
 {
-    fs::create_directories(dir / "music");
-    fs::create_symlink(kv::test::MediaFile("mp3_tagged.mp3"), dir / "music" / "song.mp3");
+    fs::create_directories(dir / "papers");
+    std::ofstream(dir / "papers" / "notes.txt") << "not a video\n";
     Open();
-    window->AddFolder(QString::fromStdString((dir / "music").string()));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"0 file(s) loaded, 0 file(s) failed."}));
+    const QString papers = QString::fromStdString((dir / "papers").string());
+    window->AddFolder(papers);
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("No video or audio files were found in \"%1\".").arg(papers)}));
     EXPECT_EQ(window->lvFileList->rowCount(), 0);
     EXPECT_EQ(window->SelectedRow(), -1);
 }
@@ -358,6 +379,285 @@ TEST_F(MainWindow, ListActionsKeepRowsAndListInStep)
     EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:");
 }
 
+TEST_F(MainWindow, PreviewAndEditFollowTheHighlightedRowAfterRemove)
+{
+    Open();
+    window->AddFiles(Copies(4));
+    const QStringList names = Column(kv::app::colSource);
+    // Row selected before Remove, and the row highlighted after it.
+    const struct {
+        int remove;
+        int highlighted;
+    } steps[] = {{1, 1}, {2, 1}, {0, 0}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.remove);
+        window->lvFileList->selectRow(step.remove);
+        window->actRemoveFile->trigger();
+        EXPECT_EQ(window->SelectedRow(), step.highlighted);
+        EXPECT_EQ(window->PreviewIndex, step.highlighted);
+        EXPECT_EQ(window->lblPreviewInfo->text(), "Preview: " + Cell(step.highlighted, kv::app::colSource));
+        EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+    }
+    window->actRemoveFile->trigger();
+    EXPECT_EQ(window->PreviewIndex, -1);
+    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:");
+}
+
+TEST_F(MainWindow, SeveralSelectedRowsMoveAndGoTogether)
+{
+    Open();
+    window->AddFiles(Copies(5));
+    const QStringList n = Column(kv::app::colSource);
+    const auto select = [&](std::initializer_list<int> rows) {
+        window->lvFileList->clearSelection();
+        for (int r : rows)
+            window->lvFileList->selectionModel()->select(window->lvFileList->model()->index(r, 0),
+                                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    select({1, 3});
+    window->actMoveUp->trigger();
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({n[1], n[0], n[3], n[2], n[4]}));
+    EXPECT_EQ(window->SelectedRows(), QList<int>({0, 2}));
+    // The block cannot move above the top.
+    EXPECT_FALSE(window->actMoveUp->isEnabled());
+    window->actMoveDown->trigger();
+    EXPECT_EQ(Column(kv::app::colSource), n);
+    EXPECT_EQ(window->SelectedRows(), QList<int>({1, 3}));
+    EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+
+    window->actRemoveFile->trigger();
+    EXPECT_EQ(Column(kv::app::colSource), QStringList({n[0], n[2], n[4]}));
+    EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
+    EXPECT_EQ(window->SelectedRow(), 1);
+    window->lvFileList->selectAll();
+    EXPECT_EQ(window->SelectedRows().size(), 3);
+    window->actRemoveFile->trigger();
+    EXPECT_EQ(window->lvFileList->rowCount(), 0);
+    EXPECT_EQ(window->Converter->Files.Count(), 0);
+}
+
+TEST_F(MainWindow, ClearAsksBeforeDroppingTrimsOrOutcomes)
+{
+    Open();
+    window->AddFiles(Copies(2));
+    window->actClear->trigger();
+    EXPECT_TRUE(recorders.Prompter.Messages.empty());
+    EXPECT_EQ(window->lvFileList->rowCount(), 0);
+
+    window->AddFiles(Copies(2));
+    window->Converter->Files.Items(1).TrimStart = 500;
+    recorders.Prompter.Answers = {QMessageBox::No, QMessageBox::Yes};
+    window->actClear->trigger();
+    EXPECT_EQ(window->lvFileList->rowCount(), 2);
+    window->actClear->trigger();
+    EXPECT_EQ(window->lvFileList->rowCount(), 0);
+    EXPECT_EQ(window->Converter->Files.Count(), 0);
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Question);
+}
+
+TEST_F(MainWindow, EveryExtensionIsOfferedCollectedAndTypedByTheProbe)
+{
+    const QStringList filters = kv::app::OpenFileFilters();
+    ASSERT_EQ(filters.size(), 4);
+    EXPECT_TRUE(filters[0].startsWith("All Supported Files ("));
+    EXPECT_EQ(filters[3], "All Files (*)");
+    const fs::path folder = dir / "mixed";
+    fs::create_directories(folder);
+    int made = 0;
+    for (const QStringList* list : {&kv::app::VideoExtensions(), &kv::app::AudioExtensions()}) {
+        const bool video = list == &kv::app::VideoExtensions();
+        for (const QString& ext : *list) {
+            SCOPED_TRACE(ext.toStdString());
+            for (const QString& pattern : {"*." + ext, "*." + ext.toUpper()}) {
+                EXPECT_TRUE(filters[0].contains(pattern + " ") || filters[0].contains(pattern + ")"));
+                EXPECT_TRUE(filters[video ? 1 : 2].contains(pattern + " ") || filters[video ? 1 : 2].contains(pattern + ")"));
+            }
+            // The content decides, not the name: every other one carries the other kind.
+            const bool picture = video == (made % 2 == 0);
+            fs::copy_file(kv::test::MediaFile(picture ? "tiny_64x48.avi" : "sfx_0300ms.wav"),
+                          folder / ("f" + std::to_string(made) + "." + (made % 3 == 0 ? ext.toUpper() : ext).toStdString()));
+            ++made;
+        }
+    }
+    // Files as phones, cameras and web sites make them.
+    const struct {
+        const char* source;
+        const char* name;
+        bool video;
+    } real[] = {{"webm_vp8_vorbis.webm", "web.webm", true},   {"ogv_theora_vorbis.ogv", "free.ogv", true},
+                {"mp4_h264_aac.mp4", "phone.m4v", true},      {"mp4_h264_aac.mp4", "camera.mov", true},
+                {"ts_jump.ts", "broadcast.m2ts", true},       {"ts_jump.ts", "camcorder.mts", true},
+                {"opus_song.opus", "voice.opus", false},      {"m4a_aac.m4a", "song.m4a", false},
+                {"m4a_aac.m4a", "sound_only.mp4", false},     {"tiny_64x48.avi", "a_film.mp3", true}};
+    const fs::path named = dir / "named";
+    fs::create_directories(named);
+    for (const auto& r : real) fs::copy_file(kv::test::MediaFile(r.source), named / r.name);
+
+    Open();
+    window->AddFolder(QString::fromStdString(folder.string()));
+    EXPECT_EQ(window->lvFileList->rowCount(), made) << recorders.Prompter.Texts().join('\n').toStdString();
+    for (int row = 0; row < window->lvFileList->rowCount(); ++row) {
+        const QString name = Cell(row, kv::app::colSource);
+        SCOPED_TRACE(name.toStdString());
+        const int number = name.mid(1, name.indexOf('.') - 1).toInt();
+        const bool video = kv::app::VideoExtensions().contains(QFileInfo(name).suffix().toLower());
+        const bool picture = video == (number % 2 == 0);
+        EXPECT_TRUE(SamePicture(window->lvFileList->item(row, 0)->icon(), picture ? "VideoFile.png" : "AudioFile.png"));
+    }
+    window->actClear->trigger();
+    window->AddFolder(QString::fromStdString(named.string()));
+    ASSERT_EQ(window->lvFileList->rowCount(), static_cast<int>(std::size(real)));
+    for (const auto& r : real) {
+        SCOPED_TRACE(r.name);
+        const QStringList names = Column(kv::app::colSource);
+        const int row = static_cast<int>(names.indexOf(r.name));
+        ASSERT_GE(row, 0);
+        EXPECT_TRUE(SamePicture(window->lvFileList->item(row, 0)->icon(), r.video ? "VideoFile.png" : "AudioFile.png"));
+    }
+}
+
+TEST_F(MainWindow, AFileGoneOrEmptiedBeforeItsTurnIsReportedAsFailed)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    const QStringList copies = Copies(3);
+    window->AddFiles(copies);
+    fs::remove(copies[0].toStdString());
+    fs::resize_file(copies[2].toStdString(), 0);
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Failed", "Success", "Failed"}));
+    EXPECT_FALSE(Column(kv::app::colDetails)[0].isEmpty());
+    EXPECT_FALSE(Column(kv::app::colDetails)[2].isEmpty());
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 1u);
+    const QStringList lines = recorders.Prompter.Messages[0].Text.split('\n');
+    ASSERT_EQ(lines.size(), 6) << recorders.Prompter.Messages[0].Text.toStdString();
+    EXPECT_EQ(lines[0], "Conversion completed.");
+    EXPECT_EQ(lines[1], "Converted: 1, failed: 2, cancelled: 0.");
+    EXPECT_EQ(lines[3], "Not converted:");
+    EXPECT_EQ(lines[4], QFileInfo(copies[0]).fileName() + ": " + Column(kv::app::colDetails)[0]);
+    EXPECT_EQ(lines[5], QFileInfo(copies[2]).fileName() + ": " + Column(kv::app::colDetails)[2]);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Warning);
+    // Nothing half-written of the failed files is left.
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        EXPECT_EQ(entry.path().filename().string(), Cell(1, kv::app::colDestination).toStdString());
+}
+
+TEST_F(MainWindow, TheWindowGrowsItsListAndRemembersItsSizeColumnsAndFolders)
+{
+    Open();
+    window->show();
+    EXPECT_EQ(window->minimumSize(), QSize(730, 571));
+    EXPECT_NE(window->maximumSize(), window->minimumSize());
+    const QRect list = window->lvFileList->geometry(), preview = window->pnlPreview->geometry();
+    window->resize(1030, 771);
+    EXPECT_EQ(window->lvFileList->width(), list.width() + 300);
+    EXPECT_EQ(window->lvFileList->height(), list.height() + 200);
+    EXPECT_EQ(window->pnlPreview->geometry(), preview.translated(300, 0));
+    EXPECT_EQ(window->btnConvert->geometry().bottomRight(), QPoint(1030 - 11, 771 - 28));
+    EXPECT_LT(window->lvFileList->geometry().bottom(), window->btnRemoveFile->y());
+    EXPECT_LT(window->btnRemoveFile->geometry().bottom(), window->cbbFormatEx->y());
+    EXPECT_FALSE(window->edtOutputFolder->isReadOnly());
+    window->lvFileList->setColumnWidth(kv::app::colSource, 222);
+
+    const fs::path clips = dir / "clips";
+    fs::create_directories(clips);
+    fs::copy_file(kv::test::MediaFile("tiny_64x48.avi"), clips / "t.avi");
+    recorders.Prompter.Files = {QString::fromStdString((clips / "t.avi").string())};
+    window->actAddFile->trigger();
+    EXPECT_TRUE(recorders.Prompter.FileFilters.front().startsWith("All Supported Files ("));
+    window->actAddFile->trigger();
+    EXPECT_EQ(recorders.Prompter.ChooserStart.toStdString(), clips.string());
+    window.reset();
+
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    EXPECT_EQ(window->size(), QSize(1030, 771));
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), 222);
+    window->actAddFolder->trigger();
+    EXPECT_EQ(recorders.Prompter.ChooserStart.toStdString(), clips.string());
+}
+
+TEST_F(MainWindow, ATypedOutputFolderIsTheOneConvertedInto)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    const QString typed = QString::fromStdString((dir / "typed").string());
+    window->edtOutputFolder->selectAll();
+    window->edtOutputFolder->insert(typed);
+    EXPECT_EQ(IniOptions.OutputFolder, typed.toStdString());
+    window->AddFiles({Media("tiny_64x48.avi")});
+    Convert();
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success"}));
+    EXPECT_TRUE(fs::is_regular_file(dir / "typed" / "tiny_64x48.avi"));
+}
+
+TEST_F(MainWindow, AnEndSignalDuringABatchCancelsItLeavesNoPartialOutputAndKeepsTheSettings)
+{
+    WriteCatalogue(0, (dir / "out").string());
+    Open();
+    window->show();
+    // A choice made since the start.
+    const std::string chosen = (dir / "chosen").string();
+    window->SetOutputFolder(QString::fromStdString(chosen));
+    window->AddFiles(Copies(3));
+    const kv::app::TEndSignals ends([this] { window->EndApplication(); });
+    Convert([](kv::app::TConvertForm&) { ::kill(::getpid(), SIGTERM); });
+
+    EXPECT_TRUE(window->EndRequested());
+    EXPECT_FALSE(window->isVisible());
+    // Nobody is asked or told anything on the way out.
+    EXPECT_TRUE(recorders.Prompter.Messages.empty()) << recorders.Prompter.Texts().join('\n').toStdString();
+    EXPECT_EQ(recorders.Shell.PowerOffs, 0);
+    EXPECT_EQ(Column(kv::app::colStatus).back(), "Canceled");
+    const QStringList destinations = Column(kv::app::colDestination);
+    for (const auto& entry : fs::directory_iterator(chosen))
+        EXPECT_TRUE(destinations.contains(QString::fromStdString(entry.path().filename().string()))) << entry.path();
+    EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadString("Output", "Folder", ""), chosen);
+}
+
+TEST_F(MainWindow, TheProfileBoxGroupsTheShippedCatalogueUnderItsCategories)
+{
+    fs::copy_file(KV_STAGE_DIR "/kestravo.ini", places.SettingsFile);
+    Open();
+    const QComboBox& box = *window->cbbFormatEx;
+    ASSERT_GT(box.count(), 2);
+    QStringList headings;
+    for (int i = 0; i < box.count(); ++i) {
+        const QString heading = kv::app::HeadingAbove(box, i);
+        if (heading.isEmpty()) continue;
+        headings << heading;
+        // A heading opens the run of its category's profiles.
+        EXPECT_EQ(heading, kv::app::CategoryName(IniOptions.Formats[static_cast<std::size_t>(i)].Category));
+    }
+    EXPECT_EQ(headings, QStringList({"Video", "Audio"}));
+    // The row with a heading is taller by it in the open list.
+    QStyleOptionViewItem option;
+    option.initFrom(box.view());
+    const QAbstractItemDelegate* headingsDelegate = box.view()->itemDelegate();
+    EXPECT_GT(headingsDelegate->sizeHint(option, box.model()->index(0, 0)).height(),
+              headingsDelegate->sizeHint(option, box.model()->index(1, 0)).height());
+    // The box's items stay the catalogue's profiles, in its order.
+    window->cbbFormatEx->setCurrentIndex(box.count() - 1);
+    EXPECT_EQ(IniOptions.OutputFormat, box.count() - 1);
+    EXPECT_EQ(box.itemText(box.count() - 1).toStdString(), IniOptions.Formats.back().Name);
+}
+
+TEST_F(MainWindow, AFolderNoFileManagerCanOpenIsReported)
+{
+    Open();
+    recorders.Shell.HasFileManager = false;
+    window->actOpenFolder->trigger();
+    window->actOpenSnapshot->trigger();
+    ASSERT_EQ(recorders.Shell.Folders.size(), 2);
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(recorders.Prompter.Messages[static_cast<std::size_t>(i)].Text,
+                  QString("The folder \"%1\" could not be opened: no file manager was found.").arg(recorders.Shell.Folders[i]));
+        EXPECT_EQ(recorders.Prompter.Messages[static_cast<std::size_t>(i)].Icon, QMessageBox::Warning);
+    }
+}
+
 TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
 {
     Open();
@@ -377,8 +677,8 @@ TEST_F(MainWindow, EveryActionNamesItsKeyInItsHint)
         EXPECT_EQ(k.action->shortcut(), QKeySequence(k.key));
         EXPECT_TRUE(k.action->toolTip().endsWith(QString("(%1)").arg(k.key))) << k.action->toolTip().toStdString();
     }
-    EXPECT_EQ(window->actAddFile->toolTip(), "Add Video/Audio File(s) to Convert (Ctrl+O)");
-    EXPECT_EQ(window->btnSetting->text(), "Setting...");
+    EXPECT_EQ(window->actAddFile->toolTip(), "Add video or audio files to convert (Ctrl+O)");
+    EXPECT_EQ(window->btnSetting->text(), "Settings...");
 }
 
 TEST_F(MainWindow, ConvertsTwoClipsIntoTheOutputFolder)
@@ -390,7 +690,7 @@ TEST_F(MainWindow, ConvertsTwoClipsIntoTheOutputFolder)
     Convert([&](kv::app::TConvertForm& form) { previewOffered = form.chkPreview->isEnabled() && form.chkPreview->isChecked(); });
 
     EXPECT_TRUE(previewOffered);
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed."}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Conversion completed.\nConverted: 2, failed: 0, cancelled: 0."}));
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
     EXPECT_EQ(Column(kv::app::colDestination), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.avi"}));
     EXPECT_EQ(recorders.Shell.PowerOffs, 0);
@@ -451,8 +751,10 @@ TEST_F(MainWindow, ACancelledBatchNeitherPowersOffNorOpensTheFolder)
         form.chkOpenOutput->setChecked(true);
         form.btnCancel->click();
     });
-    EXPECT_EQ(recorders.Prompter.Texts(),
-              QStringList({"Do you want to cancel the conversion?", "You have cancel current conversion."}));
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    EXPECT_EQ(recorders.Prompter.Messages[0].Text, "Do you want to cancel the conversion?");
+    EXPECT_TRUE(recorders.Prompter.Messages[1].Text.startsWith("The conversion was cancelled.\nConverted: "))
+        << recorders.Prompter.Messages[1].Text.toStdString();
     EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Question);
     EXPECT_EQ(recorders.Prompter.Messages[1].Icon, QMessageBox::Information);
     EXPECT_EQ(recorders.Shell.PowerOffs, 0);
@@ -489,7 +791,8 @@ TEST_F(MainWindow, AnOutputFolderThatCannotBeMadeStartsNoBatch)
     window->SetOutputFolder(QString::fromStdString((dir / "plain-file" / "out").string()));
     window->AddFiles({Media("avi_mpeg4_mp2.avi")});
     Convert();
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"The output folder does not exist, please select another output folder."}));
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({"The output folder does not exist and could not be created. Please choose another output folder."}));
     EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Warning);
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-"}));
 }
@@ -608,8 +911,8 @@ TEST_F(MainWindow, ConvertsFourClipsTwoAtATime)
     EXPECT_EQ(mostShown, 2);
     EXPECT_TRUE(std::is_sorted(bars.begin(), bars.end()));
     EXPECT_EQ(lastBar, 100);
-    EXPECT_EQ(lastIndex, "Current:4 / Total:4");
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed."}));
+    EXPECT_EQ(lastIndex, "Current: 4 / Total: 4");
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Conversion completed.\nConverted: 4, failed: 0, cancelled: 0."}));
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success", "Success", "Success"}));
     const QStringList outputs = {"avi_mpeg4_mp2.avi", "avi_mpeg4_mp2_1.avi", "avi_mpeg4_mp2_2.avi", "avi_mpeg4_mp2_3.avi"};
     EXPECT_EQ(Column(kv::app::colDestination), outputs);
@@ -644,7 +947,11 @@ TEST_F(MainWindow, DroppedFilesAndFoldersAreAddedInTheirOrder)
     EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "a.mp4", "b.mkv", "mp3_tagged.mp3"}));
     EXPECT_EQ(ListedNames(), Column(kv::app::colSource));
     // The folder with its summary, as Add Folder tells it; the last file added is selected.
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"2 file(s) loaded, 1 file(s) failed."}));
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 1u);
+    EXPECT_TRUE(recorders.Prompter.Messages[0].Text.startsWith(
+        QString("2 files added from \"%1\".\n\n1 file was not added:\n\n%1/broken.avi: not a media file")
+            .arg(QString::fromStdString(videos.string()))))
+        << recorders.Prompter.Messages[0].Text.toStdString();
     EXPECT_EQ(window->SelectedRow(), 3);
 }
 
@@ -655,14 +962,16 @@ TEST_F(MainWindow, TheSameFileIsRefusedAlsoThroughALink)
     const QString link = QString::fromStdString((dir / "links" / "same.avi").string());
     Open();
     window->AddFiles({Media("avi_mpeg4_mp2.avi"), link, Media("mp4_h264_aac.mp4")});
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("\"%1\" is already existing.").arg(link)}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("1 file was not added:\n\n%1: already in the list").arg(link)}));
     EXPECT_EQ(recorders.Prompter.Messages[0].Icon, QMessageBox::Information);
     EXPECT_EQ(Column(kv::app::colSource), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4"}));
 
     // In a folder the second copy counts as a file that failed.
     recorders.Prompter.Messages.clear();
     window->AddFolder(QString::fromStdString((dir / "links").string()));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"0 file(s) loaded, 1 file(s) failed."}));
+    EXPECT_EQ(recorders.Prompter.Texts(),
+              QStringList({QString("0 files added from \"%1\".\n\n1 file was not added:\n\n%2: already in the list")
+                               .arg(QString::fromStdString((dir / "links").string()), link)}));
     EXPECT_EQ(ListedNames(), QStringList({"avi_mpeg4_mp2.avi", "mp4_h264_aac.mp4"}));
 }
 
@@ -681,8 +990,9 @@ TEST_F(MainWindow, ABatchThatEndsWhileTheUserIsElsewhereLeavesANotice)
         if (event->type() == kv::workflow::WM_BATCH_DONE) QApplication::setActiveWindow(nullptr);
     };
     Convert([&](kv::app::TConvertForm& form) { form.installEventFilter(&spy); });
-    EXPECT_EQ(recorders.Shell.Notices, QStringList({"Convert Completed.\n2 file(s) converted, 0 file(s) failed."}));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({"Convert Completed.", "Convert Completed."}));
+    const QString done = "Conversion completed.\nConverted: 2, failed: 0, cancelled: 0.";
+    EXPECT_EQ(recorders.Shell.Notices, QStringList({done}));
+    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({done, done}));
 }
 
 TEST_F(MainWindow, FilesNamedAtStartUpAreAddedAsAddFilesAddsThem)
@@ -698,8 +1008,10 @@ TEST_F(MainWindow, FilesNamedAtStartUpAreAddedAsAddFilesAddsThem)
     QStringList rows;
     for (int r = 0; r < opened->lvFileList->rowCount(); ++r) rows << opened->lvFileList->item(r, 0)->text();
     EXPECT_EQ(rows, QStringList({"avi_mpeg4_mp2.avi", "inner.mkv"}));
-    EXPECT_EQ(recorders.Prompter.Texts(), QStringList({QString("Load failed.\"%1\" is unsupported.").arg(Media("random.bin")),
-                                                      "1 file(s) loaded, 0 file(s) failed."}));
+    ASSERT_EQ(recorders.Prompter.Messages.size(), 2u);
+    EXPECT_TRUE(recorders.Prompter.Messages[0].Text.startsWith(
+        QString("1 file was not added:\n\n%1: not a media file").arg(Media("random.bin"))));
+    EXPECT_EQ(recorders.Prompter.Messages[1].Text, QString("1 file added from \"%1\".").arg(QString::fromStdString(videos.string())));
     EXPECT_EQ(opened->cbbFormatEx->count(), 2);
 }
 
@@ -746,11 +1058,13 @@ TEST_F(MainWindow, AnOutcomeBelongsToTheBatchThatMadeIt)
     window->AddFiles({Media("avi_mpeg4_mp2.avi"), Media("mp4_h264_aac.mp4")});
     Convert();
     EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Success", "Success"}));
-    // Refused by the engine the next time: no task, no outcome.
+    // Refused by the engine the next time: no task, no destination, and a reason.
     window->Converter->Files.Items(0).InputOptions.ForceFormat = "no_such_format";
     Convert();
-    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"-", "Success"}));
+    EXPECT_EQ(Column(kv::app::colStatus), QStringList({"Failed", "Success"}));
     EXPECT_EQ(Column(kv::app::colDestination)[0], "");
+    EXPECT_FALSE(Column(kv::app::colDetails)[0].isEmpty());
+    EXPECT_EQ(Column(kv::app::colDetails)[1], "");
 }
 
 }  // namespace

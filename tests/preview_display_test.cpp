@@ -155,7 +155,7 @@ TEST_F(Preview, PlaysPausesResumesAndStopsWithTheControlsFollowing)
     window->actPlay->trigger();
     ASSERT_TRUE(PlayingAndMoving());
     EXPECT_EQ(Controls(), (TControls{true, true, true, false}));
-    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview:a.mkv");
+    EXPECT_EQ(window->lblPreviewInfo->text(), "Preview: a.mkv");
     EXPECT_EQ(window->tbarPreview->maximum(), window->PreviewDuration / 1000);  // milliseconds
 
     window->actPlay->trigger();
@@ -197,7 +197,7 @@ TEST_F(Preview, PreviousAndNextPlayTheNeighbouringRowsAndNameTheirKeys)
         EXPECT_EQ(window->SelectedRow(), s.row);
         ASSERT_TRUE(PlayingAndMoving()) << s.file;
         EXPECT_EQ(Playing(), s.file);
-        EXPECT_EQ(window->lblPreviewInfo->text(), QString("Preview:") + s.file);
+        EXPECT_EQ(window->lblPreviewInfo->text(), QString("Preview: ") + s.file);
         EXPECT_EQ(window->actPrevious->isEnabled(), s.row > 0);
         EXPECT_EQ(window->actNext->isEnabled(), s.row < 2);
     }

@@ -22,7 +22,7 @@ public:
         std::printf("message: %s\n", qPrintable(text));
         return buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok;
     }
-    QStringList ChooseFiles(QWidget*, const QStringList&) override { return {}; }
+    QStringList ChooseFiles(QWidget*, const QStringList&, const QString&) override { return {}; }
     QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
 };
 

@@ -526,6 +526,26 @@ const std::vector<Clip>& PlayerClips()
     return clips;
 }
 
+// Containers and lengths people's files come in beyond the test clips above: web
+// and free formats, a phone's song, and sounds and clips shorter than a second.
+const std::vector<Clip>& DesktopTypeClips()
+{
+    static const std::vector<Clip> clips = {
+        {.name = "webm_vp8_vorbis.webm", .format = "webm", .vcodec = "libvpx", .width = 160, .height = 120,
+         .vframes = 10, .acodec = "libvorbis", .asamples = 17640},
+        {.name = "ogv_theora_vorbis.ogv", .format = "ogg", .vcodec = "libtheora", .width = 160, .height = 120,
+         .vframes = 10, .acodec = "libvorbis", .asamples = 17640},
+        {.name = "opus_song.opus", .format = "opus", .acodec = "libopus", .rate = 48000, .asamples = 48000},
+        {.name = "m4a_aac.m4a", .format = "ipod", .acodec = "aac", .asamples = 44100},
+        // A 0.3 s sound effect and a 0.6 s clip.
+        {.name = "sfx_0300ms.wav", .format = "wav", .acodec = "pcm_s16le", .rate = 22050, .channels = 1,
+         .asamples = 6615},
+        {.name = "clip_0600ms.mkv", .format = "matroska", .vcodec = "mpeg4", .width = 160, .height = 120,
+         .vframes = 15, .acodec = "mp2", .asamples = 26460},
+    };
+    return clips;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -556,6 +576,7 @@ int main(int argc, char** argv)
     std::vector<Clip> all = Clips();
     all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
     all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
+    all.insert(all.end(), DesktopTypeClips().begin(), DesktopTypeClips().end());
     for (const Clip& c : all) {
         if ((c.bench && !bench) || c.seed != seeds) continue;
         const std::string path = outDir + c.name;

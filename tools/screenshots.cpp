@@ -115,7 +115,7 @@ int main(int argc, char** argv)
             TConvertForm* form = window.ProgressForm;
             if (taken || !form || !form->isVisible()) return;
             const int total = window.lvFileList->rowCount();
-            if (form->lblIndex->text() != QString("Current:2 / Total:%1").arg(total)) return;
+            if (form->lblIndex->text() != QString("Current: 2 / Total: %1").arg(total)) return;
             if (form->pBarCur->value() < 40 || !form->pnlPreview->HasFrame()) return;
             taken = true;
             ok &= Save(form, out + "/progress.png");
@@ -130,6 +130,13 @@ int main(int argc, char** argv)
         window.lvFileList->selectRow(0);
         Settle(300);
         ok &= Save(&window, out + "/main-window.png");
+        // Larger, as on a bigger screen: the list takes the room.
+        const QSize normal = window.size();
+        window.resize(1100, 720);
+        Settle(300);
+        ok &= Save(&window, out + "/main-window-large.png");
+        window.resize(normal);
+        Settle(200);
 
         // The first file playing in the preview pane, a second into it.
         window.actPlay->trigger();

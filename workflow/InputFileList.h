@@ -24,6 +24,7 @@ struct TInputFile {
     std::int32_t Status = 0;       // 0 not converted, 1 succeeded, 2 failed, 3 cancelled
     platform::TFileIdentity Identity;  // the file on disk, whatever path reached it
     std::string Reason;            // why the last batch failed it or gave it no task; else empty
+    bool HasPicture = false;       // a picture stream besides cover art: a video, not a sound
 };
 
 // Owns its records: a record leaves memory when it leaves the list. Indexes outside

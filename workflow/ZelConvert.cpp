@@ -11,7 +11,27 @@
 #include "workflow/IniOptions.h"
 #include "workflow/JobBuilder.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 namespace kv::workflow {
+
+namespace {
+
+bool HasPictureStream(const media::TAVProbe& probe)
+{
+    const AVFormatContext* context = probe.FormatContext();
+    if (!context) return false;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* st = context->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 TZelConvert::~TZelConvert()
 {
@@ -70,8 +90,10 @@ int TZelConvert::AddFile(const std::string& fileName)
     file->AspectIndex = 0;
     file->Status = 0;
     file->Identity = platform::FileIdentityOf(fileName);
+    file->HasPicture = HasPictureStream(FProbe);
+    // A sound effect of a third of a second converts as well as a film does.
     if (size <= 0) FLastAddError = fileName + ": the file is empty";
-    else if (file->DurationSec <= 0) FLastAddError = fileName + ": shorter than one second, or of no known length";
+    else if (info.Duration <= 0) FLastAddError = fileName + ": of no known length";
     if (!FLastAddError.empty()) return -2;
     return Files.Add(std::move(file));
 }

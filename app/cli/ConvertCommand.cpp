@@ -190,7 +190,7 @@ public:
         }
         if (e->type() == WM_BATCH_DONE) {
             if (FTty && FDrawnLines > 0) std::printf("\n");
-            std::printf("%s\n", Observer->Cancelled ? "You have cancel current conversion." : "Convert Completed.");
+            std::printf("%s\n", Observer->Cancelled ? "The conversion was cancelled." : "Conversion completed.");
             std::fflush(stdout);
             Observer->FinishBatch();
             QCoreApplication::quit();
@@ -217,14 +217,14 @@ private:
             // once the reports of running files take turns).
             if (e.TaskIndex >= static_cast<int>(FAnnounced.size())) FAnnounced.resize(static_cast<std::size_t>(e.TaskIndex) + 1);
             if (!FAnnounced[static_cast<std::size_t>(e.TaskIndex)])
-                std::printf("Current:%d / Total:%d %s\n", p.Position, p.Total, output.c_str());
+                std::printf("Current: %d / Total: %d %s\n", p.Position, p.Total, output.c_str());
             FAnnounced[static_cast<std::size_t>(e.TaskIndex)] = true;
             std::fflush(stdout);
             return;
         }
         const TBatchSnapshot batch = Observer->Snapshot();
         std::vector<std::string> lines;
-        lines.push_back(Format("Current:%d / Total:%d", p.Position, p.Total));
+        lines.push_back(Format("Current: %d / Total: %d", p.Position, p.Total));
         if (batch.Running.size() > 1) {
             for (const TRunningFile& r : batch.Running)
                 lines.push_back(Format("File  %s %3d%%  %s", Bar(r.Percent).c_str(), r.Percent, OutputOf(r.FileIndex).c_str()));
@@ -264,7 +264,7 @@ struct TGivenFile {
 void PrintTable(const TZelConvert& converter, const std::vector<TGivenFile>& given)
 {
     std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", "Source", "Type", "Original", "Trimmed", "Status",
-                "Distination File");
+                "Destination File");
     for (const TGivenFile& g : given) {
         std::string reason = g.Reason;
         if (g.Index < 0) {
@@ -327,7 +327,7 @@ int ConvertCommand(const std::vector<std::string>& args)
             continue;
         }
         if (index < 0) {
-            std::fprintf(stderr, "Load failed.\"%s\" is unsupported.\n", file.c_str());
+            std::fprintf(stderr, "\"%s\" was not added: %s\n", file.c_str(), converter.LastAddError().c_str());
             continue;
         }
         TInputFile& f = converter.Files.Items(index);

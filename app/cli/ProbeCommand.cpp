@@ -1,12 +1,18 @@
-// kestravo-cli probe FILE...: the probe's facts of each file as "key: value" lines.
+// kestravo-cli probe FILE...: the probe's facts of each file as "key: value" lines,
+// then one line for each of its streams.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <exception>
 
 #include "app/cli/Commands.h"
+#include "app/cli/StreamLines.h"
 #include "media/AVProbe.h"
 #include "media/AVUtilStubs.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace kv::cli {
 
@@ -73,6 +79,8 @@ int ProbeCommand(const std::vector<std::string>& args)
         PrintText("comment", info.Comment);
         PrintText("album", info.Album);
         PrintText("genre", info.Genre);
+        for (int i = 0; i < probe.StreamCount(); ++i)
+            std::printf("%s\n", StreamLine(*probe.FormatContext(), i).c_str());
         probe.Close();
     }
     std::fflush(stdout);

@@ -49,8 +49,20 @@ public:
         Answers.pop_front();
         return answer;
     }
-    QStringList ChooseFiles(QWidget*, const QStringList&) override { return Files; }
-    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return Folder; }
+    // What the last chooser was opened with.
+    QStringList FileFilters;
+    QString ChooserStart;
+    QStringList ChooseFiles(QWidget*, const QStringList& filters, const QString& start) override
+    {
+        FileFilters = filters;
+        ChooserStart = start;
+        return Files;
+    }
+    QString ChooseFolder(QWidget*, const QString&, const QString& start) override
+    {
+        ChooserStart = start;
+        return Folder;
+    }
 
     QStringList Texts() const
     {
@@ -66,10 +78,11 @@ public:
     QStringList Urls;
     int PowerOffs = 0;
     QStringList Notices;  // summary and body, one line each
+    bool HasFileManager = true;  // false: no folder can be opened
     bool OpenFolder(const QString& path) override
     {
         Folders << path;
-        return true;
+        return HasFileManager;
     }
     bool OpenUrl(const QString& url) override
     {
