@@ -24,6 +24,8 @@ struct TInputFile {
     std::int32_t Status = 0;       // 0 not converted, 1 succeeded, 2 failed, 3 cancelled
     platform::TFileIdentity Identity;  // the file on disk, whatever path reached it
     std::string Reason;            // why the last batch failed it or gave it no task; else empty
+    std::string BaseFolder;        // the folder it was added with (its tree is mirrored); empty when added alone
+    std::string ReplaceTarget;     // the existing output a completed conversion replaces; else empty
 };
 
 // Owns its records: a record leaves memory when it leaves the list. Indexes outside
