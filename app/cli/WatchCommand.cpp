@@ -1,13 +1,18 @@
 // kestravo-cli watch: converts every media file that arrives in a folder tree until
 // Ctrl-C or SIGTERM, one line per file. The first signal cancels the running file (its
 // output goes) and ends; a second ends at once, removing what was begun.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
-#include <QTimer>
+#include <QSocketNotifier>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,12 +32,16 @@ const char* const WatchUsage =
 
 std::atomic<int> WatchSignal{0};
 std::atomic<int> WatchSignals{0};
+// The handler wakes the event loop through it: no timer runs while the watch idles.
+int SignalPipe[2] = {-1, -1};
 
 extern "C" void OnWatchSignal(int signal)
 {
     int none = 0;
     WatchSignal.compare_exchange_strong(none, signal);
     WatchSignals.fetch_add(1);
+    const char byte = 1;
+    if (SignalPipe[1] >= 0) (void)!::write(SignalPipe[1], &byte, 1);
 }
 
 void CatchSignals(void (*handler)(int))
@@ -118,15 +127,21 @@ int WatchCommand(const std::vector<std::string>& args)
         std::fflush(stdout);
     };
     watch.OnStopped = [] { QCoreApplication::quit(); };
+    if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::fprintf(stderr, "kestravo-cli watch: %s\n", std::strerror(errno));
+        return 1;
+    }
     CatchSignals(OnWatchSignal);
     std::string error;
     if (!watch.Start(error)) {
         std::fprintf(stderr, "kestravo-cli watch: %s\n", error.c_str());
         return 1;
     }
-    // Signals are looked at from the event loop; a tenth of a second costs nothing.
-    QTimer signalWatch;
-    QObject::connect(&signalWatch, &QTimer::timeout, [&] {
+    QSocketNotifier signalWatch(SignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalWatch, &QSocketNotifier::activated, [&] {
+        char bytes[16];
+        while (::read(SignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
         const int count = WatchSignals;
         if (count >= 2) {
             watch.Abandon();
@@ -135,9 +150,8 @@ int WatchCommand(const std::vector<std::string>& args)
         }
         if (count == 1 && !watch.Stopped()) watch.Stop();
     });
-    signalWatch.start(100);
     app.exec();
-    signalWatch.stop();
+    signalWatch.setEnabled(false);
     CatchSignals(SIG_DFL);
     std::printf("Stopped watching.\n");
     // Stopping is how a watch ends: a signal asked for it, nothing went wrong.
