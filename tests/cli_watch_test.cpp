@@ -104,6 +104,14 @@ protected:
         return false;
     }
     bool Exists(const std::string& name) const { return fs::exists(dir / "out" / name); }
+    // The watch's state says the source converted: its output is complete.
+    bool Converted(const std::string& source) const
+    {
+        std::ifstream in(dir / "out" / kv::workflow::WatchStateName);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(Out("in/" + source) + "\t", 0) == 0 && line.find("\tconverted\t") != std::string::npos) return true;
+        return false;
+    }
 };
 
 }  // namespace
@@ -127,7 +135,7 @@ TEST_F(CliWatch, AFileCopiedInSlowlyIsConvertedOnceCompleteAndOnlyOnce)
             convertedEarly = convertedEarly || !Visible(dir / "out").empty();
         }
         out.close();
-        WaitUntil([&] { return Exists("phone/clip.wav"); }, 60);
+        WaitUntil([&] { return Converted("phone/clip.avi"); }, 60);
         // Long enough for a second conversion, if there were one.
         std::this_thread::sleep_for(std::chrono::seconds(4));
     }, {"--keep-folders"});
@@ -183,7 +191,7 @@ TEST_F(CliWatch, AFileThatIsNoMediaIsRecordedAndTriedAgainOnlyWhenItChanges)
     // Replaced by a real clip under the same name: converted now.
     fs::remove(dir / "in" / "notes.avi");
     fs::copy_file(MediaFile("tiny_64x48.avi"), dir / "in" / "notes.avi");
-    const TProgramRun changed = Watch(QuickProfile, [&] { WaitUntil([&] { return Exists("notes.wav"); }, 60); });
+    const TProgramRun changed = Watch(QuickProfile, [&] { WaitUntil([&] { return Converted("notes.avi"); }, 60); });
     EXPECT_EQ(CountLines(changed.Out, "Converted: "), 1) << changed.Out;
 }
 
@@ -195,7 +203,7 @@ TEST_F(CliWatch, AFolderThatGoesAwayIsWaitedForWithoutSpinning)
         std::this_thread::sleep_for(std::chrono::seconds(2));
         fs::create_directories(dir / "in");
         fs::copy_file(MediaFile("tiny_64x48.avi"), dir / "in" / "back.avi");
-        WaitUntil([&] { return Exists("back.wav"); }, 60);
+        WaitUntil([&] { return Converted("back.avi"); }, 60);
     });
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(CountLines(run.Out, "Cannot read the watched folder"), 1) << run.Out;
