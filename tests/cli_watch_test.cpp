@@ -210,3 +210,17 @@ TEST_F(CliWatch, AFolderThatGoesAwayIsWaitedForWithoutSpinning)
     EXPECT_EQ(CountLines(run.Out, "Watching \""), 2) << run.Out;
     EXPECT_TRUE(Exists("back.wav")) << run.Out;
 }
+
+TEST_F(CliWatch, NewOnlyLeavesTheFilesThatWereThereAtStart)
+{
+    fs::copy_file(MediaFile("tiny_64x48.avi"), dir / "in" / "old.avi");
+    const TProgramRun run = Watch(QuickProfile, [&] {
+        // After the first look: what arrives during it was there at start.
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        fs::copy_file(MediaFile("tiny_64x48.avi"), dir / "in" / "new.avi");
+        WaitUntil([&] { return Converted("new.avi"); }, 60);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }, {"--new-only"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Visible(dir / "out"), std::vector<std::string>{"new.wav"}) << run.Out;
+}
