@@ -27,6 +27,7 @@
 #include "tests/support/CoreApplication.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/VideoConvert.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/FileOutcome.h"
 #include "workflow/IniOptions.h"
@@ -107,6 +108,8 @@ std::vector<std::string> FilesUnder(const fs::path& folder)
 
 class QueueBatch : public ::testing::Test {
 protected:
+    // The outputs are read back with the probe, also in a test that converts nothing itself.
+    static void SetUpTestSuite() { kv::test::LoadEngineLibraries(); }
     void SetUp() override
     {
         kvtest::App();
