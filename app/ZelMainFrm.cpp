@@ -38,6 +38,7 @@
 #include "app/SettingFrm.h"
 #include "app/Shell.h"
 #include "workflow/BatchObserver.h"
+#include "workflow/FileOutcome.h"
 #include "workflow/IniOptions.h"
 #include "workflow/IniFile.h"
 #include "workflow/UserSettings.h"
@@ -148,11 +149,13 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
     FillFormats();
     spnJobs->setValue(IniOptions.Jobs);
     InitOutputFolder();
+    CreateQueueControls();
     RefreshActions();
     // 10. Conversions yield to the windows: the user-interface thread runs first
     // whenever both want a core.
     Converter = std::make_unique<workflow::TZelConvert>();
     Converter->Engine.SetThreadPriority(engine::tpLower);
+    RestoreList();
 }
 
 TZelMainForm::~TZelMainForm()
@@ -164,6 +167,7 @@ TZelMainForm::~TZelMainForm()
     Converter->Engine.OnTerminate = nullptr;
     Converter->Engine.OnPreviewBitmap = nullptr;
     // 3.
+    SaveList();
     Converter.reset();
     // 4. Without telling anyone: the remembered profile stays as it is.
     cbbFormatEx->blockSignals(true);
@@ -446,6 +450,8 @@ void TZelMainForm::RefreshActions()
     actMoveUp->setEnabled(!selected.isEmpty() && selected.front() > 0);
     actMoveDown->setEnabled(!selected.isEmpty() && selected.back() < rows - 1);
     RefreshPreviewActions();
+    // Every change of the list ends here.
+    SaveList();
 }
 
 int TZelMainForm::AppendRow(int index)
@@ -518,6 +524,8 @@ void TZelMainForm::AddFolder(const QString& folder)
                 continue;
             }
             ++loaded;
+            // Its place in the tree, for mirrored output folders.
+            Converter->Files.Items(index).BaseFolder = folder.toStdString();
             const int row = AppendRow(index);
             if (first < 0) first = row;
         }
@@ -689,6 +697,7 @@ bool TZelMainForm::PrepareBatch(int limit, std::string& ext)
         lvFileList->item(row, colDetails)->setToolTip(QString());
     }
     Converter->SetFormatIndex(cbbFormatEx->currentIndex());
+    ApplyOutputRules();
     ext = IniOptions.GetFormat(cbbFormatEx->currentIndex()).Ext;
     return Converter->PrepareBatch(folder.toStdString(), limit);
 }
@@ -756,6 +765,10 @@ void TZelMainForm::ShowOutcomes()
         case 3:
             lvFileList->item(i, colStatus)->setText("Canceled");
             break;
+        case workflow::fsSkipped:
+        case workflow::fsInterrupted:
+            lvFileList->item(i, colStatus)->setText(QString::fromStdString(workflow::OutcomeText(file.Status)));
+            break;
         default:
             // Never started (gone or emptied before its turn, or beyond the batch's limit).
             if (!reason.isEmpty()) lvFileList->item(i, colStatus)->setText("Failed");
@@ -763,6 +776,7 @@ void TZelMainForm::ShowOutcomes()
         }
     }
     Converter->ClearTasks();
+    SaveList();
 }
 
 void TZelMainForm::showEvent(QShowEvent* event)

@@ -12,9 +12,11 @@
 #include "player/FFPlay.h"
 #include "workflow/AppPaths.h"
 #include "workflow/IniOptions.h"
+#include "workflow/SavedList.h"
 #include "workflow/ZelConvert.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -144,6 +146,18 @@ public:
     QLabel* lblJobs;
     QSpinBox* spnJobs;  // files converted at once, 1 to the number of cores
     QMenu* pm1;
+    // Saved list, mirrored folders, taken names, watch folder (ZelMainQueue.cpp).
+    QCheckBox* chkKeepFolders;
+    QLabel* lblIfExists;
+    QComboBox* cbbIfExists;
+    QToolButton* btnWatchFolder;
+    QAction* actWatchFolder;
+    std::unique_ptr<workflow::TSavedList> SavedList;  // none without a settings file
+    // Writes the list when it changed since it was last written.
+    void SaveList();
+    // The watch folder dialog, created on first use and kept while the window lives.
+    void WatchFolder();
+    QWidget* WatchFolderForm = nullptr;
 
     QFrame* pnlPreview;
     QLabel* lblPreviewInfo;
@@ -187,6 +201,9 @@ protected:
 
 private:
     void CreateActions();
+    void CreateQueueControls();
+    void RestoreList();
+    void ApplyOutputRules();
     void CreateControls();
     void CreatePreviewPane();
     void AttachPreviewPlayer();

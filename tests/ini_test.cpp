@@ -175,7 +175,7 @@ TEST(IniOptions, SaveChangesOnlyTheWrittenValues)
     withNew.insert(withNew.find("\r\n\r\n# belongs") + 2,
                    "FramerateValue=2\r\nVideoEncoderValue=0\r\nVideoBitRateValue=0\r\n"
                    "SampleRateValue=2\r\nAudioBitrateValue=2\r\nAudioEncoderValue=0\r\nChannelValue=1\r\n");
-    withNew.replace(withNew.find("[SnapShot]"), 0, "Format=0\r\nJobs=1\r\n");
+    withNew.replace(withNew.find("[SnapShot]"), 0, "Format=0\r\nJobs=1\r\nIfExists=0\r\nKeepFolders=0\r\n");
     EXPECT_EQ(once, withNew);
 
     o.SaveToFile(path);

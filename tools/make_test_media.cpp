@@ -104,6 +104,9 @@ const std::vector<Clip>& Clips()
         // The smallest clip a batch admits (just over one second): long batches of it stay quick.
         {.name = "tiny_64x48.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48, .fps = {5, 1},
          .vframes = 6, .vbitrate = 50000, .acodec = "pcm_s16le", .rate = 8000, .channels = 1, .asamples = 9600},
+        // Long enough to be stopped, cancelled or killed halfway through its conversion.
+        {.name = "long_320x240.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 1000, .acodec = "mp2",
+         .rate = 22050, .channels = 1, .asamples = 882000},
         {.name = "random.bin", .kind = Kind::RandomBytes},
         {.name = "empty.avi", .kind = Kind::Empty},
         {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,

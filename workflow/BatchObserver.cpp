@@ -64,8 +64,16 @@ void TBatchObserver::Attach()
         HandleProgress(AIndex, ACurrentDuration, ATotalOutputDuration);
     };
     engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        RecordReason(AIndex, AException, AMessage);
-        HandleTerminate(AIndex, AFinished, AException);
+        if (AIndex < 0) {
+            HandleTerminate(AIndex, AFinished, AException);
+            return;
+        }
+        // The output is settled (put in place, struck off) before the outcome is told.
+        std::string placeError;
+        const bool finished = FConverter.CompleteOutput(AIndex, AFinished, placeError);
+        const bool failedToPlace = AFinished && !finished;
+        RecordReason(AIndex, AException || failedToPlace, failedToPlace ? placeError : AMessage);
+        HandleTerminate(AIndex, finished, AException || failedToPlace);
     };
     engine.OnPreviewBitmap = [this](int AIndex, media::TBitmap& ABitmap, int, std::int64_t) {
         HandlePreview(AIndex, ABitmap);

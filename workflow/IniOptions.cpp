@@ -73,6 +73,8 @@ void TIniOptions::ReadFrom(const TIniFile* ini)
     OutputFormat = ini->ReadInteger("Output", "Format", 0);
     OutputFolder = ini->ReadString("Output", "Folder", std::string());
     Jobs = ClampJobs(ini->ReadInteger("Output", "Jobs", 1));
+    IfExists = std::clamp(ini->ReadInteger("Output", "IfExists", 0), 0, 2);
+    KeepFolders = ini->ReadInteger("Output", "KeepFolders", 0) != 0;
     SnapshotFormat = ini->ReadInteger("SnapShot", "Format", 0);
     SnapshotFolder = ini->ReadString("SnapShot", "Folder", DefaultSnapshotFolder());
     SnapshotNaming = ini->ReadInteger("SnapShot", "Name", 0);
@@ -97,6 +99,8 @@ void TIniOptions::WriteTo(TIniFile* ini) const
     ini->WriteInteger("Output", "Format", OutputFormat);
     if (!OutputFolder.empty()) ini->WriteString("Output", "Folder", OutputFolder);
     ini->WriteInteger("Output", "Jobs", ClampJobs(Jobs));
+    ini->WriteInteger("Output", "IfExists", std::clamp(IfExists, 0, 2));
+    ini->WriteInteger("Output", "KeepFolders", KeepFolders ? 1 : 0);
     ini->WriteInteger("SnapShot", "Format", SnapshotFormat);
     if (!SnapshotFolder.empty()) ini->WriteString("SnapShot", "Folder", SnapshotFolder);
     ini->WriteInteger("SnapShot", "Name", SnapshotNaming);

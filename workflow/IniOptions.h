@@ -54,6 +54,8 @@ public:
     std::string SnapshotFolder;
     int SnapshotNaming = 0;     // 0 after the source file, 1 after the time taken
     int Jobs = 1;               // files converted at once, 1..MaxJobs()
+    int IfExists = 0;           // an output name that is taken: 0 add a number, 1 skip, 2 replace
+    bool KeepFolders = false;   // an added folder's tree is mirrored under the output folder
 
     // Reads the file when it exists; otherwise leaves the store as it is.
     void LoadFromFile(const std::string& fileName);

@@ -25,6 +25,8 @@ struct TInputFile {
     platform::TFileIdentity Identity;  // the file on disk, whatever path reached it
     std::string Reason;            // why the last batch failed it or gave it no task; else empty
     bool HasPicture = false;       // a picture stream besides cover art: a video, not a sound
+    std::string BaseFolder;        // the folder it was added with (its tree is mirrored); empty when added alone
+    std::string ReplaceTarget;     // the existing output a completed conversion replaces; else empty
 };
 
 // Owns its records: a record leaves memory when it leaves the list. Indexes outside

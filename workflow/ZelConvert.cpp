@@ -4,10 +4,12 @@
 #include <QThread>
 
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
+#include "workflow/FileOutcome.h"
 #include "workflow/IniOptions.h"
 #include "workflow/JobBuilder.h"
 
@@ -106,7 +108,20 @@ bool TZelConvert::PrepareFile(int index, const std::string& folder, const std::s
     try {
         if (file.TrimStart != -1) file.InputOptions.StartTime = static_cast<std::int32_t>(file.TrimStart);
         file.InputOptions.ExtOptions = category == fcAudio ? "vn=1" : "";
-        BuildOutput(file, folder, ext, category);
+        const TOutputPlan plan = BuildOutput(file, folder, ext, category);
+        if (plan.Skip) {
+            file.Status = fsSkipped;
+            return false;
+        }
+        if (!plan.Refusal.empty()) {
+            file.Status = fsFailed;
+            file.Reason = plan.Refusal;
+            return false;
+        }
+        if (!MakeOutputFolder(plan.Final, file.Reason)) {
+            file.Status = fsFailed;
+            return false;
+        }
 
         const int task = Engine.AddTask(file.InputOptions.FileName, &file.InputOptions, file.OutputOptions.FileName,
                                         &file.OutputOptions);
@@ -117,6 +132,7 @@ bool TZelConvert::PrepareFile(int index, const std::string& folder, const std::s
         std::lock_guard lock(FTaskLock);
         if (static_cast<int>(FTaskFiles.size()) <= task) FTaskFiles.resize(static_cast<std::size_t>(task) + 1, -1);
         FTaskFiles[static_cast<std::size_t>(task)] = index;
+        FJournalPending.push_back({file.OutputOptions.FileName, file.FileName});
         return true;
     } catch (...) {
         // A half-queued batch must not start with the next Convert.
@@ -139,12 +155,17 @@ bool TZelConvert::PrepareBatch(const std::string& folder, int limit)
     return true;
 }
 
-void TZelConvert::BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category)
+TOutputPlan TZelConvert::BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category)
 {
     engine::InitOutputOptions(file.OutputOptions);
+    file.ReplaceTarget.clear();
     // Reset first, so that this file's own old name never counts as taken.
-    file.OutputOptions.FileName =
-        MakeOutputName(file.FileName, folder, ext, [this](const std::string& p) { return IsOutputNameUsed(p); });
+    const TOutputPlan plan = PlanOutput(
+        file.FileName, OutputFolderOf(file.FileName, file.BaseFolder, folder, Rules.KeepFolders), ext, Rules.IfExists,
+        [this](const std::string& p) { return IsOutputNameUsed(p); },
+        [this](const std::string& p) { return IsListedSource(p); });
+    file.OutputOptions.FileName = plan.Write;
+    if (plan.Write != plan.Final && !plan.Skip) file.ReplaceTarget = plan.Final;
     file.OutputOptions.FileExt = ext;
     file.OutputOptions.TimeStamp = 0;
     if (IsAudioFileType(ext)) file.OutputOptions.DisableVideo = true;
@@ -157,19 +178,73 @@ void TZelConvert::BuildOutput(TInputFile& file, const std::string& folder, const
         if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
             QCoreApplication::processEvents();
     }
+    return plan;
+}
+
+void TZelConvert::StartBatch(int threadCount)
+{
+    // Recorded before any task can create its output.
+    if (Journal && !Journal->Record(FJournalPending))
+        std::fprintf(stderr, "kestravo: outputs not recorded for recovery: %s\n", Journal->LastError().c_str());
+    FJournalPending.clear();
+    Engine.StartConvert(threadCount);
+}
+
+bool TZelConvert::CompleteOutput(int taskIndex, bool finished, std::string& reason)
+{
+    const int index = FileIndexOfTask(taskIndex);
+    if (index < 0 || index >= Files.Count()) return finished;
+    const TInputFile& file = Files.Items(index);
+    const std::string& written = file.OutputOptions.FileName;
+    bool succeeded = finished;
+    if (!file.ReplaceTarget.empty()) {
+        // The old file goes only for a complete new one; an unfinished one is only ours.
+        if (finished)
+            succeeded = PutInPlace(written, file.ReplaceTarget, reason);
+        else
+            std::remove(written.c_str());
+    }
+    if (Journal) {
+        const std::string& final = file.ReplaceTarget.empty() ? written : file.ReplaceTarget;
+        Journal->StrikeOff(written, succeeded, succeeded ? final : std::string());
+    }
+    return succeeded;
 }
 
 void TZelConvert::ClearTasks()
 {
     Engine.ClearTasks();
-    std::lock_guard lock(FTaskLock);
-    FTaskFiles.clear();
+    {
+        std::lock_guard lock(FTaskLock);
+        FTaskFiles.clear();
+    }
+    FJournalPending.clear();
+    // No task is left to write the records: a replace that succeeded now names its result.
+    for (int i = 0; i < Files.Count(); ++i) {
+        TInputFile& file = Files.Items(i);
+        if (file.ReplaceTarget.empty()) continue;
+        if (file.Status == fsSucceeded) file.OutputOptions.FileName = file.ReplaceTarget;
+        file.ReplaceTarget.clear();
+    }
+    if (Journal) Journal->CloseIfDone();
+}
+
+bool TZelConvert::MakeOutputFolder(const std::string& output, std::string& reason)
+{
+    const std::filesystem::path dir = std::filesystem::path(output).parent_path();
+    std::error_code ec;
+    if (dir.empty() || std::filesystem::is_directory(dir, ec)) return true;
+    if (std::filesystem::create_directories(dir, ec) || std::filesystem::is_directory(dir, ec)) return true;
+    reason = "Could not create the folder '" + dir.string() + "': " + ec.message();
+    return false;
 }
 
 bool TZelConvert::IsOutputNameUsed(const std::string& path) const
 {
-    for (int i = 0; i < Files.Count(); ++i)
-        if (Files.Items(i).OutputOptions.FileName == path) return true;
+    for (int i = 0; i < Files.Count(); ++i) {
+        const TInputFile& file = Files.Items(i);
+        if (file.OutputOptions.FileName == path || file.ReplaceTarget == path) return true;
+    }
     return false;
 }
 

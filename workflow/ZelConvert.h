@@ -2,6 +2,7 @@
 // The conversion controller between the windows (or the command line) and the
 // engine: loads the libraries, admits files, and turns the selected profile plus
 // each file's trim and aspect into one engine task per file.
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "engine/FFmpegVCL.h"
 #include "media/AVProbe.h"
 #include "workflow/InputFileList.h"
+#include "workflow/OutputJournal.h"
+#include "workflow/OutputPlan.h"
 
 namespace kv::workflow {
 
@@ -30,6 +33,10 @@ public:
     engine::TFFmpegVCL Engine;
     TInputFileList Files;
     int FormatIndex = 0;
+    // Where outputs go and what happens to a name that is taken; set before a batch.
+    TOutputRules Rules;
+    // When set, every output is recorded there before it is created (crash recovery).
+    std::shared_ptr<TOutputJournal> Journal;
 
     // Loads the media libraries from "Lib" beside the executable (the system's when
     // that folder lacks them). False: show InitErrorText() and close.
@@ -58,10 +65,17 @@ public:
     // clears every file's outcome, and prepares the first `limit` files; the files
     // after them keep Status 0 with a Reason. Raises as PrepareFile does.
     bool PrepareBatch(const std::string& folder, int limit = MaxBatchFiles);
-    // Starts the queued tasks, `threadCount` at a time.
-    void StartBatch(int threadCount = 1) { Engine.StartConvert(threadCount); }
-    // Empties the engine's task list and forgets which file each task was.
+    // Records the queued outputs in the journal, then starts the tasks, `threadCount` at a time.
+    void StartBatch(int threadCount = 1);
+    // Empties the engine's task list and forgets which file each task was; a replacing
+    // file that succeeded now names its final output.
     void ClearTasks();
+    // When a task ends, on its thread: puts a replacing output in place, removes what a
+    // replace left unfinished and strikes the output off the journal. Returns whether
+    // the file succeeded in the end; `reason` says why not when putting it in place failed.
+    bool CompleteOutput(int taskIndex, bool finished, std::string& reason);
+    // True when `path` leads to one of the listed sources.
+    bool IsListedSource(const std::string& path) const { return Files.IndexOfSameFile(path) >= 0; }
 
     bool IsOutputNameUsed(const std::string& path) const;
     // List index of the file a task converts; -1 for an index of no task.
@@ -71,13 +85,16 @@ public:
     const media::TAVProbe& Probe() const { return FProbe; }
 
 private:
-    void BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category);
+    // Creates the (mirrored) folder an output goes into; false with the reason.
+    static bool MakeOutputFolder(const std::string& output, std::string& reason);
+    TOutputPlan BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category);
 
     media::TAVProbe FProbe;
     std::string FLastAddError;
     // Task index -> list index: a refused file gets no task, so the two differ after it.
     mutable std::mutex FTaskLock;
     std::vector<int> FTaskFiles;
+    std::vector<TJournalEntry> FJournalPending;  // outputs queued, not yet in the journal
 };
 
 }  // namespace kv::workflow

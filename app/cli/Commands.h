@@ -31,5 +31,9 @@ int ProbeCommand(const std::vector<std::string>& args);
 int ProfilesCommand(const std::vector<std::string>& args);
 int ConvertCommand(const std::vector<std::string>& args);
 int TranscodeCommand(const std::vector<std::string>& args);
+int WatchCommand(const std::vector<std::string>& args);
+
+// The profile named by an index or a name (any case); -1 when there is none such.
+int FindProfileIndex(const std::string& wanted);
 
 }  // namespace kv::cli

@@ -28,6 +28,8 @@
 #include "engine/TextFormat.h"
 #include "workflow/AppPaths.h"
 #include "workflow/BatchObserver.h"
+#include "workflow/FileOutcome.h"
+#include "workflow/FolderFiles.h"
 #include "workflow/IniOptions.h"
 #include "workflow/ZelConvert.h"
 
@@ -40,7 +42,8 @@ using kv::engine::Format;
 
 const char* const ConvertUsage =
     "usage: kestravo-cli convert [--profile INDEX|NAME] [--output DIR] [--start SECONDS] [--duration SECONDS]\n"
-    "                            [--aspect 4:3|16:9|37:20|47:20] [--jobs N] FILE...\n";
+    "                            [--aspect 4:3|16:9|37:20|47:20] [--jobs N] [--keep-folders]\n"
+    "                            [--if-exists number|skip|replace] FILE|FOLDER...\n";
 
 // The first SIGINT or SIGTERM, and how many arrived.
 std::atomic<int> InterruptSignal{0};
@@ -73,6 +76,7 @@ struct TArguments {
     double Duration = -1;
     int Aspect = 0;
     int Jobs = 0;  // 0: the remembered setting
+    TOutputRules Rules;
     std::vector<std::string> Files;
 };
 
@@ -118,6 +122,14 @@ bool Parse(const std::vector<std::string>& args, TArguments& a)
                 if (v == aspects[k]) a.Aspect = k + 1;
             if (a.Aspect == 0) {
                 std::fprintf(stderr, "kestravo-cli convert: --aspect: one of 4:3, 16:9, 37:20, 47:20\n");
+                return false;
+            }
+        } else if (arg == "--keep-folders") {
+            a.Rules.KeepFolders = true;
+        } else if (arg == "--if-exists") {
+            if (!value(v)) return false;
+            if (!ParseIfExists(v, a.Rules.IfExists)) {
+                std::fprintf(stderr, "kestravo-cli convert: --if-exists: one of number, skip, replace\n");
                 return false;
             }
         } else if (arg == "--jobs") {
@@ -272,7 +284,8 @@ void PrintTable(const TZelConvert& converter, const std::vector<TGivenFile>& giv
                         "-", "-");
         } else {
             const TInputFile& f = converter.Files.Items(g.Index);
-            const char* status = f.Status == 1 ? "Success" : f.Status == 2 ? "Failed" : f.Status == 3 ? "Canceled" : "-";
+            const std::string outcome = OutcomeText(f.Status);
+            const char* status = outcome.empty() ? "-" : outcome.c_str();
             std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", FileNamePart(f.FileName).c_str(), f.FileExt.c_str(),
                         TimeText(f.DurationSec).c_str(), TimeText(static_cast<int>(f.TrimLength / 1000)).c_str(),
                         status, f.Status == 1 ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
@@ -283,6 +296,13 @@ void PrintTable(const TZelConvert& converter, const std::vector<TGivenFile>& giv
 }
 
 }  // namespace
+
+int FindProfileIndex(const std::string& wanted)
+{
+    const int index = FindProfile(wanted);
+    const bool exists = index >= 0 && index < IniOptions.FormatCount && index < static_cast<int>(IniOptions.Formats.size());
+    return exists ? index : -1;
+}
 
 int ConvertCommand(const std::vector<std::string>& args)
 {
@@ -319,7 +339,35 @@ int ConvertCommand(const std::vector<std::string>& args)
     converter.Engine.SetLogLevel(engine::llQuiet);
 
     std::vector<TGivenFile> given;
+    auto applyTrim = [&](TInputFile& f) {
+        const std::int64_t whole = f.TrimLength;
+        std::int64_t start = 0;
+        if (a.Start >= 0) {
+            start = static_cast<std::int64_t>(std::llround(a.Start * 1000));
+            f.TrimStart = start;
+        }
+        f.TrimLength = std::max<std::int64_t>(0, whole - start);
+        if (a.Duration >= 0) f.TrimLength = std::min(f.TrimLength, static_cast<std::int64_t>(std::llround(a.Duration * 1000)));
+        f.AspectIndex = a.Aspect;
+    };
     for (const std::string& file : a.Files) {
+        if (std::filesystem::is_directory(file, ec)) {
+            // A folder's media files, with their place in its tree; the rest is no media.
+            int loaded = 0, failed = 0;
+            for (const std::string& member : ListFolderFiles(file)) {
+                const int index = converter.AddFile(member);
+                if (index < 0) {
+                    ++failed;
+                    continue;
+                }
+                ++loaded;
+                converter.Files.Items(index).BaseFolder = file;
+                applyTrim(converter.Files.Items(index));
+                given.push_back({member, index, {}});
+            }
+            std::fprintf(stderr, "%s: %d file(s) loaded, %d file(s) failed.\n", file.c_str(), loaded, failed);
+            continue;
+        }
         const int index = converter.AddFile(file);
         given.push_back({file, index < 0 ? -1 : index, converter.LastAddError()});
         if (index == -1) {
@@ -330,16 +378,7 @@ int ConvertCommand(const std::vector<std::string>& args)
             std::fprintf(stderr, "\"%s\" was not added: %s\n", file.c_str(), converter.LastAddError().c_str());
             continue;
         }
-        TInputFile& f = converter.Files.Items(index);
-        const std::int64_t whole = f.TrimLength;
-        std::int64_t start = 0;
-        if (a.Start >= 0) {
-            start = static_cast<std::int64_t>(std::llround(a.Start * 1000));
-            f.TrimStart = start;
-        }
-        f.TrimLength = std::max<std::int64_t>(0, whole - start);
-        if (a.Duration >= 0) f.TrimLength = std::min(f.TrimLength, static_cast<std::int64_t>(std::llround(a.Duration * 1000)));
-        f.AspectIndex = a.Aspect;
+        applyTrim(converter.Files.Items(index));
     }
     if (converter.Files.Count() == 0) {
         PrintTable(converter, given);
@@ -347,6 +386,7 @@ int ConvertCommand(const std::vector<std::string>& args)
     }
 
     converter.SetFormatIndex(profile);
+    converter.Rules = a.Rules;
     try {
         // A file the engine refuses (a start past its end, say) gets no task; the reason
         // is told here at once, and again under its row.
@@ -393,8 +433,11 @@ int ConvertCommand(const std::vector<std::string>& args)
     PrintTable(converter, given);
     if (InterruptSignal) return 128 + InterruptSignal;
     // A file that never made it into the list did not convert either.
+    // A file skipped because its output exists is as the user asked.
     for (const TGivenFile& g : given)
-        if (g.Index < 0 || converter.Files.Items(g.Index).Status != 1) return 1;
+        if (g.Index < 0 || (converter.Files.Items(g.Index).Status != fsSucceeded &&
+                            converter.Files.Items(g.Index).Status != fsSkipped))
+            return 1;
     return 0;
 }
 

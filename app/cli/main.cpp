@@ -12,8 +12,13 @@ const kv::cli::TCommand Commands[] = {
     {"profiles", "profiles", kv::cli::ProfilesCommand},
     {"convert",
      "convert [--profile INDEX|NAME] [--output DIR] [--start SECONDS] [--duration SECONDS]\n"
-     "                       [--aspect 4:3|16:9|37:20|47:20] [--jobs N] FILE...",
+     "                       [--aspect 4:3|16:9|37:20|47:20] [--jobs N] [--keep-folders]\n"
+     "                       [--if-exists number|skip|replace] FILE|FOLDER...",
      kv::cli::ConvertCommand},
+    {"watch",
+     "watch DIR --profile INDEX|NAME --output DIR [--keep-folders] [--if-exists number|skip|replace]\n"
+     "                       [--jobs N] [--new-only]",
+     kv::cli::WatchCommand},
     {"transcode", "transcode [NAME=VALUE ...] INPUT [NAME=VALUE ...] OUTPUT", kv::cli::TranscodeCommand},
 };
 
