@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
@@ -800,6 +801,7 @@ void TZelMainForm::PlaceControls()
     const int w = std::max(width(), 730), h = std::max(height(), 571);
     const int right = w - 10, listBottom = h - 157;
     imgTop->setGeometry(0, 0, w, 60);
+    ShowBanner(w);
     btnAbout->move(w - 42, 14);
     btnHelp->move(w - 78, 14);
     pnlPreview->move(right - pnlPreview->width(), 68);
@@ -818,6 +820,24 @@ void TZelMainForm::PlaceControls()
     lblJobs->move(10, rowY + 68);
     spnJobs->move(lblJobs->x() + lblJobs->width() + 6, rowY + 68);
     btnConvert->move(right - btnConvert->width(), h - 99);
+}
+
+// The banner as wide as the window: its last column carried on to the right edge.
+void TZelMainForm::ShowBanner(int width)
+{
+    if (FBanner.isNull()) FBanner = LoadPicture("MainImage.png");
+    if (FBanner.isNull() || width <= FBanner.width()) {
+        imgTop->setPixmap(FBanner);
+        return;
+    }
+    QPixmap wide(width, FBanner.height());
+    wide.fill(Qt::transparent);
+    QPainter painter(&wide);
+    painter.drawPixmap(0, 0, FBanner);
+    painter.drawPixmap(QRect(FBanner.width(), 0, width - FBanner.width(), FBanner.height()), FBanner,
+                       QRect(FBanner.width() - 1, 0, 1, FBanner.height()));
+    painter.end();
+    imgTop->setPixmap(wide);
 }
 
 void TZelMainForm::ReadWindowState()

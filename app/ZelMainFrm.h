@@ -3,6 +3,7 @@
 // and the Convert action. It owns the start-up and shut-down order of the
 // application. The preview pane on the right plays the selected file and saves
 // snapshots of it; the edit action trims a file and chooses its aspect.
+#include <QPixmap>
 #include <QWidget>
 
 #include <cstdint>
@@ -229,6 +230,7 @@ private:
 
     int AppendRow(int index);
     void PlaceControls();
+    void ShowBanner(int width);
     void ReadWindowState();
     void SaveWindowState();
     bool ListHasWork() const;
@@ -242,6 +244,7 @@ private:
     bool FPreparing = false;
     bool FEndRequested = false;
     QString FLastFolder;         // where Add Files and Add Folder open
+    QPixmap FBanner;
     QStringList FPendingPaths;   // handed over while a batch ran
 };
 
