@@ -17,7 +17,8 @@ bool TCustomPlayer::Open(const std::string& fileName, TWindowHandle window) { re
 void TCustomPlayer::Stop(bool wait) { core_->Stop(wait); }
 void TCustomPlayer::Pause() { core_->Pause(); }
 void TCustomPlayer::Resume() { core_->Resume(); }
-void TCustomPlayer::Seek(std::int64_t position) { core_->Seek(position); }
+void TCustomPlayer::Seek(std::int64_t position, bool exact) { core_->Seek(position, exact); }
+void TCustomPlayer::Step(int direction) { core_->Step(direction); }
 media::TBitmap* TCustomPlayer::CurrentBitmap() { return core_->CurrentBitmap(); }
 std::string TCustomPlayer::LastError() const { return core_->LastError(); }
 std::string TCustomPlayer::PlayerFileName() const { return core_->PlayerFileName; }

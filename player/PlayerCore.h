@@ -31,7 +31,8 @@ public:
     void Stop(bool wait);
     void Pause();
     void Resume();
-    void Seek(std::int64_t position);
+    void Seek(std::int64_t position, bool exact);
+    void Step(int direction);
     media::TBitmap* CurrentBitmap();
 
     // Called by the owner's destructor before everything else: no handler runs any more.
