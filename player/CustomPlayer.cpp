@@ -43,5 +43,7 @@ int TCustomPlayer::ScreenHeight() const { return core_->ScreenHeight; }
 void TCustomPlayer::SetScreenHeight(int value) { core_->ScreenHeight = value; }
 bool TCustomPlayer::Hook() const { return core_->Hook; }
 void TCustomPlayer::SetHook(bool value) { core_->Hook = value; }
+float TCustomPlayer::DisplayAspect() const { return core_->ForcedAspect; }
+void TCustomPlayer::SetDisplayAspect(float value) { core_->SetForcedAspect(value); }
 
 }  // namespace kv::player

@@ -89,6 +89,9 @@ protected:
     void SetScreenHeight(int value);
     bool Hook() const;
     void SetHook(bool value);
+    // The display aspect the picture is shown with; 0 (the default) keeps the file's.
+    float DisplayAspect() const;
+    void SetDisplayAspect(float value);
     std::string Version() const { return "1.2"; }
 
 private:
@@ -117,6 +120,8 @@ public:
     using TCustomPlayer::SetFrameHeight;
     using TCustomPlayer::SetFrameWidth;
     using TCustomPlayer::SetHook;
+    using TCustomPlayer::DisplayAspect;
+    using TCustomPlayer::SetDisplayAspect;
     using TCustomPlayer::SetMute;
     using TCustomPlayer::SetScreenHeight;
     using TCustomPlayer::SetScreenWidth;

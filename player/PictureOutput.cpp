@@ -63,7 +63,8 @@ void VideoImageDisplay(PlaybackState* is, int index)
     TVideoPicture* vp = &is->Pictq[index];
     sdl::SDL_mutexP(is->OverlayMutex);
     if (vp->Bmp) {
-        const float aspect = DisplayAspect(SampleAspect(is), vp->Width, vp->Height);
+        const float forced = is->Player->ForcedAspect;
+        const float aspect = forced > 0 ? forced : DisplayAspect(SampleAspect(is), vp->Width, vp->Height);
         const TPictureRect fit = FitPicture(aspect, is->Width, is->Height);
         SDL_Rect rect{static_cast<Sint16>(is->XLeft + fit.X), static_cast<Sint16>(is->YTop + fit.Y),
                       static_cast<Uint16>(fit.Width), static_cast<Uint16>(fit.Height)};

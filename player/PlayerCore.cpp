@@ -363,6 +363,11 @@ void TPlayerCore::Step(int direction)
     if (!is || !is->VideoSt || is->StillImage || direction == 0) return;
     const bool wasPlaying = !is->Paused;
     if (wasPlaying) TogglePause(is);
+    // A step goes from the picture a pending seek is about to show.
+    for (int waited = 0; (is->SeekReq || is->AwaitingPicture) && waited < 1000; waited += 5) {
+        platform::ProcessPendingUiCalls();
+        SleepMs(5);
+    }
     if (direction > 0) {
         // The next picture is decoded already: it is shown now.
         is->Stepped = true;
@@ -376,6 +381,16 @@ void TPlayerCore::Step(int direction)
     }
     lock.unlock();
     if (wasPlaying) RaiseState(psPause);
+}
+
+void TPlayerCore::SetForcedAspect(float value)
+{
+    ForcedAspect = value > 0 ? value : 0;
+    if (!state_) return;
+    // Paused, nothing else would draw the picture again.
+    SDL_Event event{};
+    event.type = SDL_VIDEOEXPOSE;
+    sdl::SDL_PushEvent(&event);
 }
 
 // ---- play thread

@@ -71,6 +71,9 @@ public:
     int FrameWidth = 0, FrameHeight = 0;
     std::atomic<int> ScreenWidth{0}, ScreenHeight{0};
     bool Hook = false;
+    std::atomic<float> ForcedAspect{0};
+    // Sets the aspect and redraws the picture on screen with it.
+    void SetForcedAspect(float value);
 
     // Fixed decoding choices.
     int WantedAudio = 0, WantedVideo = 0, WantedSubtitle = -1;

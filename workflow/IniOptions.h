@@ -54,6 +54,7 @@ public:
     std::string SnapshotFolder;
     int SnapshotNaming = 0;     // 0 after the source file, 1 after the time taken
     int Jobs = 1;               // files converted at once, 1..MaxJobs()
+    int PreviewVolume = 100;    // the preview's sound, percent
 
     // Reads the file when it exists; otherwise leaves the store as it is.
     void LoadFromFile(const std::string& fileName);
