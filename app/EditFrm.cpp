@@ -312,8 +312,10 @@ void TEditForm::PositionReported(std::int64_t pts)
         tbarEdit->setValue(static_cast<int>(position));
         ShowPosition(position);
     }
-    // The stop is pressed once this report has returned to the player.
-    if (PlaySectionMode && position > MarkOut)
+    // The stop is pressed once this report has returned to the player; reports of
+    // the place before the section's seek was carried out do not count.
+    if (PlaySectionMode && position >= MarkIn - 50 && position <= MarkOut) FSectionEntered = true;
+    if (PlaySectionMode && FSectionEntered && position > MarkOut)
         QCoreApplication::postEvent(this, new QEvent(workflow::WM_SECTION_END));
 }
 
@@ -368,6 +370,7 @@ void TEditForm::StopClicked()
 void TEditForm::PlaySectionClicked()
 {
     PlaySectionMode = true;
+    FSectionEntered = false;
     if (PlayerState == player::psPause) {
         SeekToTrack(MarkIn);
         fplyrEdit->Resume();

@@ -114,6 +114,7 @@ private:
     int FIndex = -1;
     std::string FFileName;
     bool FResumeAfterDrag = false;
+    bool FSectionEntered = false;  // Play Section has reported a position inside the section
     bool FOpenedPaused = false;  // opened to show a picture: its psPlay report is no playing
 };
 

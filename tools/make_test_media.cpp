@@ -110,13 +110,6 @@ const std::vector<Clip>& Clips()
         {.name = "bench_720p.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
          .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .acodec = "aac", .asamples = 882000,
          .bench = true},
-        // Key frames 10 s apart: a seek decodes up to 10 s of pictures to reach its target.
-        {.name = "bench_720p_gop10s.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
-         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .gop = 300, .acodec = "aac", .asamples = 882000,
-         .bench = true},
-        {.name = "bench_1080p60.mp4", .format = "mp4", .vcodec = "libx264", .width = 1920, .height = 1080,
-         .fps = {60, 1}, .vframes = 1200, .vbitrate = 6000000, .gop = 120, .acodec = "aac", .asamples = 882000,
-         .bench = true},
         // Seeds of the media fuzz targets: a few pictures and sounds in each container,
         // small enough for the fuzzer to change every byte often.
         {.name = "seed_mpeg4_mp2.avi", .format = "avi", .vcodec = "mpeg4", .width = 64, .height = 48,
@@ -298,23 +291,26 @@ void FillBeepSound(AVFrame* f, int64_t first, int rate)
 
 // ---------------------------------------------------------------------------
 
-void Drain(AVFormatContext* oc, Track& t, AVPacket* pkt, bool pictureDurations)
+// Set while a clip whose packets carry their picture's duration is written.
+bool WritingPictureDurations = false;
+
+void Drain(AVFormatContext* oc, Track& t, AVPacket* pkt)
 {
     for (;;) {
         const int ret = avcodec_receive_packet(t.enc, pkt);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
         Check(ret, "encode");
-        if (pictureDurations && t.enc->codec_type == AVMEDIA_TYPE_VIDEO && pkt->duration == 0) pkt->duration = 1;
+        if (WritingPictureDurations && t.enc->codec_type == AVMEDIA_TYPE_VIDEO && pkt->duration == 0) pkt->duration = 1;
         av_packet_rescale_ts(pkt, t.enc->time_base, t.st->time_base);
         pkt->stream_index = t.st->index;
         Check(av_interleaved_write_frame(oc, pkt), "write packet");
     }
 }
 
-void Encode(AVFormatContext* oc, Track& t, AVFrame* frame, AVPacket* pkt, bool pictureDurations)
+void Encode(AVFormatContext* oc, Track& t, AVFrame* frame, AVPacket* pkt)
 {
     Check(avcodec_send_frame(t.enc, frame), "send frame");
-    Drain(oc, t, pkt, pictureDurations);
+    Drain(oc, t, pkt);
 }
 
 AVCodecContext* OpenEncoder(const char* name)
@@ -447,6 +443,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         }
     }
 
+    WritingPictureDurations = c.pictureDurations;
     // Feed the encoders in presentation order so that the muxer interleaves evenly.
     for (;;) {
         Track* t = nullptr;
@@ -470,9 +467,9 @@ void WriteMedia(const Clip& c, const std::string& path)
         }
         f->pts = t->next + t->offset + (t->jumpAt >= 0 && t->next >= t->jumpAt ? t->jump : 0);
         t->next += step;
-        Encode(oc, *t, f, pkt, c.pictureDurations);
+        Encode(oc, *t, f, pkt);
     }
-    for (Track* t : tracks) Encode(oc, *t, nullptr, pkt, c.pictureDurations);
+    for (Track* t : tracks) Encode(oc, *t, nullptr, pkt);
     Check(av_write_trailer(oc), "write trailer");
 }
 
@@ -512,6 +509,16 @@ void FillQuadrants(AVFrame* f, int64_t)
     }
 }
 
+// Red rising with x, green with y, blue 200 (packed red, green, blue).
+void FillStill(AVFrame* f, int64_t)
+{
+    for (int y = 0; y < f->height; ++y)
+        for (int x = 0; x < f->width; ++x) {
+            uint8_t* p = f->data[0] + y * f->linesize[0] + 3 * x;
+            p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = 200;
+        }
+}
+
 // The picture's number as twelve white (1) or black (0) blocks of 24 x 24 in the top
 // row, lowest bit first, and a thirteenth always white, over a grey picture with a
 // moving box; readable after lossy coding.
@@ -528,16 +535,6 @@ void FillFrameNumber(AVFrame* f, int64_t i)
         }
     for (int plane = 1; plane < 3; ++plane)
         for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[plane] + y * f->linesize[plane], 128, f->width / 2);
-}
-
-// Red rising with x, green with y, blue 200 (packed red, green, blue).
-void FillStill(AVFrame* f, int64_t)
-{
-    for (int y = 0; y < f->height; ++y)
-        for (int x = 0; x < f->width; ++x) {
-            uint8_t* p = f->data[0] + y * f->linesize[0] + 3 * x;
-            p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = 200;
-        }
 }
 
 const std::vector<Clip>& PlayerClips()
@@ -565,9 +562,16 @@ const std::vector<Clip>& PlayerClips()
          .pictureDurations = true},
         {.name = "one_frame.mkv", .format = "matroska", .vcodec = "libx264", .vframes = 1, .fill = FillQuadrants},
         {.name = "one_frame_mjpeg.avi", .format = "avi", .vcodec = "mjpeg", .vframes = 1, .fill = FillQuadrants},
-        // Three pictures dropped after the 25th: the muxer writes them as empty chunks.
+        // Three pictures missing after the 25th, as cameras drop them.
         {.name = "gap_160x120.avi", .format = "avi", .vcodec = "mpeg4", .width = 160, .height = 120,
          .vframes = 50, .jumpSeconds = 0.12},
+        // Key frames 10 s apart: a seek decodes up to 10 s of pictures to reach its target.
+        {.name = "bench_720p_gop10s.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .gop = 300, .acodec = "aac", .asamples = 882000,
+         .bench = true},
+        {.name = "bench_1080p60.mp4", .format = "mp4", .vcodec = "libx264", .width = 1920, .height = 1080,
+         .fps = {60, 1}, .vframes = 1200, .vbitrate = 6000000, .gop = 120, .acodec = "aac", .asamples = 882000,
+         .bench = true},
     };
     return clips;
 }
