@@ -663,7 +663,9 @@ TEST_F(PlayerDisplayTest, FilesPlayToTheEndOfTheirLastPictureAndSoundInRealTime)
         r.Attach(*player, 400, 300);
         ASSERT_TRUE(Open(c.file)) << player->LastError();
         ASSERT_TRUE(WaitUntil([&] { return r.Count(psEnd) > 0; }, 10000)) << c.file;
-        EXPECT_NEAR(r.FirstTime(psEnd) - r.FirstTime(psPlay), c.playedMs, 350) << c.file;
+        // Wide enough for a loaded machine, narrow enough for the faults: a stall of a
+        // second, the picture at half speed after the sound, the end 0.9 s early.
+        EXPECT_NEAR(r.FirstTime(psEnd) - r.FirstTime(psPlay), c.playedMs, 600) << c.file;
         if (c.lastPosition >= 0) {
             EXPECT_NEAR(r.LastPosition(), c.lastPosition, 40000) << c.file;
         }
@@ -675,7 +677,7 @@ TEST_F(PlayerDisplayTest, FilesPlayToTheEndOfTheirLastPictureAndSoundInRealTime)
                 EXPECT_GE(r.Positions[i].first, r.Positions[i - 1].first) << c.file << " report " << i;
             // Pictures come from the start: the first position is reported early.
             if (!r.Positions.empty() && c.lastPosition > 1000000) {
-                EXPECT_LT(r.Positions.front().second - r.States.front().second, 400) << c.file;
+                EXPECT_LT(r.Positions.front().second - r.States.front().second, 700) << c.file;
             }
         }
         if (c.picture) {

@@ -7,11 +7,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTimer>
@@ -512,6 +514,53 @@ TEST_F(EditDialog, PlayBecomesPauseStepsGoByOnePictureAndStopKeepsThePlace)
     Spin(300);
     EXPECT_EQ(form->PlayerState, psPause);
     EXPECT_NEAR(form->tbarEdit->value(), 3100, 34);
+}
+
+TEST_F(Preview, VolumeIsInPercentRememberedAndTheBandsBesideThePictureAreBlack)
+{
+    EXPECT_EQ(window->tbarPreviewVolume->value(), 100);
+    EXPECT_EQ(window->fplyrPreview->AudioVolume(), 128);  // the player's full scale
+    window->tbarPreviewVolume->setValue(50);
+    EXPECT_EQ(window->fplyrPreview->AudioVolume(), 64);
+    EXPECT_EQ(window->lblPreviewVolume->text(), "50 %");
+
+    // 16:9 in the 280 x 220 panel: 280 x 158 at y = 31, black above and below.
+    Add({{"a.mkv", "quadrants_64x45.mkv"}});
+    window->actPlay->trigger();
+    ASSERT_TRUE(PlayingAndMoving());
+    EXPECT_EQ(window->lblPreviewTime->text(), QString("00:00:0%1 / 00:00:01").arg(window->tbarPreview->value() / 1000));
+    const QImage img = QGuiApplication::primaryScreen()->grabWindow(window->pnlPreviewPlay->winId()).toImage();
+    ASSERT_EQ(img.size(), QSize(280, 220));
+    for (int x : {0, 140, 279}) {
+        EXPECT_EQ(img.pixelColor(x, 5), QColor(Qt::black)) << x;
+        EXPECT_EQ(img.pixelColor(x, 214), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 110), QColor(Qt::black)) << x;
+    }
+
+    // Remembered with the settings: the next window starts with it.
+    EXPECT_EQ(IniOptions.PreviewVolume, 50);
+    window.reset();
+    window = std::make_unique<TZelMainForm>(places);
+    EXPECT_EQ(window->tbarPreviewVolume->value(), 50);
+    EXPECT_EQ(window->fplyrPreview->AudioVolume(), 64);
+}
+
+TEST_F(EditDialog, TheChosenAspectShowsInThePicture)
+{
+    // The 4:3 clip shown as 16:9: 400 x 224 at y = 38 with black bands.
+    form->btnPlay->click();
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPause; }));
+    const auto grab = [&] { return QGuiApplication::primaryScreen()->grabWindow(form->pnlEditPlay->winId()).toImage(); };
+    EXPECT_NE(grab().pixelColor(200, 20), QColor(Qt::black));
+    form->cbbFrameAspectRatio->setCurrentIndex(2);
+    ASSERT_TRUE(WaitFor([&] { return grab().pixelColor(200, 20) == QColor(Qt::black); }));
+    const QImage img = grab();
+    for (int x : {0, 200, 399}) {
+        EXPECT_EQ(img.pixelColor(x, 37), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 40), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 259), QColor(Qt::black)) << x;
+        EXPECT_EQ(img.pixelColor(x, 263), QColor(Qt::black)) << x;
+    }
 }
 
 }  // namespace

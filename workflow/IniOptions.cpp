@@ -101,7 +101,9 @@ void TIniOptions::WriteTo(TIniFile* ini) const
     ini->WriteInteger("SnapShot", "Format", SnapshotFormat);
     if (!SnapshotFolder.empty()) ini->WriteString("SnapShot", "Folder", SnapshotFolder);
     ini->WriteInteger("SnapShot", "Name", SnapshotNaming);
-    ini->WriteInteger("Preview", "Volume", PreviewVolume);
+    // A file that never had the key keeps its shape until the volume is changed.
+    if (PreviewVolume != 100 || ini->ValueExists("Preview", "Volume"))
+        ini->WriteInteger("Preview", "Volume", PreviewVolume);
 }
 
 TFormatRec TIniOptions::GetFormat(int index) const
