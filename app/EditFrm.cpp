@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QFileInfo>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -17,6 +19,7 @@
 
 #include "app/ActionGuard.h"
 #include "app/Pictures.h"
+#include "app/PlaybackControls.h"
 #include "app/SliderMouse.h"
 #include "app/UiQueue.h"
 #include "app/host/PlayerHostWidget.h"
@@ -73,14 +76,14 @@ QPixmap MarkerPicture(bool start)
     return picture;
 }
 
+// Hours, minutes, seconds and milliseconds: marks are set to the picture.
 QLineEdit* TimeEdit(const QString& text, QRect geometry, QWidget* parent)
 {
     auto* edit = new QLineEdit(parent);
     edit->setGeometry(geometry);
-    edit->setInputMask("90:00:00;_");
-    edit->setMaxLength(8);
+    edit->setInputMask("90:00:00.000;_");
+    edit->setMaxLength(12);
     edit->setText(text);
-    edit->setEnabled(false);
     return edit;
 }
 
@@ -101,7 +104,9 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     tbarEdit->setGeometry(8, 335, 397, 34);
     tbarEdit->setRange(0, 100);
     tbarEdit->setTickPosition(QSlider::NoTicks);
+    MakeTrackJumpToClick(tbarEdit);
     new TSliderMouse(tbarEdit, [this] { TrackPressed(); }, [this] { TrackReleased(); });
+    connect(tbarEdit, &QSlider::sliderMoved, this, [this](int ms) { RunAction("Slider", [this, ms] { TrackMoved(ms); }); });
 
     imgSelStart = new QLabel(this);
     imgSelStart->setPixmap(MarkerPicture(true));
@@ -114,6 +119,9 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     lblStart->setGeometry(4, 387, 60, 14);
     lblEnd = new QLabel(this);
     lblEnd->setGeometry(366, 387, 60, 14);
+    lblPosition = new QLabel(MillisecondsText(0) + " / " + MillisecondsText(0), this);
+    lblPosition->setGeometry(96, 385, 200, 14);
+    lblPosition->setAlignment(Qt::AlignCenter);
 
     btnPlay = PictureButton("Play", "Play", "EPlay.png", {18, 399}, this);
     btnStop = PictureButton("Stop", "Stop", "EStop.png", {56, 400}, this);
@@ -122,6 +130,9 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     btnEnd = PictureButton("Out", "Mark Out", "End.png", {170, 400}, this);
     btnResetTrim = new QPushButton("Reset", this);
     btnResetTrim->setGeometry(208, 400, 41, 32);
+    btnPrevFrame = PictureButton("<|", "Previous Frame (Left)", "", {256, 400}, this);
+    btnNextFrame = PictureButton("|>", "Next Frame (Right)", "", {294, 400}, this);
+    ShowPlayOrPause(btnPlay, false, "EPlay.png", "EPause.png");
 
     lblFrameAspectRatio = new QLabel("Frame Aspect Ratio:", this);
     lblFrameAspectRatio->setGeometry(425, 25, 190, 16);
@@ -134,10 +145,10 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     grpTrim->setGeometry(425, 71, 191, 80);
     auto* lblStartTime = new QLabel("Start Time:", grpTrim);
     lblStartTime->setGeometry(10, 22, 70, 22);
-    edtStartTime = TimeEdit("00:00:00", QRect(86, 22, 90, 22), grpTrim);
+    edtStartTime = TimeEdit(MillisecondsText(0), QRect(86, 22, 96, 22), grpTrim);
     auto* lblEndTime = new QLabel("End Time:", grpTrim);
     lblEndTime->setGeometry(10, 50, 70, 22);
-    edtEndTime = TimeEdit("  :  :  ", QRect(86, 50, 90, 22), grpTrim);
+    edtEndTime = TimeEdit("  :  :  .   ", QRect(86, 50, 96, 22), grpTrim);
 
     btnOK = new QPushButton("&OK", this);
     btnOK->setGeometry(442, 404, 80, 26);
@@ -154,6 +165,23 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     connect(btnStart, &QToolButton::clicked, this, guard("Mark In", &TEditForm::MarkInClicked));
     connect(btnEnd, &QToolButton::clicked, this, guard("Mark Out", &TEditForm::MarkOutClicked));
     connect(btnResetTrim, &QPushButton::clicked, this, guard("Reset", &TEditForm::ResetClicked));
+    connect(btnPrevFrame, &QToolButton::clicked, this, [this] { RunAction("Previous Frame", [this] { StepClicked(-1); }); });
+    connect(btnNextFrame, &QToolButton::clicked, this, [this] { RunAction("Next Frame", [this] { StepClicked(1); }); });
+    connect(edtStartTime, &QLineEdit::editingFinished, this, guard("Start Time", &TEditForm::StartTimeTyped));
+    connect(edtEndTime, &QLineEdit::editingFinished, this, guard("End Time", &TEditForm::EndTimeTyped));
+    connect(cbbFrameAspectRatio, &QComboBox::currentIndexChanged, this,
+            [this](int index) { fplyrEdit->SetDisplayAspect(ChosenAspect(index)); });
+    // Space plays and pauses, Left and Right step while paused (a time being typed keeps its keys).
+    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    connect(space, &QShortcut::activated, this, guard("Play", &TEditForm::PlayClicked));
+    auto* left = new QShortcut(QKeySequence(Qt::Key_Left), this);
+    connect(left, &QShortcut::activated, this, [this] {
+        if (PlayerState == player::psPause) RunAction("Previous Frame", [this] { StepClicked(-1); });
+    });
+    auto* right = new QShortcut(QKeySequence(Qt::Key_Right), this);
+    connect(right, &QShortcut::activated, this, [this] {
+        if (PlayerState == player::psPause) RunAction("Next Frame", [this] { StepClicked(1); });
+    });
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -194,6 +222,7 @@ void TEditForm::Prepare(int index)
     FIndex = index;
     const workflow::TInputFile& file = FFiles.Items(index);
     FFileName = file.FileName;
+    setWindowTitle("Edit - " + QFileInfo(QString::fromStdString(FFileName)).fileName());
     // 2.
     cbbFrameAspectRatio->setCurrentIndex(file.AspectIndex >= 0 && file.AspectIndex < cbbFrameAspectRatio->count()
                                              ? file.AspectIndex
@@ -203,27 +232,49 @@ void TEditForm::Prepare(int index)
     // 4.
     MarkIn = file.TrimStart;
     MarkOut = file.TrimStart + file.TrimLength;
-    edtStartTime->setText(SecondsText(file.TrimStart / 1000));
+    edtStartTime->setText(MillisecondsText(file.TrimStart));
     if (file.TrimStart != 0 && SectionKnown())
         PlaceStartMarker(MarkIn);
     else
         PlaceStartMarker(0);
     // 5.
     if (file.TrimLength == 0 || !SectionKnown()) {
-        edtEndTime->setText(SecondsText(MediaDuration / 1000000));
+        edtEndTime->setText(MillisecondsText(MediaDuration / 1000));
         PlaceEndMarkerAtEnd();
     } else {
         // A start of -1 means the file's beginning: the end shown is the length from there.
-        edtEndTime->setText(SecondsText((std::max<std::int64_t>(file.TrimStart, 0) + file.TrimLength) / 1000));
+        edtEndTime->setText(MillisecondsText(std::max<std::int64_t>(file.TrimStart, 0) + file.TrimLength));
         imgSelEnd->move(TrackX(MarkOut) - imgSelEnd->width() - 20, imgSelEnd->y());
     }
 }
 
-void TEditForm::PlayFile()
+bool TEditForm::PlayFile()
 {
     if (!fplyrEdit->AVLibLoaded()) fplyrEdit->LoadAVLib(workflow::ExeFolder() + "Lib");
     fplyrEdit->Stop(true);
-    fplyrEdit->Open(FFileName, pnlEditPlay->PlayerWindow());
+    fplyrEdit->SetDisplayAspect(ChosenAspect(cbbFrameAspectRatio->currentIndex()));
+    return fplyrEdit->Open(FFileName, pnlEditPlay->PlayerWindow());
+}
+
+float TEditForm::ChosenAspect(int index)
+{
+    static const float aspects[] = {0, 4.0f / 3, 16.0f / 9, 37.0f / 20, 47.0f / 20};
+    return index >= 0 && index < 5 ? aspects[index] : 0;
+}
+
+bool TEditForm::Playing() const
+{
+    return PlayerState == player::psPlay || PlayerState == player::psResume;
+}
+
+bool TEditForm::Stopped() const
+{
+    return PlayerState == player::psStop || PlayerState == player::psEnd;
+}
+
+void TEditForm::ShowPosition(std::int64_t ms)
+{
+    lblPosition->setText(MillisecondsText(ms) + " / " + MillisecondsText(MediaDuration / 1000));
 }
 
 bool TEditForm::SectionKnown() const
@@ -240,6 +291,7 @@ void TEditForm::FileOpened(std::int64_t duration, int& screenWidth, int& screenH
     tbarEdit->setMaximum(static_cast<int>(ms));
     PixelsPerMs = ms > 0 ? static_cast<double>(tbarEdit->width()) / static_cast<double>(ms) : 0;
     lblEnd->setText(SecondsText(duration / 1000000));
+    ShowPosition(0);
     EnableSection(ms > 0);
 }
 
@@ -247,7 +299,8 @@ void TEditForm::EnableSection(bool on)
 {
     for (QWidget* control : {static_cast<QWidget*>(tbarEdit), static_cast<QWidget*>(btnPlaySection),
                              static_cast<QWidget*>(btnStart), static_cast<QWidget*>(btnEnd),
-                             static_cast<QWidget*>(btnResetTrim)})
+                             static_cast<QWidget*>(btnResetTrim), static_cast<QWidget*>(edtStartTime),
+                             static_cast<QWidget*>(edtEndTime)})
         control->setEnabled(on);
 }
 
@@ -255,19 +308,29 @@ void TEditForm::PositionReported(std::int64_t pts)
 {
     if (pts <= 0 || MediaDuration <= 0) return;
     const std::int64_t position = tbarEdit->maximum() * pts / MediaDuration;
-    if (!tbarEdit->isSliderDown()) tbarEdit->setValue(static_cast<int>(position));
-    // The stop is pressed once this report has returned to the player.
-    if (PlaySectionMode && position > MarkOut)
+    if (!tbarEdit->isSliderDown()) {
+        tbarEdit->setValue(static_cast<int>(position));
+        ShowPosition(position);
+    }
+    // The stop is pressed once this report has returned to the player; reports of
+    // the place before the section's seek was carried out do not count.
+    if (PlaySectionMode && position >= MarkIn - 50 && position <= MarkOut) FSectionEntered = true;
+    if (PlaySectionMode && FSectionEntered && position > MarkOut)
         QCoreApplication::postEvent(this, new QEvent(workflow::WM_SECTION_END));
 }
 
 void TEditForm::StateReported(TPlayState state)
 {
+    if (state == player::psPlay && FOpenedPaused) {
+        state = player::psPause;
+        FOpenedPaused = false;
+    }
     PlayerState = state;
-    const bool stopped = state == player::psStop || state == player::psEnd;
-    btnStop->setEnabled(!stopped);
-    btnPlay->setEnabled(stopped);
-    if (stopped) tbarEdit->setValue(0);
+    // The slider keeps its place at a stop: marks are taken from there.
+    btnStop->setEnabled(!Stopped());
+    ShowPlayOrPause(btnPlay, Playing(), "EPlay.png", "EPause.png");
+    btnPrevFrame->setEnabled(!Stopped());
+    btnNextFrame->setEnabled(!Stopped());
 }
 
 bool TEditForm::event(QEvent* event)
@@ -281,8 +344,21 @@ bool TEditForm::event(QEvent* event)
 
 void TEditForm::PlayClicked()
 {
+    if (Playing()) {
+        fplyrEdit->Pause();
+        StateReported(player::psPause);
+        return;
+    }
+    if (PlayerState == player::psPause) {
+        fplyrEdit->Resume();
+        StateReported(player::psResume);
+        return;
+    }
     PlaySectionMode = false;
+    // From where the slider was left by a stop, or from the start after the end.
+    const int from = tbarEdit->value();
     PlayFile();
+    if (PlayerState != player::psEnd && from > 0 && from < tbarEdit->maximum()) SeekToTrack(from);
 }
 
 void TEditForm::StopClicked()
@@ -294,6 +370,7 @@ void TEditForm::StopClicked()
 void TEditForm::PlaySectionClicked()
 {
     PlaySectionMode = true;
+    FSectionEntered = false;
     if (PlayerState == player::psPause) {
         SeekToTrack(MarkIn);
         fplyrEdit->Resume();
@@ -309,41 +386,116 @@ void TEditForm::MarkInClicked()
     // Never past the end, nor before the file's start.
     if (MarkIn > MarkOut) MarkIn = std::max<std::int64_t>(0, MarkOut - 50);
     PlaceStartMarker(MarkIn);
-    edtStartTime->setText(SecondsText(MarkIn / 1000));
+    edtStartTime->setText(MillisecondsText(MarkIn));
 }
 
 void TEditForm::MarkOutClicked()
 {
     MarkOut = tbarEdit->value();
     if (MarkOut < MarkIn) MarkOut = MarkIn + 50;
-    imgSelEnd->move(TrackX(MarkOut) - imgSelEnd->width(), imgSelEnd->y());
-    edtEndTime->setText(SecondsText(MarkOut / 1000));
+    PlaceEndMarker(MarkOut);
+    edtEndTime->setText(MillisecondsText(MarkOut));
+}
+
+void TEditForm::PlaceEndMarker(std::int64_t ms)
+{
+    imgSelEnd->move(TrackX(ms) - imgSelEnd->width(), imgSelEnd->y());
+}
+
+void TEditForm::StartTimeTyped()
+{
+    const std::int64_t ms = ParseMillisecondsText(edtStartTime->text());
+    if (ms < 0 || !SectionKnown()) {
+        edtStartTime->setText(MillisecondsText(std::max<std::int64_t>(MarkIn, 0)));
+        return;
+    }
+    // Within the file and before the end mark, as Mark In keeps it.
+    MarkIn = std::min<std::int64_t>(ms, tbarEdit->maximum());
+    if (MarkIn > MarkOut) MarkIn = std::max<std::int64_t>(0, MarkOut - 50);
+    PlaceStartMarker(MarkIn);
+    edtStartTime->setText(MillisecondsText(MarkIn));
+    ShowFrameAt(MarkIn);
+}
+
+void TEditForm::EndTimeTyped()
+{
+    const std::int64_t ms = ParseMillisecondsText(edtEndTime->text());
+    if (ms < 0 || !SectionKnown()) {
+        edtEndTime->setText(MillisecondsText(MarkOut));
+        return;
+    }
+    MarkOut = std::min<std::int64_t>(ms, tbarEdit->maximum());
+    if (MarkOut < MarkIn) MarkOut = MarkIn + 50;
+    PlaceEndMarker(MarkOut);
+    edtEndTime->setText(MillisecondsText(MarkOut));
+    ShowFrameAt(MarkOut);
+}
+
+// Shows the picture at `ms` without playing on (the playback pauses; a stopped one opens paused).
+void TEditForm::ShowFrameAt(std::int64_t ms)
+{
+    if (Stopped()) {
+        if (!PlayFile()) return;
+        fplyrEdit->Pause();
+        StateReported(player::psPause);
+        FOpenedPaused = true;
+    } else if (Playing()) {
+        fplyrEdit->Pause();
+        StateReported(player::psPause);
+    }
+    tbarEdit->setValue(static_cast<int>(ms));
+    ShowPosition(ms);
+    SeekToTrack(ms);
+}
+
+void TEditForm::StepClicked(int direction)
+{
+    if (Stopped()) return;
+    fplyrEdit->Step(direction);
+    if (PlayerState != player::psPause) StateReported(player::psPause);
 }
 
 void TEditForm::ResetClicked()
 {
     MarkIn = 0;
     MarkOut = tbarEdit->maximum();
-    edtStartTime->setText(SecondsText(0));
-    edtEndTime->setText(SecondsText(MediaDuration / 1000000));
+    edtStartTime->setText(MillisecondsText(0));
+    edtEndTime->setText(MillisecondsText(MediaDuration / 1000));
     PlaceStartMarker(0);
     PlaceEndMarkerAtEnd();
 }
 
 void TEditForm::TrackPressed()
 {
-    fplyrEdit->Pause();
+    // Held while playing, it plays on at the release; paused or stopped, it shows the picture there.
+    FResumeAfterDrag = Playing();
+    if (FResumeAfterDrag) {
+        fplyrEdit->Pause();
+        StateReported(player::psPause);
+    }
 }
 
 void TEditForm::TrackReleased()
 {
-    if (PlayerState == player::psPause) {
-        SeekToTrack(tbarEdit->value());
-        fplyrEdit->Resume();
-    } else {
-        PlayFile();
-        SeekToTrack(tbarEdit->value());
+    const int ms = tbarEdit->value();
+    ShowPosition(ms);
+    if (Stopped()) {
+        ShowFrameAt(ms);
+        return;
     }
+    SeekToTrack(ms);
+    if (FResumeAfterDrag && PlayerState == player::psPause) {
+        fplyrEdit->Resume();
+        StateReported(player::psResume);
+    }
+    FResumeAfterDrag = false;
+}
+
+void TEditForm::TrackMoved(int ms)
+{
+    ShowPosition(ms);
+    if (Stopped() || tbarEdit->maximum() <= 0) return;
+    fplyrEdit->Seek(MediaDuration * std::max<std::int64_t>(0, ms) / tbarEdit->maximum(), false);
 }
 
 void TEditForm::SeekToTrack(std::int64_t ms)

@@ -35,8 +35,8 @@ public:
     bool Execute(int index);
     // Execute's steps before the dialog is shown (tests drive the dialog from here).
     void Prepare(int index);
-    // Starts playing the file from its beginning.
-    void PlayFile();
+    // Starts playing the file from its beginning; false when it cannot be opened.
+    bool PlayFile();
     // False when the file reported no duration: the marks then mean nothing and
     // the caller keeps the file's section.
     bool SectionKnown() const;
@@ -50,6 +50,15 @@ public:
     void ResetClicked();
     void TrackPressed();
     void TrackReleased();
+    // The thumb dragged to `ms`: the key frame there is shown.
+    void TrackMoved(int ms);
+    // One picture forward (1) or back (-1), paused.
+    void StepClicked(int direction);
+    // Start Time or End Time typed: the mark moves there.
+    void StartTimeTyped();
+    void EndTimeTyped();
+    // The display aspect of the aspect choice `index` (0: the file's own).
+    static float ChosenAspect(int index);
 
     std::int64_t MarkIn = 0;   // ms
     std::int64_t MarkOut = 0;  // ms
@@ -70,6 +79,9 @@ public:
     QToolButton* btnStart;
     QToolButton* btnEnd;
     QPushButton* btnResetTrim;
+    QToolButton* btnPrevFrame;
+    QToolButton* btnNextFrame;
+    QLabel* lblPosition;  // position / duration
     QLabel* lblFrameAspectRatio;
     QComboBox* cbbFrameAspectRatio;
     QGroupBox* grpTrim;
@@ -92,10 +104,18 @@ private:
     int TrackX(std::int64_t ms) const;
     void PlaceStartMarker(std::int64_t ms);
     void PlaceEndMarkerAtEnd();
+    void PlaceEndMarker(std::int64_t ms);
+    void ShowPosition(std::int64_t ms);
+    bool Playing() const;
+    bool Stopped() const;
+    void ShowFrameAt(std::int64_t ms);
 
     const workflow::TInputFileList& FFiles;
     int FIndex = -1;
     std::string FFileName;
+    bool FResumeAfterDrag = false;
+    bool FSectionEntered = false;  // Play Section has reported a position inside the section
+    bool FOpenedPaused = false;  // opened to show a picture: its psPlay report is no playing
 };
 
 }  // namespace kv::app

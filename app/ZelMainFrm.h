@@ -115,6 +115,8 @@ public:
     // The user takes and lets go of the preview slider.
     void PreviewSliderPressed();
     void PreviewSliderReleased();
+    void PreviewSliderMoved(int ms);
+    void PreviewVolumeChanged(int percent);
     // The snapshot folder of the settings, or the default one when they name none.
     QString SnapshotFolder() const;
 
@@ -165,6 +167,9 @@ public:
     TPlayerHostWidget* pnlPreviewPlay;
     QLabel* imgPreview;
     QSlider* tbarPreview;
+    QLabel* lblPreviewTime;      // position / duration (ZelMainPreview.cpp)
+    QSlider* tbarPreviewVolume;  // percent, remembered
+    QLabel* lblPreviewVolume;
     QToolButton* btnPlay;
     QToolButton* btnStop;
     QToolButton* btnPrevious;

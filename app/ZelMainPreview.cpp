@@ -19,6 +19,7 @@
 #include "app/ActionGuard.h"
 #include "app/EditFrm.h"
 #include "app/Pictures.h"
+#include "app/PlaybackControls.h"
 #include "app/Prompter.h"
 #include "app/Shell.h"
 #include "app/SliderMouse.h"
@@ -47,6 +48,17 @@ int ClampToInt(std::int64_t value)
     return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT32_MAX));
 }
 
+QString SecondsText(std::int64_t ms)
+{
+    return QString::fromStdString(workflow::TimeText(ClampToInt(ms / 1000)));
+}
+
+// The player's volume scale (0 to 128) of a percentage the user sees.
+int PlayerVolume(int percent)
+{
+    return (std::clamp(percent, 0, 100) * 128 + 50) / 100;
+}
+
 }  // namespace
 
 void TZelMainForm::CreatePreviewPane()
@@ -67,7 +79,13 @@ void TZelMainForm::CreatePreviewPane()
     tbarPreview->setGeometry(10, 262, 270, 24);
     tbarPreview->setEnabled(false);
     tbarPreview->setRange(0, 0);
+    MakeTrackJumpToClick(tbarPreview);
     new TSliderMouse(tbarPreview, [this] { PreviewSliderPressed(); }, [this] { PreviewSliderReleased(); });
+    connect(tbarPreview, &QSlider::sliderMoved, this,
+            [this](int ms) { RunAction("Slider", [this, ms] { PreviewSliderMoved(ms); }); });
+    lblPreviewTime = new QLabel(SecondsText(0) + " / " + SecondsText(0), pnlPreview);
+    lblPreviewTime->setGeometry(10, 284, 270, 12);
+    lblPreviewTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QAction* const actions[] = {actPlay, actStop, actPrevious, actNext, actSnapshot, actOpenSnapshot, actSnapshotOptions};
     const char* const pictures[] = {"Play.png", "Stop.png", "Previous.png", "Next.png",
                                     "Snapshot.png", "Open.png", "SnapOption.png"};
@@ -77,8 +95,29 @@ void TZelMainForm::CreatePreviewPane()
     for (int i = 0; i < 7; ++i)
         *buttons[i] = FlatButton(actions[i], pictures[i], QRect(left + i * (32 + gap), 298, 32, 32), 24, pnlPreview);
 
+    auto* volumeLabel = new QLabel("Volume:", pnlPreview);
+    volumeLabel->setGeometry(10, 344, 52, 18);
+    tbarPreviewVolume = new QSlider(Qt::Horizontal, pnlPreview);
+    tbarPreviewVolume->setGeometry(64, 344, 160, 18);
+    tbarPreviewVolume->setRange(0, 100);
+    tbarPreviewVolume->setToolTip("Preview volume");
+    volumeLabel->setBuddy(tbarPreviewVolume);
+    lblPreviewVolume = new QLabel(pnlPreview);
+    lblPreviewVolume->setGeometry(230, 344, 50, 18);
+    connect(tbarPreviewVolume, &QSlider::valueChanged, this,
+            [this](int percent) { RunAction("Volume", [this, percent] { PreviewVolumeChanged(percent); }); });
+
     fplyrPreview = std::make_unique<player::TFFPlayer>();
     AttachPreviewPlayer();
+    tbarPreviewVolume->setValue(std::clamp(IniOptions.PreviewVolume, 0, 100));
+    PreviewVolumeChanged(tbarPreviewVolume->value());
+}
+
+void TZelMainForm::PreviewVolumeChanged(int percent)
+{
+    IniOptions.PreviewVolume = percent;
+    fplyrPreview->SetAudioVolume(PlayerVolume(percent));
+    lblPreviewVolume->setText(QString::number(percent) + " %");
 }
 
 void TZelMainForm::AttachPreviewPlayer()
@@ -90,11 +129,15 @@ void TZelMainForm::AttachPreviewPlayer()
         // Milliseconds: a slider's range holds sources of any length.
         tbarPreview->setRange(0, ClampToInt(duration / 1000));
         tbarPreview->setEnabled(duration > 0);
+        lblPreviewTime->setText(SecondsText(0) + " / " + SecondsText(duration / 1000));
         PreviewDuration = duration;
         Dragging = false;
     };
     fplyrPreview->OnPosition = [this](player::TCustomPlayer*, std::int64_t pts) {
-        if (pts > 0 && PreviewDuration > 0 && !Dragging) tbarPreview->setValue(ClampToInt(pts / 1000));
+        if (pts > 0 && PreviewDuration > 0 && !Dragging) {
+            tbarPreview->setValue(ClampToInt(pts / 1000));
+            lblPreviewTime->setText(SecondsText(pts / 1000) + " / " + SecondsText(PreviewDuration / 1000));
+        }
     };
     fplyrPreview->OnState = [this](player::TCustomPlayer*, TPlayState state) {
         RunOnUiThreadQueued(this, [this, state] {
@@ -118,6 +161,7 @@ void TZelMainForm::UpdatePlayerControls()
     pnlPreviewPlay->setVisible(!stopped);
     if (stopped) tbarPreview->setValue(0);
     if (stopped) tbarPreview->setEnabled(false);
+    if (stopped) lblPreviewTime->setText(SecondsText(0) + " / " + SecondsText(0));
     RefreshPreviewActions();
 }
 
@@ -133,8 +177,11 @@ void TZelMainForm::RefreshPreviewActions()
     actStop->setEnabled(previewed && !Stopped(PlayerState));
     actSnapshot->setEnabled(previewed && (PlayerState == player::psPlay || PlayerState == player::psPause ||
                                           PlayerState == player::psResume));
-    btnPlay->setToolTip(PlayerState == player::psPlay || PlayerState == player::psResume ? "Pause (Space)"
-                                                                                          : actPlay->toolTip());
+    const bool playing = PlayerState == player::psPlay || PlayerState == player::psResume;
+    const QIcon icon = PictureIcon(playing ? "Pause.png" : "Play.png");
+    if (!icon.isNull()) actPlay->setIcon(icon);
+    btnPlay->setText(playing ? "Pause" : "Play");
+    btnPlay->setToolTip(playing ? "Pause (Space)" : actPlay->toolTip());
 }
 
 void TZelMainForm::PlayPreview()
@@ -182,6 +229,14 @@ void TZelMainForm::PreviewSliderPressed()
 {
     Dragging = true;
     fplyrPreview->Pause();
+}
+
+void TZelMainForm::PreviewSliderMoved(int ms)
+{
+    lblPreviewTime->setText(SecondsText(ms) + " / " + SecondsText(PreviewDuration / 1000));
+    // Key frames while the thumb moves: quick enough to follow it.
+    if (PlayerState == player::psPause && tbarPreview->maximum() > 0)
+        fplyrPreview->Seek(PreviewDuration * ms / tbarPreview->maximum(), false);
 }
 
 void TZelMainForm::PreviewSliderReleased()

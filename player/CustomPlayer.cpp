@@ -17,7 +17,8 @@ bool TCustomPlayer::Open(const std::string& fileName, TWindowHandle window) { re
 void TCustomPlayer::Stop(bool wait) { core_->Stop(wait); }
 void TCustomPlayer::Pause() { core_->Pause(); }
 void TCustomPlayer::Resume() { core_->Resume(); }
-void TCustomPlayer::Seek(std::int64_t position) { core_->Seek(position); }
+void TCustomPlayer::Seek(std::int64_t position, bool exact) { core_->Seek(position, exact); }
+void TCustomPlayer::Step(int direction) { core_->Step(direction); }
 media::TBitmap* TCustomPlayer::CurrentBitmap() { return core_->CurrentBitmap(); }
 std::string TCustomPlayer::LastError() const { return core_->LastError(); }
 std::string TCustomPlayer::PlayerFileName() const { return core_->PlayerFileName; }
@@ -42,5 +43,7 @@ int TCustomPlayer::ScreenHeight() const { return core_->ScreenHeight; }
 void TCustomPlayer::SetScreenHeight(int value) { core_->ScreenHeight = value; }
 bool TCustomPlayer::Hook() const { return core_->Hook; }
 void TCustomPlayer::SetHook(bool value) { core_->Hook = value; }
+float TCustomPlayer::DisplayAspect() const { return core_->ForcedAspect; }
+void TCustomPlayer::SetDisplayAspect(float value) { core_->SetForcedAspect(value); }
 
 }  // namespace kv::player

@@ -49,8 +49,13 @@ public:
     void Stop(bool wait);
     void Pause();
     void Resume();
-    // Jumps to `position` microseconds from the start of the file.
-    void Seek(std::int64_t position);
+    // Jumps to `position` microseconds from the start of the file: to the first
+    // picture at or after it, or, not `exact`, to the key frame before it (quick,
+    // for following a dragged slider). The sound goes on from the same time.
+    void Seek(std::int64_t position, bool exact = true);
+    // While paused (a playing file pauses first): shows the next picture
+    // (`direction` > 0) or the previous one (< 0).
+    void Step(int direction);
     // The picture now on screen, owned by the player (valid until the next call).
     media::TBitmap* CurrentBitmap();
 
@@ -84,6 +89,9 @@ protected:
     void SetScreenHeight(int value);
     bool Hook() const;
     void SetHook(bool value);
+    // The display aspect the picture is shown with; 0 (the default) keeps the file's.
+    float DisplayAspect() const;
+    void SetDisplayAspect(float value);
     std::string Version() const { return "1.2"; }
 
 private:
@@ -112,6 +120,8 @@ public:
     using TCustomPlayer::SetFrameHeight;
     using TCustomPlayer::SetFrameWidth;
     using TCustomPlayer::SetHook;
+    using TCustomPlayer::DisplayAspect;
+    using TCustomPlayer::SetDisplayAspect;
     using TCustomPlayer::SetMute;
     using TCustomPlayer::SetScreenHeight;
     using TCustomPlayer::SetScreenWidth;

@@ -12,7 +12,19 @@ bool IsFlushPacket(const AVPacket* packet)
     return packet->data == reinterpret_cast<const std::uint8_t*>(FlushMarkerText);
 }
 
+const char EndMarkerText[] = "END";
+
+bool IsEndPacket(const AVPacket* packet)
+{
+    return packet->data == reinterpret_cast<const std::uint8_t*>(EndMarkerText);
+}
+
 namespace {
+
+bool IsMarker(const AVPacket* packet)
+{
+    return IsFlushPacket(packet) || IsEndPacket(packet);
+}
 
 // An entry from the spare list or a new one; null when memory ran out.
 TPacketEntry* TakeEntry(TPacketQueue& q)
@@ -63,7 +75,7 @@ void PacketQueueInit(TPacketQueue& q)
 
 int PacketQueuePut(TPacketQueue& q, AVPacket* packet)
 {
-    const bool flush = IsFlushPacket(packet);
+    const bool flush = IsMarker(packet);
     if (!flush && av::av_packet_make_refcounted(packet) < 0) return -1;
     TPacketEntry* e = TakeEntry(q);
     if (!e) return -1;
@@ -121,7 +133,7 @@ void PacketQueueFlush(TPacketQueue& q)
     sdl::SDL_mutexP(q.Mutex);
     for (TPacketEntry* e = q.First; e;) {
         TPacketEntry* next = e->Next;
-        if (IsFlushPacket(e->Pkt))
+        if (IsMarker(e->Pkt))
             e->Pkt->data = nullptr;
         else
             av::av_packet_unref(e->Pkt);
@@ -132,6 +144,13 @@ void PacketQueueFlush(TPacketQueue& q)
     q.Count = 0;
     q.Size = 0;
     sdl::SDL_mutexV(q.Mutex);
+}
+
+int PacketQueuePutMarker(TPacketQueue& q, const char* marker)
+{
+    AVPacket packet{};
+    packet.data = reinterpret_cast<std::uint8_t*>(const_cast<char*>(marker));
+    return PacketQueuePut(q, &packet);
 }
 
 void PacketQueueAbort(TPacketQueue& q)

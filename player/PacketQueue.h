@@ -16,6 +16,9 @@ constexpr int PacketEntryCharge = 72;
 // The data pointer that marks a flush request in a queue.
 extern const char FlushMarkerText[];
 bool IsFlushPacket(const AVPacket* packet);
+// The data pointer that marks the end of the input: the decoder gives out what it holds.
+extern const char EndMarkerText[];
+bool IsEndPacket(const AVPacket* packet);
 
 struct TPacketEntry {
     AVPacket* Pkt;
@@ -41,6 +44,8 @@ int PacketQueuePut(TPacketQueue& q, AVPacket* packet);
 // -1 once the queue is aborted.
 int PacketQueueGet(TPacketQueue& q, AVPacket* packet, bool block);
 void PacketQueueFlush(TPacketQueue& q);
+// Puts a marker packet (flush or end) into `q`.
+int PacketQueuePutMarker(TPacketQueue& q, const char* marker);
 void PacketQueueAbort(TPacketQueue& q);
 // Flushes and releases everything, the lock and the condition too.
 void PacketQueueEnd(TPacketQueue& q);

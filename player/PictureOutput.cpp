@@ -1,6 +1,7 @@
 // The drawing surface and the pictures on it: each decoded picture is converted
 // into the display overlay (through the frame hook when asked for) and shown centred
 // with its aspect ratio.
+#include <algorithm>
 #include <mutex>
 
 #include "media/AVFormatStubs.h"
@@ -30,21 +31,51 @@ float SampleAspect(const PlaybackState* is)
     return 0;
 }
 
-void VideoImageDisplay(PlaybackState* is)
+// The bands beside a picture narrower or lower than the drawing area: black, not
+// whatever the window held before.
+void PaintBands(PlaybackState* is, const SDL_Rect& picture)
 {
-    TVideoPicture* vp = &is->Pictq[is->PictqRindex];
+    SDL_Surface* surface = is->Player->Surface;
+    if (!surface) return;
+    const Uint32 black = sdl::SDL_MapRGB(surface->format, 0, 0, 0);
+    const int right = picture.x + picture.w, bottom = picture.y + picture.h;
+    SDL_Rect bands[4] = {
+        {static_cast<Sint16>(is->XLeft), static_cast<Sint16>(is->YTop), static_cast<Uint16>(is->Width),
+         static_cast<Uint16>(std::max(0, picture.y - is->YTop))},
+        {static_cast<Sint16>(is->XLeft), static_cast<Sint16>(bottom), static_cast<Uint16>(is->Width),
+         static_cast<Uint16>(std::max(0, is->YTop + is->Height - bottom))},
+        {static_cast<Sint16>(is->XLeft), picture.y, static_cast<Uint16>(std::max(0, picture.x - is->XLeft)), picture.h},
+        {static_cast<Sint16>(right), picture.y, static_cast<Uint16>(std::max(0, is->XLeft + is->Width - right)),
+         picture.h},
+    };
+    for (SDL_Rect& band : bands) {
+        if (band.w == 0 || band.h == 0) continue;
+        sdl::SDL_FillRect(surface, &band, black);
+        sdl::SDL_UpdateRect(surface, band.x, band.y, band.w, band.h);
+    }
+}
+
+}  // namespace
+
+void VideoImageDisplay(PlaybackState* is, int index)
+{
+    if (index < 0 || index >= PictureSlots) return;
+    TVideoPicture* vp = &is->Pictq[index];
     sdl::SDL_mutexP(is->OverlayMutex);
     if (vp->Bmp) {
-        const float aspect = DisplayAspect(SampleAspect(is), vp->Width, vp->Height);
+        const float forced = is->Player->ForcedAspect;
+        const float aspect = forced > 0 ? forced : DisplayAspect(SampleAspect(is), vp->Width, vp->Height);
         const TPictureRect fit = FitPicture(aspect, is->Width, is->Height);
         SDL_Rect rect{static_cast<Sint16>(is->XLeft + fit.X), static_cast<Sint16>(is->YTop + fit.Y),
                       static_cast<Uint16>(fit.Width), static_cast<Uint16>(fit.Height)};
+        if (is->BandsStale) {
+            PaintBands(is, rect);
+            is->BandsStale = false;
+        }
         sdl::SDL_DisplayYUVOverlay(vp->Bmp, &rect);
     }
     sdl::SDL_mutexV(is->OverlayMutex);
 }
-
-}  // namespace
 
 bool VideoOpen(PlaybackState* is)
 {
@@ -62,8 +93,12 @@ bool VideoOpen(PlaybackState* is)
         player.Log(ltError, "SDL: could not set video mode.");
         return false;
     }
+    // A new surface starts black on screen, not with what the window showed before.
+    sdl::SDL_FillRect(player.Surface, nullptr, sdl::SDL_MapRGB(player.Surface->format, 0, 0, 0));
+    sdl::SDL_UpdateRect(player.Surface, 0, 0, 0, 0);
     is->Width = player.Surface->w;
     is->Height = player.Surface->h;
+    is->BandsStale = true;
     return true;
 }
 
@@ -73,7 +108,7 @@ void VideoDisplay(PlaybackState* is)
     if (is->AudioSt && is->ShowWaveform)
         WaveformDisplay(is);
     else if (is->VideoSt)
-        VideoImageDisplay(is);
+        VideoImageDisplay(is, is->ShownIndex);
 }
 
 bool ConvertFrameToOverlay(PlaybackState* is, AVFrame* frame, SDL_Overlay* overlay, double pts)

@@ -41,7 +41,10 @@ void TPlayThread::Execute()
             leave = true;
             break;
         case SDL_VIDEORESIZE: player_.ResizeSurface(event.resize.w, event.resize.h); break;
-        case SDL_VIDEOEXPOSE: VideoDisplay(is); break;
+        case SDL_VIDEOEXPOSE:
+            is->BandsStale = true;
+            VideoDisplay(is);
+            break;
         case AllocEvent:
             VideoOpen(is);
             AllocPicture(is);

@@ -4,6 +4,7 @@
 // on it (reading, decoding, the refresh cycle, picture and sound output).
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -26,8 +27,13 @@ constexpr int AudioBufferSize = 288000;
 constexpr int SilenceBlockSize = 1024;
 constexpr int SampleArraySize = 131072;
 constexpr int PictureQueueSize = 1;
+// Overlays: the one on screen and the one the next picture is written into, so that
+// the picture on screen stays intact for redraws and snapshots.
+constexpr int PictureSlots = PictureQueueSize + 1;
 constexpr int MaxAudioQueueSize = 81920;
 constexpr int MaxVideoQueueSize = 1310720;
+// Both queues together never hold more, whatever a file interleaves.
+constexpr int MaxQueuedBytes = 16 * 1024 * 1024;
 
 // The player's own display-library events; their first data word carries the playback.
 constexpr int AllocEvent = SDL_USEREVENT;        // 24
@@ -38,6 +44,7 @@ enum TOpenStatus { osOpening = 0, osOpen = 1, osFailing = -1, osFailed = -2 };
 
 struct TVideoPicture {
     double Pts;
+    int Serial;  // the seek it was decoded after
     SDL_Overlay* Bmp;
     int Width, Height;
     int Allocated;
@@ -62,7 +69,27 @@ struct PlaybackState {
     std::atomic<int> SeekReq;
     int SeekFlags;
     std::atomic<std::int64_t> SeekPos;
-    bool Eof;
+    bool SeekExact;      // show the first picture at or after the target, not the key frame
+    std::mutex SeekLock;  // guards the request's fields while it is made or taken
+    std::atomic<bool> Eof;
+    // After a seek: pictures and sound before this time (seconds, stream time) are
+    // decoded but not shown or played; negative when nothing is skipped.
+    std::atomic<double> VideoSkipUntil;
+    std::atomic<double> AudioSkipUntil;
+    // Set until the first picture after an open or a seek is on screen; positions
+    // are not reported meanwhile (the clock has nothing to go by).
+    std::atomic<bool> AwaitingPicture;
+    // A picture to show while paused: after a seek or for a step.
+    std::atomic<bool> ShowWhilePaused;
+    // Counts the seeks; pictures decoded before the latest one are not shown.
+    std::atomic<int> SeekSerial;
+    int DecodeSerial;  // of the video thread: the seek its pictures follow
+    // Pictures were stepped through while paused: the sound is behind them.
+    std::atomic<bool> Stepped;
+    // The decoders gave out everything after the end of the input.
+    std::atomic<bool> VideoDrained;
+    std::atomic<bool> AudioDrained;
+    bool AudioDraining;  // of the sound's thread: the decoder is giving out its last frames
     // Input
     AVFormatContext* Ic;
     int AudioStream;
@@ -110,8 +137,9 @@ struct PlaybackState {
     std::atomic<double> VideoCurrentPts;
     std::atomic<std::int64_t> VideoCurrentPtsTime;
     // Picture queue
-    TVideoPicture Pictq[PictureQueueSize];
+    TVideoPicture Pictq[PictureSlots];
     int PictqSize, PictqRindex, PictqWindex;
+    std::atomic<int> ShownIndex;  // the entry on screen, -1 before the first picture
     int AllocWidth, AllocHeight;  // the overlay size the video thread asks for
     SDL_mutex* PictqMutex;
     SDL_cond* PictqCond;
@@ -120,6 +148,7 @@ struct PlaybackState {
     // Output
     char Filename[1024];
     int Width, Height, XLeft, YTop;
+    bool BandsStale;  // the area around the picture is to be painted (new surface, expose)
 };
 
 // Read thread and streams
@@ -138,7 +167,8 @@ double GetAudioClock(PlaybackState* is);
 double GetVideoClock(PlaybackState* is);
 double GetMasterClock(PlaybackState* is);
 void TogglePause(PlaybackState* is);
-void RequestSeek(PlaybackState* is, std::int64_t target, int flags);
+// A later request replaces one the read thread has not taken yet: the last wins.
+void RequestSeek(PlaybackState* is, std::int64_t target, int flags, bool exact);
 // Holds the sound back until the next picture is shown; for playbacks with a picture.
 void HoldAudioForPicture(PlaybackState* is);
 bool AudioIsHeld(PlaybackState* is);
@@ -146,6 +176,8 @@ bool AudioIsHeld(PlaybackState* is);
 // Picture output
 bool VideoOpen(PlaybackState* is);
 void VideoDisplay(PlaybackState* is);
+// Shows entry `index` of the picture queue (the shown one on expose).
+void VideoImageDisplay(PlaybackState* is, int index);
 bool ConvertFrameToOverlay(PlaybackState* is, AVFrame* frame, SDL_Overlay* overlay, double pts);
 
 // Sound output

@@ -217,6 +217,10 @@ bool TPlayerCore::OpenPlayback(const std::string& fileName)
     av::av_strlcpy(is->Filename, fileName.c_str(), sizeof is->Filename);
     is->AudioStream = is->VideoStream = is->SubtitleStream = -1;
     is->AudioStartTime = -1;
+    is->ShownIndex = -1;
+    is->VideoSkipUntil = -1;
+    is->AudioSkipUntil = -1;
+    is->AwaitingPicture = true;
     is->PictqMutex = sdl::SDL_CreateMutex();
     is->PictqCond = sdl::SDL_CreateCond();
     is->OverlayMutex = sdl::SDL_CreateMutex();
@@ -332,21 +336,61 @@ void TPlayerCore::Resume()
     std::unique_lock lock(stateLock_);
     PlaybackState* is = state_;
     if (!is || !is->Paused) return;
+    // Stepped pictures ran ahead of the sound: both go on from the picture on screen.
+    if (is->Stepped.exchange(false) && is->VideoSt) RequestSeek(is, std::llround(is->VideoCurrentPts * 1e6), 0, true);
     TogglePause(is);
     lock.unlock();
     RaiseState(psResume);
 }
 
-void TPlayerCore::Seek(std::int64_t position)
+void TPlayerCore::Seek(std::int64_t position, bool exact)
 {
     std::lock_guard lock(stateLock_);
     PlaybackState* is = state_;
     if (!is) return;
     const AVFormatContext* ic = is->Ic;
+    is->Stepped = false;
     RequestSeek(is,
                 SeekTarget(position, ic->duration, ic->start_time, ic->duration != AV_NOPTS_VALUE,
                            ic->start_time != AV_NOPTS_VALUE),
-                0);
+                0, exact);
+}
+
+void TPlayerCore::Step(int direction)
+{
+    std::unique_lock lock(stateLock_);
+    PlaybackState* is = state_;
+    if (!is || !is->VideoSt || is->StillImage || direction == 0) return;
+    const bool wasPlaying = !is->Paused;
+    if (wasPlaying) TogglePause(is);
+    // A step goes from the picture a pending seek is about to show.
+    for (int waited = 0; (is->SeekReq || is->AwaitingPicture) && waited < 1000; waited += 5) {
+        platform::ProcessPendingUiCalls();
+        SleepMs(5);
+    }
+    if (direction > 0) {
+        // The next picture is decoded already: it is shown now.
+        is->Stepped = true;
+        is->ShowWhilePaused = true;
+    } else {
+        const AVRational rate = av::av_guess_frame_rate(is->Ic, is->VideoSt, nullptr);
+        const double frame = rate.num > 0 && rate.den > 0 ? static_cast<double>(rate.den) / rate.num : 0.04;
+        const double target = std::max(0.0, is->VideoCurrentPts - frame);
+        is->Stepped = false;
+        RequestSeek(is, std::llround(target * 1e6), 0, true);
+    }
+    lock.unlock();
+    if (wasPlaying) RaiseState(psPause);
+}
+
+void TPlayerCore::SetForcedAspect(float value)
+{
+    ForcedAspect = value > 0 ? value : 0;
+    if (!state_) return;
+    // Paused, nothing else would draw the picture again.
+    SDL_Event event{};
+    event.type = SDL_VIDEOEXPOSE;
+    sdl::SDL_PushEvent(&event);
 }
 
 // ---- play thread
@@ -372,6 +416,9 @@ void TPlayerCore::UpdatePosition()
 {
     PlaybackState* is = state_;
     if (!is || is->StillImage) return;
+    // Before the first picture after an open or a seek the clock runs on its own:
+    // reporting it would make the position jump back when the picture comes.
+    const bool awaiting = is->VideoSt && is->AwaitingPicture;
     double clock;
     if (is->VideoSt)
         clock = GetVideoClock(is);
@@ -380,7 +427,15 @@ void TPlayerCore::UpdatePosition()
     else
         return;
     const std::int64_t position = std::llround(clock * 1000000.0) - is->StartTime;
-    if (NextPosition(lastPosition_, position, is->Duration) && !handlersOff_ && owner_->OnPosition) {
+    // Paused, the position is the picture on screen to the microsecond (marks take it).
+    bool report = false;
+    if (!awaiting && is->Paused && position != lastPosition_ && !(is->Duration > 0 && position >= is->Duration)) {
+        lastPosition_ = position;
+        report = true;
+    } else if (!awaiting) {
+        report = NextPosition(lastPosition_, position, is->Duration);
+    }
+    if (report && !handlersOff_ && owner_->OnPosition) {
         const std::int64_t reported = lastPosition_;
         platform::RunOnUiThreadAndWait(
             [this, reported] {
@@ -388,16 +443,19 @@ void TPlayerCore::UpdatePosition()
             },
             this);
     }
-    // The end: no packet left, and no decoded picture still waiting for its time.
-    bool videoEmpty = !is->VideoSt;
-    if (!videoEmpty) {
+    // The end: each decoder has given out everything after the end of the input,
+    // no decoded picture waits for its time and the last one has had its time.
+    bool videoDone = !is->VideoSt;
+    if (!videoDone) {
         sdl::SDL_mutexP(is->PictqMutex);
-        videoEmpty = is->PictqSize == 0;
+        const bool pictureWaiting = is->PictqSize > 0;
         sdl::SDL_mutexV(is->PictqMutex);
-        videoEmpty = videoEmpty && PacketQueueCount(is->VideoQ) == 0;
+        // The last picture keeps the screen for its own duration (not while paused).
+        const bool lastPictureOver = GetVideoClock(is) >= is->VideoCurrentPts + is->FrameLastDelay - 0.001;
+        videoDone = is->VideoDrained && !pictureWaiting && PacketQueueCount(is->VideoQ) == 0 && lastPictureOver;
     }
-    const bool audioEmpty = !is->AudioSt || PacketQueueCount(is->AudioQ) == 0;
-    if (videoEmpty && audioEmpty) RaiseState(psEnd);
+    const bool audioDone = !is->AudioSt || (is->AudioDrained && PacketQueueCount(is->AudioQ) == 0);
+    if (videoDone && audioDone) RaiseState(psEnd);
 }
 
 // ---- snapshots and hooks
@@ -429,11 +487,12 @@ media::TBitmap* TPlayerCore::CurrentBitmap()
         std::memset(c.Bitmap->Bits(), 0, static_cast<std::size_t>(c.Bitmap->Stride()) * height);
     if (!video) return c.Bitmap.get();
 
-    sdl::SDL_mutexP(is->PictqMutex);
-    const TVideoPicture& vp = is->Pictq[is->PictqRindex];
-    sdl::SDL_mutexV(is->PictqMutex);
+    // The picture on screen, not the next one waiting for its time.
     sdl::SDL_mutexP(is->OverlayMutex);
-    if (vp.Bmp) {
+    const int shown = is->ShownIndex;
+    const TVideoPicture* shownPicture = shown >= 0 ? &is->Pictq[shown] : nullptr;
+    if (shownPicture && shownPicture->Bmp) {
+        const TVideoPicture& vp = *shownPicture;
         sdl::SDL_LockYUVOverlay(vp.Bmp);
         const std::uint8_t* planes[4] = {vp.Bmp->pixels[0], vp.Bmp->pixels[2], vp.Bmp->pixels[1], nullptr};
         const int lines[4] = {vp.Bmp->pitches[0], vp.Bmp->pitches[2], vp.Bmp->pitches[1], 0};

@@ -31,7 +31,8 @@ public:
     void Stop(bool wait);
     void Pause();
     void Resume();
-    void Seek(std::int64_t position);
+    void Seek(std::int64_t position, bool exact);
+    void Step(int direction);
     media::TBitmap* CurrentBitmap();
 
     // Called by the owner's destructor before everything else: no handler runs any more.
@@ -70,6 +71,9 @@ public:
     int FrameWidth = 0, FrameHeight = 0;
     std::atomic<int> ScreenWidth{0}, ScreenHeight{0};
     bool Hook = false;
+    std::atomic<float> ForcedAspect{0};
+    // Sets the aspect and redraws the picture on screen with it.
+    void SetForcedAspect(float value);
 
     // Fixed decoding choices.
     int WantedAudio = 0, WantedVideo = 0, WantedSubtitle = -1;

@@ -106,30 +106,81 @@ bool OpenInput(PlaybackState* is)
     return true;
 }
 
+// The stream a seek is made in and its target in that stream's seconds.
+int SeekStream(const PlaybackState* is)
+{
+    return is->VideoStream >= 0 ? is->VideoStream : is->AudioStream;
+}
+
 void CarryOutSeek(PlaybackState* is)
 {
-    std::int64_t target = is->SeekPos.load();
-    int streamIndex = is->VideoStream >= 0 ? is->VideoStream : is->AudioStream;
+    std::int64_t target;
+    bool exact;
+    {
+        std::lock_guard lock(is->SeekLock);
+        target = is->SeekPos.load();
+        exact = is->SeekExact;
+        is->SeekReq = 0;
+    }
+    const int streamIndex = SeekStream(is);
+    std::int64_t streamTarget = target;
     if (streamIndex >= 0)
-        target = av::av_rescale_q(target, AVRational{1, AV_TIME_BASE}, is->Ic->streams[streamIndex]->time_base);
-    if (av::av_seek_frame(is->Ic, streamIndex, target, is->SeekFlags) < 0) {
+        streamTarget = av::av_rescale_q(target, AVRational{1, AV_TIME_BASE}, is->Ic->streams[streamIndex]->time_base);
+    // From the key frame at or before the target: the pictures between it and the
+    // target are decoded and skipped, so that the target itself can be shown.
+    int ret = av::av_seek_frame(is->Ic, streamIndex, streamTarget, is->SeekFlags | AVSEEK_FLAG_BACKWARD);
+    if (ret < 0) ret = av::av_seek_frame(is->Ic, streamIndex, streamTarget, is->SeekFlags);
+    if (ret < 0) {
         is->Player->Log(ltError, WithFileName(is, ": error while seeking"));
     } else {
-        AVPacket flush{};
-        flush.data = reinterpret_cast<std::uint8_t*>(const_cast<char*>(FlushMarkerText));
+        const double seconds = static_cast<double>(target) / AV_TIME_BASE;
+        ++is->SeekSerial;
+        // A little under the target: time stamps rounded to the stream's unit still count as at the target.
+        const double skip = exact ? seconds - 0.0005 : -1;
         if (is->AudioStream >= 0) {
+            is->AudioDrained = false;
+            is->AudioSkipUntil = exact || is->VideoStream < 0 ? seconds - 0.0005 : -1;
             PacketQueueFlush(is->AudioQ);
-            PacketQueuePut(is->AudioQ, &flush);
+            PacketQueuePutMarker(is->AudioQ, FlushMarkerText);
         }
         if (is->VideoStream >= 0) {
             HoldAudioForPicture(is);
+            is->VideoDrained = false;
+            is->VideoSkipUntil = skip;
+            is->AwaitingPicture = true;
+            is->ShowWhilePaused = true;
             PacketQueueFlush(is->VideoQ);
-            PacketQueuePut(is->VideoQ, &flush);
+            PacketQueuePutMarker(is->VideoQ, FlushMarkerText);
         }
     }
     is->EndReported = false;
     is->Eof = false;
-    is->SeekReq = 0;
+}
+
+// Sound of a packet that ends before the skip time of a seek is not kept.
+bool BeforeAudioSkip(const PlaybackState* is, const AVPacket* pkt)
+{
+    const double until = is->AudioSkipUntil;
+    if (until < 0 || pkt->pts == AV_NOPTS_VALUE || pkt->duration <= 0) return false;
+    const double end = static_cast<double>(pkt->pts + pkt->duration) * ::av_q2d(is->AudioSt->time_base);
+    return end <= until;
+}
+
+// Reading waits while a queue is over its bound, unless the other stream's queue
+// has run dry: files that put much sound ahead of the pictures (PCM in AVI) would
+// otherwise wait for pictures that never come. The hard bound keeps memory in check.
+bool QueuesFull(PlaybackState* is)
+{
+    const bool audio = is->AudioStream >= 0, video = is->VideoStream >= 0;
+    const int audioSize = audio ? PacketQueueSize(is->AudioQ) : 0;
+    const int videoSize = video ? PacketQueueSize(is->VideoQ) : 0;
+    if (audioSize + videoSize > MaxQueuedBytes) return true;
+    const bool audioFull = audio && audioSize > MaxAudioQueueSize;
+    const bool videoFull = video && videoSize > MaxVideoQueueSize;
+    if (!audioFull && !videoFull) return false;
+    const bool audioDry = audio && PacketQueueCount(is->AudioQ) == 0 && !is->AudioDrained;
+    const bool videoDry = video && PacketQueueCount(is->VideoQ) == 0 && !is->VideoDrained;
+    return !(audioFull && videoDry) && !(videoFull && audioDry);
 }
 
 void ReadLoop(PlaybackState* is, AVPacket* pkt)
@@ -146,34 +197,44 @@ void ReadLoop(PlaybackState* is, AVPacket* pkt)
         }
         if (is->SeekReq) CarryOutSeek(is);
 
-        if ((is->AudioStream >= 0 && PacketQueueSize(is->AudioQ) > MaxAudioQueueSize) ||
-            (is->VideoStream >= 0 && PacketQueueSize(is->VideoQ) > MaxVideoQueueSize)) {
+        if (QueuesFull(is)) {
             Sleep(10);
             continue;
         }
-        if ((ic->pb && av::avio_feof(ic->pb)) || is->Eof) {
-            if (is->VideoStream >= 0) {
-                // Empty packets let the decoder give out the pictures it still holds.
-                av::av_packet_unref(pkt);
-                pkt->stream_index = is->VideoStream;
-                PacketQueuePut(is->VideoQ, pkt);
-            }
+        // Only the reader's own end counts: the byte stream may be at its end while
+        // the demuxer still holds parsed frames (raw FLAC holds most of a second).
+        if (is->Eof) {
             Sleep(10);
             continue;
         }
         const int ret = av::av_read_frame(ic, pkt);
         if (ret < 0) {
-            if (!is->StillImage && !is->EndReported) {
+            const bool end = ret == AVERROR_EOF || (ic->pb && av::avio_feof(ic->pb));
+            const bool broken = ic->pb && ic->pb->error;
+            if (!end && !is->StillImage && !is->EndReported) {
                 is->EndReported = true;
                 is->Player->Log(ltError, WithFileName(is, ": error or end of file"));
             }
-            if (ret == AVERROR_EOF) is->Eof = true;
-            if (ic->pb && ic->pb->error) break;
-            Sleep(100);
+            if (end || broken) {
+                // Nothing more comes: the decoders give out what they still hold.
+                is->Eof = true;
+                if (is->VideoStream >= 0) PacketQueuePutMarker(is->VideoQ, EndMarkerText);
+                if (is->AudioStream >= 0) PacketQueuePutMarker(is->AudioQ, EndMarkerText);
+            }
+            if (broken) break;
+            if (!end) Sleep(100);
+            continue;
+        }
+        // Empty chunks (dropped pictures in AVI) carry nothing to decode; given to a
+        // decoder they would read as the end of the input.
+        if (pkt->size == 0 && !pkt->side_data_elems) {
+            av::av_packet_unref(pkt);
             continue;
         }
         if (pkt->stream_index == is->AudioStream) {
-            if (PacketQueuePut(is->AudioQ, pkt) < 0) av::av_packet_unref(pkt);
+            if (BeforeAudioSkip(is, pkt))
+                av::av_packet_unref(pkt);
+            else if (PacketQueuePut(is->AudioQ, pkt) < 0) av::av_packet_unref(pkt);
         } else if (pkt->stream_index == is->VideoStream) {
             if (PacketQueuePut(is->VideoQ, pkt) < 0) av::av_packet_unref(pkt);
         } else {

@@ -25,28 +25,58 @@ Uint32 PostRefresh(Uint32, void* state)
     return 0;  // one shot
 }
 
-void ShowDuePicture(PlaybackState* is)
+void ReleaseShownEntry(PlaybackState* is)
 {
-    TVideoPicture* vp = &is->Pictq[is->PictqRindex];
-    is->VideoCurrentPts = vp->Pts;
-    is->VideoCurrentPtsTime = NowMicroseconds();
+    sdl::SDL_mutexP(is->PictqMutex);
+    is->PictqRindex = (is->PictqRindex + 1) % PictureSlots;
+    is->PictqSize--;
+    sdl::SDL_CondSignal(is->PictqCond);
+    sdl::SDL_mutexV(is->PictqMutex);
+}
+
+// Seconds until the next refresh after showing `vp`.
+double TimePicture(PlaybackState* is, const TVideoPicture* vp)
+{
+    if (is->AwaitingPicture || is->Paused) {
+        // The first picture after an open or a seek, or one shown while paused: it
+        // is shown now and the pictures after it are timed from here.
+        is->FrameTimer = NowSeconds();
+        is->FrameLastPts = vp->Pts;
+        return 0;
+    }
     TVideoTiming timing{is->FrameTimer, is->FrameLastPts, is->FrameLastDelay};
-    // While the sound waits for this picture its clock says nothing about the picture.
-    const bool followSound = is->AudioSt != nullptr && !is->AudioHeld;
+    // While the sound waits for this picture, or once it has ended, its clock says
+    // nothing about the picture: the pictures keep their own pace.
+    const bool followSound = is->AudioSt != nullptr && !is->AudioHeld && !is->AudioDrained;
     const double delay = ComputeTargetDelay(timing, vp->Pts, followSound, GetMasterClock(is), NowSeconds());
     is->FrameTimer = timing.FrameTimer;
     is->FrameLastPts = timing.FrameLastPts;
     is->FrameLastDelay = timing.FrameLastDelay;
+    return delay;
+}
+
+void ShowDuePicture(PlaybackState* is)
+{
+    const int index = is->PictqRindex;
+    TVideoPicture* vp = &is->Pictq[index];
+    if (vp->Serial != is->SeekSerial) {
+        // Decoded before the latest seek.
+        ReleaseShownEntry(is);
+        ScheduleRefresh(is, 1);
+        return;
+    }
+    is->VideoCurrentPts = vp->Pts;
+    is->VideoCurrentPtsTime = NowMicroseconds();
+    const double delay = TimePicture(is, vp);
     ScheduleRefresh(is, static_cast<int>(std::lrint(delay * 1000 + 0.5)));
-    VideoDisplay(is);
+    VideoImageDisplay(is, index);
+    is->ShownIndex = index;
     is->AudioHeld = false;
+    is->AwaitingPicture = false;
+    is->ShowWhilePaused = false;
     if (TPictureShownObserver observer = PictureShown.load())
         observer(vp->Pts, is->AudioSt ? GetAudioClock(is) : 0, is->AudioSt != nullptr);
-    sdl::SDL_mutexP(is->PictqMutex);
-    is->PictqRindex = (is->PictqRindex + 1) % PictureQueueSize;
-    is->PictqSize--;
-    sdl::SDL_CondSignal(is->PictqCond);
-    sdl::SDL_mutexV(is->PictqMutex);
+    ReleaseShownEntry(is);
 }
 
 }  // namespace
@@ -79,6 +109,8 @@ void VideoRefresh(PlaybackState* is)
         sdl::SDL_mutexV(is->PictqMutex);
         if (queued == 0)
             ScheduleRefresh(is, 1);
+        else if (is->Paused && !is->ShowWhilePaused)
+            ScheduleRefresh(is, 10);  // the next picture waits for the resume
         else
             ShowDuePicture(is);
     } else if (is->AudioSt) {
@@ -144,11 +176,12 @@ bool AudioIsHeld(PlaybackState* is)
     return false;
 }
 
-void RequestSeek(PlaybackState* is, std::int64_t target, int flags)
+void RequestSeek(PlaybackState* is, std::int64_t target, int flags, bool exact)
 {
-    if (is->SeekReq) return;
+    std::lock_guard lock(is->SeekLock);
     is->SeekPos = target;
     is->SeekFlags = flags;
+    is->SeekExact = exact;
     is->SeekReq = 1;
 }
 

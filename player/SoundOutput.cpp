@@ -73,9 +73,35 @@ void DropPendingFrames(PlaybackState* is)
 {
     while (av::avcodec_receive_frame(is->AudioDec, is->AudioFrame) >= 0) av::av_frame_unref(is->AudioFrame);
     is->AudioFramesPending = false;
+    if (is->AudioDraining) {
+        is->AudioDraining = false;
+        is->AudioDrained = true;
+    }
 }
 
-// The size in bytes of the next block of samples, or -1 (paused, aborted).
+// After a seek: drops the sound before the skip time from a block of `size` bytes
+// starting at the audio clock; the bytes left, 0 when the whole block is early.
+int SkipEarlySound(PlaybackState* is, int size)
+{
+    const double until = is->AudioSkipUntil;
+    if (until < 0) return size;
+    const int frameBytes = 2 * is->AudioChannels;
+    const double start = is->AudioClock;
+    const double length = static_cast<double>(size) / (frameBytes * is->AudioRate);
+    if (start + length <= until) {
+        is->AudioClock = start + length;
+        return 0;
+    }
+    is->AudioSkipUntil = -1;
+    if (start >= until) return size;
+    const int skip = std::min(size, static_cast<int>((until - start) * is->AudioRate) * frameBytes);
+    std::memmove(is->AudioBuf, is->AudioBuf + skip, static_cast<std::size_t>(size - skip));
+    is->AudioClock = start + static_cast<double>(skip) / (frameBytes * is->AudioRate);
+    return size - skip;
+}
+
+// The size in bytes of the next block of samples, or -1 (paused, aborted, nothing
+// queued: the device then gets silence instead of waiting).
 int AudioDecodeFrame(PlaybackState* is)
 {
     AVCodecContext* dec = is->AudioDec;
@@ -83,23 +109,39 @@ int AudioDecodeFrame(PlaybackState* is)
         while (is->AudioFramesPending) {
             if (av::avcodec_receive_frame(dec, is->AudioFrame) < 0) {
                 is->AudioFramesPending = false;
+                if (is->AudioDraining) {
+                    is->AudioDraining = false;
+                    is->AudioDrained = true;
+                }
                 break;
             }
-            const int size = ConvertFrame(is, is->AudioFrame);
+            int size = ConvertFrame(is, is->AudioFrame);
             av::av_frame_unref(is->AudioFrame);
             if (size < 0) {
                 DropPendingFrames(is);
                 break;
             }
+            size = SkipEarlySound(is, size);
             if (size == 0) continue;
             is->AudioClock = is->AudioClock + static_cast<double>(size) / (2.0 * is->AudioChannels * is->AudioRate);
             return size;
         }
         av::av_packet_unref(is->AudioPkt);
         if (is->Paused || AudioIsHeld(is) || PacketQueueAborted(is->AudioQ)) return -1;
-        if (PacketQueueGet(is->AudioQ, is->AudioPkt, true) < 0) return -1;
+        if (PacketQueueGet(is->AudioQ, is->AudioPkt, false) <= 0) return -1;
         if (IsFlushPacket(is->AudioPkt)) {
             av::avcodec_flush_buffers(dec);
+            is->AudioDraining = false;
+            is->AudioDrained = false;
+            continue;
+        }
+        if (IsEndPacket(is->AudioPkt)) {
+            // The decoder gives out what it still holds; after that the sound has ended.
+            av::av_packet_unref(is->AudioPkt);
+            if (is->AudioDrained || is->AudioDraining) continue;
+            av::avcodec_send_packet(dec, nullptr);
+            is->AudioFramesPending = true;
+            is->AudioDraining = true;
             continue;
         }
         if (is->AudioPkt->pts != AV_NOPTS_VALUE)

@@ -49,18 +49,22 @@ int QueuePicture(PlaybackState* is, AVFrame* frame, double pts)
     if (!vp->Bmp) return 0;  // no overlay could be made: the picture is dropped
     if (!ConvertFrameToOverlay(is, frame, vp->Bmp, pts)) return -1;
     vp->Pts = pts;
-    is->PictqWindex = (is->PictqWindex + 1) % PictureQueueSize;
+    vp->Serial = is->DecodeSerial;
+    is->PictqWindex = (is->PictqWindex + 1) % PictureSlots;
     sdl::SDL_mutexP(is->PictqMutex);
     is->PictqSize++;
     sdl::SDL_mutexV(is->PictqMutex);
     return 0;
 }
 
+constexpr double NoPictureTime = -1e18;
+
 // Gives a picture without a time the running video clock, advances the clock by
-// the picture's duration and queues it.
+// the picture's duration and queues it. A time of 0 is a time: after a seek to the
+// start the running clock would still hold the old place.
 int OutputPicture(PlaybackState* is, AVFrame* frame, double pts)
 {
-    if (pts != 0)
+    if (pts > NoPictureTime)
         is->VideoClock = pts;
     else
         pts = is->VideoClock;
@@ -72,42 +76,91 @@ int OutputPicture(PlaybackState* is, AVFrame* frame, double pts)
 
 }  // namespace
 
+namespace {
+
+// The picture's time, or NoPictureTime.
+double FrameSeconds(const AVFrame* frame, double timeBase)
+{
+    return frame->best_effort_timestamp != AV_NOPTS_VALUE ? static_cast<double>(frame->best_effort_timestamp) * timeBase
+                                                          : NoPictureTime;
+}
+
+// While a seek skips to its target, pictures nothing refers to are not even decoded
+// when they lie well before it (the decoder may reorder by less than that).
+void ChooseSkipping(PlaybackState* is, AVCodecContext* dec, const AVPacket* pkt, double timeBase)
+{
+    const double until = is->VideoSkipUntil;
+    const bool early = until >= 0 && pkt->pts != AV_NOPTS_VALUE && static_cast<double>(pkt->pts) * timeBase < until - 0.5;
+    dec->skip_frame = early ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+}
+
+// The decoder's pictures: those before a seek's target are skipped (the last one
+// kept, for a target past the last picture); -1 ends the thread.
+int ReceivePictures(PlaybackState* is, AVCodecContext* dec, AVFrame* frame, AVFrame* skipped, double timeBase)
+{
+    while (av::avcodec_receive_frame(dec, frame) >= 0) {
+        const double pts = FrameSeconds(frame, timeBase);
+        const double until = is->VideoSkipUntil;
+        if (until >= 0 && (pts > NoPictureTime ? pts : is->VideoClock) < until) {
+            av::av_frame_unref(skipped);
+            av::av_frame_move_ref(skipped, frame);
+            continue;
+        }
+        is->VideoSkipUntil = -1;
+        av::av_frame_unref(skipped);
+        const int ret = OutputPicture(is, frame, pts);
+        av::av_frame_unref(frame);
+        if (ret < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int VideoThread(void* state)
 {
     auto* is = static_cast<PlaybackState*>(state);
     AVCodecContext* dec = is->VideoDec;
     AVFrame* frame = av::av_frame_alloc();
+    AVFrame* skipped = av::av_frame_alloc();
     AVPacket* pkt = av::av_packet_alloc();
     const double timeBase = ::av_q2d(is->VideoSt->time_base);
     bool draining = false;
-    while (frame && pkt) {
-        while (is->Paused && !VideoAborted(is)) av::av_usleep(10000);
+    while (frame && skipped && pkt) {
         if (PacketQueueGet(is->VideoQ, pkt, true) < 0) break;
         if (IsFlushPacket(pkt)) {
             av::avcodec_flush_buffers(dec);
+            av::av_frame_unref(skipped);
+            is->DecodeSerial = is->SeekSerial;
             draining = false;
+            is->VideoDrained = false;
             continue;
         }
-        if (pkt->size == 0) {
-            // End of the input: the decoder gives out what it still holds, once.
+        if (IsEndPacket(pkt)) {
+            av::av_packet_unref(pkt);
             if (draining) continue;
             draining = true;
             av::avcodec_send_packet(dec, nullptr);
-        } else {
-            av::avcodec_send_packet(dec, pkt);
+            if (ReceivePictures(is, dec, frame, skipped, timeBase) < 0) break;
+            // A target past the last picture shows the last picture.
+            if (skipped->format >= 0 && skipped->width > 0) {
+                is->VideoSkipUntil = -1;
+                const int ret = OutputPicture(is, skipped, FrameSeconds(skipped, timeBase));
+                av::av_frame_unref(skipped);
+                if (ret < 0) break;
+            }
+            is->VideoDrained = true;
+            continue;
         }
+        ChooseSkipping(is, dec, pkt, timeBase);
+        av::avcodec_send_packet(dec, pkt);
         av::av_packet_unref(pkt);
-        bool stop = false;
-        while (!stop && av::avcodec_receive_frame(dec, frame) >= 0) {
-            const double pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
-                                   ? static_cast<double>(frame->best_effort_timestamp) * timeBase
-                                   : 0;
-            stop = OutputPicture(is, frame, pts) < 0;
-            av::av_frame_unref(frame);
-        }
-        if (stop) break;
+        if (ReceivePictures(is, dec, frame, skipped, timeBase) < 0) break;
     }
+    // Nothing more comes from this thread: the end need not wait for it.
+    is->VideoDrained = true;
     av::av_packet_free(&pkt);
+    av::av_frame_free(&skipped);
     av::av_frame_free(&frame);
     return 0;
 }

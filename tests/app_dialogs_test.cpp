@@ -539,6 +539,7 @@ TEST(Pictures, EveryPictureTheWindowsLoadIsMade)
         {"EPlaySection.png", {32, 32}}, {"Start.png", {32, 32}},       {"End.png", {32, 32}},
         {"AudioFile.png", {16, 16}},   {"VideoFile.png", {16, 16}},    {"Web.png", {24, 24}},
         {"Home.png", {24, 24}},        {"Close.png", {24, 24}},        {"Help.png", {24, 24}},
+        {"Pause.png", {}},             {"EPause.png", {32, 32}},
         {"Kestravo.png", {256, 256}},
         {KV_BUILD_DIR "/icons/hicolor/48x48/apps/kestravo.png", {48, 48}},
         {KV_BUILD_DIR "/icons/hicolor/256x256/apps/kestravo.png", {256, 256}},

@@ -7,11 +7,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTimer>
@@ -274,8 +276,8 @@ TEST_F(Preview, TheEditDialogStoresTheSectionAndAspectOnOkOnly)
     } cases[] = {
         {"unchanged",
          [](TEditForm& f) {
-             EXPECT_EQ(f.edtStartTime->text(), "00:00:00");
-             EXPECT_EQ(f.edtEndTime->text(), "00:00:04");
+             EXPECT_EQ(f.edtStartTime->text(), "00:00:00.000");
+             EXPECT_EQ(f.edtEndTime->text(), "00:00:04.000");
              EXPECT_EQ(f.tbarEdit->maximum(), 4000);
              f.btnOK->click();
          },
@@ -299,8 +301,8 @@ TEST_F(Preview, TheEditDialogStoresTheSectionAndAspectOnOkOnly)
         // Opened again, the dialog shows the section it stored.
         {"kept section",
          [](TEditForm& f) {
-             EXPECT_EQ(f.edtStartTime->text(), "00:00:01");
-             EXPECT_EQ(f.edtEndTime->text(), "00:00:03");
+             EXPECT_EQ(f.edtStartTime->text(), "00:00:01.200");
+             EXPECT_EQ(f.edtEndTime->text(), "00:00:03.500");
              EXPECT_EQ(f.cbbFrameAspectRatio->currentIndex(), 2);
              f.btnOK->click();
          },
@@ -355,10 +357,10 @@ TEST_F(EditDialog, MarksStayInOrder)
         std::int64_t wantIn, wantOut;
         const char* text;
     } cases[] = {
-        {"in before out", 0, 4000, 1500, true, 1500, 4000, "00:00:01"},
-        {"in after out", 0, 1000, 1800, true, 950, 1000, "00:00:00"},
-        {"out after in", 500, 4000, 3200, false, 500, 3200, "00:00:03"},
-        {"out before in", 2500, 4000, 1000, false, 2500, 2550, "00:00:02"},
+        {"in before out", 0, 4000, 1500, true, 1500, 4000, "00:00:01.500"},
+        {"in after out", 0, 1000, 1800, true, 950, 1000, "00:00:00.950"},
+        {"out after in", 500, 4000, 3200, false, 500, 3200, "00:00:03.200"},
+        {"out before in", 2500, 4000, 1000, false, 2500, 2550, "00:00:02.550"},
     };
     for (const Case& c : cases) {
         form->MarkIn = c.in;
@@ -401,9 +403,163 @@ TEST_F(EditDialog, PlaySectionStopsAtTheFirstPositionPastTheSectionEnd)
                                              [](std::int64_t p) { return p >= 1000000 && p <= 1500000; });
         EXPECT_GT(inSection, 3) << paused;
         EXPECT_LT(*std::max_element(positions.begin(), positions.end()), 1500000 + 150000) << paused;
-        EXPECT_EQ(form->tbarEdit->value(), 0);
+        // The slider stays where the section ended.
+        EXPECT_GE(form->tbarEdit->value(), 1500) << paused;
+        EXPECT_LT(form->tbarEdit->value(), 1650) << paused;
         EXPECT_TRUE(form->btnPlay->isEnabled());
         EXPECT_FALSE(form->btnStop->isEnabled());
+    }
+}
+
+// The picture shown by the dialog's player is a flash (bright) or the dark picture around it.
+bool Bright(TEditForm& form)
+{
+    const kv::media::TBitmap& bmp = *form.fplyrEdit->CurrentBitmap();
+    if (bmp.Width() <= 0) return false;
+    const std::uint8_t* p = bmp.ScanLine(bmp.Height() / 2) + 3 * (bmp.Width() / 2);
+    return p[1] > 180;
+}
+
+TEST_F(EditDialog, TypedTimesMoveTheMarksAndShowThePictureThere)
+{
+    EXPECT_EQ(form->windowTitle(), "Edit - b.mp4");
+    // The flashes are 1.0 to 1.2 s and 3.0 to 3.2 s.
+    struct Case {
+        bool start;
+        const char* typed;
+        std::int64_t in, out;
+        const char* shown;
+        bool bright;
+    } cases[] = {
+        {true, "00:00:01.100", 1100, 4000, "00:00:01.100", true},
+        {false, "00:00:02.5", 1100, 2500, "00:00:02.500", false},
+        {false, "00:00:03.050", 1100, 3050, "00:00:03.050", true},
+        {true, "00:00:03.900", 3000, 3050, "00:00:03.000", true},   // not past the end mark
+        {false, "00:00:00.400", 3000, 3050, "00:00:03.050", true},  // nor the end before the start
+        {true, "00:00:00.900", 900, 3050, "00:00:00.900", false},
+        {true, "00:77:00.000", 900, 3050, "00:00:00.900", false},   // no time: left as it was
+    };
+    form->MarkIn = 0;
+    form->MarkOut = 4000;
+    for (const Case& c : cases) {
+        QLineEdit* edit = c.start ? form->edtStartTime : form->edtEndTime;
+        edit->setText(c.typed);
+        emit edit->editingFinished();
+        EXPECT_EQ(form->MarkIn, c.in) << c.typed;
+        EXPECT_EQ(form->MarkOut, c.out) << c.typed;
+        EXPECT_EQ(edit->text(), c.shown) << c.typed;
+        // The picture at the mark, paused there.
+        ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPause; })) << c.typed;
+        const std::int64_t mark = c.start ? c.in : c.out;
+        ASSERT_TRUE(WaitFor([&] { return std::abs(form->tbarEdit->value() - mark) <= 34; })) << c.typed;
+        Spin(150);
+        EXPECT_EQ(Bright(*form), c.bright) << c.typed;
+        EXPECT_EQ(form->PlayerState, psPause) << c.typed;
+    }
+    // The start marker follows the start mark.
+    form->MarkOut = 4000;
+    form->edtStartTime->setText("00:00:02.000");
+    emit form->edtStartTime->editingFinished();
+    const int at2 = form->imgSelStart->x();
+    form->edtStartTime->setText("00:00:03.000");
+    emit form->edtStartTime->editingFinished();
+    EXPECT_NEAR(form->imgSelStart->x() - at2, form->tbarEdit->width() / 4, 2);
+}
+
+TEST_F(EditDialog, PlayBecomesPauseStepsGoByOnePictureAndStopKeepsThePlace)
+{
+    EXPECT_EQ(form->btnPlay->toolTip(), "Pause (Space)");
+    form->btnPlay->click();
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPause; }));
+    EXPECT_EQ(form->btnPlay->toolTip(), "Play (Space)");
+    // Steps of one picture (30 a second) from a picture just before the first flash.
+    form->edtStartTime->setText("00:00:00.933");
+    emit form->edtStartTime->editingFinished();
+    ASSERT_TRUE(WaitFor([&] { return form->tbarEdit->value() == 933; }));
+    const struct {
+        QToolButton* button;
+        int ms;
+        bool bright;
+    } steps[] = {{form->btnNextFrame, 966, false}, {form->btnNextFrame, 1000, true}, {form->btnNextFrame, 1033, true},
+                 {form->btnPrevFrame, 1000, true}, {form->btnPrevFrame, 966, false}};
+    for (const auto& s : steps) {
+        s.button->click();
+        ASSERT_TRUE(WaitFor([&] { return form->tbarEdit->value() == s.ms; })) << s.ms << ": " << form->tbarEdit->value();
+        Spin(100);
+        EXPECT_EQ(Bright(*form), s.bright) << s.ms;
+        EXPECT_EQ(form->lblPosition->text(),
+                  QString("00:00:%1.%2 / 00:00:04.000").arg(s.ms / 1000, 2, 10, QChar('0')).arg(s.ms % 1000, 3, 10, QChar('0')))
+            << s.ms;
+    }
+    // Mark In takes the picture on screen.
+    form->MarkOut = 4000;
+    form->btnStart->click();
+    EXPECT_EQ(form->MarkIn, 966);
+
+    form->btnPlay->click();
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psResume && form->tbarEdit->value() > 1300; }));
+    EXPECT_EQ(form->btnPlay->toolTip(), "Pause (Space)");
+    form->btnStop->click();
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psStop; }));
+    const int stoppedAt = form->tbarEdit->value();
+    EXPECT_GT(stoppedAt, 1300);
+    Spin(100);
+    EXPECT_EQ(form->tbarEdit->value(), stoppedAt);
+
+    // Letting go of the slider while stopped shows the picture there and does not play.
+    form->tbarEdit->setValue(3100);
+    form->TrackPressed();
+    form->TrackReleased();
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPause && Bright(*form); }));
+    Spin(300);
+    EXPECT_EQ(form->PlayerState, psPause);
+    EXPECT_NEAR(form->tbarEdit->value(), 3100, 34);
+}
+
+TEST_F(Preview, VolumeIsInPercentRememberedAndTheBandsBesideThePictureAreBlack)
+{
+    EXPECT_EQ(window->tbarPreviewVolume->value(), 100);
+    EXPECT_EQ(window->fplyrPreview->AudioVolume(), 128);  // the player's full scale
+    window->tbarPreviewVolume->setValue(50);
+    EXPECT_EQ(window->fplyrPreview->AudioVolume(), 64);
+    EXPECT_EQ(window->lblPreviewVolume->text(), "50 %");
+
+    // 16:9 in the 280 x 220 panel: 280 x 158 at y = 31, black above and below.
+    Add({{"a.mkv", "quadrants_64x45.mkv"}});
+    window->actPlay->trigger();
+    ASSERT_TRUE(PlayingAndMoving());
+    EXPECT_EQ(window->lblPreviewTime->text(), QString("00:00:0%1 / 00:00:01").arg(window->tbarPreview->value() / 1000));
+    const QImage img = QGuiApplication::primaryScreen()->grabWindow(window->pnlPreviewPlay->winId()).toImage();
+    ASSERT_EQ(img.size(), QSize(280, 220));
+    for (int x : {0, 140, 279}) {
+        EXPECT_EQ(img.pixelColor(x, 5), QColor(Qt::black)) << x;
+        EXPECT_EQ(img.pixelColor(x, 214), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 110), QColor(Qt::black)) << x;
+    }
+
+    // Remembered with the settings: the next window starts with it.
+    EXPECT_EQ(IniOptions.PreviewVolume, 50);
+    window.reset();
+    window = std::make_unique<TZelMainForm>(places);
+    EXPECT_EQ(window->tbarPreviewVolume->value(), 50);
+    EXPECT_EQ(window->fplyrPreview->AudioVolume(), 64);
+}
+
+TEST_F(EditDialog, TheChosenAspectShowsInThePicture)
+{
+    // The 4:3 clip shown as 16:9: 400 x 224 at y = 38 with black bands.
+    form->btnPlay->click();
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPause; }));
+    const auto grab = [&] { return QGuiApplication::primaryScreen()->grabWindow(form->pnlEditPlay->winId()).toImage(); };
+    EXPECT_NE(grab().pixelColor(200, 20), QColor(Qt::black));
+    form->cbbFrameAspectRatio->setCurrentIndex(2);
+    ASSERT_TRUE(WaitFor([&] { return grab().pixelColor(200, 20) == QColor(Qt::black); }));
+    const QImage img = grab();
+    for (int x : {0, 200, 399}) {
+        EXPECT_EQ(img.pixelColor(x, 37), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 40), QColor(Qt::black)) << x;
+        EXPECT_NE(img.pixelColor(x, 259), QColor(Qt::black)) << x;
+        EXPECT_EQ(img.pixelColor(x, 263), QColor(Qt::black)) << x;
     }
 }
 

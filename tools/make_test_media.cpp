@@ -58,6 +58,7 @@ struct Clip {
     bool flashBeep = false;   // the flash-and-beep pattern instead of the moving box and tones
     void (*fill)(AVFrame*, int64_t) = nullptr;  // pictures other than the moving pattern
     bool seed = false;        // only with --seeds
+    bool pictureDurations = false;  // packets carry their picture's duration, as cameras write them
 };
 
 const std::vector<Clip>& Clips()
@@ -293,12 +294,16 @@ void FillBeepSound(AVFrame* f, int64_t first, int rate)
 
 // ---------------------------------------------------------------------------
 
+// Set while a clip whose packets carry their picture's duration is written.
+bool WritingPictureDurations = false;
+
 void Drain(AVFormatContext* oc, Track& t, AVPacket* pkt)
 {
     for (;;) {
         const int ret = avcodec_receive_packet(t.enc, pkt);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
         Check(ret, "encode");
+        if (WritingPictureDurations && t.enc->codec_type == AVMEDIA_TYPE_VIDEO && pkt->duration == 0) pkt->duration = 1;
         av_packet_rescale_ts(pkt, t.enc->time_base, t.st->time_base);
         pkt->stream_index = t.st->index;
         Check(av_interleaved_write_frame(oc, pkt), "write packet");
@@ -441,6 +446,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         }
     }
 
+    WritingPictureDurations = c.pictureDurations;
     // Feed the encoders in presentation order so that the muxer interleaves evenly.
     for (;;) {
         Track* t = nullptr;
@@ -516,6 +522,24 @@ void FillStill(AVFrame* f, int64_t)
         }
 }
 
+// The picture's number as twelve white (1) or black (0) blocks of 24 x 24 in the top
+// row, lowest bit first, and a thirteenth always white, over a grey picture with a
+// moving box; readable after lossy coding.
+void FillFrameNumber(AVFrame* f, int64_t i)
+{
+    for (int y = 0; y < f->height; ++y)
+        for (int x = 0; x < f->width; ++x) {
+            uint8_t v = 128;
+            const int bit = (x - 8) / 24;
+            if (y >= 8 && y < 32 && x >= 8 && bit < 13) v = bit == 12 || ((i >> bit) & 1) ? 235 : 16;
+            const int bx = int((i * 4) % (f->width - 40));
+            if (y >= 100 && y < 140 && x >= bx && x < bx + 40) v = 200;
+            f->data[0][y * f->linesize[0] + x] = v;
+        }
+    for (int plane = 1; plane < 3; ++plane)
+        for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[plane] + y * f->linesize[plane], 128, f->width / 2);
+}
+
 const std::vector<Clip>& PlayerClips()
 {
     static const std::vector<Clip> clips = {
@@ -525,6 +549,32 @@ const std::vector<Clip>& PlayerClips()
         {.name = "still.png", .format = "image2", .vcodec = "png", .pixfmt = AV_PIX_FMT_RGB24, .vframes = 1,
          .fill = FillStill},
         {.name = "subtitles_only.mkv", .format = "matroska", .subtitles = true},
+        // 10 s of numbered pictures at 25 fps, key frames every 3.2 s, with sound: seeks
+        // between key frames show which picture they landed on.
+        {.name = "numbered_gop80.mp4", .format = "mp4", .vcodec = "libx264", .vframes = 250, .vbitrate = 600000,
+         .gop = 80, .acodec = "aac", .asamples = 441000, .fill = FillFrameNumber},
+        // Camera-style sound in AVI: 16-bit stereo PCM at 44.1 kHz (176,400 bytes/s) beside
+        // Motion JPEG; the muxer writes the sound in large chunks ahead of the pictures.
+        {.name = "flash_beep_pcm44k.avi", .format = "avi", .vcodec = "mjpeg", .fps = {30, 1}, .vframes = 120,
+         .vbitrate = 2000000, .acodec = "pcm_s16le", .asamples = 176400, .flashBeep = true},
+        // The sound ends 1.5 s before the picture, as in many phone files.
+        {.name = "short_sound.mp4", .format = "mp4", .vcodec = "libx264", .vframes = 75, .acodec = "aac",
+         .asamples = 66150},
+        {.name = "tone.flac", .format = "flac", .acodec = "flac", .asamples = 132300},
+        {.name = "one_frame.mp4", .format = "mp4", .vcodec = "libx264", .vframes = 1, .fill = FillQuadrants,
+         .pictureDurations = true},
+        {.name = "one_frame.mkv", .format = "matroska", .vcodec = "libx264", .vframes = 1, .fill = FillQuadrants},
+        {.name = "one_frame_mjpeg.avi", .format = "avi", .vcodec = "mjpeg", .vframes = 1, .fill = FillQuadrants},
+        // Three pictures missing after the 25th, as cameras drop them.
+        {.name = "gap_160x120.avi", .format = "avi", .vcodec = "mpeg4", .width = 160, .height = 120,
+         .vframes = 50, .jumpSeconds = 0.12},
+        // Key frames 10 s apart: a seek decodes up to 10 s of pictures to reach its target.
+        {.name = "bench_720p_gop10s.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .gop = 300, .acodec = "aac", .asamples = 882000,
+         .bench = true},
+        {.name = "bench_1080p60.mp4", .format = "mp4", .vcodec = "libx264", .width = 1920, .height = 1080,
+         .fps = {60, 1}, .vframes = 1200, .vbitrate = 6000000, .gop = 120, .acodec = "aac", .asamples = 882000,
+         .bench = true},
     };
     return clips;
 }

@@ -78,6 +78,7 @@ void TIniOptions::ReadFrom(const TIniFile* ini)
     SnapshotFormat = ini->ReadInteger("SnapShot", "Format", 0);
     SnapshotFolder = ini->ReadString("SnapShot", "Folder", DefaultSnapshotFolder());
     SnapshotNaming = ini->ReadInteger("SnapShot", "Name", 0);
+    PreviewVolume = std::clamp(ini->ReadInteger("Preview", "Volume", 100), 0, 100);
 }
 
 void TIniOptions::WriteTo(TIniFile* ini) const
@@ -104,6 +105,9 @@ void TIniOptions::WriteTo(TIniFile* ini) const
     ini->WriteInteger("SnapShot", "Format", SnapshotFormat);
     if (!SnapshotFolder.empty()) ini->WriteString("SnapShot", "Folder", SnapshotFolder);
     ini->WriteInteger("SnapShot", "Name", SnapshotNaming);
+    // A file that never had the key keeps its shape until the volume is changed.
+    if (PreviewVolume != 100 || ini->ValueExists("Preview", "Volume"))
+        ini->WriteInteger("Preview", "Volume", PreviewVolume);
 }
 
 TFormatRec TIniOptions::GetFormat(int index) const

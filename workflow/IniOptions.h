@@ -56,6 +56,7 @@ public:
     int Jobs = 1;               // files converted at once, 1..MaxJobs()
     int IfExists = 0;           // an output name that is taken: 0 add a number, 1 skip, 2 replace
     bool KeepFolders = false;   // an added folder's tree is mirrored under the output folder
+    int PreviewVolume = 100;    // the preview's sound, percent
 
     // Reads the file when it exists; otherwise leaves the store as it is.
     void LoadFromFile(const std::string& fileName);
