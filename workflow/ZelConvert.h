@@ -3,12 +3,14 @@
 // engine: loads the libraries, admits files, and turns the selected profile plus
 // each file's trim and aspect into one engine task per file.
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/FFmpegVCL.h"
 #include "media/AVProbe.h"
 #include "workflow/InputFileList.h"
+#include "workflow/JobBuilder.h"
 
 namespace kv::workflow {
 
@@ -58,8 +60,9 @@ public:
     // clears every file's outcome, and prepares the first `limit` files; the files
     // after them keep Status 0 with a Reason. Raises as PrepareFile does.
     bool PrepareBatch(const std::string& folder, int limit = MaxBatchFiles);
-    // Starts the queued tasks, `threadCount` at a time.
-    void StartBatch(int threadCount = 1) { Engine.StartConvert(threadCount); }
+    // Starts the queued tasks, `threadCount` at a time (one at a time when a file is
+    // converted in two passes).
+    void StartBatch(int threadCount = 1);
     // Empties the engine's task list and forgets which file each task was.
     void ClearTasks();
 
@@ -72,12 +75,21 @@ public:
 
 private:
     void BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category);
+    // The bit rate of a "Size N MB" entry for the file; nothing for any other entry.
+    std::optional<TSizeTarget> PlanSize(const TInputFile& file, int category) const;
+    // Queues one task of the file with `output`; -1 (with the engine's words in Reason) when refused.
+    int QueueTask(TInputFile& file, engine::TOutputOptions& output, int index);
+    // The statistics files of a file's two passes, in the temporary folder.
+    std::string PassLogPrefix(int index) const;
+    void RemovePassLogs();
 
     media::TAVProbe FProbe;
     std::string FLastAddError;
     // Task index -> list index: a refused file gets no task, so the two differ after it.
     mutable std::mutex FTaskLock;
     std::vector<int> FTaskFiles;
+    std::vector<std::string> FPassLogs;
+    bool FTwoPass = false;
 };
 
 }  // namespace kv::workflow
