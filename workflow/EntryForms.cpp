@@ -240,6 +240,17 @@ std::optional<TEncoderChoice> ReadEncoderEntry(const std::string& entry)
 bool ContainerTakes(const std::string& ext, int codecId)
 {
     if (codecId <= 0) return false;
+    // MP4 and its relatives may carry more than the players of phones, televisions and
+    // browsers decode from them (AC-3, DTS, FLAC, Opus): only what those players take is copied.
+    static const int movFamily[] = {AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_AV1, AV_CODEC_ID_MPEG4,
+                                    AV_CODEC_ID_AAC,  AV_CODEC_ID_MP3,  AV_CODEC_ID_ALAC};
+    const std::string e = Lower(ext);
+    if (e == ".mp4" || e == ".m4v" || e == ".mov" || e == ".m4a") {
+        const bool audioOnly = e == ".m4a";
+        const bool listed = std::find(std::begin(movFamily), std::end(movFamily), codecId) != std::end(movFamily);
+        const bool sound = codecId == AV_CODEC_ID_AAC || codecId == AV_CODEC_ID_MP3 || codecId == AV_CODEC_ID_ALAC;
+        if (!listed || (audioOnly && !sound)) return false;
+    }
     const AVOutputFormat* muxer = av::av_guess_format(nullptr, ("x" + ext).c_str(), nullptr);
     if (!muxer) return false;
     return av::avformat_query_codec(muxer, static_cast<AVCodecID>(codecId), FF_COMPLIANCE_NORMAL) == 1;
