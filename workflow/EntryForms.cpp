@@ -237,6 +237,28 @@ std::optional<TEncoderChoice> ReadEncoderEntry(const std::string& entry)
     return c;
 }
 
+std::string EntryExplanation(const std::string& entry)
+{
+    if (const std::optional<TSizeEntry> size = ReadSizeEntry(entry)) {
+        if (size->Form == TSizeForm::sfKeep) return "The source's own frame size.";
+        if (size->Form == TSizeForm::sfFit)
+            return "Made smaller to fit " + std::to_string(size->Width) + " x " + std::to_string(size->Height) +
+                   " either way round, never larger, with square pixels.";
+        return {};
+    }
+    if (const std::optional<TRateEntry> rate = ReadRateEntry(entry)) {
+        if (rate->Form == TRateForm::rfSize)
+            return "A file of at most " + std::to_string(rate->Value) +
+                   " MB, made in two passes; a short clip may stay smaller.";
+        return "Constant quality on the encoder's own scale: lower numbers give a better picture and a larger file.";
+    }
+    if (const std::optional<TEncoderChoice> choice = ReadEncoderEntry(entry)) {
+        if (choice->Smart) return "Copies the source's stream when this container takes it, and converts it otherwise.";
+        if (choice->Codec == "copy") return "Copies the source's stream unchanged.";
+    }
+    return {};
+}
+
 bool ContainerTakes(const std::string& ext, int codecId)
 {
     if (codecId <= 0) return false;

@@ -75,6 +75,10 @@ std::optional<TEncoderChoice> ReadEncoderEntry(const std::string& entry);
 // True when a container of the extension (with its dot) takes the libraries' codec.
 bool ContainerTakes(const std::string& ext, int codecId);
 
+// What an entry of the new forms does, in words for the settings dialog; empty for the
+// plain numbers and names, which say it themselves.
+std::string EntryExplanation(const std::string& entry);
+
 // ---------------------------------------------------------------------------
 // What codecs and devices allow
 
