@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -252,65 +253,76 @@ const TSourceShape ShapeOf[] = {{320, 240, 4.0 / 3}, {360, 640, 9.0 / 16}, {1024
 
 }  // namespace
 
+struct TVideoProfileCase {
+    const char* Name;
+    AVCodecID Video, Audio;
+    bool SquarePixels;  // fitted into a box: square pixels; kept: the source's shape
+};
+
+const TVideoProfileCase VideoProfiles[] = {
+    {"MP4 - H.264 Video, Keep Size(*.mp4)", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, false},
+    {"MP4 - H.265/HEVC Video(*.mp4)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, false},
+    {"MKV - H.265/HEVC Video(*.mkv)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, false},
+    {"MP4 - AV1 Video(*.mp4)", AV_CODEC_ID_AV1, AV_CODEC_ID_AAC, false},
+    {"WebM - AV1 + Opus Video(*.webm)", AV_CODEC_ID_AV1, AV_CODEC_ID_OPUS, false},
+    {"WebM - VP9 + Opus Video(*.webm)", AV_CODEC_ID_VP9, AV_CODEC_ID_OPUS, false},
+    {"MP4 - Phone and Tablet 1080p H.264(*.mp4)", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, true},
+    {"MP4 - Phone, Tablet and Computer HEVC 4K(*.mp4)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, true},
+    {"MKV - TV and Streaming Stick 4K HEVC 10-bit(*.mkv)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, true},
+    {"MP4 - Web Upload 1080p H.264(*.mp4)", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, true},
+};
+
+class NewVideoProfile : public CatalogueConvert, public ::testing::WithParamInterface<TVideoProfileCase> {};
+
 // Every new video profile, as shipped, converts each shape: the picture is never made
 // larger than the source's display, keeps its aspect, is even, and the profile's codecs,
 // tags and fast start are in the file.
-TEST_F(CatalogueConvert, NewVideoProfilesConvertEveryShape)
+TEST_P(NewVideoProfile, ConvertsEveryShape)
 {
-    const struct {
-        const char* Name;
-        AVCodecID Video, Audio;
-        bool SquarePixels;  // fitted into a box: square pixels; kept: the source's shape
-    } profiles[] = {
-        {"MP4 - H.264 Video, Keep Size(*.mp4)", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, false},
-        {"MP4 - H.265/HEVC Video(*.mp4)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, false},
-        {"MKV - H.265/HEVC Video(*.mkv)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, false},
-        {"MP4 - AV1 Video(*.mp4)", AV_CODEC_ID_AV1, AV_CODEC_ID_AAC, false},
-        {"WebM - AV1 + Opus Video(*.webm)", AV_CODEC_ID_AV1, AV_CODEC_ID_OPUS, false},
-        {"WebM - VP9 + Opus Video(*.webm)", AV_CODEC_ID_VP9, AV_CODEC_ID_OPUS, false},
-        {"MP4 - Phone and Tablet 1080p H.264(*.mp4)", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, true},
-        {"MP4 - Phone, Tablet and Computer HEVC 4K(*.mp4)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, true},
-        {"MKV - TV and Streaming Stick 4K HEVC 10-bit(*.mkv)", AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC, true},
-        {"MP4 - Web Upload 1080p H.264(*.mp4)", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, true},
-    };
-    for (const auto& p : profiles) {
-        SCOPED_TRACE(p.Name);
-        const int index = IndexOf(p.Name);
-        const bool mp4 = Profile(index).Ext == ".mp4";
-        const std::vector<TFileFacts> out = Convert(index, {std::begin(Shapes), std::end(Shapes)});
-        ASSERT_EQ(out.size(), 4u);
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            SCOPED_TRACE(Shapes[i]);
-            const TFileFacts& f = out[i];
-            ASSERT_TRUE(f.Ok && f.HasVideo && f.HasAudio);
-            EXPECT_EQ(f.Video.Codec, p.Video);
-            EXPECT_EQ(f.Audio.Codec, p.Audio);
-            EXPECT_EQ(f.Video.Width % 2, 0);
-            EXPECT_EQ(f.Video.Height % 2, 0);
-            EXPECT_NEAR(DisplayAspect(f.Video), ShapeOf[i].Aspect, ShapeOf[i].Aspect * 0.01);
-            if (p.SquarePixels) {
-                EXPECT_EQ(f.Video.Width, ShapeOf[i].Width);
-                EXPECT_EQ(f.Video.Height, ShapeOf[i].Height);
-            } else {
-                EXPECT_LE(f.Video.Width * f.Video.Height, ShapeOf[i].Width * ShapeOf[i].Height);
-                EXPECT_EQ(f.Video.Height, ShapeOf[i].Height);
-            }
-            if (mp4) {
-                EXPECT_TRUE(f.IndexFirst) << "no fast start";
-            }
-            if (mp4 && p.Video == AV_CODEC_ID_HEVC) {
-                EXPECT_EQ(f.Video.Tag, Tag("hvc1"));
-            }
-            // A 10-bit HDR source keeps its depth and its transfer in every profile but H.264's.
-            const bool deep = p.Video != AV_CODEC_ID_H264 &&
-                              (Shapes[i] == TenBit || std::string(p.Name).find("10-bit") != std::string::npos);
-            EXPECT_EQ(f.Video.Depth, deep ? 10 : 8);
-            if (Shapes[i] == TenBit && deep) {
-                EXPECT_EQ(f.Video.Trc, AVCOL_TRC_SMPTE2084);
-            }
+    const TVideoProfileCase& p = GetParam();
+    const int index = IndexOf(p.Name);
+    const bool mp4 = Profile(index).Ext == ".mp4";
+    const std::vector<TFileFacts> out = Convert(index, {std::begin(Shapes), std::end(Shapes)});
+    ASSERT_EQ(out.size(), 4u);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        SCOPED_TRACE(Shapes[i]);
+        const TFileFacts& f = out[i];
+        ASSERT_TRUE(f.Ok && f.HasVideo && f.HasAudio);
+        EXPECT_EQ(f.Video.Codec, p.Video);
+        EXPECT_EQ(f.Audio.Codec, p.Audio);
+        EXPECT_EQ(f.Video.Width % 2, 0);
+        EXPECT_EQ(f.Video.Height % 2, 0);
+        EXPECT_NEAR(DisplayAspect(f.Video), ShapeOf[i].Aspect, ShapeOf[i].Aspect * 0.01);
+        if (p.SquarePixels) {
+            EXPECT_EQ(f.Video.Width, ShapeOf[i].Width);
+            EXPECT_EQ(f.Video.Height, ShapeOf[i].Height);
+        } else {
+            EXPECT_LE(f.Video.Width * f.Video.Height, ShapeOf[i].Width * ShapeOf[i].Height);
+            EXPECT_EQ(f.Video.Height, ShapeOf[i].Height);
+        }
+        if (mp4) {
+            EXPECT_TRUE(f.IndexFirst) << "no fast start";
+        }
+        if (mp4 && p.Video == AV_CODEC_ID_HEVC) {
+            EXPECT_EQ(f.Video.Tag, Tag("hvc1"));
+        }
+        // A 10-bit HDR source keeps its depth and its transfer in every profile but H.264's.
+        const bool deep = p.Video != AV_CODEC_ID_H264 &&
+                          (Shapes[i] == TenBit || std::string(p.Name).find("10-bit") != std::string::npos);
+        EXPECT_EQ(f.Video.Depth, deep ? 10 : 8);
+        if (Shapes[i] == TenBit && deep) {
+            EXPECT_EQ(f.Video.Trc, AVCOL_TRC_SMPTE2084);
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Shipped, NewVideoProfile, ::testing::ValuesIn(VideoProfiles),
+                         [](const ::testing::TestParamInfo<TVideoProfileCase>& info) {
+                             std::string name;
+                             for (const char* c = info.param.Name; *c && *c != '('; ++c)
+                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+                             return name;
+                         });
 
 // "Fit within" scales down to the box in either orientation, never up, with square
 // pixels: the portrait clip fills the box on its side.

@@ -91,6 +91,13 @@ int OpenVideo(const AVCodec* codec, const TVideoSetting& s)
     c->bit_rate = s.Bitrate;
     c->thread_count = 1;
     const int err = av::avcodec_open2(c, codec, nullptr);
+    if (err >= 0) {
+        // Ended as a conversion ends it: the AV1 encoder waits for its end of stream when closed.
+        av::avcodec_send_frame(c, nullptr);
+        AVPacket* pkt = av::av_packet_alloc();
+        while (av::avcodec_receive_packet(c, pkt) >= 0) av::av_packet_unref(pkt);
+        av::av_packet_free(&pkt);
+    }
     av::avcodec_free_context(&c);
     return err;
 }

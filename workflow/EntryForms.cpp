@@ -344,7 +344,15 @@ std::string EncoderLines(const TEncoderChoice& choice, int quality, const TSourc
         line("cpu-used=4");
         if (quality >= 0) line("crf=" + std::to_string(quality));
         if (quality >= 0) line("b=0");
-    } else if (quality >= 0) {
+    }
+    // An HDR picture kept at its depth keeps the tags that tell players how to show it.
+    const bool deepCodec = choice.Codec == "libx265" || choice.Codec == "libsvtav1" || choice.Codec == "libvpx-vp9";
+    if (deepCodec && bits > 8 && source.Hdr) {
+        line("color_primaries=" + std::to_string(source.Primaries));
+        line("color_trc=" + std::to_string(source.Transfer));
+        line("colorspace=" + std::to_string(source.Matrix));
+    }
+    if (!deepCodec && choice.Codec != "libx264" && quality >= 0) {
         // Encoders of the older tables: their own quantiser scale.
         line("qscale=" + std::to_string(std::max(1, quality)));
     }

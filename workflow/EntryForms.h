@@ -16,6 +16,7 @@ struct TSourceFacts {
     int RateNum = 0, RateDen = 0;  // frame rate
     int BitsPerSample = 8;         // of the picture
     bool Hdr = false;              // PQ or HLG transfer
+    int Primaries = 2, Transfer = 2, Matrix = 2;  // the libraries' colour tags; 2 = unspecified
     int VideoCodecId = 0;          // the libraries' codec id; 0 without picture
     int AudioCodecId = 0;          // 0 without sound
     long long DurationMs = 0;

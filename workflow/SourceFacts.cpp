@@ -32,6 +32,9 @@ void ReadPicture(AVFormatContext* context, AVStream* stream, TSourceFacts& facts
     if (const AVPixFmtDescriptor* d = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format)))
         facts.BitsPerSample = d->comp[0].depth;
     facts.Hdr = par->color_trc == AVCOL_TRC_SMPTE2084 || par->color_trc == AVCOL_TRC_ARIB_STD_B67;
+    facts.Primaries = par->color_primaries;
+    facts.Transfer = par->color_trc;
+    facts.Matrix = par->color_space;
 }
 
 }  // namespace
