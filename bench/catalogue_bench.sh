@@ -23,7 +23,7 @@ echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); clip $(bas
 "$work/kestravo-cli" profiles | awk '/^[ *][0-9]/ {i = $1; sub(/^\*/, "", i); if (i + 0 >= 24) print i}' |
   while read -r index; do
     name=$("$work/kestravo-cli" profiles | awk -v i="$index" '{j = $1; sub(/^\*/, "", j)} j == i {
-      $1 = ""; $2 = ""; sub(/^  */, ""); print; exit }')
+      $1 = ""; $2 = ""; sub(/^  */, ""); print }')
     rm -f "$work/out/"*
     read -r t m < <(measure "$work/kestravo-cli" convert --profile "$index" --output "$work/out" "$clip")
     size=$(du -b "$work/out/"* | awk '{s += $1} END {print s}')
