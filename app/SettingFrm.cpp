@@ -1,5 +1,6 @@
 #include "app/SettingFrm.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "workflow/EntryForms.h"
 #include "workflow/IniOptions.h"
 
 namespace kv::app {
@@ -43,6 +45,14 @@ void FillChoice(QComboBox* box, const std::string& list, int selected)
     for (const std::string& entry : entries) box->addItem(QString::fromStdString(entry));
     // An index past the list's end leaves no selection, which OK stores as -1.
     box->setCurrentIndex(selected >= 0 && selected < box->count() ? selected : -1);
+    // The list opens as wide as its longest entry ("Fit within 3840*2160").
+    box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
+}
+
+// The selected entry's meaning, where its text alone does not tell it.
+void ExplainChoice(QComboBox* box)
+{
+    box->setToolTip(QString::fromStdString(workflow::EntryExplanation(box->currentText().toStdString())));
 }
 
 }  // namespace
@@ -77,6 +87,9 @@ TSettingForm::TSettingForm(QWidget* parent) : QDialog(parent)
     lblVolume->setBuddy(tbarVolume);
     connect(tbarVolume, &QSlider::valueChanged, this, &TSettingForm::ShowVolume);
     ShowVolume(0);
+
+    for (QComboBox* box : {cbbResolution, cbbVideoEncoder, cbbVideoBitRate, cbbAudioEncoder, cbbAudioBitrate})
+        connect(box, &QComboBox::currentIndexChanged, box, [box] { ExplainChoice(box); });
 
     btnOK = new QPushButton("&OK", this);
     btnOK->setGeometry(492 - 8 - 2 * 84 - 6, 258, 84, 28);

@@ -361,8 +361,9 @@ void SetCopyParameters(TCustomFFmpeg& task, TOutputStream& ost, const TInputStre
         if (task.CustomHookHandler)
             throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
         if (task.UsingVHook) throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-        if (task.PreviewFlags != 0)
-            throw FFmpegException("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+        // Previews come from decoded pictures: a copied one simply shows none, rather
+        // than failing a conversion the user asked to copy.
+        if (task.PreviewFlags != 0) task.Log(1, "No preview of a copied picture: its frames are not decoded");
         ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
         ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
         if (ost.Stream->sample_aspect_ratio.num == 0) ost.Stream->sample_aspect_ratio = ist.Stream->sample_aspect_ratio;

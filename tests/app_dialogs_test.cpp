@@ -229,6 +229,49 @@ TEST_F(FormatSettings, CancelStoresNothing)
     EXPECT_EQ(IniOptions.GetFormat(0), Profile(1));
 }
 
+// Sizes that follow the source, constant quality, target sizes and copies are offered as
+// entries like any other, say what they do, and are stored and read back.
+TEST_F(FormatSettings, ShowsExplainsAndStoresTheNewEntryForms)
+{
+    TFormatRec f = Profile(1);
+    f.Resolution = "Keep original size,Fit within 1920*1080,Fit within 1280*720";
+    f.VideoEncoder = "H.264 High,Smart copy,Copy";
+    f.VideoBitRate = "Quality 18 (high),Quality 23 (default),Size 25 MB";
+    f.AudioEncoder = "AAC,Smart copy";
+    f.AudioBitrate = "128 kbps,Quality V2 (default)";
+    IniOptions.SetFormat(0, f);
+    form.Fill(0);
+    EXPECT_EQ(Entries(form.cbbResolution),
+              QStringList({"Keep original size", "Fit within 1920*1080", "Fit within 1280*720"}));
+    form.cbbResolution->setCurrentIndex(2);
+    EXPECT_TRUE(form.cbbResolution->toolTip().contains("1280 x 720 either way round, never larger"));
+    form.cbbVideoBitRate->setCurrentIndex(2);
+    EXPECT_TRUE(form.cbbVideoBitRate->toolTip().contains("two passes"));
+    form.cbbVideoBitRate->setCurrentIndex(0);
+    EXPECT_TRUE(form.cbbVideoBitRate->toolTip().contains("lower numbers give a better picture"));
+    form.cbbVideoEncoder->setCurrentIndex(1);
+    EXPECT_TRUE(form.cbbVideoEncoder->toolTip().contains("when this container takes it"));
+    form.cbbAudioEncoder->setCurrentIndex(1);
+    form.cbbAudioBitrate->setCurrentIndex(1);
+    form.btnOK->click();
+
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("kv_forms_" + std::to_string(::getpid()) + ".ini")).string();
+    IniOptions.SaveToFile(path);
+    kv::workflow::TIniOptions read;
+    read.FormatCount = 2;
+    read.Formats = {Profile(1), Profile(0)};
+    read.Formats[0] = f;
+    read.LoadFromFile(path);
+    std::filesystem::remove(path);
+    const TFormatRec stored = read.GetFormat(0);
+    EXPECT_EQ(stored.ResolutionValue, 2);
+    EXPECT_EQ(stored.VideoBitRateValue, 0);
+    EXPECT_EQ(stored.VideoEncoderValue, 1);
+    EXPECT_EQ(stored.AudioEncoderValue, 1);
+    EXPECT_EQ(stored.AudioBitrateValue, 1);
+}
+
 TEST_F(FormatSettings, AnIndexPastTheListsEndIsStoredAsNone)
 {
     TFormatRec f = Profile(1);

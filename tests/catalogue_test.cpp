@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
 #include "tests/support/VideoConvert.h"
+#include "workflow/EntryForms.h"
 #include "workflow/IniFile.h"
 #include "workflow/IniOptions.h"
 
@@ -37,6 +39,7 @@ const std::map<std::string, std::string> VideoNames = {
 
 std::string EncoderName(const std::map<std::string, std::string>& table, const std::string& entry)
 {
+    if (const auto choice = ReadEncoderEntry(entry)) return choice->Codec;
     const std::string key = Lower(entry);
     const auto it = table.find(key);
     return it == table.end() ? key : it->second;
@@ -50,6 +53,16 @@ std::vector<std::string> Entries(const std::string& list)
 }
 
 // The number before `suffix`, or -1 when the entry is not of that form.
+int Number(const std::string& entry, const std::string& suffix);
+
+// A rate entry's bit rate for opening the encoder: constant quality and target sizes
+// stand in with a middling rate.
+int RateForOpening(const std::string& entry, int middling)
+{
+    if (ReadRateEntry(entry)) return middling;
+    return Number(entry, " kbps") * 1000;
+}
+
 int Number(const std::string& entry, const std::string& suffix)
 {
     const std::string n = TextBefore(entry, suffix);
@@ -148,7 +161,23 @@ TEST_F(Catalogue, ProfilesAreWellFormed)
             EXPECT_GE(l.Index, 0) << l.List;
             EXPECT_LT(l.Index, static_cast<int>(entries.size())) << l.List;
             for (const std::string& e : entries) {
+                const bool rate = std::string(l.Suffix ? l.Suffix : "") == " kbps";
+                if (rate && ReadRateEntry(e)) continue;
                 if (l.Suffix) { EXPECT_GT(Number(e, l.Suffix), 0) << e; }
+            }
+            // "Smart copy" converts what the container cannot take: its list names an encoder.
+            if (&l.List == &f.VideoEncoder || &l.List == &f.AudioEncoder) {
+                const bool smart = std::any_of(entries.begin(), entries.end(), [](const std::string& e) {
+                    const auto c = ReadEncoderEntry(e);
+                    return c && c->Smart;
+                });
+                const bool converts = std::any_of(entries.begin(), entries.end(), [](const std::string& e) {
+                    const auto c = ReadEncoderEntry(e);
+                    return !c || c->Codec != "copy";
+                });
+                if (smart) {
+                    EXPECT_TRUE(converts) << l.List;
+                }
             }
         }
         for (const std::string& e : Entries(f.Channel)) EXPECT_TRUE(e[0] == '1' || e[0] == '2') << e;
@@ -163,6 +192,7 @@ TEST_F(Catalogue, EveryAudioChoiceOpensItsEncoder)
         ASSERT_NE(muxer, nullptr);
         for (const std::string& entry : Entries(f.AudioEncoder)) {
             const std::string name = EncoderName(AudioNames, entry);
+            if (name == "copy") continue;
             const AVCodec* codec = av::avcodec_find_encoder_by_name(name.c_str());
             ASSERT_NE(codec, nullptr) << entry << " -> " << name;
             EXPECT_NE(av::avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL), 0)
@@ -174,7 +204,7 @@ TEST_F(Catalogue, EveryAudioChoiceOpensItsEncoder)
             for (const std::string& rate : Entries(f.SampleRate))
                 for (const std::string& channels : Entries(f.Channel))
                     for (const std::string& bitrate : bitrates) {
-                        const TAudioSetting s{Number(rate, " Hz"), channels[0] - '0', Number(bitrate, " kbps") * 1000};
+                        const TAudioSetting s{Number(rate, " Hz"), channels[0] - '0', RateForOpening(bitrate, 128000)};
                         const int err = OpenAudio(codec, s);
                         EXPECT_GE(err, 0) << name << " " << rate << " " << channels << " " << bitrate << ": "
                                           << ErrorText(err);
@@ -185,6 +215,7 @@ TEST_F(Catalogue, EveryAudioChoiceOpensItsEncoder)
 
 TEST_F(Catalogue, EveryVideoChoiceOpensItsEncoder)
 {
+    std::set<std::string> tried;
     for (const TFormatRec& f : Options.Formats) {
         if (f.Category != 1) continue;
         SCOPED_TRACE(f.Name);
@@ -204,17 +235,28 @@ TEST_F(Catalogue, EveryVideoChoiceOpensItsEncoder)
             EXPECT_GE(av::av_parse_video_rate(&q, Lower(TextBefore(r, " fps")).c_str()), 0) << r;
             rateValues.push_back(q);
         }
-        const int selectedBitrate = Number(bitrates.at(static_cast<std::size_t>(f.VideoBitRateValue)), " kbps") * 1000;
+        const int selectedBitrate = RateForOpening(bitrates.at(static_cast<std::size_t>(f.VideoBitRateValue)), 2000000);
         for (const std::string& entry : Entries(f.VideoEncoder)) {
             const std::string name = EncoderName(VideoNames, entry);
+            if (name == "copy") continue;
             const AVCodec* codec = av::avcodec_find_encoder_by_name(name.c_str());
             ASSERT_NE(codec, nullptr) << entry << " -> " << name;
             EXPECT_NE(av::avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL), 0)
                 << name << " in " << muxer->name;
+            // The AV1 library never returns from closing an encoder that was given no
+            // picture; its choices are opened and used by the conversions of every AV1 profile.
+            if (name == "libsvtav1") continue;
             // Each size, each rate and each bit rate once; the encoders' limits on them are
             // independent of one another.
             std::vector<TVideoSetting> settings;
             for (const std::string& size : sizes) {
+                // A size that follows the source: its results are the source's, at most the box.
+                const auto form = ReadSizeEntry(size);
+                ASSERT_TRUE(form) << size;
+                if (form->Form != TSizeForm::sfFixed) {
+                    settings.push_back({1280, 720, rateValues.front(), selectedBitrate});
+                    continue;
+                }
                 int w = 0, h = 0;
                 ASSERT_EQ(std::sscanf(size.c_str(), "%d*%d", &w, &h), 2) << size;
                 ASSERT_EQ(size, std::to_string(w) + "*" + std::to_string(h));
@@ -227,10 +269,16 @@ TEST_F(Catalogue, EveryVideoChoiceOpensItsEncoder)
             }
             for (const std::string& b : bitrates) {
                 TVideoSetting s = settings.front();
-                s.Bitrate = Number(b, " kbps") * 1000;
+                s.Bitrate = RateForOpening(b, 2000000);
                 settings.push_back(s);
             }
             for (const TVideoSetting& s : settings) {
+                // Entries naming one encoder (its depths, its levels) in profiles of the same
+                // lists ask the same of it: each setting is tried once per encoder.
+                const std::string key = name + " " + std::to_string(s.Width) + "*" + std::to_string(s.Height) + " " +
+                                        std::to_string(s.Rate.num) + "/" + std::to_string(s.Rate.den) + " " +
+                                        std::to_string(s.Bitrate);
+                if (!tried.insert(key).second) continue;
                 const int err = OpenVideo(codec, s);
                 EXPECT_GE(err, 0) << name << " " << s.Width << "*" << s.Height << " " << s.Rate.num << "/"
                                   << s.Rate.den << " " << s.Bitrate << ": " << ErrorText(err);

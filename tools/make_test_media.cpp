@@ -59,6 +59,7 @@ struct Clip {
     void (*fill)(AVFrame*, int64_t) = nullptr;  // pictures other than the moving pattern
     bool seed = false;        // only with --seeds
     bool pictureDurations = false;  // packets carry their picture's duration, as cameras write them
+    bool hdr = false;         // BT.2020 colours with the PQ transfer, as HDR cameras tag them
 };
 
 const std::vector<Clip>& Clips()
@@ -361,6 +362,12 @@ void WriteMedia(const Clip& c, const std::string& path)
         e->sample_aspect_ratio = c.sar;
         e->bit_rate = c.vbitrate;
         e->gop_size = c.gop;
+        if (c.hdr) {
+            e->color_primaries = AVCOL_PRI_BT2020;
+            e->color_trc = AVCOL_TRC_SMPTE2084;
+            e->colorspace = AVCOL_SPC_BT2020_NCL;
+        }
+        if (std::strcmp(c.vcodec, "libx265") == 0) av_opt_set(e->priv_data, "preset", "ultrafast", 0);
         if (std::strcmp(c.vcodec, "libx264") == 0) {
             av_opt_set(e->priv_data, "preset", "veryfast", 0);
             // Key frames only where the group of pictures ends (the flash is a scene cut).
@@ -494,6 +501,52 @@ void Produce(const Clip& c, const std::string& path)
         if (::truncate(path.c_str(), off_t(double(st.st_size) * c.keepFraction)) != 0)
             throw std::runtime_error("cannot cut " + path);
     }
+}
+
+// ---- Clips of the catalogue tests: sources shaped as today's phones and cameras make
+// them, each a little over a second unless its rule needs longer.
+
+// Noise a little blurred in time: an encoder needs every bit it is given, so a target
+// size is met by its rate control alone.
+void FillNoise(AVFrame* f, int64_t i)
+{
+    std::mt19937 rng(static_cast<unsigned>(i / 2));
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? AV_CEIL_RSHIFT(f->width, d->log2_chroma_w) : f->width;
+        const int h = plane ? AV_CEIL_RSHIFT(f->height, d->log2_chroma_h) : f->height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                f->data[plane][y * f->linesize[plane] + x] = uint8_t(plane ? 96 + (rng() & 63) : 16 + rng() % 220);
+    }
+}
+
+const std::vector<Clip>& CatalogueClips()
+{
+    static const std::vector<Clip> clips = {
+        // A phone held upright.
+        {.name = "portrait_360x640.mp4", .format = "mp4", .vcodec = "libx264", .width = 360, .height = 640,
+         .fps = {30, 1}, .vframes = 36, .acodec = "aac", .asamples = 52920},
+        // Picture that the target container takes and sound that it does not (MP4 and AC-3
+        // of an older player): smart copy keeps the one and converts the other.
+        {.name = "h264_ac3_640x360.mkv", .format = "matroska", .vcodec = "libx264", .width = 640, .height = 360,
+         .vframes = 30, .acodec = "ac3", .rate = 48000, .asamples = 57600, .abitrate = 192000},
+        // PAL 16:9 stored in 720 x 576.
+        {.name = "anamorphic_720x576.mkv", .format = "matroska", .vcodec = "mpeg4", .width = 720, .height = 576,
+         .sar = {64, 45}, .vframes = 30, .vbitrate = 800000, .acodec = "mp2", .rate = 48000, .asamples = 57600},
+        // A 10-bit HDR camera clip.
+        {.name = "hevc_hdr10_320x180.mkv", .format = "matroska", .vcodec = "libx265", .width = 320, .height = 180,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .vframes = 30, .acodec = "aac", .asamples = 52920, .hdr = true},
+        // Rates no MPEG-2 header can name and no device plays.
+        {.name = "camera_15fps.avi", .format = "avi", .vcodec = "mpeg4", .width = 176, .height = 144,
+         .fps = {15, 1}, .vframes = 20, .acodec = "mp2", .asamples = 58800},
+        {.name = "slowmotion_187fps.mkv", .format = "matroska", .vcodec = "mpeg4", .width = 160, .height = 120,
+         .fps = {187, 1}, .vframes = 250, .vbitrate = 600000},
+        // 30 s for the target sizes.
+        {.name = "noise_30s_320x240.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 750,
+         .vbitrate = 3000000, .gop = 25, .acodec = "mp2", .rate = 48000, .asamples = 1440000, .fill = FillNoise},
+    };
+    return clips;
 }
 
 // ---- Clips of the player tests: pictures with known colours, a still picture and
@@ -630,6 +683,7 @@ int main(int argc, char** argv)
     all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
     all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
     all.insert(all.end(), DesktopTypeClips().begin(), DesktopTypeClips().end());
+    all.insert(all.end(), CatalogueClips().begin(), CatalogueClips().end());
     for (const Clip& c : all) {
         if ((c.bench && !bench) || c.seed != seeds) continue;
         const std::string path = outDir + c.name;

@@ -3,9 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <filesystem>
 #include <system_error>
 #include <vector>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
 
 #include "workflow/IniOptions.h"
 #include "workflow/ListError.h"
@@ -14,7 +20,7 @@ namespace kv::workflow {
 
 const char* const AudioFileTypes =
     "*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;"
-    "*.AC3;*.DTS;";
+    "*.AC3;*.DTS;*.OPUS;";
 
 namespace {
 
@@ -167,22 +173,188 @@ int BitsPerSecond(const std::string& entry)
 
 void SetAudioOptions(const TFormatRec& format, engine::TOutputOptions& output)
 {
-    output.AudioSampleRate = EntryNumber(ListEntry(format.SampleRate, format.SampleRateValue), " Hz");
-    output.AudioBitrate = BitsPerSecond(ListEntry(format.AudioBitrate, format.AudioBitrateValue));
-    output.AudioCodec = AudioCodecName(ListEntry(format.AudioEncoder, format.AudioEncoderValue));
-    output.AudioChannels = ChannelCount(ListEntry(format.Channel, format.ChannelValue));
-    output.AudioVolume = format.Volume;
+    SetAudioOptions(format, TSourceFacts{}, output);
 }
 
 void SetVideoOptions(const TFormatRec& format, int aspectIndex, engine::TOutputOptions& output)
 {
-    output.VideoCodec = VideoCodecName(ListEntry(format.VideoEncoder, format.VideoEncoderValue));
-    output.FrameRate = FrameRateText(ListEntry(format.Framerate, format.FramerateValue));
-    output.FrameSize = ListEntry(format.Resolution, format.ResolutionValue);
+    SetVideoOptions(format, aspectIndex, TSourceFacts{}, output);
+}
+
+namespace {
+
+void AddLines(engine::TOutputOptions& output, const std::string& lines)
+{
+    if (lines.empty()) return;
+    output.ExtOptions += (output.ExtOptions.empty() ? "" : "\n") + lines;
+}
+
+bool IsCopy(const std::string& codec)
+{
+    return codec == "copy";
+}
+
+// An encoder entry as today's choice, or as one of the older tables' names.
+TEncoderChoice ChoiceOf(const std::string& entry, std::string (*tableName)(const std::string&))
+{
+    if (std::optional<TEncoderChoice> choice = ReadEncoderEntry(entry)) return *choice;
+    TEncoderChoice plain;
+    plain.Codec = tableName(entry);
+    return plain;
+}
+
+// The list's encoder for a stream "Smart copy" cannot copy: its first entry that converts.
+TEncoderChoice ConvertingChoice(const std::string& list, std::string (*tableName)(const std::string&),
+                                const std::string& fallback)
+{
+    std::vector<std::string> entries;
+    TIniOptions::SplitList(list, entries);
+    for (const std::string& entry : entries) {
+        const TEncoderChoice choice = ChoiceOf(entry, tableName);
+        if (!IsCopy(choice.Codec)) return choice;
+    }
+    TEncoderChoice plain;
+    plain.Codec = fallback;
+    return plain;
+}
+
+// The selected encoder, "Smart copy" decided for the source's stream of `codecId`.
+TEncoderChoice SelectedChoice(const std::string& list, int index, const std::string& ext, int codecId,
+                              std::string (*tableName)(const std::string&), const std::string& fallback)
+{
+    TEncoderChoice choice = ChoiceOf(ListEntry(list, index), tableName);
+    if (choice.Smart && !ContainerTakes(ext, codecId)) return ConvertingChoice(list, tableName, fallback);
+    return choice;
+}
+
+std::string Lowered(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+bool IsMovFamily(const std::string& ext)
+{
+    const std::string e = Lowered(ext);
+    return e == ".mp4" || e == ".m4a" || e == ".mov" || e == ".m4v";
+}
+
+std::string SizeText(const TFrameSize& size)
+{
+    return std::to_string(size.Width) + "*" + std::to_string(size.Height);
+}
+
+// The frame size of a size entry for the source; empty to keep the source's own.
+std::string FrameSizeFor(const std::string& entry, const TSourceFacts& source)
+{
+    const std::optional<TSizeEntry> size = ReadSizeEntry(entry);
+    if (!size || size->Form == TSizeForm::sfFixed) return entry;
+    const TFrameSize chosen =
+        size->Form == TSizeForm::sfKeep ? KeepSize(source) : FitWithin(source, size->Width, size->Height);
+    if (chosen.Width <= 0 || chosen.Height <= 0) return {};
+    // The source's own size with square pixels needs no scaling.
+    const bool square = source.SarNum <= 0 || source.SarNum == source.SarDen;
+    if (chosen.Width == source.Width && chosen.Height == source.Height && (square || size->Form == TSizeForm::sfKeep))
+        return {};
+    return SizeText(chosen);
+}
+
+}  // namespace
+
+void SetAudioOptions(const TFormatRec& format, const TSourceFacts& source, engine::TOutputOptions& output)
+{
+    const TEncoderChoice choice = SelectedChoice(format.AudioEncoder, format.AudioEncoderValue, format.Ext,
+                                                 source.AudioCodecId, AudioCodecName, "aac");
+    output.AudioCodec = choice.Codec;
+    // A copied stream keeps its rate, channels and loudness: nothing to set.
+    if (IsCopy(choice.Codec)) return;
+    output.AudioSampleRate = EntryNumber(ListEntry(format.SampleRate, format.SampleRateValue), " Hz");
+    const std::string rate = ListEntry(format.AudioBitrate, format.AudioBitrateValue);
+    const std::optional<TRateEntry> form = ReadRateEntry(rate);
+    if (form && form->Form == TRateForm::rfQuality) AddLines(output, AudioQualityLines(choice.Codec, form->Value));
+    else output.AudioBitrate = BitsPerSecond(rate);
+    output.AudioChannels = ChannelCount(ListEntry(format.Channel, format.ChannelValue));
+    output.AudioVolume = format.Volume;
+}
+
+void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFacts& source,
+                     engine::TOutputOptions& output)
+{
+    const TEncoderChoice choice = SelectedChoice(format.VideoEncoder, format.VideoEncoderValue, format.Ext,
+                                                 source.VideoCodecId, VideoCodecName, "libx264");
+    output.VideoCodec = choice.Codec;
     output.AspectRatio = AspectText(aspectIndex);
-    output.VideoBitrate = BitsPerSecond(ListEntry(format.VideoBitRate, format.VideoBitRateValue));
     output.DisableSubtitle = true;
     output.TimeStamp = 0;
+    const bool hevc = choice.Codec == "libx265" || (IsCopy(choice.Codec) && source.VideoCodecId == AV_CODEC_ID_HEVC);
+    // The tag the players of one maker's phones and computers need to play HEVC.
+    if (hevc && IsMovFamily(format.Ext)) output.VideoTag = "hvc1";
+    // A copied stream keeps its size, rate and bits.
+    if (IsCopy(choice.Codec)) return;
+
+    output.FrameSize = FrameSizeFor(ListEntry(format.Resolution, format.ResolutionValue), source);
+    output.FrameRate = FrameRateText(ListEntry(format.Framerate, format.FramerateValue));
+    if (output.FrameRate.empty()) {
+        output.FrameRate = LegalMpegRate(choice.Codec, source);
+        TFrameSize size;
+        if (std::sscanf(output.FrameSize.c_str(), "%d*%d", &size.Width, &size.Height) != 2) size = KeepSize(source);
+        if (output.FrameRate.empty()) output.FrameRate = DeviceRate(choice, source, size);
+    }
+    const std::string rate = ListEntry(format.VideoBitRate, format.VideoBitRateValue);
+    const std::optional<TRateEntry> form = ReadRateEntry(rate);
+    int quality = -1;
+    if (form && form->Form == TRateForm::rfQuality) quality = form->Value;
+    else if (!form) output.VideoBitrate = BitsPerSecond(rate);
+    AddLines(output, EncoderLines(choice, quality, source));
+}
+
+bool NeedsSourceFacts(const TFormatRec& format)
+{
+    auto selected = [](const std::string& list, int index) {
+        std::vector<std::string> entries;
+        TIniOptions::SplitList(list, entries);
+        return index >= 0 && index < static_cast<int>(entries.size()) ? entries[static_cast<std::size_t>(index)]
+                                                                        : std::string();
+    };
+    const std::string size = selected(format.Resolution, format.ResolutionValue);
+    const std::optional<TSizeEntry> sizeForm = ReadSizeEntry(size);
+    if (sizeForm && sizeForm->Form != TSizeForm::sfFixed) return true;
+    const std::string rate = selected(format.Framerate, format.FramerateValue);
+    if (!rate.empty() && FrameRateText(rate).empty()) return true;
+    if (ReadRateEntry(selected(format.VideoBitRate, format.VideoBitRateValue))) return true;
+    for (const std::string& encoder :
+         {selected(format.VideoEncoder, format.VideoEncoderValue), selected(format.AudioEncoder, format.AudioEncoderValue)})
+        if (ReadEncoderEntry(encoder)) return true;
+    return false;
+}
+
+void SetContainerOptions(const std::string& ext, engine::TOutputOptions& output)
+{
+    if (IsMovFamily(ext)) AddLines(output, "movflags=+faststart");
+}
+
+std::optional<TSizeTarget> SizeTarget(const TFormatRec& format, long long durationMs, int audioBitRate,
+                                      const TFrameSize& frameSize, const TSourceFacts& source)
+{
+    const std::optional<TRateEntry> form = ReadRateEntry(ListEntry(format.VideoBitRate, format.VideoBitRateValue));
+    if (!form || form->Form != TRateForm::rfSize) return std::nullopt;
+    TSizeTarget target;
+    target.Megabytes = form->Value;
+    const long long rate = SizeVideoBitRate(form->Value, durationMs, audioBitRate);
+    if (rate < MinSizeVideoBitRate) {
+        target.Failure = "Too long for " + std::to_string(form->Value) + " MB: its picture would get " +
+                         std::to_string(std::max(0LL, rate) / 1000) + " kb/s, less than the " +
+                         std::to_string(MinSizeVideoBitRate / 1000) + " kb/s it needs at the least.";
+        return target;
+    }
+    // Beyond about half a bit per pixel more bits buy no better picture.
+    const double fps = source.RateNum > 0 && source.RateDen > 0 ? double(source.RateNum) / source.RateDen : 30.0;
+    const double pixels = frameSize.Width > 0 && frameSize.Height > 0 ? double(frameSize.Width) * frameSize.Height
+                                                                      : 1920.0 * 1080.0;
+    const long long ceiling = std::min<long long>(MaxSizeVideoBitRate, std::max(500000LL, static_cast<long long>(pixels * fps / 2)));
+    target.VideoBitRate = std::min(rate, ceiling);
+    if (rate > ceiling) target.Note = "too short for " + std::to_string(form->Value) + " MB at the lowest quality";
+    return target;
 }
 
 }  // namespace kv::workflow

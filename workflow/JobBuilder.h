@@ -2,10 +2,12 @@
 // Turning a profile's selected entries into the engine's settings, and picking
 // free output names. Pure functions: the controller applies them to the records.
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "engine/FFmpegRecords.h"
+#include "workflow/EntryForms.h"
 
 namespace kv::workflow {
 
@@ -54,5 +56,28 @@ std::string MakeOutputName(const std::string& source, const std::string& folder,
 void SetAudioOptions(const TFormatRec& format, engine::TOutputOptions& output);
 // The profile's picture settings and the file's display aspect into `output`.
 void SetVideoOptions(const TFormatRec& format, int aspectIndex, engine::TOutputOptions& output);
+
+// The same for a source whose facts are known: the entries that follow the source
+// (kept or fitted sizes, smart copy, legal and device rates, 10-bit from 10-bit).
+void SetAudioOptions(const TFormatRec& format, const TSourceFacts& source, engine::TOutputOptions& output);
+void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFacts& source,
+                     engine::TOutputOptions& output);
+// True when the profile's selected entries follow the source, so its facts are needed.
+bool NeedsSourceFacts(const TFormatRec& format);
+// What the container of `ext` wants whatever the codecs: MP4, M4A and MOV with the
+// index at the front, so that they play while they download.
+void SetContainerOptions(const std::string& ext, engine::TOutputOptions& output);
+
+// A "Size N MB" entry: the picture's bit rate for the section, or why there is none.
+struct TSizeTarget {
+    int Megabytes = 0;
+    long long VideoBitRate = 0;  // bits per second; 0 when the file cannot fit
+    std::string Note;            // the file will be smaller than asked, and why
+    std::string Failure;         // why the file cannot be made that small
+};
+// Nothing when the selected rate entry is not a size. `frameSize` and the source's
+// rate bound the bit rate above: beyond them more bits buy no better picture.
+std::optional<TSizeTarget> SizeTarget(const TFormatRec& format, long long durationMs, int audioBitRate,
+                                      const TFrameSize& frameSize, const TSourceFacts& source);
 
 }  // namespace kv::workflow

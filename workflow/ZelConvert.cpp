@@ -3,15 +3,19 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <unistd.h>
+
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <algorithm>
 #include <memory>
 #include <system_error>
 
 #include "workflow/FileOutcome.h"
 #include "workflow/IniOptions.h"
 #include "workflow/JobBuilder.h"
+#include "workflow/SourceFacts.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -43,6 +47,7 @@ TZelConvert::~TZelConvert()
     Engine.OnPreviewBitmap = nullptr;
     Engine.StopConvert();
     Engine.ClearTasks();
+    RemovePassLogs();
 }
 
 bool TZelConvert::InitEngine()
@@ -123,17 +128,29 @@ bool TZelConvert::PrepareFile(int index, const std::string& folder, const std::s
             return false;
         }
 
-        const int task = Engine.AddTask(file.InputOptions.FileName, &file.InputOptions, file.OutputOptions.FileName,
-                                        &file.OutputOptions);
-        if (task < 0) {
-            file.Reason = Engine.LastErrMsg();
+        const std::optional<TSizeTarget> size = PlanSize(file, category);
+        if (size && !size->Failure.empty()) {
+            file.Reason = size->Failure;
             return false;
         }
-        std::lock_guard lock(FTaskLock);
-        if (static_cast<int>(FTaskFiles.size()) <= task) FTaskFiles.resize(static_cast<std::size_t>(task) + 1, -1);
-        FTaskFiles[static_cast<std::size_t>(task)] = index;
-        FJournalPending.push_back({file.OutputOptions.FileName, file.FileName});
-        return true;
+        if (size) {
+            // Two passes: the first only measures the picture (nothing is written but its
+            // statistics), the second spends the bits where the first found them needed.
+            const std::string log = PassLogPrefix(index);
+            FPassLogs.push_back(log);
+            file.OutputOptions.VideoBitrate = static_cast<std::int32_t>(size->VideoBitRate);
+            engine::TOutputOptions first = file.OutputOptions;
+            first.ForceFormat = "null";
+            first.FileName = log + ".null";
+            first.ExtOptions += "\npass=1\npasslogfile=" + log;
+            file.OutputOptions.ExtOptions += "\npass=2\npasslogfile=" + log;
+            if (QueueTask(file, first, index) < 0) return false;
+            FTwoPass = true;
+            if (QueueTask(file, file.OutputOptions, index) < 0) return false;
+            file.Reason = size->Note;
+            return true;
+        }
+        return QueueTask(file, file.OutputOptions, index) >= 0;
     } catch (...) {
         // A half-queued batch must not start with the next Convert.
         ClearTasks();
@@ -171,13 +188,16 @@ TOutputPlan TZelConvert::BuildOutput(TInputFile& file, const std::string& folder
     if (IsAudioFileType(ext)) file.OutputOptions.DisableVideo = true;
     file.OutputOptions.Duration = static_cast<std::int32_t>(file.TrimLength);
     const TFormatRec format = IniOptions.GetFormat(FormatIndex);
-    SetAudioOptions(format, file.OutputOptions);
+    // Only profiles whose entries follow the source open it once more.
+    const TSourceFacts source = NeedsSourceFacts(format) ? ReadSourceFacts(file.FileName) : TSourceFacts{};
+    SetAudioOptions(format, source, file.OutputOptions);
     if (category == fcVideo) {
-        SetVideoOptions(format, file.AspectIndex, file.OutputOptions);
+        SetVideoOptions(format, file.AspectIndex, source, file.OutputOptions);
         // Keeps the window painting while a long list is prepared.
         if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
             QCoreApplication::processEvents();
     }
+    SetContainerOptions(ext, file.OutputOptions);
     return plan;
 }
 
@@ -187,13 +207,14 @@ void TZelConvert::StartBatch(int threadCount)
     if (Journal && !Journal->Record(FJournalPending))
         std::fprintf(stderr, "kestravo: outputs not recorded for recovery: %s\n", Journal->LastError().c_str());
     FJournalPending.clear();
-    Engine.StartConvert(threadCount);
+    // The second pass of a file reads what its first wrote: one task at a time.
+    Engine.StartConvert(FTwoPass ? 1 : threadCount);
 }
 
 bool TZelConvert::CompleteOutput(int taskIndex, bool finished, std::string& reason)
 {
     const int index = FileIndexOfTask(taskIndex);
-    if (index < 0 || index >= Files.Count()) return finished;
+    if (index < 0 || index >= Files.Count() || IsStatisticsPass(taskIndex)) return finished;
     const TInputFile& file = Files.Items(index);
     const std::string& written = file.OutputOptions.FileName;
     bool succeeded = finished;
@@ -209,14 +230,68 @@ bool TZelConvert::CompleteOutput(int taskIndex, bool finished, std::string& reas
         Journal->StrikeOff(written, succeeded, succeeded ? final : std::string());
     }
     return succeeded;
+
+std::optional<TSizeTarget> TZelConvert::PlanSize(const TInputFile& file, int category) const
+{
+    if (category != fcVideo || file.OutputOptions.VideoCodec == "copy") return std::nullopt;
+    const TFormatRec format = IniOptions.GetFormat(FormatIndex);
+    const TSourceFacts source = ReadSourceFacts(file.FileName);
+    TFrameSize size = KeepSize(source);
+    std::sscanf(file.OutputOptions.FrameSize.c_str(), "%d*%d", &size.Width, &size.Height);
+    // A copied or quality-driven sound has no bit rate of its own here: count a generous one.
+    const int audio = file.OutputOptions.DisableAudio || source.AudioCodecId == 0 ? 0
+                      : file.OutputOptions.AudioBitrate > 0                      ? file.OutputOptions.AudioBitrate
+                                                                                 : 192000;
+    return SizeTarget(format, file.TrimLength, audio, size, source);
+}
+
+std::string TZelConvert::PassLogPrefix(int index) const
+{
+    return (std::filesystem::temp_directory_path() /
+            ("kestravo-" + std::to_string(::getpid()) + "-" + std::to_string(index) + "-2pass"))
+        .string();
+}
+
+void TZelConvert::RemovePassLogs()
+{
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    if (ec) return;
+    for (const std::string& prefix : FPassLogs) {
+        const std::string name = std::filesystem::path(prefix).filename().string();
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+            if (entry.path().filename().string().rfind(name, 0) == 0) std::filesystem::remove(entry.path(), ec);
+    }
+    FPassLogs.clear();
+}
+
+int TZelConvert::QueueTask(TInputFile& file, engine::TOutputOptions& output, int index)
+{
+    const int task = Engine.AddTask(file.InputOptions.FileName, &file.InputOptions, output.FileName, &output);
+    if (task < 0) {
+        file.Reason = Engine.LastErrMsg();
+        return -1;
+    }
+    std::lock_guard lock(FTaskLock);
+    if (static_cast<int>(FTaskFiles.size()) <= task) FTaskFiles.resize(static_cast<std::size_t>(task) + 1, -1);
+    FTaskFiles[static_cast<std::size_t>(task)] = index;
+    // A first pass writes only statistics: nothing for the journal, nothing to put in place.
+    if (output.ForceFormat == "null")
+        FStatisticsTasks.push_back(task);
+    else
+        FJournalPending.push_back({output.FileName, file.FileName});
+    return task;
 }
 
 void TZelConvert::ClearTasks()
 {
     Engine.ClearTasks();
+    RemovePassLogs();
+    FTwoPass = false;
     {
         std::lock_guard lock(FTaskLock);
         FTaskFiles.clear();
+        FStatisticsTasks.clear();
     }
     FJournalPending.clear();
     // No task is left to write the records: a replace that succeeded now names its result.
@@ -237,6 +312,12 @@ bool TZelConvert::MakeOutputFolder(const std::string& output, std::string& reaso
     if (std::filesystem::create_directories(dir, ec) || std::filesystem::is_directory(dir, ec)) return true;
     reason = "Could not create the folder '" + dir.string() + "': " + ec.message();
     return false;
+}
+
+bool TZelConvert::IsStatisticsPass(int taskIndex) const
+{
+    std::lock_guard lock(FTaskLock);
+    return std::find(FStatisticsTasks.begin(), FStatisticsTasks.end(), taskIndex) != FStatisticsTasks.end();
 }
 
 bool TZelConvert::IsOutputNameUsed(const std::string& path) const

@@ -4,6 +4,7 @@
 // each file's trim and aspect into one engine task per file.
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "workflow/InputFileList.h"
 #include "workflow/OutputJournal.h"
 #include "workflow/OutputPlan.h"
+#include "workflow/JobBuilder.h"
 
 namespace kv::workflow {
 
@@ -65,7 +67,8 @@ public:
     // clears every file's outcome, and prepares the first `limit` files; the files
     // after them keep Status 0 with a Reason. Raises as PrepareFile does.
     bool PrepareBatch(const std::string& folder, int limit = MaxBatchFiles);
-    // Records the queued outputs in the journal, then starts the tasks, `threadCount` at a time.
+    // Records the queued outputs in the journal, then starts the tasks, `threadCount` at a
+    // time (one at a time when a file is converted in two passes).
     void StartBatch(int threadCount = 1);
     // Empties the engine's task list and forgets which file each task was; a replacing
     // file that succeeded now names its final output.
@@ -88,6 +91,14 @@ private:
     // Creates the (mirrored) folder an output goes into; false with the reason.
     static bool MakeOutputFolder(const std::string& output, std::string& reason);
     TOutputPlan BuildOutput(TInputFile& file, const std::string& folder, const std::string& ext, int category);
+    // The bit rate of a "Size N MB" entry for the file; nothing for any other entry.
+    std::optional<TSizeTarget> PlanSize(const TInputFile& file, int category) const;
+    // Queues one task of the file with `output`; -1 (with the engine's words in Reason) when refused.
+    int QueueTask(TInputFile& file, engine::TOutputOptions& output, int index);
+    // The statistics files of a file's two passes, in the temporary folder.
+    std::string PassLogPrefix(int index) const;
+    void RemovePassLogs();
+    bool IsStatisticsPass(int taskIndex) const;
 
     media::TAVProbe FProbe;
     std::string FLastAddError;
@@ -95,6 +106,9 @@ private:
     mutable std::mutex FTaskLock;
     std::vector<int> FTaskFiles;
     std::vector<TJournalEntry> FJournalPending;  // outputs queued, not yet in the journal
+    std::vector<int> FStatisticsTasks;  // first passes of "Size N MB" files (under FTaskLock)
+    std::vector<std::string> FPassLogs;
+    bool FTwoPass = false;
 };
 
 }  // namespace kv::workflow
