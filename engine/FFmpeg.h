@@ -309,6 +309,8 @@ public:
         AVCodecContext* Codec = nullptr;
         const AVCodec* Encoder = nullptr;   // the encoder to open; null for copy or none found
         bool StreamCopy = false;
+        // The input stream the default mapping chose (engine/StreamChoice.h); -1: by kind.
+        int SourceFile = -1, SourceStream = -1;
     };
     std::array<std::vector<AVCodecContext*>, MaxFiles> InputCodecs;
     std::array<std::vector<TOutputStreamSetup>, MaxFiles> OutputStreams;

@@ -14,6 +14,7 @@
 #include <span>
 
 #include "engine/FFmpeg.h"
+#include "engine/StreamChoice.h"
 #include "engine/TextFormat.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
@@ -271,7 +272,7 @@ TCustomFFmpeg::TInputKinds TCustomFFmpeg::CheckInputs()
         for (unsigned j = 0; ic && j < ic->nb_streams; ++j) {
             const int type = ic->streams[j]->codecpar->codec_type;
             if (type < -1 || type > 4) throw FFmpegException("invalid codec_type of input file");
-            kinds.Video |= type == AVMEDIA_TYPE_VIDEO;
+            kinds.Video |= type == AVMEDIA_TYPE_VIDEO && !IsCoverArt(ic->streams[j]);
             kinds.Audio |= type == AVMEDIA_TYPE_AUDIO;
             kinds.Subtitle |= type == AVMEDIA_TYPE_SUBTITLE;
         }
@@ -538,17 +539,18 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
         useAudio &= !AudioDisable;
         useSubtitle &= !SubtitleDisable;
 
-        auto create = [&](bool wanted, void (TCustomFFmpeg::*make)(AVFormatContext*), const char* failText) {
+        auto create = [&](bool wanted, auto make, const char* failText) {
             if (!wanted) return;
             try {
-                (this->*make)(oc);
+                make();
             } catch (const FFmpegException& e) {
                 throw FFmpegException(Format(failText, e.what()));
             }
         };
-        create(useVideo, &TCustomFFmpeg::NewVideoStream, "new_video_stream fail: %s");
-        create(useAudio, &TCustomFFmpeg::NewAudioStream, "new_audio_stream fail: %s");
-        create(useSubtitle, &TCustomFFmpeg::NewSubtitleStream, "new_subtitle_stream fail: %s");
+        create(useVideo, [&] { NewVideoStream(oc); }, "new_video_stream fail: %s");
+        create(useAudio, [&] { CreateSoundStreams(*this, oc); }, "new_audio_stream fail: %s");
+        create(true, [&] { CreateSubtitleStreams(*this, oc, useSubtitle); }, "new_subtitle_stream fail: %s");
+        for (const std::string& line : DroppedTrackLines(*this, oc)) Log(1, line);
 
         // The container's timestamp is its creation time today.
         if (RecTimestamp) {

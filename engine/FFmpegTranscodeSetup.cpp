@@ -7,8 +7,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/CoverArt.h"
 #include "engine/FFmpegStreams.h"
+#include "engine/KeptMetadata.h"
 #include "engine/PreviewLock.h"
+#include "engine/StreamChoice.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
@@ -324,7 +327,12 @@ void TCustomFFmpeg::TranscodeSetup()
                                      Format("Codec type mismatch for mapping #%d.%d -> #%d.%d", map.FileIndex,
                                             map.StreamIndex, f, s));
                 } else {
-                    if (ProgramID != 0) {
+                    const TOutputStreamSetup& setup = OutputStreams[f][s];
+                    if (ValidStream(run.InputFileTable, setup.SourceFile, setup.SourceStream))
+                        source = run.InputFileTable[setup.SourceFile].FirstStreamIndex + setup.SourceStream;
+                    if (source >= 0) {
+                        // chosen with the output's streams (engine/StreamChoice.h)
+                    } else if (ProgramID != 0) {
                         for (int i = 0; i < InputFileCount && source < 0; ++i) {
                             AVFormatContext* ic = InputFiles[i];
                             for (unsigned p = 0; p < ic->nb_programs && source < 0; ++p) {
@@ -343,14 +351,15 @@ void TCustomFFmpeg::TranscodeSetup()
                     } else {
                         for (int i = 0; i < streamCount; ++i) {
                             const TInputStream& cand = *run.InputStreamTable[i];
-                            if (cand.Unmapped && cand.Stream->codecpar->codec_type == type) {
+                            if (cand.Unmapped && cand.Stream->codecpar->codec_type == type && !IsCoverArt(cand.Stream)) {
                                 source = i;
                                 break;
                             }
                         }
                         if (source < 0) {
                             for (int i = streamCount - 1; i >= 0; --i) {
-                                if (run.InputStreamTable[i]->Stream->codecpar->codec_type == type) {
+                                if (run.InputStreamTable[i]->Stream->codecpar->codec_type == type &&
+                                    !IsCoverArt(run.InputStreamTable[i]->Stream)) {
                                     source = i;
                                     break;
                                 }
@@ -382,9 +391,7 @@ void TCustomFFmpeg::TranscodeSetup()
             AVFormatContext* oc = OutputFiles[ost.FileIndex];
             AVCodecContext* codec = ost.Encoder;
             const AVCodecParameters* icodec = ist.Stream->codecpar;
-            if (const AVDictionaryEntry* lang = av::av_dict_get(ist.Stream->metadata, "language", nullptr, 0);
-                lang && !av::av_dict_get(ost.Stream->metadata, "language", nullptr, 0))
-                av::av_dict_set(&ost.Stream->metadata, "language", lang->value, 0);
+            KeepTrackTags(ist.Stream, ost.Stream);
             ost.Stream->disposition = ist.Stream->disposition;
 
             const bool copy = OutputStreams[ost.FileIndex][ost.StreamIndex].StreamCopy;
@@ -657,7 +664,10 @@ void TCustomFFmpeg::TranscodeSetup()
         }
 
         if (MetaDataMapCount == 0 && InputFileCount > 0)
-            for (int f = 0; f < OutputFileCount; ++f) KeepSourceTags(InputFiles[0]->metadata, &OutputFiles[f]->metadata);
+            for (int f = 0; f < OutputFileCount; ++f) {
+                KeepSourceTags(InputFiles[0]->metadata, &OutputFiles[f]->metadata);
+                KeepChapters(InputFiles[0], OutputFiles[f], InputTimeOffsets[0] - StartTime, RecordingTime);
+            }
 
         // Bit-stream filters, before the headers: they may change the stream parameters.
         for (auto& ost : run.OutputStreamTable) {
@@ -684,12 +694,14 @@ void TCustomFFmpeg::TranscodeSetup()
         // Headers.
         bool allRtp = OutputFileCount > 0;
         for (int f = 0; f < OutputFileCount; ++f) {
+            const int coverStream = AddCoverArt(*this, OutputFiles[f]);
             AVDictionary* own = PrivateOptionsForOpen();
             const int written = av::avformat_write_header(OutputFiles[f], &own);
             NotePrivateOptionsTaken(own);
             if (written < 0)
                 throw FFmpegException(transcode::WriteFailureText(
                     OutputFiles[f], Format("Could not write header for output file #%d (incorrect codec parameters ?)", f)));
+            WriteCoverArt(*this, OutputFiles[f], coverStream);
             if (std::string(OutputFiles[f]->oformat->name) != "rtp") allRtp = false;
         }
         WarnUntakenPrivateOptions();

@@ -1,0 +1,18 @@
+#pragma once
+// What describes a source besides its streams, carried into the output: the tags of
+// each track and the chapters, moved and cut to the converted section.
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "engine/FFmpeg.h"
+
+namespace kv::engine {
+
+// The track's language and title, where the output stream has none of its own.
+void KeepTrackTags(const AVStream* source, AVStream* output);
+// The chapters of `source` on the output's time line: `offset` (microseconds) is
+// added to their times, and what falls outside 0 .. `length` is cut off.
+void KeepChapters(const AVFormatContext* source, AVFormatContext* output, std::int64_t offset, std::int64_t length);
+
+}  // namespace kv::engine

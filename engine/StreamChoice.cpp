@@ -1,0 +1,183 @@
+// The default mapping: which source tracks become output streams, and how.
+#include "engine/StreamChoice.h"
+
+#include <cstring>
+
+#include "engine/TextFormat.h"
+#include "media/AVCodecStubs.h"
+#include "media/AVFormatStubs.h"
+#include "media/AVUtilStubs.h"
+
+namespace kv::engine {
+
+namespace {
+
+struct TTrack {
+    int File, Stream;
+    const AVStream* St;
+};
+
+// The source tracks of one kind that a conversion may take, in file order.
+std::vector<TTrack> SourceTracks(const TCustomFFmpeg& task, AVMediaType type)
+{
+    std::vector<TTrack> tracks;
+    for (int f = 0; f < task.InputFileCount; ++f) {
+        const AVFormatContext* ic = task.InputFiles[f];
+        for (unsigned s = 0; ic && s < ic->nb_streams; ++s) {
+            const AVStream* st = ic->streams[s];
+            if (st->codecpar->codec_type != type || st->discard == AVDISCARD_ALL || IsCoverArt(st)) continue;
+            tracks.push_back({f, static_cast<int>(s), st});
+        }
+    }
+    return tracks;
+}
+
+TTrack DefaultTrack(const std::vector<TTrack>& tracks)
+{
+    for (const TTrack& t : tracks)
+        if (t.St->disposition & AV_DISPOSITION_DEFAULT) return t;
+    return tracks.front();
+}
+
+// The stream just added to `oc` is fed by `track`.
+void FeedFrom(TCustomFFmpeg& task, const AVFormatContext* oc, const TTrack& track)
+{
+    int file = task.OutputFileCount;   // the output being opened is the next one
+    for (int f = 0; f < task.OutputFileCount; ++f)
+        if (task.OutputFiles[f] == oc) file = f;
+    if (file >= MaxFiles || task.OutputStreams[file].size() != oc->nb_streams) return;
+    task.OutputStreams[file].back().SourceFile = track.File;
+    task.OutputStreams[file].back().SourceStream = track.Stream;
+}
+
+bool IsTextSubtitle(AVCodecID id)
+{
+    const AVCodecDescriptor* d = av::avcodec_descriptor_get(id);
+    return d && (d->props & AV_CODEC_PROP_TEXT_SUB);
+}
+
+bool TakesAsItIs(const AVOutputFormat* format, AVCodecID id)
+{
+    return av::avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+// How one subtitle track goes into the container: copied, converted into the
+// container's text codec, or left out (with the reason).
+enum class TSubtitleWay { Copy, Convert, Drop };
+
+TSubtitleWay SubtitleWay(const AVOutputFormat* format, AVCodecID id)
+{
+    const bool text = IsTextSubtitle(id);
+    const bool takesText = format->subtitle_codec != AV_CODEC_ID_NONE && IsTextSubtitle(format->subtitle_codec);
+    const bool matroska = std::strcmp(format->name, "matroska") == 0;
+    if (text) {
+        if (!takesText) return TSubtitleWay::Drop;
+        // Matroska keeps every text codec it knows as it is; the others take their own.
+        if (TakesAsItIs(format, id) && (matroska || id == format->subtitle_codec)) return TSubtitleWay::Copy;
+        return TSubtitleWay::Convert;
+    }
+    // Pictures cannot be made into text; only Matroska players show them everywhere.
+    return matroska && TakesAsItIs(format, id) ? TSubtitleWay::Copy : TSubtitleWay::Drop;
+}
+
+}  // namespace
+
+bool IsCoverArt(const AVStream* st)
+{
+    return st && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (st->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+bool UsesDefaultMapping(const TCustomFFmpeg& task)
+{
+    return task.StreamMapCount == 0 && task.ProgramID == 0;
+}
+
+bool HoldsSeveralTracks(const AVOutputFormat* format)
+{
+    static const char* const names[] = {"matroska", "webm", "mp4", "mov", "mpegts"};
+    for (const char* name : names)
+        if (std::strcmp(format->name, name) == 0) return true;
+    return false;
+}
+
+void CreateSoundStreams(TCustomFFmpeg& task, AVFormatContext* oc)
+{
+    const std::vector<TTrack> tracks =
+        UsesDefaultMapping(task) ? SourceTracks(task, AVMEDIA_TYPE_AUDIO) : std::vector<TTrack>{};
+    if (tracks.empty()) {
+        task.NewAudioStream(oc);
+        return;
+    }
+    if (!HoldsSeveralTracks(oc->oformat)) {
+        task.NewAudioStream(oc);
+        FeedFrom(task, oc, DefaultTrack(tracks));
+        return;
+    }
+    // Every track with the settings given for the first.
+    const std::string codecName = task.AudioCodecName;
+    const bool copy = task.AudioStreamCopy;
+    const TBitstreamFilterChain filters = task.AudioBitstreamFilters;
+    for (const TTrack& track : tracks) {
+        task.AudioCodecName = codecName;
+        task.AudioStreamCopy = copy;
+        task.AudioBitstreamFilters = filters;
+        task.NewAudioStream(oc);
+        FeedFrom(task, oc, track);
+    }
+}
+
+void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted)
+{
+    const bool chosen = !task.SubtitleCodecName.empty() || task.SubtitleStreamCopy || !UsesDefaultMapping(task);
+    if (chosen) {
+        if (wanted) task.NewSubtitleStream(oc);
+        return;
+    }
+    if (!wanted) return;
+    const std::string language = task.SubtitleLanguage;
+    for (const TTrack& track : SourceTracks(task, AVMEDIA_TYPE_SUBTITLE)) {
+        const TSubtitleWay way = SubtitleWay(oc->oformat, track.St->codecpar->codec_id);
+        if (way == TSubtitleWay::Drop) continue;
+        task.SubtitleStreamCopy = way == TSubtitleWay::Copy;
+        task.SubtitleCodecName.clear();
+        task.SubtitleLanguage = language;
+        task.NewSubtitleStream(oc);
+        FeedFrom(task, oc, track);
+    }
+    task.SubtitleLanguage.clear();
+}
+
+std::vector<std::string> DroppedTrackLines(const TCustomFFmpeg& task, const AVFormatContext* oc)
+{
+    std::vector<std::string> lines;
+    if (!UsesDefaultMapping(task)) return lines;
+    int taken[2] = {0, 0};   // sound, subtitles
+    for (unsigned s = 0; s < oc->nb_streams; ++s) {
+        const AVMediaType type = oc->streams[s]->codecpar->codec_type;
+        if (type == AVMEDIA_TYPE_AUDIO) ++taken[0];
+        if (type == AVMEDIA_TYPE_SUBTITLE) ++taken[1];
+    }
+    const AVMediaType types[2] = {AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE};
+    const char* kinds[2] = {"sound", "subtitle"};
+    const bool disabled[2] = {task.AudioDisable, task.SubtitleDisable};
+    for (int k = 0; k < 2; ++k) {
+        if (disabled[k]) continue;   // left out on request
+        const std::vector<TTrack> tracks = SourceTracks(task, types[k]);
+        const int dropped = static_cast<int>(tracks.size()) - taken[k];
+        if (dropped <= 0) continue;
+        std::string reason;
+        if (taken[k] == 0) reason = "the container takes none";
+        else if (k == 0) reason = "the container takes one";
+        else reason = "the container takes only some kinds";
+        if (k == 1 && taken[k] == 0 && oc->oformat->subtitle_codec != AV_CODEC_ID_NONE) {
+            bool allPictures = true;
+            for (const TTrack& t : tracks) allPictures &= !IsTextSubtitle(t.St->codecpar->codec_id);
+            reason = allPictures ? "the container takes no picture subtitles" : "the container takes none of their kind";
+        }
+        lines.push_back(Format("%d %s track%s not kept: %s", dropped, kinds[k], dropped == 1 ? "" : "s",
+                               reason.c_str()));
+    }
+    return lines;
+}
+
+}  // namespace kv::engine
