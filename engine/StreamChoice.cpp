@@ -61,19 +61,29 @@ bool TakesAsItIs(const AVOutputFormat* format, AVCodecID id)
     return av::avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
+// The text subtitle codec a container holds: its own default, or timed text for
+// the MP4 family, whose muxers name none.
+AVCodecID ContainerTextCodec(const AVOutputFormat* format)
+{
+    if (format->subtitle_codec != AV_CODEC_ID_NONE)
+        return IsTextSubtitle(format->subtitle_codec) ? format->subtitle_codec : AV_CODEC_ID_NONE;
+    for (const char* name : {"mp4", "mov", "ipod", "3gp", "3g2"})
+        if (std::strcmp(format->name, name) == 0) return AV_CODEC_ID_MOV_TEXT;
+    return AV_CODEC_ID_NONE;
+}
+
 // How one subtitle track goes into the container: copied, converted into the
-// container's text codec, or left out (with the reason).
+// container's text codec, or left out.
 enum class TSubtitleWay { Copy, Convert, Drop };
 
 TSubtitleWay SubtitleWay(const AVOutputFormat* format, AVCodecID id)
 {
-    const bool text = IsTextSubtitle(id);
-    const bool takesText = format->subtitle_codec != AV_CODEC_ID_NONE && IsTextSubtitle(format->subtitle_codec);
+    const AVCodecID text = ContainerTextCodec(format);
     const bool matroska = std::strcmp(format->name, "matroska") == 0;
-    if (text) {
-        if (!takesText) return TSubtitleWay::Drop;
+    if (IsTextSubtitle(id)) {
+        if (text == AV_CODEC_ID_NONE) return TSubtitleWay::Drop;
         // Matroska keeps every text codec it knows as it is; the others take their own.
-        if (TakesAsItIs(format, id) && (matroska || id == format->subtitle_codec)) return TSubtitleWay::Copy;
+        if (id == text || (matroska && TakesAsItIs(format, id))) return TSubtitleWay::Copy;
         return TSubtitleWay::Convert;
     }
     // Pictures cannot be made into text; only Matroska players show them everywhere.
@@ -133,13 +143,15 @@ void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted
         if (wanted) task.NewSubtitleStream(oc);
         return;
     }
-    if (!wanted) return;
+    if (task.SubtitleDisable) return;
     const std::string language = task.SubtitleLanguage;
     for (const TTrack& track : SourceTracks(task, AVMEDIA_TYPE_SUBTITLE)) {
         const TSubtitleWay way = SubtitleWay(oc->oformat, track.St->codecpar->codec_id);
         if (way == TSubtitleWay::Drop) continue;
+        const AVCodec* encoder = av::avcodec_find_encoder(ContainerTextCodec(oc->oformat));
+        if (way == TSubtitleWay::Convert && !encoder) continue;
         task.SubtitleStreamCopy = way == TSubtitleWay::Copy;
-        task.SubtitleCodecName.clear();
+        task.SubtitleCodecName = way == TSubtitleWay::Convert ? encoder->name : "";
         task.SubtitleLanguage = language;
         task.NewSubtitleStream(oc);
         FeedFrom(task, oc, track);
@@ -169,7 +181,7 @@ std::vector<std::string> DroppedTrackLines(const TCustomFFmpeg& task, const AVFo
         if (taken[k] == 0) reason = "the container takes none";
         else if (k == 0) reason = "the container takes one";
         else reason = "the container takes only some kinds";
-        if (k == 1 && taken[k] == 0 && oc->oformat->subtitle_codec != AV_CODEC_ID_NONE) {
+        if (k == 1 && taken[k] == 0 && ContainerTextCodec(oc->oformat) != AV_CODEC_ID_NONE) {
             bool allPictures = true;
             for (const TTrack& t : tracks) allPictures &= !IsTextSubtitle(t.St->codecpar->codec_id);
             reason = allPictures ? "the container takes no picture subtitles" : "the container takes none of their kind";

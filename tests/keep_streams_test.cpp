@@ -43,6 +43,7 @@ struct TFile {
     std::vector<TTrack> Tracks;
     std::map<std::string, std::string> Tags;   // the file's and the sound streams', keys in lower case
     std::vector<TChapter> Chapters;
+    double Start = 0;   // seconds where playing begins (the container's first time)
     int Count(AVMediaType type) const
     {
         return static_cast<int>(std::count_if(Tracks.begin(), Tracks.end(),
@@ -75,6 +76,7 @@ TFile Read(const std::string& file)
     kv::media::InputFormatHandle ic(raw);
     if (av::avformat_find_stream_info(ic.get(), nullptr) < 0) return f;
     f.Ok = true;
+    if (ic->start_time != AV_NOPTS_VALUE) f.Start = static_cast<double>(ic->start_time) / AV_TIME_BASE;
     auto readTags = [&f](const AVDictionary* tags) {
         for (const AVDictionaryEntry* t = nullptr; (t = av::av_dict_get(tags, "", t, AV_DICT_IGNORE_SUFFIX));) {
             std::string key = t->key;
@@ -104,8 +106,11 @@ TFile Read(const std::string& file)
     kv::media::PacketHandle pkt(av::av_packet_alloc());
     while (av::av_read_frame(ic.get(), pkt.get()) >= 0) {
         const AVStream* st = ic->streams[pkt->stream_index];
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && pkt->pts != AV_NOPTS_VALUE)
-            f.Tracks[pkt->stream_index].Times.push_back(static_cast<double>(pkt->pts) * av_q2d(st->time_base));
+        // Timed text fills the gaps between cues with empty samples (a zero length).
+        const bool emptyText = st->codecpar->codec_id == AV_CODEC_ID_MOV_TEXT && pkt->size <= 2;
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && pkt->pts != AV_NOPTS_VALUE && !emptyText)
+            f.Tracks[pkt->stream_index].Times.push_back(static_cast<double>(pkt->pts) * av_q2d(st->time_base) -
+                                                        f.Start);
         av::av_packet_unref(pkt.get());
     }
     return f;
@@ -310,6 +315,145 @@ TEST_F(KeepStreamsTest, OneTrackContainersGetTheTrackMarkedDefault)
         }
     }
     EXPECT_TRUE(sink.HasPrefix("1 sound track not kept: the container takes one"));
+}
+
+// A 5.1 or 7.1 tone that moves from channel to channel every half second: in stereo
+// each source channel arrives where the standard down-mix puts it.
+TEST_F(KeepStreamsTest, SurroundBecomesStereoByTheStandardDownMix)
+{
+    const double h = std::sqrt(0.5);   // -3 dB
+    // Share of each source channel in (left, right), in the layouts' channel order.
+    const std::vector<std::pair<double, double>> fiveOne = {{1, 0}, {0, 1}, {h, h}, {0, 0}, {h, 0}, {0, h}};
+    const std::vector<std::pair<double, double>> sevenOne = {{1, 0}, {0, 1}, {h, h}, {0, 0},
+                                                             {h, 0}, {0, h}, {h, 0}, {0, h}};
+    struct Case {
+        const char* input;
+        const std::vector<std::pair<double, double>>* shares;
+    };
+    for (const Case& c : {Case{"surround_51.mkv", &fiveOne}, Case{"surround_71.mkv", &sevenOne}}) {
+        SCOPED_TRACE(c.input);
+        const TFile f = Converted(c.input, {}, "s.wav", {{"ac", "2"}, {"ar", "48000"}});
+        ASSERT_EQ(f.Count(AVMEDIA_TYPE_AUDIO), 1);
+        EXPECT_EQ(f.Tracks[0].Channels, 2);
+        const TSound sound = Listen(Out("s.wav"), 0, 0.5);
+        ASSERT_GE(sound.Levels.size(), c.shares->size());
+        // The front left channel sets the scale: the mix may lower every channel alike.
+        const double unit = sound.Levels[0][0];
+        EXPECT_GT(unit, 0.05);
+        for (std::size_t k = 0; k < c.shares->size(); ++k) {
+            SCOPED_TRACE("source channel " + std::to_string(k));
+            EXPECT_NEAR(sound.Levels[k][0] / unit, (*c.shares)[k].first, 0.03);
+            EXPECT_NEAR(sound.Levels[k][1] / unit, (*c.shares)[k].second, 0.03);
+        }
+        EXPECT_LT(sound.Peak, 1.0);
+    }
+}
+
+TEST_F(KeepStreamsTest, SixChannelsKeepTheSurroundLayout)
+{
+    for (const char* codec : {"aac", "ac3", "flac", "libopus"}) {
+        SCOPED_TRACE(codec);
+        const TFile f = Converted("surround_51.mkv", {}, "six.mkv", {{"acodec", codec}, {"ac", "6"}, {"ar", "48000"}});
+        ASSERT_EQ(f.Count(AVMEDIA_TYPE_AUDIO), 1);
+        EXPECT_EQ(f.Tracks[0].Channels, 6);
+        EXPECT_TRUE(f.Tracks[0].Layout == AV_CH_LAYOUT_5POINT1 || f.Tracks[0].Layout == AV_CH_LAYOUT_5POINT1_BACK)
+            << std::hex << f.Tracks[0].Layout;
+        // The centre's tone is still in the centre.
+        const TSound sound = Listen(Out("six.mkv"), 0, 0.5);
+        ASSERT_GE(sound.Levels.size(), 3u);
+        EXPECT_GT(sound.Levels[2][2], 0.1);
+        EXPECT_LT(sound.Levels[2][0], 0.02);
+    }
+}
+
+TEST_F(KeepStreamsTest, TextSubtitlesGoIntoContainersThatTakeText)
+{
+    struct Case {
+        const char* input;
+        TOptionList inputOptions;
+        const char* output;
+        std::vector<AVCodecID> codecs;
+        std::vector<std::string> languages;
+    };
+    const Case cases[] = {
+        {"subtitles_chapters.mkv", {}, "s.mkv", {AV_CODEC_ID_SUBRIP, AV_CODEC_ID_ASS}, {"eng", "fre"}},
+        {"subtitles_chapters.mkv", {}, "s.mp4", {AV_CODEC_ID_MOV_TEXT, AV_CODEC_ID_MOV_TEXT}, {"eng", "fre"}},
+        {"subtitles_chapters.mkv", {{"vn", "1"}}, "s.webm", {AV_CODEC_ID_WEBVTT, AV_CODEC_ID_WEBVTT}, {"eng", "fre"}},
+        {"timed_text.mp4", {}, "t.mkv", {AV_CODEC_ID_ASS}, {"eng"}},
+        {"timed_text.mp4", {}, "t.mov", {AV_CODEC_ID_MOV_TEXT}, {"eng"}},
+        {"subtitles_chapters.mkv", {}, "s.avi", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " -> " + c.output);
+        const bool webm = std::string(c.output).ends_with(".webm");
+        const TFile f = Converted(c.input, c.inputOptions, c.output,
+                                  webm ? TOptionList{{"acodec", "libvorbis"}} : VideoProfile);
+        ASSERT_TRUE(f.Ok);
+        const auto subtitles = f.Of(AVMEDIA_TYPE_SUBTITLE);
+        ASSERT_EQ(subtitles.size(), c.codecs.size());
+        for (std::size_t k = 0; k < subtitles.size(); ++k) {
+            EXPECT_EQ(subtitles[k]->Codec, c.codecs[k]);
+            EXPECT_EQ(subtitles[k]->Language, c.languages[k]);
+            ASSERT_EQ(subtitles[k]->Times.size(), 2u);
+            // Within a picture's time of where the source shows them.
+            EXPECT_NEAR(subtitles[k]->Times[0], 0.2, 0.02);
+            EXPECT_NEAR(subtitles[k]->Times[1], 1.0, 0.02);
+        }
+    }
+    EXPECT_TRUE(sink.HasPrefix("2 subtitle tracks not kept: the container takes none"));
+}
+
+// A section from 0.5 s to 1.5 s of the source: cues and chapters move with it.
+TEST_F(KeepStreamsTest, TrimMovesSubtitlesAndChapters)
+{
+    for (const char* output : {"trim.mkv", "trim.mp4"}) {
+        SCOPED_TRACE(output);
+        const TFile f = Converted("subtitles_chapters.mkv", {{"ss", "0.5"}}, output, {{"vcodec", "mpeg4"}, {"t", "1"}});
+        ASSERT_TRUE(f.Ok);
+        const auto subtitles = f.Of(AVMEDIA_TYPE_SUBTITLE);
+        ASSERT_EQ(subtitles.size(), 2u);
+        // The first cue (0.2 s to 0.8 s) began before the section; the second is at 0.5 s.
+        ASSERT_FALSE(subtitles[0]->Times.empty());
+        EXPECT_NEAR(subtitles[0]->Times.back(), 0.5, 0.02);
+        ASSERT_EQ(f.Chapters.size(), 3u);
+        const TChapter expected[] = {{0, 0.2, "Opening"}, {0.2, 0.9, "Middle"}, {0.9, 1.0, "End"}};
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_NEAR(f.Chapters[k].Start, expected[k].Start, 0.01) << k;
+            EXPECT_NEAR(f.Chapters[k].End, expected[k].End, 0.01) << k;
+            EXPECT_EQ(f.Chapters[k].Title, expected[k].Title);
+        }
+    }
+}
+
+TEST_F(KeepStreamsTest, ChaptersAreKept)
+{
+    for (const char* output : {"c.mkv", "c.mp4"}) {
+        SCOPED_TRACE(output);
+        const TFile f = Converted("subtitles_chapters.mkv", {}, output, VideoProfile);
+        ASSERT_EQ(f.Chapters.size(), 3u);
+        EXPECT_EQ(f.Chapters[1].Title, "Middle");
+        EXPECT_NEAR(f.Chapters[1].Start, 0.7, 0.01);
+        EXPECT_NEAR(f.Chapters[1].End, 1.4, 0.01);
+    }
+}
+
+// A FLAC's tags, COMMENT among them, in each container's own form.
+TEST_F(KeepStreamsTest, SongTagsAreKeptInEveryContainer)
+{
+    const std::map<std::string, std::string> source = {{"title", "Covered"}, {"artist", "Larkspire"},
+                                                       {"album", "Pictures"}, {"date", "2011"},
+                                                       {"track", "3"},       {"genre", "Ambient"},
+                                                       {"comment", "kept in every copy"}};
+    for (const char* output : {"g.mp3", "g.m4a", "g.ogg", "g.mka", "g.flac"}) {
+        SCOPED_TRACE(output);
+        const TFile f = Converted("cover.flac", {}, output, {});
+        for (const auto& [key, value] : source) {
+            auto tag = f.Tags.find(key);
+            if (tag == f.Tags.end() && key == "track") tag = f.Tags.find("tracknumber");
+            if (tag == f.Tags.end() && key == "comment") tag = f.Tags.find("description");
+            EXPECT_TRUE(tag != f.Tags.end() && tag->second.rfind(value, 0) == 0) << key;
+        }
+    }
 }
 
 }  // namespace
