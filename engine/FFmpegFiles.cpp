@@ -524,6 +524,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
                         !VideoCodecName.empty();
         bool useAudio = AudioStreamCopy || fmt->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty();
         bool useSubtitle = SubtitleStreamCopy || fmt->subtitle_codec != AV_CODEC_ID_NONE || !SubtitleCodecName.empty();
+        OpenSideCarSubtitles(*this);
         if (InputFileCount > 0) {
             TInputKinds kinds;
             try {

@@ -1,7 +1,10 @@
 // The default mapping: which source tracks become output streams, and how.
 #include "engine/StreamChoice.h"
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/TextFormat.h"
 #include "media/AVCodecStubs.h"
@@ -157,6 +160,94 @@ void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted
         FeedFrom(task, oc, track);
     }
     task.SubtitleLanguage.clear();
+}
+
+namespace {
+
+// Language codes in file names are mostly of two letters; containers want three.
+std::string LanguageOfName(const std::string& code)
+{
+    static const char* const codes[][2] = {
+        {"ar", "ara"}, {"cs", "cze"}, {"da", "dan"}, {"de", "ger"}, {"el", "gre"}, {"en", "eng"}, {"es", "spa"},
+        {"fi", "fin"}, {"fr", "fre"}, {"he", "heb"}, {"hu", "hun"}, {"it", "ita"}, {"ja", "jpn"}, {"ko", "kor"},
+        {"nl", "dut"}, {"no", "nor"}, {"pl", "pol"}, {"pt", "por"}, {"ru", "rus"}, {"sv", "swe"}, {"tr", "tur"},
+        {"zh", "chi"}};
+    std::string lower = code;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (lower.size() == 3 && std::all_of(lower.begin(), lower.end(), [](unsigned char c) { return std::isalpha(c); }))
+        return lower;
+    for (const auto& pair : codes)
+        if (lower == pair[0]) return pair[1];
+    return {};
+}
+
+// "film.srt" and "film.<language>.srt" beside `source`, sorted by name.
+std::vector<std::filesystem::path> SideCarFiles(const std::string& source)
+{
+    namespace fs = std::filesystem;
+    std::vector<fs::path> found;
+    const fs::path path(source);
+    const std::string stem = path.stem().string();
+    std::error_code ec;
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path name = it->path().filename();
+        std::string ext = name.extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (ext != ".srt" || !it->is_regular_file(ec) || fs::equivalent(it->path(), path, ec)) continue;
+        const fs::path rest = name.stem();   // "film" or "film.en"
+        if (rest.string() == stem ||
+            (rest.stem().string() == stem && !LanguageOfName(rest.extension().string().substr(1)).empty()))
+            found.push_back(it->path());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+}  // namespace
+
+void OpenSideCarSubtitles(TCustomFFmpeg& task)
+{
+    if (!UsesDefaultMapping(task) || task.InputFileCount != 1 || task.SubtitleDisable || task.CopyTs) return;
+    const AVFormatContext* film = task.InputFiles[0];
+    if (!film || !film->url) return;
+    std::string source = film->url;
+    if (source.rfind("file:", 0) == 0) source.erase(0, 5);
+    if (source.find("://") != std::string::npos) return;
+    // The output's settings wait in the option state; opening an input takes some.
+    const std::string names[3] = {task.VideoCodecName, task.AudioCodecName, task.SubtitleCodecName};
+    const AVInputFormat* inputFormat = task.InputFormat;
+    const AVOutputFormat* outputFormat = task.OutputFormat;
+    const int channel = task.VideoChannel;
+    const std::int64_t start = task.StartTime;
+    const int totalDuration = task.TotalOutputDuration;
+    // Cue times count from where the film begins to play, and move with its trim.
+    const std::int64_t filmStart = film->start_time != AV_NOPTS_VALUE ? film->start_time : 0;
+    const std::int64_t offset = task.InputTimeOffsets[0] + filmStart;
+    for (const std::filesystem::path& file : SideCarFiles(source)) {
+        if (task.InputFileCount >= MaxFiles) break;
+        task.InputFormat = nullptr;
+        task.StartTime = 0;
+        const std::string text = file.string();
+        if (!task.OpenInputFile(text)) {
+            task.Log(1, Format("Subtitle file '%s' not taken: %s", text.c_str(), task.LastErrorMessage.c_str()));
+            continue;
+        }
+        const int index = task.InputFileCount - 1;
+        task.InputTimeOffsets[index] = offset;
+        const std::string code = file.stem().extension().string();
+        const std::string language = code.empty() ? std::string() : LanguageOfName(code.substr(1));
+        for (unsigned s = 0; s < task.InputFiles[index]->nb_streams; ++s)
+            if (!language.empty()) av::av_dict_set(&task.InputFiles[index]->streams[s]->metadata, "language", language.c_str(), 0);
+    }
+    task.VideoCodecName = names[0];
+    task.AudioCodecName = names[1];
+    task.SubtitleCodecName = names[2];
+    task.InputFormat = inputFormat;
+    task.OutputFormat = outputFormat;
+    task.VideoChannel = channel;
+    task.StartTime = start;
+    task.TotalOutputDuration = totalDuration;
 }
 
 std::vector<std::string> DroppedTrackLines(const TCustomFFmpeg& task, const AVFormatContext* oc)

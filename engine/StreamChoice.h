@@ -29,6 +29,10 @@ void CreateSoundStreams(TCustomFFmpeg& task, AVFormatContext* oc);
 // takes them as they are. Returns the text of every track left out, for the log.
 void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted);
 
+// Subtitle files beside a single source with its name ("film.srt", "film.en.srt"),
+// opened as further inputs on the source's time line (so moved by its trim).
+void OpenSideCarSubtitles(TCustomFFmpeg& task);
+
 // The tracks of the source that the output leaves out, one line each ("1 subtitle
 // track not kept: the container takes none"), for the log and the file's outcome.
 std::vector<std::string> DroppedTrackLines(const TCustomFFmpeg& task, const AVFormatContext* oc);
