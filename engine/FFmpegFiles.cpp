@@ -551,7 +551,11 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName)
         create(useVideo, [&] { NewVideoStream(oc); }, "new_video_stream fail: %s");
         create(useAudio, [&] { CreateSoundStreams(*this, oc); }, "new_audio_stream fail: %s");
         create(true, [&] { CreateSubtitleStreams(*this, oc, useSubtitle); }, "new_subtitle_stream fail: %s");
-        for (const std::string& line : DroppedTrackLines(*this, oc)) Log(1, line);
+        if (index == 0) DroppedTracks.clear();
+        for (const std::string& line : DroppedTrackLines(*this, oc)) {
+            Log(1, line);
+            DroppedTracks += (DroppedTracks.empty() ? "" : "\n") + line;
+        }
 
         // The container's timestamp is its creation time today.
         if (RecTimestamp) {

@@ -666,6 +666,7 @@ void TCustomFFmpeg::TranscodeSetup()
         if (MetaDataMapCount == 0 && InputFileCount > 0)
             for (int f = 0; f < OutputFileCount; ++f) {
                 KeepSourceTags(InputFiles[0]->metadata, &OutputFiles[f]->metadata);
+                KeepCreationDate(InputFiles[0]->metadata, &OutputFiles[f]->metadata, RecTimestampIsNow);
                 KeepChapters(InputFiles[0], OutputFiles[f], InputTimeOffsets[0] - StartTime, RecordingTime);
             }
 

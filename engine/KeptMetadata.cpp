@@ -15,6 +15,13 @@ void KeepTrackTags(const AVStream* source, AVStream* output)
     }
 }
 
+void KeepCreationDate(const AVDictionary* source, AVDictionary** output, bool stampedNow)
+{
+    const AVDictionaryEntry* date = av::av_dict_get(source, "creation_time", nullptr, 0);
+    if (date && (stampedNow || !av::av_dict_get(*output, "creation_time", nullptr, 0)))
+        av::av_dict_set(output, "creation_time", date->value, 0);
+}
+
 void KeepChapters(const AVFormatContext* source, AVFormatContext* output, std::int64_t offset, std::int64_t length)
 {
     if (!source || output->nb_chapters > 0) return;

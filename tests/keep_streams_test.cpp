@@ -502,4 +502,20 @@ TEST_F(KeepStreamsTest, SideCarSubtitleFilesAreAdded)
     EXPECT_TRUE(sink.HasPrefix("1 subtitle track not kept: the container takes none"));
 }
 
+// The day a film was recorded stays, unless the user gives another.
+TEST_F(KeepStreamsTest, RecordingDateIsKept)
+{
+    for (const char* output : {"r.mp4", "r.mkv", "r.mov"}) {
+        SCOPED_TRACE(output);
+        TOptionList options = VideoProfile;
+        options.push_back({"timestamp", "now"});   // what the job builder asks for
+        const TFile f = Converted("two_languages.mp4", {}, output, options);
+        EXPECT_EQ(f.Tags.count("creation_time") ? f.Tags.at("creation_time").substr(0, 19) : "", "2019-05-04T10:20:30");
+    }
+    TOptionList options = VideoProfile;
+    options.push_back({"timestamp", "2020-01-02T03:04:05Z"});
+    const TFile f = Converted("two_languages.mp4", {}, "given.mp4", options);
+    EXPECT_EQ(f.Tags.count("creation_time") ? f.Tags.at("creation_time").substr(0, 19) : "", "2020-01-02T03:04:05");
+}
+
 }  // namespace

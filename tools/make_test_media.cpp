@@ -196,8 +196,9 @@ const std::vector<Clip>& KeepEverythingClips()
         {.name = "two_languages.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
          .asamples = 88200, .tags = {{"title", "Two Languages"}},
          .soundTracks = {{"eng", "English", false}, {"fre", "Commentaire", true}}},
+        // Recorded on a day of its own, as a phone's films are.
         {.name = "two_languages.mp4", .format = "mp4", .vcodec = "mpeg4", .vframes = 50, .acodec = "aac",
-         .asamples = 88200, .soundTracks = {{"eng", "English", true}, {"ger", "Deutsch", false}}},
+         .asamples = 88200, .tags = {{"creation_time", "2019-05-04T10:20:30.000000Z"}}, .soundTracks = {{"eng", "English", true}, {"ger", "Deutsch", false}}},
         // Lossless, so that the level of every channel can be read back exactly.
         {.name = "surround_51.mkv", .format = "matroska", .acodec = "flac", .rate = 48000, .channels = 6,
          .asamples = 144000, .channelSweep = true},

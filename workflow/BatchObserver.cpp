@@ -64,7 +64,8 @@ void TBatchObserver::Attach()
         HandleProgress(AIndex, ACurrentDuration, ATotalOutputDuration);
     };
     engine.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        RecordReason(AIndex, AException, AMessage);
+        // A finished file's message names what its output could not keep.
+        RecordReason(AIndex, AException || AFinished, AMessage);
         HandleTerminate(AIndex, AFinished, AException);
     };
     engine.OnPreviewBitmap = [this](int AIndex, media::TBitmap& ABitmap, int, std::int64_t) {
@@ -177,11 +178,11 @@ void TBatchObserver::AbandonBatch()
     }
 }
 
-void TBatchObserver::RecordReason(int index, bool exception, const std::string& message)
+void TBatchObserver::RecordReason(int index, bool withMessage, const std::string& message)
 {
     if (index < 0) return;
     const int file = FConverter.FileIndexOfTask(index);
-    if (file >= 0 && file < FConverter.Files.Count()) FConverter.Files.Items(file).Reason = exception ? message : "";
+    if (file >= 0 && file < FConverter.Files.Count()) FConverter.Files.Items(file).Reason = withMessage ? message : "";
 }
 
 int TBatchObserver::FileIndexOfTask(int taskIndex) const

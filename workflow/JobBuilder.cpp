@@ -181,7 +181,8 @@ void SetVideoOptions(const TFormatRec& format, int aspectIndex, engine::TOutputO
     output.FrameSize = ListEntry(format.Resolution, format.ResolutionValue);
     output.AspectRatio = AspectText(aspectIndex);
     output.VideoBitrate = BitsPerSecond(ListEntry(format.VideoBitRate, format.VideoBitRateValue));
-    output.DisableSubtitle = true;
+    // Subtitle tracks go wherever the container takes them (the engine's default mapping).
+    output.DisableSubtitle = false;
     output.TimeStamp = 0;
 }
 
