@@ -268,14 +268,13 @@ std::vector<std::string> DroppedTrackLines(const TCustomFFmpeg& task, const AVFo
         const std::vector<TTrack> tracks = SourceTracks(task, types[k]);
         const int dropped = static_cast<int>(tracks.size()) - taken[k];
         if (dropped <= 0) continue;
-        std::string reason;
-        if (taken[k] == 0) reason = "the container takes none";
-        else if (k == 0) reason = "the container takes one";
-        else reason = "the container takes only some kinds";
-        if (k == 1 && taken[k] == 0 && ContainerTextCodec(oc->oformat) != AV_CODEC_ID_NONE) {
-            bool allPictures = true;
-            for (const TTrack& t : tracks) allPictures &= !IsTextSubtitle(t.St->codecpar->codec_id);
-            reason = allPictures ? "the container takes no picture subtitles" : "the container takes none of their kind";
+        std::string reason = taken[k] == 0 ? "the container takes none" : "the container takes one";
+        if (k == 1 && ContainerTextCodec(oc->oformat) != AV_CODEC_ID_NONE) {
+            const auto pictures = std::count_if(tracks.begin(), tracks.end(), [](const TTrack& t) {
+                return !IsTextSubtitle(t.St->codecpar->codec_id);
+            });
+            reason = dropped <= pictures ? "the container takes no picture subtitles"
+                                         : "the container takes none of their kind";
         }
         lines.push_back(Format("%d %s track%s not kept: %s", dropped, kinds[k], dropped == 1 ? "" : "s",
                                reason.c_str()));

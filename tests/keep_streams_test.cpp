@@ -518,4 +518,25 @@ TEST_F(KeepStreamsTest, RecordingDateIsKept)
     EXPECT_EQ(f.Tags.count("creation_time") ? f.Tags.at("creation_time").substr(0, 19) : "", "2020-01-02T03:04:05");
 }
 
+// Picture subtitles cannot become text: Matroska keeps them as they are, the others
+// leave them out and say so.
+TEST_F(KeepStreamsTest, PictureSubtitlesAreCopiedIntoMatroskaOnly)
+{
+    TFile f = Converted("dvd_subtitles.mkv", {}, "p.mkv", VideoProfile);
+    auto subtitles = f.Of(AVMEDIA_TYPE_SUBTITLE);
+    ASSERT_EQ(subtitles.size(), 2u);
+    EXPECT_EQ(subtitles[0]->Codec, AV_CODEC_ID_DVD_SUBTITLE);
+    EXPECT_EQ(subtitles[0]->Language, "eng");
+    EXPECT_EQ(subtitles[0]->Times.size(), 2u);
+    EXPECT_EQ(subtitles[1]->Codec, AV_CODEC_ID_SUBRIP);
+    EXPECT_FALSE(sink.HasPrefix("1 subtitle track not kept"));
+
+    f = Converted("dvd_subtitles.mkv", {}, "p.mp4", VideoProfile);
+    subtitles = f.Of(AVMEDIA_TYPE_SUBTITLE);
+    ASSERT_EQ(subtitles.size(), 1u);
+    EXPECT_EQ(subtitles[0]->Codec, AV_CODEC_ID_MOV_TEXT);
+    EXPECT_EQ(subtitles[0]->Language, "fre");
+    EXPECT_TRUE(sink.Has("1 subtitle track not kept: the container takes no picture subtitles"));
+}
+
 }  // namespace

@@ -216,6 +216,8 @@ const std::vector<Clip>& KeepEverythingClips()
         {.name = "sidecar_lang.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
          .asamples = 88200},
         {.name = "sidecar_lang.en.srt", .kind = Kind::Text, .text = SideCarSrt},
+        {.name = "dvd_subtitles.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
+         .asamples = 88200, .textTracks = {{AV_CODEC_ID_DVD_SUBTITLE, "eng"}, {AV_CODEC_ID_SUBRIP, "fre"}}},
         {.name = "cover.mp3", .format = "mp3", .acodec = "libmp3lame", .asamples = 88200,
          .tags = {{"title", "Covered"}, {"artist", "Larkspire"}, {"album", "Pictures"}, {"date", "2011"},
                   {"track", "3"}, {"genre", "Ambient"}},
@@ -458,6 +460,7 @@ std::pair<AVStream*, std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)>>
     std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> enc(avcodec_alloc_context3(codec),
                                                                      [](AVCodecContext* e) { avcodec_free_context(&e); });
     enc->time_base = {1, 1000};
+    enc->width = 720, enc->height = 576;   // the frame picture subtitles are placed in
     const std::size_t size = std::strlen(AssHeader);
     enc->subtitle_header = static_cast<uint8_t*>(av_mallocz(size + 1));
     std::memcpy(enc->subtitle_header, AssHeader, size);
@@ -476,11 +479,25 @@ void WriteCues(AVFormatContext* oc, AVStream* st, AVCodecContext* enc, AVPacket*
 {
     const struct { int64_t at, length; const char* text; } cues[] = {{200, 600, "First cue"}, {1000, 600, "Second cue"}};
     int order = 0;
+    // Picture subtitles: a 32 x 16 bar of the second of four colours.
+    std::vector<uint8_t> indices(32 * 16, 1);
+    const uint32_t palette[4] = {0x00000000, 0xffffffff, 0xff000000, 0xff808080};
+    const AVCodecDescriptor* kind = avcodec_descriptor_get(enc->codec_id);
+    const bool bitmap = kind && (kind->props & AV_CODEC_PROP_BITMAP_SUB);
     for (const auto& cue : cues) {
         const std::string event = std::to_string(order++) + ",0,Default,,0,0,0,," + cue.text;
         AVSubtitleRect rect{};
         rect.type = SUBTITLE_ASS;
         rect.ass = const_cast<char*>(event.c_str());
+        if (bitmap) {
+            rect = {};
+            rect.type = SUBTITLE_BITMAP;
+            rect.x = 100, rect.y = 200, rect.w = 32, rect.h = 16, rect.nb_colors = 4;
+            rect.data[0] = indices.data();
+            rect.linesize[0] = 32;
+            rect.data[1] = reinterpret_cast<uint8_t*>(const_cast<uint32_t*>(palette));
+            rect.linesize[1] = 4 * 4;
+        }
         AVSubtitleRect* rects[] = {&rect};
         AVSubtitle sub{};
         sub.num_rects = 1;
