@@ -118,11 +118,11 @@ void CreateSoundStreams(TCustomFFmpeg& task, AVFormatContext* oc)
     const std::vector<TTrack> tracks =
         UsesDefaultMapping(task) ? SourceTracks(task, AVMEDIA_TYPE_AUDIO) : std::vector<TTrack>{};
     if (tracks.empty()) {
-        task.NewAudioStream(oc);
+        task.NewOutputStream(oc, AVMEDIA_TYPE_AUDIO);
         return;
     }
     if (!HoldsSeveralTracks(oc->oformat)) {
-        task.NewAudioStream(oc);
+        task.NewOutputStream(oc, AVMEDIA_TYPE_AUDIO);
         FeedFrom(task, oc, DefaultTrack(tracks));
         return;
     }
@@ -134,7 +134,7 @@ void CreateSoundStreams(TCustomFFmpeg& task, AVFormatContext* oc)
         task.AudioCodecName = codecName;
         task.AudioStreamCopy = copy;
         task.AudioBitstreamFilters = filters;
-        task.NewAudioStream(oc);
+        task.NewOutputStream(oc, AVMEDIA_TYPE_AUDIO);
         FeedFrom(task, oc, track);
     }
 }
@@ -143,7 +143,7 @@ void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted
 {
     const bool chosen = !task.SubtitleCodecName.empty() || task.SubtitleStreamCopy || !UsesDefaultMapping(task);
     if (chosen) {
-        if (wanted) task.NewSubtitleStream(oc);
+        if (wanted) task.NewOutputStream(oc, AVMEDIA_TYPE_SUBTITLE);
         return;
     }
     if (task.SubtitleDisable) return;
@@ -156,7 +156,7 @@ void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted
         task.SubtitleStreamCopy = way == TSubtitleWay::Copy;
         task.SubtitleCodecName = way == TSubtitleWay::Convert ? encoder->name : "";
         task.SubtitleLanguage = language;
-        task.NewSubtitleStream(oc);
+        task.NewOutputStream(oc, AVMEDIA_TYPE_SUBTITLE);
         FeedFrom(task, oc, track);
     }
     task.SubtitleLanguage.clear();
