@@ -188,6 +188,7 @@ struct TOptionState {
     std::int64_t RecordingTime = INT64_MAX;   // microseconds; no limit
     std::int64_t StartTime = 0;
     std::int64_t RecTimestamp = 0;            // seconds since 1970
+    bool RecTimestampIsNow = false;           // "timestamp" said "now": a source's own date wins
     std::int64_t InputTsOffset = 0;
     std::int64_t LimitFileSize = 0;           // bytes; 0 = no limit
     float MuxPreload = 0.5f;
@@ -315,6 +316,8 @@ public:
         media::Viewed<media::CodecContextHandle> Codec;
         const AVCodec* Encoder = nullptr;   // the encoder to open; null for copy or none found
         bool StreamCopy = false;
+        // The input stream the default mapping chose (engine/StreamChoice.h); -1: by kind.
+        int SourceFile = -1, SourceStream = -1;
     };
     std::array<std::vector<media::Viewed<media::CodecContextHandle>>, MaxFiles> InputCodecs;
     std::array<std::vector<TOutputStreamSetup>, MaxFiles> OutputStreams;
@@ -351,6 +354,9 @@ public:
     bool Terminated = false;
     bool ExceptionRaised = false;
     std::string ExceptionMessage;
+    // What the outputs leave out of the sources ("1 subtitle track not kept: ..."), one line
+    // each; a finished task reports it as its outcome.
+    std::string DroppedTracks;
     std::string LastErrorMessage;
     TTaskEventSink* LogHandler = nullptr;
     TTaskEventSink* ProgressHandler = nullptr;

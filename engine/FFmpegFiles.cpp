@@ -15,6 +15,7 @@
 #include <span>
 
 #include "engine/FFmpeg.h"
+#include "engine/StreamChoice.h"
 #include "engine/TextFormat.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
@@ -259,7 +260,7 @@ TCustomFFmpeg::TInputKinds TCustomFFmpeg::CheckInputs()
         for (unsigned j = 0; ic && j < ic->nb_streams; ++j) {
             const int type = ic->streams[j]->codecpar->codec_type;
             if (type < -1 || type > 4) throw FFmpegException("invalid codec_type of input file");
-            kinds.Video |= type == AVMEDIA_TYPE_VIDEO;
+            kinds.Video |= type == AVMEDIA_TYPE_VIDEO && !IsCoverArt(ic->streams[j]);
             kinds.Audio |= type == AVMEDIA_TYPE_AUDIO;
             kinds.Subtitle |= type == AVMEDIA_TYPE_SUBTITLE;
         }
@@ -588,14 +589,23 @@ void CreateWantedStreams(TCustomFFmpeg& task, AVFormatContext* oc)
     } kinds[] = {{AVMEDIA_TYPE_VIDEO, "new_video_stream fail: %s"},
                  {AVMEDIA_TYPE_AUDIO, "new_audio_stream fail: %s"},
                  {AVMEDIA_TYPE_SUBTITLE, "new_subtitle_stream fail: %s"}};
+    OpenSideCarSubtitles(task);
     const std::array<bool, 3> wanted = WantedStreams(task, oc->oformat);
     for (int k = 0; k < 3; ++k) {
-        if (!wanted[k]) continue;
+        // Subtitle tracks follow the default mapping, which asks the container itself.
+        if (!wanted[k] && kinds[k].Type != AVMEDIA_TYPE_SUBTITLE) continue;
         try {
-            task.NewOutputStream(oc, kinds[k].Type);
+            if (kinds[k].Type == AVMEDIA_TYPE_AUDIO) CreateSoundStreams(task, oc);
+            else if (kinds[k].Type == AVMEDIA_TYPE_SUBTITLE) CreateSubtitleStreams(task, oc, wanted[k]);
+            else task.NewOutputStream(oc, kinds[k].Type);
         } catch (const FFmpegException& e) {
             throw FFmpegException(Format(kinds[k].FailText, e.what()));
         }
+    }
+    if (task.OutputFileCount == 0) task.DroppedTracks.clear();
+    for (const std::string& line : DroppedTrackLines(task, oc)) {
+        task.Log(1, line);
+        task.DroppedTracks += (task.DroppedTracks.empty() ? "" : "\n") + line;
     }
 }
 

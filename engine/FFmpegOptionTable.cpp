@@ -258,6 +258,7 @@ void SetInputTsScale(TCustomFFmpeg& task, const std::string&, const std::string&
 void SetRecTimestamp(TCustomFFmpeg& task, const std::string& name, const std::string& value)
 {
     task.RecTimestamp = std::llround(static_cast<double>(ParseTime(name, value, false)) / 1000000.0);
+    task.RecTimestampIsNow = value == "now";
 }
 
 void SetMetadata(TCustomFFmpeg& task, const std::string&, const std::string& value)

@@ -131,7 +131,21 @@ bool InSection(TCustomFFmpeg& task, TOutputStream& ost, const TInputStream& ist,
         return false;
     }
     if (sound) return shown >= task.StartTime || shown + duration > task.StartTime;
+    // A cue still on screen at the start is shown from the start (CopyPacket cuts it).
+    if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && pkt->duration > 0)
+        return shown + av::av_rescale_q(pkt->duration, ist.Stream->time_base, AV_TIME_BASE_Q) > task.StartTime;
     return task.StartTime == 0 || ist.Pts >= task.StartTime;
+}
+
+// A copied cue on the output's time line: what ends before its start goes, what
+// began before it is shown from the start for the rest of its time.
+bool CueInSection(AVPacket* cue)
+{
+    if (cue->pts == AV_NOPTS_VALUE || cue->pts >= 0) return true;
+    if (cue->duration <= 0 || cue->pts + cue->duration <= 0) return false;
+    cue->duration += cue->pts;
+    cue->pts = cue->dts = 0;
+    return true;
 }
 
 void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, const AVPacket* pkt)
@@ -155,6 +169,10 @@ void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
                                             : av::av_rescale_q(ist.Pts, AV_TIME_BASE_Q, otb)) -
                 start;
     opkt->duration = av::av_rescale_q(pkt->duration, itb, otb);
+    if (type == AVMEDIA_TYPE_SUBTITLE && !CueInSection(opkt)) {
+        av::av_packet_unref(opkt);
+        return;
+    }
     opkt->flags = pkt->flags;
     opkt->pos = -1;
     WritePacket(task, ost, opkt);
@@ -222,11 +240,10 @@ void HandleSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, 
     const int r = av::avcodec_decode_subtitle2(ist.Decoder, &run.Subtitle.Value, &got, const_cast<AVPacket*>(pkt));
     if (r < 0) throw r;
     if (!got) return;
-    if (task.StartTime == 0 || ist.Pts >= task.StartTime) {
-        for (auto& ost : run.OutputStreamTable) {
-            if (ost->SourceIndex == istIndex && ost->NeedsEncoding)
-                EncodeSubtitle(task, run, *ost, ist, run.Subtitle.Value, pkt->pts);
-        }
+    // EncodeSubtitle places the cue in the section (or leaves it out).
+    for (auto& ost : run.OutputStreamTable) {
+        if (ost->SourceIndex == istIndex && ost->NeedsEncoding)
+            EncodeSubtitle(task, run, *ost, ist, run.Subtitle.Value, pkt->pts);
     }
     run.Subtitle.Clear();
 }

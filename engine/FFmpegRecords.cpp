@@ -184,17 +184,14 @@ std::vector<TCustomFFmpeg::TTimeRange> ParseHookRanges(const std::string& text)
 
 std::string TimeStampText(double localDays)
 {
-    std::time_t utc;
-    if (localDays == 0) {
-        utc = std::time(nullptr);
-    } else {
-        // Days since 1899-12-30 in local time; mktime applies the bias valid at that date.
-        auto localSeconds = static_cast<std::time_t>(std::llround((localDays - 25569.0) * 86400.0));
-        std::tm broken{};
-        gmtime_r(&localSeconds, &broken);
-        broken.tm_isdst = -1;
-        utc = std::mktime(&broken);
-    }
+    // "now" lets the engine stamp the output (and a source's own date win).
+    if (localDays == 0) return "now";
+    // Days since 1899-12-30 in local time; mktime applies the bias valid at that date.
+    auto localSeconds = static_cast<std::time_t>(std::llround((localDays - 25569.0) * 86400.0));
+    std::tm broken{};
+    gmtime_r(&localSeconds, &broken);
+    broken.tm_isdst = -1;
+    const std::time_t utc = std::mktime(&broken);
     std::tm parts{};
     gmtime_r(&utc, &parts);
     char text[40];

@@ -7,8 +7,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/CoverArt.h"
 #include "engine/FFmpegStreams.h"
+#include "engine/KeptMetadata.h"
 #include "engine/PreviewLock.h"
+#include "engine/StreamChoice.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
@@ -280,7 +283,7 @@ void CheckStreamMaps(const TCustomFFmpeg& task, const TTranscodeRun& run)
 bool Unmapped(const TTranscodeRun& run, int index, AVMediaType type)
 {
     const TInputStream& cand = *run.InputStreamTable[index];
-    return cand.Unmapped && cand.Stream->codecpar->codec_type == type;
+    return cand.Unmapped && cand.Stream->codecpar->codec_type == type && !IsCoverArt(cand.Stream);
 }
 
 // The first unmapped stream of `type` in the selected program; -1 for none.
@@ -307,8 +310,16 @@ int AutomaticSource(const TCustomFFmpeg& task, const TTranscodeRun& run, AVMedia
     for (int i = 0; i < streamCount; ++i)
         if (Unmapped(run, i, type)) return i;
     for (int i = streamCount - 1; i >= 0; --i)
-        if (run.InputStreamTable[i]->Stream->codecpar->codec_type == type) return i;
+        if (run.InputStreamTable[i]->Stream->codecpar->codec_type == type && !IsCoverArt(run.InputStreamTable[i]->Stream))
+            return i;
     return -1;
+}
+
+// The source the default mapping chose with the output's streams (engine/StreamChoice.h).
+int ChosenSource(const TCustomFFmpeg::TOutputStreamSetup& setup, const TTranscodeRun& run)
+{
+    if (!ValidStream(run.InputFileTable, setup.SourceFile, setup.SourceStream)) return -1;
+    return run.InputFileTable[setup.SourceFile].FirstStreamIndex + setup.SourceStream;
 }
 
 int MappedIndex(const TTranscodeRun& run, int file, int stream)
@@ -332,7 +343,9 @@ void MapStreams(TCustomFFmpeg& task, TTranscodeRun& run)
             if (!ost->Encoder) FailWithDump(oc, f, Format("Output stream #%d.%d has no codec context", f, s));
             const AVMediaType type = ost->Encoder->codec_type;
             const TStreamMap* map = task.StreamMapCount > 0 ? &task.StreamMaps[n] : nullptr;
-            const int source = map ? MappedIndex(run, map->FileIndex, map->StreamIndex) : AutomaticSource(task, run, type);
+            const int chosen = map ? -1 : ChosenSource(task.OutputStreams[f][s], run);
+            const int source = map ? MappedIndex(run, map->FileIndex, map->StreamIndex)
+                               : chosen >= 0 ? chosen : AutomaticSource(task, run, type);
             if (map && run.InputStreamTable[source]->Stream->codecpar->codec_type != type)
                 FailWithDump(oc, f, Format("Codec type mismatch for mapping #%d.%d -> #%d.%d", map->FileIndex,
                                            map->StreamIndex, f, s));
@@ -458,9 +471,7 @@ void SetStreamParameters(TCustomFFmpeg& task, TTranscodeRun& run)
     for (auto& ostPtr : run.OutputStreamTable) {
         TOutputStream& ost = *ostPtr;
         TInputStream& ist = *run.InputStreamTable[ost.SourceIndex];
-        if (const AVDictionaryEntry* lang = av::av_dict_get(ist.Stream->metadata, "language", nullptr, 0);
-            lang && !av::av_dict_get(ost.Stream->metadata, "language", nullptr, 0))
-            av::av_dict_set(&ost.Stream->metadata, "language", lang->value, 0);
+        KeepTrackTags(ist.Stream, ost.Stream);
         ost.Stream->disposition = ist.Stream->disposition;
         if (task.OutputStreams[ost.FileIndex][ost.StreamIndex].StreamCopy) SetCopyParameters(task, ost, ist);
         else SetEncodeParameters(task, ost, ist);
@@ -654,8 +665,12 @@ void MapMetadata(TCustomFFmpeg& task)
             av::av_dict_set(&task.OutputFiles[map.OutFile]->metadata, tag->key, tag->value, 0);
     }
     if (task.MetaDataMapCount == 0 && task.InputFileCount > 0)
-        for (int f = 0; f < task.OutputFileCount; ++f)
+        for (int f = 0; f < task.OutputFileCount; ++f) {
             KeepSourceTags(task.InputFiles[0]->metadata, &task.OutputFiles[f]->metadata);
+            KeepCreationDate(task.InputFiles[0]->metadata, &task.OutputFiles[f]->metadata, task.RecTimestampIsNow);
+            KeepChapters(task.InputFiles[0], task.OutputFiles[f], task.InputTimeOffsets[0] - task.StartTime,
+                         task.RecordingTime);
+        }
 }
 
 void AddBitstreamFilter(TOutputStream& ost, const TBitstreamFilterEntry& entry)
@@ -699,12 +714,14 @@ void WriteHeaders(TCustomFFmpeg& task)
 {
     bool allRtp = task.OutputFileCount > 0;
     for (int f = 0; f < task.OutputFileCount; ++f) {
+        const int coverStream = AddCoverArt(task, task.OutputFiles[f]);
         AVDictionary* own = task.PrivateOptionsForOpen();
         const int written = av::avformat_write_header(task.OutputFiles[f], &own);
         task.NotePrivateOptionsTaken(own);
         if (written < 0)
             throw FFmpegException(transcode::WriteFailureText(
                 task.OutputFiles[f], Format("Could not write header for output file #%d (incorrect codec parameters ?)", f)));
+        WriteCoverArt(task, task.OutputFiles[f], coverStream);
         if (std::string(task.OutputFiles[f]->oformat->name) != "rtp") allRtp = false;
     }
     task.WarnUntakenPrivateOptions();

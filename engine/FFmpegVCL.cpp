@@ -701,7 +701,8 @@ void TCustomFFmpegVCL::DoTerminate(TCustomFFmpeg* task)
         LogList().Clear();
         return;
     }
-    if (OnTerminate) OnTerminate(IndexOf(task), task->Finished, task->ExceptionRaised, task->ExceptionMessage);
+    const std::string& outcome = task->ExceptionRaised || !task->Finished ? task->ExceptionMessage : task->DroppedTracks;
+    if (OnTerminate) OnTerminate(IndexOf(task), task->Finished, task->ExceptionRaised, outcome);
     ++terminatedCount_;
     if (pendingCount_ >= 1) {
         StartNext();

@@ -272,12 +272,24 @@ void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost,
         task.Log(0, "Subtitle packets must have a pts");
         return;
     }
+    // On the output's time line, which begins at the start: a cue that ends before it
+    // goes, one that began before it is shown from the start for the rest of its time.
+    const std::int64_t shown = av::av_rescale_q(pts, ist.Stream->time_base, AV_TIME_BASE_Q) - task.StartTime;
+    const std::int64_t hidden = shown + 1000LL * subtitle.end_display_time;
+    if (subtitle.end_display_time > 0 && hidden <= 0) return;
+    AVSubtitle cue = subtitle;
+    const std::int64_t from = std::max<std::int64_t>(shown + 1000LL * subtitle.start_display_time, 0);
+    if (shown < 0 && subtitle.end_display_time > 0) {
+        cue.start_display_time = 0;
+        cue.end_display_time = static_cast<std::uint32_t>((hidden - from) / 1000);
+    }
+    const std::int64_t base = shown < 0 ? from - 1000LL * cue.start_display_time : shown;
     if (run.SubtitleBuffer.empty()) run.SubtitleBuffer.resize(65536);
     AVCodecContext* enc = ost.Encoder;
     const int count = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
     for (int i = 0; i < count; ++i) {
         const int size = av::avcodec_encode_subtitle(enc, run.SubtitleBuffer.data(),
-                                                     static_cast<int>(run.SubtitleBuffer.size()), &subtitle);
+                                                     static_cast<int>(run.SubtitleBuffer.size()), &cue);
         // A failed encode would hand the muxer whatever the buffer held before.
         if (size < 0) {
             if (task.ExitOnError) throw FFmpegException("Subtitle encoding failed");
@@ -288,13 +300,13 @@ void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost,
         if (av::av_new_packet(pkt, size) < 0) throw FFmpegException("av_malloc fail");
         std::memcpy(pkt->data, run.SubtitleBuffer.data(), static_cast<std::size_t>(size));
         pkt->stream_index = ost.StreamIndex;
-        pkt->pts = av::av_rescale_q(pts, ist.Stream->time_base, ost.Stream->time_base);
+        pkt->pts = av::av_rescale_q(base, AV_TIME_BASE_Q, ost.Stream->time_base);
         // DVB subtitles: one packet to show the page, one to clear it.
         if (count == 2)
-            pkt->pts += av::av_rescale_q(i == 0 ? subtitle.start_display_time : subtitle.end_display_time,
+            pkt->pts += av::av_rescale_q(i == 0 ? cue.start_display_time : cue.end_display_time,
                                          AVRational{1, 1000}, ost.Stream->time_base);
         pkt->dts = pkt->pts;
-        pkt->duration = av::av_rescale_q(subtitle.end_display_time - subtitle.start_display_time, AVRational{1, 1000},
+        pkt->duration = av::av_rescale_q(cue.end_display_time - cue.start_display_time, AVRational{1, 1000},
                                          ost.Stream->time_base);
         WritePacket(task, ost, pkt);
         av::av_packet_unref(pkt);

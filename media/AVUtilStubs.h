@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/avstring.h>
+#include <libavutil/base64.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
@@ -24,9 +25,11 @@ extern "C" {
 #define KV_AVUTIL_ENTRIES(X) \
     X(av_audio_fifo_alloc) X(av_audio_fifo_drain) X(av_audio_fifo_free) X(av_audio_fifo_read) \
     X(av_audio_fifo_realloc) X(av_audio_fifo_size) X(av_audio_fifo_write) \
+    X(av_base64_encode) \
     X(av_channel_layout_compare) X(av_channel_layout_copy) X(av_channel_layout_default) \
     X(av_channel_layout_describe) X(av_channel_layout_from_mask) X(av_channel_layout_uninit) \
     X(av_compare_ts) X(av_cpu_count) X(av_d2q) \
+    X(av_dynarray_add_nofree) \
     X(av_dict_copy) X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_set) \
     X(av_fifo_alloc2) X(av_fifo_can_read) X(av_fifo_can_write) X(av_fifo_freep2) X(av_fifo_read) \
     X(av_fifo_reset2) X(av_fifo_write) \

@@ -346,6 +346,18 @@ TEST_F(Batch, ThreeFilesAllSucceed)
     }
 }
 
+// A finished file tells what its output could not keep.
+TEST_F(Batch, FinishedFileNamesTheTracksItsOutputLeftOut)
+{
+    Add(CopyOf(kv::test::MediaFile("subtitles_chapters.mkv"), "film.mkv"));
+    AddFiles(1);
+    EXPECT_EQ(PrepareAll(), std::vector<bool>({true, true}));
+    TBatchObserver observer(converter, &presenter);
+    Run(observer);
+    EXPECT_EQ(Statuses(), std::vector<int>({1, 1}));
+    EXPECT_EQ(Reasons(), std::vector<std::string>({"2 subtitle tracks not kept: the container takes none", ""}));
+}
+
 TEST_F(Batch, CancelDuringSecondFile)
 {
     AddFiles(3);

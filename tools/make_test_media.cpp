@@ -19,6 +19,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -27,7 +28,27 @@ extern "C" {
 
 namespace {
 
-enum class Kind { Media, RandomBytes, Empty };
+enum class Kind { Media, RandomBytes, Empty, Text };
+
+struct SoundTrack {
+    const char* language = nullptr;
+    const char* title = nullptr;
+    bool isDefault = false;
+};
+
+struct TextTrack {
+    AVCodecID codec = AV_CODEC_ID_SUBRIP;
+    const char* language = nullptr;
+};
+
+struct Chapter {
+    int64_t startMs, endMs;
+    const char* title;
+};
+
+// Two cues, 0.2-0.8 s and 1.0-1.6 s, the same for every subtitle clip.
+constexpr const char* SideCarSrt =
+    "1\n00:00:00,200 --> 00:00:00,800\nFirst cue\n\n2\n00:00:01,000 --> 00:00:01,600\nSecond cue\n\n";
 
 struct Clip {
     const char* name;
@@ -60,6 +81,14 @@ struct Clip {
     bool seed = false;        // only with --seeds
     bool pictureDurations = false;  // packets carry their picture's duration, as cameras write them
     bool hdr = false;         // BT.2020 colours with the PQ transfer, as HDR cameras tag them
+    // Several sound tracks (each a tone of its own) instead of one; acodec and the
+    // audio fields above describe every one of them.
+    std::vector<SoundTrack> soundTracks;
+    bool channelSweep = false;   // the tone in one channel at a time, 0.5 s each
+    bool cover = false;          // an attached picture (JPEG cover art)
+    std::vector<TextTrack> textTracks;   // subtitle tracks with their own codec and cues
+    std::vector<Chapter> chapters;
+    const char* text = nullptr;  // a plain text file (a side-car subtitle file) instead of media
 };
 
 const std::vector<Clip>& Clips()
@@ -161,6 +190,51 @@ const std::vector<Clip>& SourceFormatClips()
     return clips;
 }
 
+// ---------------------------------------------------------------------------
+// Clips of everything besides one picture and one sound a user keeps: several sound
+// tracks, surround, subtitle tracks and side-car files, chapters, cover art, tags.
+
+const std::vector<Clip>& KeepEverythingClips()
+{
+    static const std::vector<Clip> clips = {
+        // The second sound track is the one marked default.
+        {.name = "two_languages.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
+         .asamples = 88200, .tags = {{"title", "Two Languages"}},
+         .soundTracks = {{"eng", "English", false}, {"fre", "Commentaire", true}}},
+        // Recorded on a day of its own, as a phone's films are.
+        {.name = "two_languages.mp4", .format = "mp4", .vcodec = "mpeg4", .vframes = 50, .acodec = "aac",
+         .asamples = 88200, .tags = {{"creation_time", "2019-05-04T10:20:30.000000Z"}}, .soundTracks = {{"eng", "English", true}, {"ger", "Deutsch", false}}},
+        // Lossless, so that the level of every channel can be read back exactly.
+        {.name = "surround_51.mkv", .format = "matroska", .acodec = "flac", .rate = 48000, .channels = 6,
+         .asamples = 144000, .channelSweep = true},
+        {.name = "surround_71.mkv", .format = "matroska", .acodec = "flac", .rate = 48000, .channels = 8,
+         .asamples = 192000, .channelSweep = true},
+        {.name = "subtitles_chapters.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
+         .asamples = 88200,
+         .textTracks = {{AV_CODEC_ID_SUBRIP, "eng"}, {AV_CODEC_ID_ASS, "fre"}},
+         .chapters = {{0, 700, "Opening"}, {700, 1400, "Middle"}, {1400, 2000, "End"}}},
+        {.name = "timed_text.mp4", .format = "mp4", .vcodec = "mpeg4", .vframes = 50, .acodec = "aac",
+         .asamples = 88200, .textTracks = {{AV_CODEC_ID_MOV_TEXT, "eng"}},
+         .chapters = {{0, 1000, "One"}, {1000, 2000, "Two"}}},
+        {.name = "sidecar.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2", .asamples = 88200},
+        {.name = "sidecar.srt", .kind = Kind::Text, .text = SideCarSrt},
+        {.name = "sidecar_lang.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
+         .asamples = 88200},
+        {.name = "sidecar_lang.en.srt", .kind = Kind::Text, .text = SideCarSrt},
+        {.name = "dvd_subtitles.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
+         .asamples = 88200, .textTracks = {{AV_CODEC_ID_DVD_SUBTITLE, "eng"}, {AV_CODEC_ID_SUBRIP, "fre"}}},
+        {.name = "cover.mp3", .format = "mp3", .acodec = "libmp3lame", .asamples = 88200,
+         .tags = {{"title", "Covered"}, {"artist", "Larkspire"}, {"album", "Pictures"}, {"date", "2011"},
+                  {"track", "3"}, {"genre", "Ambient"}},
+         .cover = true},
+        {.name = "cover.flac", .format = "flac", .acodec = "flac", .asamples = 88200,
+         .tags = {{"TITLE", "Covered"}, {"ARTIST", "Larkspire"}, {"ALBUM", "Pictures"}, {"DATE", "2011"},
+                  {"TRACKNUMBER", "3"}, {"GENRE", "Ambient"}, {"COMMENT", "kept in every copy"}},
+         .cover = true},
+    };
+    return clips;
+}
+
 void Check(int ret, const char* what)
 {
     if (ret < 0) {
@@ -193,6 +267,8 @@ struct Track {
     int64_t total = 0;  // pictures or samples to produce
     int64_t offset = 0; // start offset in encoder time base units
     int64_t jumpAt = -1, jump = 0;
+    bool sound = false;
+    double toneShift = 0;   // Hz added to the tones, so that sound tracks differ
 
     ~Track()
     {
@@ -248,12 +324,12 @@ void StoreSample(AVFrame* f, int n, int c, double v)
     }
 }
 
-void FillSound(AVFrame* f, int64_t first, int rate)
+void FillSound(AVFrame* f, int64_t first, int rate, double toneShift = 0)
 {
     Check(av_frame_make_writable(f), "sound buffer");
     for (int n = 0; n < f->nb_samples; ++n) {
         for (int c = 0; c < f->ch_layout.nb_channels; ++c) {
-            const double tone = 440.0 * (1 + 0.5 * c);
+            const double tone = 440.0 * (1 + 0.5 * c) + toneShift;
             StoreSample(f, n, c, 0.3 * std::sin(2 * M_PI * tone * double(first + n) / rate));
         }
     }
@@ -332,6 +408,136 @@ void Finish(AVFormatContext* oc, AVCodecContext* enc)
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 }
 
+// A 1 kHz tone at half of full scale in channel n during [0.5 n, 0.5 n + 0.5) s,
+// silence elsewhere: a reader finds where each source channel went.
+void FillChannelSweep(AVFrame* f, int64_t first, int rate)
+{
+    Check(av_frame_make_writable(f), "sound buffer");
+    for (int n = 0; n < f->nb_samples; ++n) {
+        const double t = double(first + n) / rate;
+        const int on = int(t / 0.5);
+        for (int c = 0; c < f->ch_layout.nb_channels; ++c)
+            StoreSample(f, n, c, c == on ? 0.5 * std::sin(2 * M_PI * 1000.0 * t) : 0.0);
+    }
+}
+
+// A 64 x 64 JPEG picture in a stream marked as the file's cover.
+AVPacket* EncodeCover(AVFormatContext* oc, AVStream*& st)
+{
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> enc(OpenEncoder("mjpeg"),
+                                                                     [](AVCodecContext* e) { avcodec_free_context(&e); });
+    enc->width = enc->height = 64;
+    enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    enc->time_base = {1, 25};
+    Check(avcodec_open2(enc.get(), nullptr, nullptr), "open cover encoder");
+    AVFrame* frame = av_frame_alloc();
+    frame->format = enc->pix_fmt;
+    frame->width = frame->height = 64;
+    Check(av_frame_get_buffer(frame, 0), "cover buffer");
+    FillPicture(frame, 0);
+    frame->pts = 0;
+    AVPacket* pkt = av_packet_alloc();
+    int ret = avcodec_send_frame(enc.get(), frame);
+    if (ret >= 0) ret = avcodec_send_frame(enc.get(), nullptr);
+    if (ret >= 0) ret = avcodec_receive_packet(enc.get(), pkt);
+    av_frame_free(&frame);
+    if (ret < 0) av_packet_free(&pkt);
+    Check(ret, "encode cover");
+    st = avformat_new_stream(oc, nullptr);
+    Check(avcodec_parameters_from_context(st->codecpar, enc.get()), "cover parameters");
+    st->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    st->time_base = {1, 90000};
+    pkt->pts = pkt->dts = 0;
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    return pkt;
+}
+
+// The style header the text subtitle encoders start from.
+constexpr const char* AssHeader =
+    "[Script Info]\r\nScriptType: v4.00+\r\nPlayResX: 384\r\nPlayResY: 288\r\n\r\n"
+    "[V4+ Styles]\r\nFormat: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
+    "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, "
+    "Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\r\n"
+    "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,1,0,2,10,10,10,0\r\n\r\n"
+    "[Events]\r\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n";
+
+std::pair<AVStream*, std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)>> OpenTextTrack(AVFormatContext* oc,
+                                                                                               const TextTrack& t)
+{
+    const AVCodec* codec = avcodec_find_encoder(t.codec);
+    if (!codec) throw std::runtime_error("subtitle encoder not available");
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> enc(avcodec_alloc_context3(codec),
+                                                                     [](AVCodecContext* e) { avcodec_free_context(&e); });
+    enc->time_base = {1, 1000};
+    enc->width = 720, enc->height = 576;   // the frame picture subtitles are placed in
+    const std::size_t size = std::strlen(AssHeader);
+    enc->subtitle_header = static_cast<uint8_t*>(av_mallocz(size + 1));
+    std::memcpy(enc->subtitle_header, AssHeader, size);
+    enc->subtitle_header_size = int(size);
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    Check(avcodec_open2(enc.get(), codec, nullptr), "open subtitle encoder");
+    AVStream* st = avformat_new_stream(oc, nullptr);
+    Check(avcodec_parameters_from_context(st->codecpar, enc.get()), "subtitle parameters");
+    st->time_base = {1, 1000};
+    if (t.language) av_dict_set(&st->metadata, "language", t.language, 0);
+    return {st, std::move(enc)};
+}
+
+// The two cues of SideCarSrt through the track's encoder.
+void WriteCues(AVFormatContext* oc, AVStream* st, AVCodecContext* enc, AVPacket* pkt)
+{
+    const struct { int64_t at, length; const char* text; } cues[] = {{200, 600, "First cue"}, {1000, 600, "Second cue"}};
+    int order = 0;
+    // Picture subtitles: a 32 x 16 bar of the second of four colours.
+    std::vector<uint8_t> indices(32 * 16, 1);
+    const uint32_t palette[4] = {0x00000000, 0xffffffff, 0xff000000, 0xff808080};
+    const AVCodecDescriptor* kind = avcodec_descriptor_get(enc->codec_id);
+    const bool bitmap = kind && (kind->props & AV_CODEC_PROP_BITMAP_SUB);
+    for (const auto& cue : cues) {
+        const std::string event = std::to_string(order++) + ",0,Default,,0,0,0,," + cue.text;
+        AVSubtitleRect rect{};
+        rect.type = SUBTITLE_ASS;
+        rect.ass = const_cast<char*>(event.c_str());
+        if (bitmap) {
+            rect = {};
+            rect.type = SUBTITLE_BITMAP;
+            rect.x = 100, rect.y = 200, rect.w = 32, rect.h = 16, rect.nb_colors = 4;
+            rect.data[0] = indices.data();
+            rect.linesize[0] = 32;
+            rect.data[1] = reinterpret_cast<uint8_t*>(const_cast<uint32_t*>(palette));
+            rect.linesize[1] = 4 * 4;
+        }
+        AVSubtitleRect* rects[] = {&rect};
+        AVSubtitle sub{};
+        sub.num_rects = 1;
+        sub.rects = rects;
+        sub.end_display_time = uint32_t(cue.length);
+        sub.pts = cue.at * 1000;
+        uint8_t buffer[1024];
+        const int size = avcodec_encode_subtitle(enc, buffer, sizeof buffer, &sub);
+        Check(size, "encode subtitle");
+        Check(av_new_packet(pkt, size), "subtitle packet");
+        std::memcpy(pkt->data, buffer, size_t(size));
+        pkt->pts = pkt->dts = av_rescale_q(cue.at, {1, 1000}, st->time_base);
+        pkt->duration = av_rescale_q(cue.length, {1, 1000}, st->time_base);
+        pkt->stream_index = st->index;
+        pkt->flags |= AV_PKT_FLAG_KEY;
+        Check(av_interleaved_write_frame(oc, pkt), "write subtitle");
+    }
+}
+
+void AddChapter(AVFormatContext* oc, const Chapter& c)
+{
+    auto* ch = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+    if (!ch) throw std::runtime_error("no memory for a chapter");
+    ch->id = oc->nb_chapters + 1;
+    ch->time_base = {1, 1000};
+    ch->start = c.startMs;
+    ch->end = c.endMs;
+    av_dict_set(&ch->metadata, "title", c.title, 0);
+    Check(av_dynarray_add_nofree(&oc->chapters, reinterpret_cast<int*>(&oc->nb_chapters), ch), "add chapter");
+}
+
 void WriteMedia(const Clip& c, const std::string& path)
 {
     AVFormatContext* oc = nullptr;
@@ -348,7 +554,7 @@ void WriteMedia(const Clip& c, const std::string& path)
     for (const auto& [key, value] : c.tags) av_dict_set(&oc->metadata, key, value, 0);
 
     std::vector<Track*> tracks;
-    Track video, audio;
+    Track video;
     if (c.vcodec) {
         video.enc = OpenEncoder(c.vcodec);
         AVCodecContext* e = video.enc;
@@ -394,7 +600,13 @@ void WriteMedia(const Clip& c, const std::string& path)
         }
         tracks.push_back(&video);
     }
-    if (c.acodec) {
+    // One sound track, or one per entry of soundTracks.
+    std::vector<std::unique_ptr<Track>> sounds;
+    const std::vector<SoundTrack> soundSpecs = c.soundTracks.empty() ? std::vector<SoundTrack>(1) : c.soundTracks;
+    for (std::size_t k = 0; c.acodec && k < soundSpecs.size(); ++k) {
+        Track& audio = *sounds.emplace_back(std::make_unique<Track>());
+        audio.sound = true;
+        audio.toneShift = double(k) * 110.0;
         audio.enc = OpenEncoder(c.acodec);
         AVCodecContext* e = audio.enc;
         e->sample_fmt = e->codec->sample_fmts ? e->codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
@@ -407,6 +619,10 @@ void WriteMedia(const Clip& c, const std::string& path)
         audio.st = avformat_new_stream(oc, nullptr);
         Check(avcodec_parameters_from_context(audio.st->codecpar, e), "audio parameters");
         audio.st->time_base = e->time_base;
+        const SoundTrack& spec = soundSpecs[k];
+        if (spec.language) av_dict_set(&audio.st->metadata, "language", spec.language, 0);
+        if (spec.title) av_dict_set(&audio.st->metadata, "title", spec.title, 0);
+        if (!c.soundTracks.empty()) audio.st->disposition = spec.isDefault ? AV_DISPOSITION_DEFAULT : 0;
         audio.frame = av_frame_alloc();
         audio.frame->format = e->sample_fmt;
         audio.frame->sample_rate = e->sample_rate;
@@ -421,6 +637,16 @@ void WriteMedia(const Clip& c, const std::string& path)
         }
         tracks.push_back(&audio);
     }
+    AVStream* coverStream = nullptr;
+    AVPacket* coverPacket = nullptr;
+    if (c.cover) coverPacket = EncodeCover(oc, coverStream);
+    struct CoverFree {
+        AVPacket*& p;
+        ~CoverFree() { av_packet_free(&p); }
+    } freeCover{coverPacket};
+    std::vector<std::pair<AVStream*, std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)>>> texts;
+    for (const TextTrack& t : c.textTracks) texts.emplace_back(OpenTextTrack(oc, t));
+    for (const Chapter& ch : c.chapters) AddChapter(oc, ch);
     AVStream* subs = nullptr;
     if (c.subtitles) {
         subs = avformat_new_stream(oc, nullptr);
@@ -454,6 +680,12 @@ void WriteMedia(const Clip& c, const std::string& path)
     }
 
     WritingPictureDurations = c.pictureDurations;
+    if (coverPacket) {
+        coverPacket->stream_index = coverStream->index;
+        Check(av_interleaved_write_frame(oc, coverPacket), "write cover");
+    }
+    for (auto& [st, enc] : texts) WriteCues(oc, st, enc.get(), pkt);
+
     // Feed the encoders in presentation order so that the muxer interleaves evenly.
     for (;;) {
         Track* t = nullptr;
@@ -462,11 +694,12 @@ void WriteMedia(const Clip& c, const std::string& path)
         if (!t) break;
         AVFrame* f = t->frame;
         int64_t step = 1;
-        if (t == &audio) {
+        if (t->sound) {
             step = std::min<int64_t>(t->enc->frame_size > 0 ? t->enc->frame_size : 1024, t->total - t->next);
             f->nb_samples = int(step);
             if (c.flashBeep) FillBeepSound(f, t->next, c.rate);
-            else FillSound(f, t->next, c.rate);
+            else if (c.channelSweep) FillChannelSweep(f, t->next, c.rate);
+            else FillSound(f, t->next, c.rate, t->toneShift);
         } else if (c.flashBeep) {
             FillFlashPicture(f, t->next, c.fps);
         } else if (c.fill) {
@@ -487,6 +720,8 @@ void Produce(const Clip& c, const std::string& path)
 {
     if (c.kind == Kind::Empty) {
         WriteBytes(path, {});
+    } else if (c.kind == Kind::Text) {
+        WriteBytes(path, std::vector<unsigned char>(c.text, c.text + std::strlen(c.text)));
     } else if (c.kind == Kind::RandomBytes) {
         std::mt19937 rng(20090601u);
         std::vector<unsigned char> bytes(64 * 1024);
@@ -684,6 +919,7 @@ int main(int argc, char** argv)
     all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
     all.insert(all.end(), DesktopTypeClips().begin(), DesktopTypeClips().end());
     all.insert(all.end(), CatalogueClips().begin(), CatalogueClips().end());
+    all.insert(all.end(), KeepEverythingClips().begin(), KeepEverythingClips().end());
     for (const Clip& c : all) {
         if ((c.bench && !bench) || c.seed != seeds) continue;
         const std::string path = outDir + c.name;

@@ -72,7 +72,8 @@ void TBatchObserver::Attach()
         std::string placeError;
         const bool finished = FConverter.CompleteOutput(AIndex, AFinished, placeError);
         const bool failedToPlace = AFinished && !finished;
-        RecordReason(AIndex, AException || failedToPlace, failedToPlace ? placeError : AMessage);
+        // A finished file's message names what its output could not keep.
+        RecordReason(AIndex, AException || AFinished, failedToPlace ? placeError : AMessage);
         HandleTerminate(AIndex, finished, AException || failedToPlace);
     };
     engine.OnPreviewBitmap = [this](int AIndex, media::TBitmap& ABitmap, int, std::int64_t) {
@@ -185,11 +186,11 @@ void TBatchObserver::AbandonBatch()
     }
 }
 
-void TBatchObserver::RecordReason(int index, bool exception, const std::string& message)
+void TBatchObserver::RecordReason(int index, bool withMessage, const std::string& message)
 {
     if (index < 0) return;
     const int file = FConverter.FileIndexOfTask(index);
-    if (file >= 0 && file < FConverter.Files.Count()) FConverter.Files.Items(file).Reason = exception ? message : "";
+    if (file >= 0 && file < FConverter.Files.Count()) FConverter.Files.Items(file).Reason = withMessage ? message : "";
 }
 
 int TBatchObserver::FileIndexOfTask(int taskIndex) const

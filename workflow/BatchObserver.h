@@ -155,7 +155,7 @@ private:
         std::int64_t TrimLength = -1;  // the file's, when the batch began
     };
     // The file's Reason: the engine's message when it failed, else none.
-    void RecordReason(int index, bool exception, const std::string& message);
+    void RecordReason(int index, bool withMessage, const std::string& message);
 
     TZelConvert& FConverter;
     QObject* FWindow;

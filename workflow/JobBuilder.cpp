@@ -284,7 +284,8 @@ void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFac
                                                  source.VideoCodecId, VideoCodecName, "libx264");
     output.VideoCodec = choice.Codec;
     output.AspectRatio = AspectText(aspectIndex);
-    output.DisableSubtitle = true;
+    // Subtitle tracks go wherever the container takes them (the engine's default mapping).
+    output.DisableSubtitle = false;
     output.TimeStamp = 0;
     const bool hevc = choice.Codec == "libx265" || (IsCopy(choice.Codec) && source.VideoCodecId == AV_CODEC_ID_HEVC);
     // The tag the players of one maker's phones and computers need to play HEVC.
