@@ -18,6 +18,7 @@
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
+#include "media/PictureOrientation.h"
 #include "media/FFUtils.h"
 #include "media/FFmpegLoader.h"
 
@@ -394,14 +395,18 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName)
             switch (par->codec_type) {
             case AVMEDIA_TYPE_VIDEO: {
                 if (OptionContext) ApplyContextOptions(dec, OptionContext->CodecSets[0], OptFlagVideo | OptFlagDecoding);
-                FrameWidth = SourceWidth = par->width;
-                FrameHeight = SourceHeight = par->height;
+                // The picture as it is shown: a turned one has its sides and pixel shape swapped.
+                const media::TOrientation turn = media::StreamOrientation(st);
+                int width = par->width, height = par->height;
+                media::UprightSize(turn, width, height);
+                FrameWidth = SourceWidth = width;
+                FrameHeight = SourceHeight = height;
                 FramePixFmtForced = FrameAspectForced = false;
-                const AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+                AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+                if (turn.SwapsSides()) sar = {sar.den, sar.num};
                 const double ratio = sar.num && sar.den ? av_q2d(sar) : 0.0;
-                if (par->width != 0 && par->height != 0)
-                    FrameAspectRatio = static_cast<float>(ratio ? ratio * par->width / par->height
-                                                                : double(par->width) / par->height);
+                if (width != 0 && height != 0)
+                    FrameAspectRatio = static_cast<float>(ratio ? ratio * width / height : double(width) / height);
                 else if (FrameAspectRatio == 0)
                     FrameAspectRatio = 4.0f / 3.0f;
                 if (dec->pix_fmt == AV_PIX_FMT_NONE) dec->pix_fmt = static_cast<AVPixelFormat>(0);

@@ -171,7 +171,7 @@ void EmulateRate(const TCustomFFmpeg& task, const TInputStream& ist)
     if (ist.Pts - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - now) / 1000));
 }
 
-void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
+void HandlePicture(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
 {
     const AVMediaType type = ist.Stream->codecpar->codec_type;
     const bool filtered = type == AVMEDIA_TYPE_VIDEO && task.UseVideoFilters && ist.FilterSource;
@@ -214,6 +214,31 @@ void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
         if (!filtered) break;
     }
     if (filtered) av::av_frame_unref(ist.FilteredPicture);
+}
+
+// Corrected pictures come out at their own times, possibly later than they went in.
+void HandleCorrected(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex)
+{
+    const std::int64_t pts = ist.Pts, nextPts = ist.NextPts;
+    while (AVFrame* corrected = TakeCorrected(ist)) {
+        // A picture held back lasts as long as the one just decoded.
+        if (corrected->pts != AV_NOPTS_VALUE) {
+            ist.Pts = corrected->pts;
+            ist.NextPts = corrected->pts + (nextPts - pts);
+        }
+        HandlePicture(task, run, ist, istIndex, corrected);
+    }
+    ist.Pts = pts;
+    ist.NextPts = nextPts;
+}
+
+void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
+{
+    if (!ist.Correction || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+        HandlePicture(task, run, ist, istIndex, frame);
+        return;
+    }
+    if (PushForCorrection(ist, frame)) HandleCorrected(task, run, ist, istIndex);
 }
 
 void HandleSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, const AVPacket* pkt)
@@ -342,7 +367,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
     }
 
     if (!packet) {
-        // End of stream: the encoders give back what they hold.
+        // End of stream: the correction and then the encoders give back what they hold.
+        if (ist.Correction && PushForCorrection(ist, nullptr)) HandleCorrected(task, run, ist, istIndex);
         for (auto& ostPtr : run.OutputStreamTable) {
             TOutputStream& ost = *ostPtr;
             if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;

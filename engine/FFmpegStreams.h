@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include "engine/FFmpeg.h"
+#include "engine/PictureCorrection.h"
 #include "engine/TextFormat.h"
 
 namespace kv::engine {
@@ -47,6 +48,7 @@ struct TInputStream {
     AVFilterContext* FilterSource = nullptr;
     AVFilterContext* FilterSink = nullptr;
     AVFrame* FilteredPicture = nullptr;
+    std::unique_ptr<TPictureCorrection> Correction;   // none when the pictures need nothing
 };
 
 struct TOutputStream {

@@ -133,7 +133,7 @@ namespace {
 int BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost)
 {
     AVCodecContext* codec = ost.Encoder;
-    const AVCodecParameters* icodec = ist.Stream->codecpar;
+    const TPictureShape icodec = transcode::DecodedShape(ist);
     if (task.CropLeft + task.CropRight + task.CropTop + task.CropBottom != 0) {
         task.LastErrorMessage = "Cannot enable crop options and filters at the same time.";
         return -1;
@@ -145,11 +145,10 @@ int BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost)
         if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
         return flags;
     }();
-    const AVRational sar = ist.Stream->sample_aspect_ratio.num ? ist.Stream->sample_aspect_ratio
-                                                               : icodec->sample_aspect_ratio;
+    const AVRational sar = icodec.SampleAspect;
     const std::string sourceArgs =
-        Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", icodec->width, icodec->height,
-               icodec->format, AV_TIME_BASE, sar.num, sar.num ? sar.den : 1);
+        Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", icodec.Width, icodec.Height,
+               icodec.PixelFormat, AV_TIME_BASE, sar.num, sar.num ? sar.den : 1);
     if (av::avfilter_graph_create_filter(&ist.FilterSource, av::avfilter_get_by_name("buffer"), "src",
                                          sourceArgs.c_str(), nullptr, ist.FilterGraph) < 0)
         return -1;
@@ -161,8 +160,8 @@ int BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost)
         av::avfilter_init_str(ist.FilterSink, nullptr) < 0)
         return -1;
     AVFilterContext* last = ist.FilterSource;
-    if (icodec->width + task.PadLeft + task.PadRight != codec->width ||
-        icodec->height + task.PadTop + task.PadBottom != codec->height) {
+    if (icodec.Width + task.PadLeft + task.PadRight != codec->width ||
+        icodec.Height + task.PadTop + task.PadBottom != codec->height) {
         AVFilterContext* scale = nullptr;
         const std::string args = Format("%d:%d:flags=%lld", codec->width - task.PadLeft - task.PadRight,
                                         codec->height - task.PadTop - task.PadBottom,
@@ -407,6 +406,7 @@ void TCustomFFmpeg::TranscodeSetup()
                     ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
                     if (ost.Stream->sample_aspect_ratio.num == 0)
                         ost.Stream->sample_aspect_ratio = ist.Stream->sample_aspect_ratio;
+                    transcode::KeepDisplayMatrix(ist.Stream, ost.Stream);
                     break;
                 case AVMEDIA_TYPE_AUDIO:
                     if (AudioVolume != 256)
@@ -426,11 +426,14 @@ void TCustomFFmpeg::TranscodeSetup()
                     ist.NeedsDecoding = 1;
                     break;
                 case AVMEDIA_TYPE_VIDEO: {
+                    // Crop, pad and scale work on the pictures as the correction leaves them.
+                    transcode::SetupPictureCorrection(*this, ist, ost);
+                    const TPictureShape source = transcode::DecodedShape(ist);
                     ost.CropActive = CropLeft + CropRight + CropTop + CropBottom != 0;
                     ost.PadActive = PadLeft + PadRight + PadTop + PadBottom != 0;
-                    ost.ScaleNeeded = codec->width != icodec->width - CropLeft - CropRight + PadLeft + PadRight ||
-                                      codec->height != icodec->height - CropTop - CropBottom + PadTop + PadBottom ||
-                                      codec->pix_fmt != icodec->format;
+                    ost.ScaleNeeded = codec->width != source.Width - CropLeft - CropRight + PadLeft + PadRight ||
+                                      codec->height != source.Height - CropTop - CropBottom + PadTop + PadBottom ||
+                                      codec->pix_fmt != source.PixelFormat;
                     if (ost.CropActive) {
                         ost.CropTopBand = CropTop;
                         ost.CropLeftBand = CropLeft;
@@ -459,17 +462,17 @@ void TCustomFFmpeg::TranscodeSetup()
                         // A damaged stream may leave its pixel format unknown to the analysis,
                         // and the scaler library aborts on an unknown format: such a stream
                         // gets its scaler with its first picture.
-                        if (av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(icodec->format))) {
-                            ost.Scaler = av::sws_getContext(icodec->width - CropLeft - CropRight,
-                                                            icodec->height - CropTop - CropBottom,
-                                                            static_cast<AVPixelFormat>(icodec->format),
+                        if (av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source.PixelFormat))) {
+                            ost.Scaler = av::sws_getContext(source.Width - CropLeft - CropRight,
+                                                            source.Height - CropTop - CropBottom,
+                                                            static_cast<AVPixelFormat>(source.PixelFormat),
                                                             codec->width - PadLeft - PadRight,
                                                             codec->height - PadTop - PadBottom, codec->pix_fmt,
                                                             ScaleFlags, nullptr, nullptr, nullptr);
                             if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
                         }
                     }
-                    ost.ScaleSourceRows = UseVideoFilters ? icodec->height : icodec->height - CropTop - CropBottom;
+                    ost.ScaleSourceRows = UseVideoFilters ? source.Height : source.Height - CropTop - CropBottom;
                     ost.NeedsEncoding = 1;
                     ist.NeedsDecoding = 1;
                     LastErrorMessage.clear();

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -58,6 +59,13 @@ struct Clip {
     bool flashBeep = false;   // the flash-and-beep pattern instead of the moving box and tones
     void (*fill)(AVFrame*, int64_t) = nullptr;  // pictures other than the moving pattern
     bool seed = false;        // only with --seeds
+    // Pictures of phones, cameras and archives.
+    int clockwise = 0;        // display matrix: turned this far clockwise when shown...
+    bool mirror = false;      // ...and then mirrored
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;   // colour tags written with the pictures
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    bool interlaced = false;  // coded as top-field-first interlaced pictures
 };
 
 const std::vector<Clip>& Clips()
@@ -353,6 +361,14 @@ void WriteMedia(const Clip& c, const std::string& path)
         e->sample_aspect_ratio = c.sar;
         e->bit_rate = c.vbitrate;
         e->gop_size = c.gop;
+        e->colorspace = c.matrix;
+        e->color_primaries = c.primaries;
+        e->color_trc = c.transfer;
+        if (c.matrix != AVCOL_SPC_UNSPECIFIED) e->color_range = AVCOL_RANGE_MPEG;
+        if (c.interlaced) {
+            e->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+            e->field_order = AV_FIELD_TT;
+        }
         if (std::strcmp(c.vcodec, "libx264") == 0) {
             av_opt_set(e->priv_data, "preset", "veryfast", 0);
             // Key frames only where the group of pictures ends (the flash is a scene cut).
@@ -366,6 +382,18 @@ void WriteMedia(const Clip& c, const std::string& path)
         Check(avcodec_parameters_from_context(video.st->codecpar, e), "video parameters");
         video.st->time_base = e->time_base;
         video.st->sample_aspect_ratio = c.sar;
+        if (c.clockwise || c.mirror) {
+            auto* m = reinterpret_cast<int32_t*>(av_stream_new_side_data(video.st, AV_PKT_DATA_DISPLAYMATRIX, 36));
+            if (!m) throw std::runtime_error("display matrix");
+            av_display_rotation_set(m, -c.clockwise);   // counted counterclockwise there
+            av_display_matrix_flip(m, c.mirror, 0);
+            // Written and read back, the MP4 muxer and demuxer leave the matrix with
+            // its turn reversed (b and c negated): handed over reversed, it reads back
+            // as a phone's file does.
+            m[1] = -m[1];
+            m[3] = -m[3];
+        }
+        if (c.interlaced) video.st->codecpar->field_order = AV_FIELD_TT;
         video.frame = av_frame_alloc();
         video.frame->format = e->pix_fmt;
         video.frame->width = e->width;
@@ -460,6 +488,10 @@ void WriteMedia(const Clip& c, const std::string& path)
             FillPicture(f, t->next);
         }
         f->pts = t->next + t->offset + (t->jumpAt >= 0 && t->next >= t->jumpAt ? t->jump : 0);
+        if (t == &video && c.interlaced) {
+            f->interlaced_frame = 1;
+            f->top_field_first = 1;
+        }
         t->next += step;
         Encode(oc, *t, f, pkt);
     }
@@ -513,6 +545,95 @@ void FillStill(AVFrame* f, int64_t)
         }
 }
 
+// ---- Clips of phones, cameras and archives.
+
+// Studio-range Y, Cb, Cr of a colour (components 0 .. 1) with the luma weights kr, kb.
+void StudioYuv(const double rgb[3], double kr, double kb, int out[3])
+{
+    const double y = kr * rgb[0] + (1 - kr - kb) * rgb[1] + kb * rgb[2];
+    out[0] = int(std::lround(16 + 219 * y));
+    out[1] = int(std::lround(128 + 224 * (rgb[2] - y) / (2 * (1 - kb))));
+    out[2] = int(std::lround(128 + 224 * (rgb[0] - y) / (2 * (1 - kr))));
+}
+
+// Four vertical bars, red, green, blue and white, in the matrix kr, kb.
+void FillBars(AVFrame* f, double kr, double kb)
+{
+    static const double colours[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
+    int yuv[4][3];
+    for (int i = 0; i < 4; ++i) StudioYuv(colours[i], kr, kb, yuv[i]);
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? f->width / 2 : f->width, h = plane ? f->height / 2 : f->height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) f->data[plane][y * f->linesize[plane] + x] = uint8_t(yuv[x * 4 / w][plane]);
+    }
+}
+
+void FillBars709(AVFrame* f, int64_t) { FillBars(f, 0.2126, 0.0722); }
+void FillBars601(AVFrame* f, int64_t) { FillBars(f, 0.299, 0.114); }
+
+// Grey with a corner block of its own luma in each corner: top left 40, top right
+// 100, bottom left 160, bottom right 220, so that a turned or mirrored picture
+// shows where its corners went.
+void FillCorners(AVFrame* f, int64_t)
+{
+    const int w = f->width, h = f->height;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool left = x < w / 4, right = x >= w - w / 4, top = y < h / 4, bottom = y >= h - h / 4;
+            uint8_t v = 128;
+            if (top && left) v = 40;
+            else if (top && right) v = 100;
+            else if (bottom && left) v = 160;
+            else if (bottom && right) v = 220;
+            f->data[0][y * f->linesize[0] + x] = v;
+        }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < h / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, w / 2);
+}
+
+// Vertical bars moving 16 pixels per field, the two fields of a picture taken half a
+// picture apart and woven together: a moving edge combs.
+void FillWovenBars(AVFrame* f, int64_t i)
+{
+    for (int y = 0; y < f->height; ++y) {
+        const int64_t field = 2 * i + (y & 1);
+        for (int x = 0; x < f->width; ++x)
+            f->data[0][y * f->linesize[0] + x] = ((x + 16 * field) / 32) % 2 ? 200 : 40;
+    }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
+}
+
+const std::vector<Clip>& PictureClips()
+{
+    static const std::vector<Clip> clips = {
+        // A phone's portrait clip is stored landscape with a quarter turn to show it.
+        {.name = "turn_90.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .clockwise = 90},
+        {.name = "turn_180.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .clockwise = 180},
+        {.name = "turn_270.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .clockwise = 270},
+        {.name = "mirror.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .mirror = true},
+        {.name = "turn_90_mirror.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176,
+         .vframes = 10, .vbitrate = 1000000, .fill = FillCorners, .clockwise = 90, .mirror = true},
+        {.name = "turn_270_mirror.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176,
+         .vframes = 10, .vbitrate = 1000000, .fill = FillCorners, .clockwise = 270, .mirror = true},
+        // Colour bars as HD and SD cameras make them: tagged BT.709, untagged BT.601.
+        {.name = "bars_hd_709.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .vframes = 5, .vbitrate = 2000000, .fill = FillBars709, .matrix = AVCOL_SPC_BT709,
+         .primaries = AVCOL_PRI_BT709, .transfer = AVCOL_TRC_BT709},
+        {.name = "bars_sd_601.avi", .format = "avi", .vcodec = "mpeg4", .width = 640, .height = 480, .vframes = 5,
+         .vbitrate = 4000000, .fill = FillBars601},
+        // A TV recording: interlaced MPEG-2 of moving bars.
+        {.name = "woven_bars.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
+         .vframes = 10, .vbitrate = 8000000, .fill = FillWovenBars, .interlaced = true},
+    };
+    return clips;
+}
+
 const std::vector<Clip>& PlayerClips()
 {
     static const std::vector<Clip> clips = {
@@ -556,6 +677,7 @@ int main(int argc, char** argv)
     std::vector<Clip> all = Clips();
     all.insert(all.end(), SourceFormatClips().begin(), SourceFormatClips().end());
     all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
+    all.insert(all.end(), PictureClips().begin(), PictureClips().end());
     for (const Clip& c : all) {
         if ((c.bench && !bench) || c.seed != seeds) continue;
         const std::string path = outDir + c.name;
