@@ -334,6 +334,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
             return 0;
         }
         if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) return -1;
+        if (packet && ist.DecodeOrderOnly && packet->dts != AV_NOPTS_VALUE)
+            ist.ReorderTimes.Add(av::av_rescale_q(packet->dts, ist.Stream->time_base, AV_TIME_BASE_Q));
         int sent = av::avcodec_send_packet(ist.Decoder, packet);
         if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN)) return -1;
         int frames = 0;
@@ -348,6 +350,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
             // gives its frames later than the packets that carried them.
             const std::int64_t own = frame->best_effort_timestamp;
             ist.Pts = own != AV_NOPTS_VALUE ? av::av_rescale_q(own, ist.Stream->time_base, AV_TIME_BASE_Q) : ist.NextPts;
+            if (ist.DecodeOrderOnly && type == AVMEDIA_TYPE_VIDEO)
+                ist.ReorderTimes.Take(ist.Pts, ist.Decoder->has_b_frames + std::max(ist.Decoder->thread_count, 1));
             ist.NextPts = ist.Pts;
             if (type == AVMEDIA_TYPE_AUDIO) {
                 if (frame->sample_rate > 0) ist.NextPts += 1000000LL * frame->nb_samples / frame->sample_rate;

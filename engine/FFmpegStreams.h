@@ -18,6 +18,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "engine/DecodeOrderTimes.h"
 #include "engine/FFmpeg.h"
 #include "engine/PictureCorrection.h"
 #include "engine/TextFormat.h"
@@ -49,6 +50,8 @@ struct TInputStream {
     AVFilterContext* FilterSink = nullptr;
     AVFrame* FilteredPicture = nullptr;
     std::unique_ptr<TPictureCorrection> Correction;   // none when the pictures need nothing
+    bool DecodeOrderOnly = false;   // the container gives no presentation times
+    TDecodeOrderTimes ReorderTimes;
 };
 
 struct TOutputStream {

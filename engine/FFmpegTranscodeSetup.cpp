@@ -637,6 +637,9 @@ void TCustomFFmpeg::TranscodeSetup()
                     Format("Error while opening codec for input stream #%d.%d", ist.FileIndex, ist.StreamIndex));
             }
             ist.Decoder = dec;
+            // AVI stores pictures in decoding order with no presentation times.
+            ist.DecodeOrderOnly = par->codec_type == AVMEDIA_TYPE_VIDEO &&
+                                  std::strcmp(InputFiles[ist.FileIndex]->iformat->name, "avi") == 0;
         }
 
         for (auto& ist : run.InputStreamTable) {

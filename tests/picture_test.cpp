@@ -17,6 +17,7 @@ extern "C" {
 #include "media/AVUtilStubs.h"
 #include "media/AvHandles.h"
 #include "media/PictureOrientation.h"
+#include "tests/support/FlashBeep.h"
 #include "tests/support/VideoConvert.h"
 
 using namespace kv::engine;
@@ -248,6 +249,40 @@ TEST_F(PictureTest, ColoursSurviveAChangeOfSizeClassAndEveryOutputIsTagged)
             EXPECT_EQ(p.Primaries, hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M) << c.Output;
             EXPECT_NE(p.Transfer, AVCOL_TRC_UNSPECIFIED) << c.Output;
             EXPECT_EQ(p.Range, AVCOL_RANGE_MPEG) << c.Output;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Archives in decoding order
+
+// Flashes and beeps at 1.0 s and 3.0 s of 4 s at 30 pictures a second.
+void ExpectFlashesOnTheBeeps(const std::string& file)
+{
+    const TFlashBeepReading r = ReadFlashBeep(file);
+    ASSERT_TRUE(r.Ok) << file;
+    const double frame = 1.0 / 30 + 0.002;
+    for (const TStreamTiming& t : r.Streams) {
+        // Pictures to the frame; sound as the sound path places it, within one picture.
+        const double slack = t.Type == AVMEDIA_TYPE_VIDEO ? frame / 2 : frame;
+        ASSERT_EQ(t.Events.size(), 2u) << file << ", stream of type " << t.Type;
+        EXPECT_NEAR(t.Events[0], 1.0, slack) << file << ", stream of type " << t.Type;
+        EXPECT_NEAR(t.Events[1], 3.0, slack) << file << ", stream of type " << t.Type;
+        if (t.Type == AVMEDIA_TYPE_VIDEO) {
+            EXPECT_EQ(t.Frames, 120) << file;
+        }
+    }
+}
+
+TEST_F(PictureTest, BFramesFromAviKeepTheirSourceTimes)
+{
+    for (const char* input : {"flash_beep_bframes.avi", "flash_beep_h264.avi"}) {
+        for (const char* output : {"bframes.mp4", "bframes.mkv"}) {
+            const std::string out = Out(output);
+            const auto r = Convert(sink, input, {}, out, {{"vcodec", "libx264"}, {"acodec", "aac"}});
+            ASSERT_TRUE(r.Finished) << input << ": " << r.Message;
+            ExpectFlashesOnTheBeeps(out);
+            std::filesystem::remove(out);
         }
     }
 }

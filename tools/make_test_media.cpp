@@ -66,6 +66,7 @@ struct Clip {
     AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
     AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
     bool interlaced = false;  // coded as top-field-first interlaced pictures
+    int bframes = 0;          // B-frames between references (encoders other than libx264)
 };
 
 const std::vector<Clip>& Clips()
@@ -374,7 +375,7 @@ void WriteMedia(const Clip& c, const std::string& path)
             // Key frames only where the group of pictures ends (the flash is a scene cut).
             if (c.flashBeep) av_opt_set_int(e->priv_data, "sc_threshold", 0, 0);
         } else {
-            e->max_b_frames = 0;
+            e->max_b_frames = c.bframes;
         }
         Finish(oc, e);
         Check(avcodec_open2(e, nullptr, nullptr), "open video encoder");
@@ -627,6 +628,12 @@ const std::vector<Clip>& PictureClips()
          .primaries = AVCOL_PRI_BT709, .transfer = AVCOL_TRC_BT709},
         {.name = "bars_sd_601.avi", .format = "avi", .vcodec = "mpeg4", .width = 640, .height = 480, .vframes = 5,
          .vbitrate = 4000000, .fill = FillBars601},
+        // Archives: AVI keeps pictures in decoding order with no times of their own.
+        {.name = "flash_beep_bframes.avi", .format = "avi", .vcodec = "mpeg4", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "pcm_s16le", .rate = 22050, .channels = 1, .asamples = 88200, .flashBeep = true,
+         .bframes = 2},
+        {.name = "flash_beep_h264.avi", .format = "avi", .vcodec = "libx264", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "libmp3lame", .asamples = 176400, .flashBeep = true},
         // A TV recording: interlaced MPEG-2 of moving bars.
         {.name = "woven_bars.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
          .vframes = 10, .vbitrate = 8000000, .fill = FillWovenBars, .interlaced = true},
