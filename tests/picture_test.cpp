@@ -253,6 +253,46 @@ TEST_F(PictureTest, ColoursSurviveAChangeOfSizeClassAndEveryOutputIsTagged)
     }
 }
 
+TEST_F(PictureTest, HdrSourcesAreToneMappedIntoSdrOutputs)
+{
+    // The bars an SDR picture shows: red, green and blue at 60 % of the signal, grey at 50 %.
+    const int expected[4][3] = {{153, 0, 0}, {0, 153, 0}, {0, 0, 153}, {128, 128, 128}};
+    for (const char* input : {"bars_pq.mkv", "bars_hlg.mkv"}) {
+        const std::string out = Out(std::string("sdr_") + input + ".mp4");
+        const auto r = Convert(sink, input, {}, out, {{"vcodec", "libx264"}, {"b", "4000k"}});
+        ASSERT_TRUE(r.Finished) << input << ": " << r.Message;
+        const TShownPicture p = ShowPicture(out, 2);
+        ASSERT_TRUE(p.Ok) << input;
+        for (int bar = 0; bar < 4; ++bar) {
+            const auto rgb = p.Rgb(p.Width * (2 * bar + 1) / 8, p.Height / 2);
+            // The curve is steep near black: 30 levels there are less than 1 % of the light.
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(rgb[k], expected[bar][k], expected[bar][k] ? 10 : 30)
+                    << input << ", bar " << bar << ", component " << k;
+        }
+        EXPECT_EQ(p.Matrix, AVCOL_SPC_BT709) << input;
+        EXPECT_EQ(p.Primaries, AVCOL_PRI_BT709) << input;
+        EXPECT_EQ(p.Transfer, AVCOL_TRC_BT709) << input;
+    }
+}
+
+TEST_F(PictureTest, ATenBitOutputKeepsHdrWithItsTags)
+{
+    const auto r = Convert(sink, "bars_pq.mkv", {}, Out("hdr.mkv"),
+                           {{"vcodec", "libx264"}, {"pix_fmt", "yuv420p10le"}, {"b", "4000k"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TShownPicture out = ShowPicture(Out("hdr.mkv"), 2), source = ShowPicture(MediaFile("bars_pq.mkv"), 2);
+    ASSERT_TRUE(out.Ok);
+    ASSERT_TRUE(source.Ok);
+    EXPECT_EQ(out.Transfer, AVCOL_TRC_SMPTE2084);
+    EXPECT_EQ(out.Primaries, AVCOL_PRI_BT2020);
+    EXPECT_EQ(out.Matrix, AVCOL_SPC_BT2020_NCL);
+    for (int bar = 0; bar < 4; ++bar) {
+        const int x = out.Width * (2 * bar + 1) / 8, y = out.Height / 2;
+        EXPECT_NEAR(out.Luma(x, y), source.Luma(x, y), 3) << "bar " << bar << ": not tone-mapped";
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Archives in decoding order
 

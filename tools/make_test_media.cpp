@@ -17,6 +17,7 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -374,6 +375,9 @@ void WriteMedia(const Clip& c, const std::string& path)
             av_opt_set(e->priv_data, "preset", "veryfast", 0);
             // Key frames only where the group of pictures ends (the flash is a scene cut).
             if (c.flashBeep) av_opt_set_int(e->priv_data, "sc_threshold", 0, 0);
+        } else if (std::strcmp(c.vcodec, "libx265") == 0) {
+            av_opt_set(e->priv_data, "preset", "ultrafast", 0);
+            av_opt_set(e->priv_data, "x265-params", "log-level=error:pools=none:frame-threads=1", 0);
         } else {
             e->max_b_frames = c.bframes;
         }
@@ -606,6 +610,58 @@ void FillWovenBars(AVFrame* f, int64_t i)
         for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
 }
 
+// Inverse of the BT.709 camera curve: linear light of a component 0 .. 1.
+double Bt709Linear(double v)
+{
+    return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45);
+}
+
+double PqSignal(double nits)
+{
+    const double m1 = 0.1593017578125, m2 = 78.84375, c1 = 0.8359375, c2 = 18.8515625, c3 = 18.6875;
+    const double y = std::pow(std::max(nits, 0.0) / 10000, m1);
+    return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
+}
+
+double HlgSignal(double e)   // scene light 0 .. 1
+{
+    const double a = 0.17883277, b = 0.28466892, c = 0.55991073;
+    return e <= 1.0 / 12 ? std::sqrt(3 * e) : a * std::log(12 * e - b) + c;
+}
+
+// The SDR bars of HdrBarColours as an HDR camera records them: BT.2020 primaries,
+// 10-bit studio range, SDR white at 203 cd/m2 (PQ) or at 75 % of the signal (HLG).
+void FillHdrBars(AVFrame* f, bool pq)
+{
+    static const double colours[4][3] = {{0.6, 0, 0}, {0, 0.6, 0}, {0, 0, 0.6}, {0.5, 0.5, 0.5}};
+    static const double to2020[3][3] = {
+        {0.6274, 0.3293, 0.0433}, {0.0691, 0.9195, 0.0114}, {0.0164, 0.0880, 0.8956}};
+    int yuv[4][3];
+    for (int i = 0; i < 4; ++i) {
+        double lin[3], wide[3], sig[3];
+        // PQ describes the light a display gives (an SDR display's is the signal to the
+        // power 2.4), HLG the light the camera saw (the inverse of its BT.709 curve).
+        for (int k = 0; k < 3; ++k) lin[k] = pq ? std::pow(colours[i][k], 2.4) : Bt709Linear(colours[i][k]);
+        for (int k = 0; k < 3; ++k) wide[k] = to2020[k][0] * lin[0] + to2020[k][1] * lin[1] + to2020[k][2] * lin[2];
+        for (int k = 0; k < 3; ++k) sig[k] = pq ? PqSignal(203 * wide[k]) : HlgSignal(0.26496 * wide[k]);
+        const double kr = 0.2627, kb = 0.0593;
+        const double y = kr * sig[0] + (1 - kr - kb) * sig[1] + kb * sig[2];
+        yuv[i][0] = int(std::lround(64 + 876 * y));
+        yuv[i][1] = int(std::lround(512 + 896 * (sig[2] - y) / (2 * (1 - kb))));
+        yuv[i][2] = int(std::lround(512 + 896 * (sig[0] - y) / (2 * (1 - kr))));
+    }
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? f->width / 2 : f->width, h = plane ? f->height / 2 : f->height;
+        for (int y = 0; y < h; ++y) {
+            auto* row = reinterpret_cast<uint16_t*>(f->data[plane] + y * f->linesize[plane]);
+            for (int x = 0; x < w; ++x) row[x] = uint16_t(yuv[x * 4 / w][plane]);
+        }
+    }
+}
+
+void FillPqBars(AVFrame* f, int64_t) { FillHdrBars(f, true); }
+void FillHlgBars(AVFrame* f, int64_t) { FillHdrBars(f, false); }
+
 const std::vector<Clip>& PictureClips()
 {
     static const std::vector<Clip> clips = {
@@ -628,6 +684,14 @@ const std::vector<Clip>& PictureClips()
          .primaries = AVCOL_PRI_BT709, .transfer = AVCOL_TRC_BT709},
         {.name = "bars_sd_601.avi", .format = "avi", .vcodec = "mpeg4", .width = 640, .height = 480, .vframes = 5,
          .vbitrate = 4000000, .fill = FillBars601},
+        // HDR10 and HLG clips of bars an SDR picture shows as red, green and blue at 60 %
+        // and grey at 50 % of their signal.
+        {.name = "bars_pq.mkv", .format = "matroska", .vcodec = "libx265", .width = 1280, .height = 720,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .vframes = 5, .vbitrate = 2000000, .fill = FillPqBars,
+         .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020, .transfer = AVCOL_TRC_SMPTE2084},
+        {.name = "bars_hlg.mkv", .format = "matroska", .vcodec = "libx265", .width = 1280, .height = 720,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .vframes = 5, .vbitrate = 2000000, .fill = FillHlgBars,
+         .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020, .transfer = AVCOL_TRC_ARIB_STD_B67},
         // Archives: AVI keeps pictures in decoding order with no times of their own.
         {.name = "flash_beep_bframes.avi", .format = "avi", .vcodec = "mpeg4", .fps = {30, 1}, .vframes = 120,
          .gop = 30, .acodec = "pcm_s16le", .rate = 22050, .channels = 1, .asamples = 88200, .flashBeep = true,
