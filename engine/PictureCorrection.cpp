@@ -214,7 +214,7 @@ TCorrectionPlan PlanCorrection(const TSourcePicture& s, const TTargetPicture& t,
         TColourTags out = target;
         out.Primaries = AVCOL_PRI_BT709;
         out.Transfer = AVCOL_TRC_BT709;
-        Append(plan.Filters, ToneMapChain(s, source, out));
+        plan.Colour = ToneMapChain(s, source, out);
         plan.Output = out;
         plan.Output.Range = outRange;
         if (rgbTarget) plan.Output.Matrix = AVCOL_SPC_RGB;
@@ -234,7 +234,7 @@ TCorrectionPlan PlanCorrection(const TSourcePicture& s, const TTargetPicture& t,
         // matrix alone is converted between them.
         const bool fast = MatrixFamily(source.Matrix) != AVCOL_SPC_BT2020_NCL &&
                           MatrixFamily(target.Matrix) != AVCOL_SPC_BT2020_NCL;
-        Append(plan.Filters, ColourChain(in, out, fast));
+        plan.Colour = ColourChain(in, out, fast);
     }
     plan.Output = out;
     plan.Output.Range = outRange;
@@ -270,11 +270,26 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
 
     // The first output a stream feeds decides; a damaged stream of unknown format
     // goes uncorrected.
-    if (plan.Filters.empty() || ist.Correction || par->width <= 0 || par->height <= 0 ||
+    std::string chain = plan.Filters;
+    if (!plan.Colour.empty()) {
+        // Colour is converted at the output's size when the picture goes there
+        // unchanged otherwise: a quarter of the work for HD into SD.
+        const bool plainScale = !task.UseVideoFilters && task.CropLeft + task.CropRight + task.CropTop +
+                                                              task.CropBottom + task.PadLeft + task.PadRight +
+                                                              task.PadTop + task.PadBottom == 0;
+        if (plainScale) {
+            std::int64_t flags = task.ScaleFlags;
+            if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
+            Append(chain,
+                   Format("scale=w=%d:h=%d:flags=%lld", enc->width, enc->height, static_cast<long long>(flags)));
+        }
+        Append(chain, plan.Colour);
+    }
+    if (chain.empty() || ist.Correction || par->width <= 0 || par->height <= 0 ||
         !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format)))
         return;
     auto c = std::make_unique<TPictureCorrection>();
-    c->Filters = plan.Filters;
+    c->Filters = chain;
     c->Threads = task.CodecThreads();
     c->Corrected.reset(av::av_frame_alloc());
     const AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;

@@ -43,7 +43,8 @@ struct TTargetPicture {
 };
 
 struct TCorrectionPlan {
-    std::string Filters;   // filter chain text; empty when the pictures need nothing
+    std::string Filters;   // deinterlacing and turning; empty when the pictures need neither
+    std::string Colour;    // tone mapping or matrix and range conversion; empty for none
     TColourTags Output;    // what the output's pictures are and say they are
 };
 

@@ -698,6 +698,21 @@ const std::vector<Clip>& PictureClips()
          .bframes = 2},
         {.name = "flash_beep_h264.avi", .format = "avi", .vcodec = "libx264", .fps = {30, 1}, .vframes = 120,
          .gop = 30, .acodec = "libmp3lame", .asamples = 176400, .flashBeep = true},
+        // Benchmarks: 20 s of HDR and its SDR twin, a turned phone clip beside
+        // bench_720p.mp4, and an interlaced TV recording with its progressive twin.
+        {.name = "bench_1080p_pq.mkv", .format = "matroska", .vcodec = "libx265", .width = 1920, .height = 1080,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 4000000, .gop = 60,
+         .bench = true, .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020,
+         .transfer = AVCOL_TRC_SMPTE2084},
+        {.name = "bench_1080p_sdr10.mkv", .format = "matroska", .vcodec = "libx265", .width = 1920, .height = 1080,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 4000000, .gop = 60,
+         .bench = true, .matrix = AVCOL_SPC_BT709, .primaries = AVCOL_PRI_BT709, .transfer = AVCOL_TRC_BT709},
+        {.name = "bench_720p_turn.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .bench = true, .clockwise = 90},
+        {.name = "bench_576i.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
+         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenBars, .interlaced = true},
+        {.name = "bench_576p.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
+         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenBars},
         // A TV recording: interlaced MPEG-2 of moving bars.
         {.name = "woven_bars.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
          .vframes = 10, .vbitrate = 8000000, .fill = FillWovenBars, .interlaced = true},
