@@ -427,18 +427,20 @@ void TCustomFFmpeg::TranscodeSetup()
                     break;
                 case AVMEDIA_TYPE_VIDEO: {
                     // Crop, pad and scale work on the pictures as the correction leaves them.
+                    const bool letterbox = transcode::LetterboxWhereShapeIsLost(*this, ost);
                     transcode::SetupPictureCorrection(*this, ist, ost);
                     const TPictureShape source = transcode::DecodedShape(ist);
                     ost.CropActive = CropLeft + CropRight + CropTop + CropBottom != 0;
-                    ost.PadActive = PadLeft + PadRight + PadTop + PadBottom != 0;
-                    ost.ScaleNeeded = codec->width != source.Width - CropLeft - CropRight + PadLeft + PadRight ||
+                    ost.PadActive = letterbox || PadLeft + PadRight + PadTop + PadBottom != 0;
+                    ost.ScaleNeeded = letterbox ||
+                                      codec->width != source.Width - CropLeft - CropRight + PadLeft + PadRight ||
                                       codec->height != source.Height - CropTop - CropBottom + PadTop + PadBottom ||
                                       codec->pix_fmt != source.PixelFormat;
                     if (ost.CropActive) {
                         ost.CropTopBand = CropTop;
                         ost.CropLeftBand = CropLeft;
                     }
-                    if (ost.PadActive) {
+                    if (ost.PadActive && !letterbox) {
                         ost.PadTopBand = PadTop;
                         ost.PadBottomBand = PadBottom;
                         ost.PadLeftBand = PadLeft;

@@ -274,9 +274,9 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     if (!plan.Colour.empty()) {
         // Colour is converted at the output's size when the picture goes there
         // unchanged otherwise: a quarter of the work for HD into SD.
-        const bool plainScale = !task.UseVideoFilters && task.CropLeft + task.CropRight + task.CropTop +
-                                                              task.CropBottom + task.PadLeft + task.PadRight +
-                                                              task.PadTop + task.PadBottom == 0;
+        const int bands = task.CropLeft + task.CropRight + task.CropTop + task.CropBottom + task.PadLeft +
+                          task.PadRight + task.PadTop + task.PadBottom + ost.PadTopBand + ost.PadLeftBand;
+        const bool plainScale = !task.UseVideoFilters && bands == 0;
         if (plainScale) {
             std::int64_t flags = task.ScaleFlags;
             if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
@@ -297,6 +297,28 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
         throw FFmpegException(Format("Cannot prepare the pictures of input stream #%d.%d", ist.FileIndex,
                                      ist.StreamIndex));
     ist.Correction = std::move(c);
+}
+
+bool LetterboxWhereShapeIsLost(TCustomFFmpeg& task, TOutputStream& ost)
+{
+    AVCodecContext* enc = ost.Encoder;
+    const AVRational sar = enc->sample_aspect_ratio;
+    const bool squareOnly = enc->codec_id == AV_CODEC_ID_FLV1 || enc->codec_id == AV_CODEC_ID_H263;
+    if (!squareOnly || task.UseVideoFilters || sar.num <= 0 || sar.den <= 0 || sar.num == sar.den ||
+        task.PadLeft + task.PadRight + task.PadTop + task.PadBottom != 0 || enc->width < 16 || enc->height < 16)
+        return false;
+    // The picture's shape in the frame, fitted in with square pixels; bands even for 4:2:0.
+    const double shown = av_q2d(sar) * enc->width / enc->height;
+    const double frame = static_cast<double>(enc->width) / enc->height;
+    int w = enc->width, h = enc->height;
+    if (shown > frame) h = std::max(2, static_cast<int>(std::lround(enc->width / shown / 2)) * 2);
+    else w = std::max(2, static_cast<int>(std::lround(enc->height * shown / 2)) * 2);
+    ost.PadTopBand = (enc->height - h) / 4 * 2;
+    ost.PadBottomBand = enc->height - h - ost.PadTopBand;
+    ost.PadLeftBand = (enc->width - w) / 4 * 2;
+    ost.PadRightBand = enc->width - w - ost.PadLeftBand;
+    enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = AVRational{1, 1};
+    return true;
 }
 
 void KeepDisplayMatrix(const AVStream* in, AVStream* out)

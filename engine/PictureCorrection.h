@@ -78,6 +78,10 @@ namespace transcode {
 // open), builds it and sets the encoder's colour tags. Raises FFmpegException when
 // the libraries cannot make the graph.
 void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost);
+// Where the output cannot say its pixels' shape (FLV's and H.263's pictures have
+// square pixels only), the picture keeps its shape inside black bands instead of
+// being squeezed: sets `ost`'s pad bands and square pixels, true when it did.
+bool LetterboxWhereShapeIsLost(TCustomFFmpeg& task, TOutputStream& ost);
 // A copied stream keeps the source's display matrix: its pictures are not turned.
 void KeepDisplayMatrix(const AVStream* in, AVStream* out);
 // The pictures of `ist` as the crop, pad, scale and filter steps get them.

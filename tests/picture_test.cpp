@@ -294,6 +294,41 @@ TEST_F(PictureTest, ATenBitOutputKeepsHdrWithItsTags)
 }
 
 // ---------------------------------------------------------------------------
+// Shape
+
+TEST_F(PictureTest, WhereTheOutputCannotSayThePixelShapeThePictureGetsBlackBands)
+{
+    struct {
+        const char* Input;
+        const char* Size;
+        int Top, Left;   // bands
+    } cases[] = {
+        {"bars_hd_709.mp4", "480x360", 46, 0},   // 16:9 in 4:3: 480 x 268 content
+        {"turn_90.mp4", "480x360", 0, 138},      // portrait 176 x 320 in 4:3: 204 x 360
+    };
+    for (const auto& c : cases) {
+        const auto r = Convert(sink, c.Input, {}, Out("box.flv"), {{"vcodec", "flv"}, {"s", c.Size}, {"b", "2000k"}});
+        ASSERT_TRUE(r.Finished) << c.Input << ": " << r.Message;
+        const TShownPicture p = ShowPicture(Out("box.flv"), 2);
+        ASSERT_TRUE(p.Ok) << c.Input;
+        EXPECT_EQ(p.Width, 480);
+        EXPECT_EQ(p.Height, 360);
+        auto black = [&](int x, int y) { return p.Luma(x, y) < 24; };
+        EXPECT_EQ(black(p.Width / 2, std::max(c.Top - 4, 0)), c.Top > 0) << c.Input;
+        EXPECT_FALSE(black(p.Width / 2, c.Top + 4)) << c.Input;
+        EXPECT_EQ(black(std::max(c.Left - 4, 0), p.Height / 2), c.Left > 0) << c.Input;
+        EXPECT_FALSE(black(c.Left + 4, p.Height / 2 + 20)) << c.Input;
+        if (c.Left == 0) {
+            // The bars keep their widths: a quarter of the picture each.
+            const auto red = p.Rgb(p.Width / 8, p.Height / 2), green = p.Rgb(p.Width * 3 / 8, p.Height / 2);
+            EXPECT_GT(red[0], 200);
+            EXPECT_GT(green[1], 200);
+        }
+        std::filesystem::remove(Out("box.flv"));
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Archives in decoding order
 
 // Flashes and beeps at 1.0 s and 3.0 s of 4 s at 30 pictures a second.
