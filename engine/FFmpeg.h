@@ -25,6 +25,7 @@ extern "C" {
 #include "engine/EngineEvents.h"
 #include "engine/FFmpegException.h"
 #include "engine/FrameHook.h"
+#include "media/AvHandles.h"
 #include "media/Previewer.h"
 
 namespace kv::engine {
@@ -51,21 +52,20 @@ inline constexpr std::array<int, MediaTypeCount> MediaTypeOptionFlags{OptFlagVid
 class TOptionContext {
 public:
     TOptionContext(int scaleFlags, std::function<void(int)> setLogLevel);
-    ~TOptionContext();
     TOptionContext(const TOptionContext&) = delete;
     TOptionContext& operator=(const TOptionContext&) = delete;
 
     // One codec option set per media type (index 0 video, 1 audio, 2 data, 3 subtitle, 4 attachment).
-    std::array<AVCodecContext*, MediaTypeCount> CodecSets{};
-    AVFormatContext* FormatSet = nullptr;
-    SwsContext* ScalerSet = nullptr;
+    std::array<media::Viewed<media::CodecContextHandle>, MediaTypeCount> CodecSets{};
+    media::Viewed<media::FormatContextHandle> FormatSet;
+    media::Viewed<media::ScalerHandle> ScalerSet;
     std::vector<std::string> SetNames;        // in the order they were set
     // The sets each name was set on: a name is replayed only from those, so that an
     // option two media types share ("b") reaches only the one it was given for.
     std::vector<std::pair<std::string, const void*>> SetOn;
     // Options of one encoder, decoder or container of the libraries ("preset", "crf",
     // "movflags"), handed to each codec and container as it opens; each takes its own.
-    AVDictionary* PrivateOptions = nullptr;
+    media::Viewed<media::DictionaryHandle> PrivateOptions;
     std::vector<std::string> TakenPrivateOptions;   // the ones some codec or container took
     std::function<void(int)> SetLogLevel;
 
@@ -73,7 +73,6 @@ public:
 
 private:
     void Allocate(int scaleFlags);
-    void Release();
 };
 
 // One bit-stream filter waiting for its stream: the filter's name and its arguments
@@ -102,13 +101,13 @@ enum TMaxFramesIndex { mfVideo = 0, mfAudio = 1, mfData = 2, mfFourth = 3 };
 // value after the held resources were released (TCustomFFmpeg::ResetOptionState).
 struct TOptionState {
     // Files, maps and per-file tables.
-    std::array<AVFormatContext*, MaxFiles> InputFiles{};
+    std::array<media::Viewed<media::InputFormatHandle>, MaxFiles> InputFiles{};
     int InputFileCount = 0;
     std::array<std::int64_t, MaxFiles> InputTimeOffsets{};
     double InputFilesTsScale[MaxFiles][MaxStreams] = {};   // 0 = no scaling
     std::vector<const AVCodec*> ForcedDecoders;
     int ForcedDecoderCount = 0;
-    std::array<AVFormatContext*, MaxFiles> OutputFiles{};
+    std::array<media::Viewed<media::OutputFormatHandle>, MaxFiles> OutputFiles{};
     int OutputFileCount = 0;
     std::vector<const AVCodec*> ForcedEncoders;
     int ForcedEncoderCount = 0;
@@ -210,7 +209,7 @@ struct TOptionState {
     int DoPass = 0;
     std::string PassLogFileName;
     std::string VStatsFileName;   // empty = none
-    std::FILE* VStatsFile = nullptr;
+    media::Viewed<media::StdioFileHandle> VStatsFile;
     int Verbose = 1;
     int CodecThreadCount = 1;
     bool UsingVHook = false;
@@ -275,12 +274,16 @@ public:
     // "padcolor": 0x00BBGGRR to the pad colour in Y, U, V.
     void SetPadColor(int color);
 
-    // Files (input/output setup).
+    // Files (input/output setup). Each throws FFmpegException and leaves the file tables
+    // as they were when it fails; OpenOutput returns the number of outputs.
+    void OpenInput(const std::string& fileName);
+    int OpenOutput(const std::string& fileName);
+    // The next video, audio or subtitle stream of `output`, from that kind's options.
+    void NewOutputStream(AVFormatContext* output, AVMediaType type);
+    // The same for callers outside the engine (tests, fuzzers): failures become
+    // LastErrorMessage; OpenOutputFile returns -1 then.
     bool OpenInputFile(const std::string& fileName);
-    int OpenOutputFile(const std::string& fileName);   // negative on failure
-    void NewVideoStream(AVFormatContext* output);       // throw FFmpegException on failure
-    void NewAudioStream(AVFormatContext* output);
-    void NewSubtitleStream(AVFormatContext* output);
+    int OpenOutputFile(const std::string& fileName);
     // The target presets: type "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal", "ntsc",
     // "film" or anything else for automatic; fallback norm for automatic detection.
     void ApplyTarget(const std::string& type, const std::string& norm, const std::string& fallbackNorm);
@@ -289,9 +292,12 @@ public:
         bool Video = false, Audio = false, Subtitle = false;
     };
     TInputKinds CheckInputs();
-    // Codec id of the encoder or decoder `name` of `type` (AV_CODEC_ID_NONE for an empty
-    // name); names of codecs that today's libraries carry under a successor's name take
-    // the successor. On failure returns false with LastErrorMessage set.
+    // The encoder or decoder `name` of `type` (null for an empty name); names of codecs
+    // that today's libraries carry under a successor's name take the successor. Throws
+    // FFmpegException for an unknown name or one of another type.
+    const AVCodec* FindCodec(const std::string& name, AVMediaType type, bool encoder);
+    // The same as a codec id, for callers outside the engine: on failure returns false
+    // with LastErrorMessage set.
     bool FindCodecId(const std::string& name, AVMediaType type, bool encoder, AVCodecID& id,
                      const AVCodec** codec = nullptr);
 
@@ -307,11 +313,11 @@ public:
     //   opened; the stream's codec parameters hold a copy. For a copied stream the context
     //   carries the type and the aspect only; the transcode copies the input's parameters.
     struct TOutputStreamSetup {
-        AVCodecContext* Codec = nullptr;
+        media::Viewed<media::CodecContextHandle> Codec;
         const AVCodec* Encoder = nullptr;   // the encoder to open; null for copy or none found
         bool StreamCopy = false;
     };
-    std::array<std::vector<AVCodecContext*>, MaxFiles> InputCodecs;
+    std::array<std::vector<media::Viewed<media::CodecContextHandle>>, MaxFiles> InputCodecs;
     std::array<std::vector<TOutputStreamSetup>, MaxFiles> OutputStreams;
 
     // Transcode.
@@ -380,7 +386,7 @@ public:
     // error left here. Decoder contexts are owned by this list, encoder contexts by
     // their output streams.
     std::vector<AVCodecContext*> OpenEncoders;
-    std::vector<AVCodecContext*> OpenDecoders;
+    std::vector<media::CodecContextHandle> OpenDecoders;
 
     // The pause gate the worker waits on between loop iterations (a thread cannot be
     // suspended from outside here). Never waited on while holding another lock.
@@ -394,9 +400,21 @@ public:
     void TranscodeLoop();
     void TranscodeCleanup();
     int CodecThreads() const;
-    TTranscodeRun* RunTables = nullptr;   // the tables of the run in progress
+    std::unique_ptr<TTranscodeRun> RunTables;   // the tables of the run in progress
 
 protected:
+    // The one place an engine error becomes LastErrorMessage for a caller that wants a result.
+    template <typename Action>
+    bool CatchIntoLastError(Action&& action)
+    {
+        try {
+            action();
+            return true;
+        } catch (const std::exception& e) {
+            LastErrorMessage = e.what();
+            return false;
+        }
+    }
     // A fresh option state (files and option resources released first); the run flags stay.
     void RenewOptionState();
     // Releases what the option state holds (option holder, matrices, statistics file,

@@ -59,21 +59,24 @@ SwrContext* Converter(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* sa
                                           inLayout.order == AV_CHANNEL_ORDER_NATIVE
                                               ? static_cast<std::int64_t>(inLayout.u.mask)
                                               : -1};
-    if (ost.Resampler && key == ost.ConvertKey) return ost.Resampler;
-    av::swr_free(&ost.Resampler);
+    if (ost.Resampler && key == ost.ConvertKey) return ost.Resampler.get();
+    ost.Resampler.reset();
     ost.ConvertKey = {-1, 0, 0, 0};
     const auto inFormat = static_cast<AVSampleFormat>(samples->format);
-    const bool made = av::swr_alloc_set_opts2(&ost.Resampler, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
-                                              &inLayout, inFormat, samples->sample_rate, 0, nullptr) >= 0 &&
+    SwrContext* made = nullptr;
+    const int allocated = av::swr_alloc_set_opts2(&made, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
+                                              &inLayout, inFormat, samples->sample_rate, 0, nullptr);
+    ost.Resampler.reset(made);
+    const bool ready = allocated >= 0 &&
                       // Mixed channels never exceed full scale, so that a down-mix has the
                       // same level into a floating-point encoder as into an integer one.
-                      av::av_opt_set(ost.Resampler, "rematrix_maxval", "1", 0) >= 0 &&
-                      av::swr_init(ost.Resampler) >= 0 &&
+                      av::av_opt_set(ost.Resampler.get(), "rematrix_maxval", "1", 0) >= 0 &&
+                      av::swr_init(ost.Resampler.get()) >= 0 &&
                       // Drift compensation needs the resampling stage even at equal rates;
                       // switched on now, before any sample is buffered.
-                      (task.AudioSyncMethod < 2 || av::swr_set_compensation(ost.Resampler, 0, 0) >= 0);
-    if (!made) {
-        av::swr_free(&ost.Resampler);
+                      (task.AudioSyncMethod < 2 || av::swr_set_compensation(ost.Resampler.get(), 0, 0) >= 0);
+    if (!ready) {
+        ost.Resampler.reset();
         if (ost.ResampleNeeded)
             throw FFmpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                          inLayout.nb_channels, samples->sample_rate, enc->ch_layout.nb_channels,
@@ -84,7 +87,7 @@ SwrContext* Converter(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* sa
                                      to ? to : "?"));
     }
     ost.ConvertKey = key;
-    return ost.Resampler;
+    return ost.Resampler.get();
 }
 
 // Room for `samples` converted samples in the stream's conversion buffer (grows only).
@@ -93,26 +96,26 @@ void ReserveConverted(TOutputStream& ost, int samples)
     if (samples <= ost.ResampleCapacity) return;
     AVCodecContext* enc = ost.Encoder;
     const int capacity = std::max(samples, ost.ResampleCapacity * 2);
-    av::av_freep(&ost.ResampleData);
+    ost.ResampleData.reset();
     ost.ResampleCapacity = 0;
     ost.ResampleBuffer.assign(std::max(enc->ch_layout.nb_channels, 1), nullptr);
     if (av::av_samples_alloc(ost.ResampleBuffer.data(), nullptr, enc->ch_layout.nb_channels, capacity,
                              enc->sample_fmt, 0) < 0)
         throw FFmpegException("av_malloc failed");
-    ost.ResampleData = ost.ResampleBuffer[0];
+    ost.ResampleData.reset(ost.ResampleBuffer[0]);
     ost.ResampleCapacity = capacity;
 }
 
 // Into the FIFO, up to the recording time; the samples beyond it end the stream.
 void WriteFifo(TOutputStream& ost, std::uint8_t* const* planes, int samples)
 {
-    const std::int64_t room = ost.SampleLimit - ost.OutputTicks - av::av_audio_fifo_size(ost.SampleFifo);
+    const std::int64_t room = ost.SampleLimit - ost.OutputTicks - av::av_audio_fifo_size(ost.SampleFifo.get());
     if (room <= samples) {
         ost.Ended = true;
         samples = static_cast<int>(std::max<std::int64_t>(room, 0));
     }
     if (samples <= 0) return;
-    if (av::av_audio_fifo_write(ost.SampleFifo, reinterpret_cast<void**>(const_cast<std::uint8_t**>(planes)),
+    if (av::av_audio_fifo_write(ost.SampleFifo.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(planes)),
                                 samples) < samples)
         throw FFmpegException("av_fifo_realloc2() failed");
 }
@@ -123,7 +126,7 @@ void ConvertIntoFifo(TOutputStream& ost, SwrContext* swr, const std::uint8_t* co
     // The bound covers what the converter holds from earlier blocks and the stretch of
     // a running compensation; anything beyond stays in the converter for the next block.
     ReserveConverted(ost, av::swr_get_out_samples(swr, count) + 32);
-    const int n = av::swr_convert(ost.Resampler, ost.ResampleBuffer.data(), ost.ResampleCapacity,
+    const int n = av::swr_convert(ost.Resampler.get(), ost.ResampleBuffer.data(), ost.ResampleCapacity,
                                   const_cast<const std::uint8_t**>(in), count);
     if (n < 0) throw FFmpegException("Audio encoding failed");
     WriteFifo(ost, ost.ResampleBuffer.data(), n);
@@ -134,7 +137,7 @@ void ConvertIntoFifo(TOutputStream& ost, SwrContext* swr, const std::uint8_t* co
 AVFrame* EncoderFrame(TOutputStream& ost, int count)
 {
     AVCodecContext* enc = ost.Encoder;
-    AVFrame* frame = ost.AudioFrame;
+    AVFrame* frame = ost.AudioFrame.get();
     if (!frame->buf[0] || ost.AudioFrameCapacity < count) {
         av::av_frame_unref(frame);
         ost.AudioFrameCapacity = 0;
@@ -163,7 +166,7 @@ void SendAudioFrames(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost
     const int caps = enc->codec ? enc->codec->capabilities : 0;
     const bool fixed = enc->frame_size > 1 && !(caps & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
     for (;;) {
-        const int held = av::av_audio_fifo_size(ost.SampleFifo);
+        const int held = av::av_audio_fifo_size(ost.SampleFifo.get());
         if (held <= 0) break;
         int count = fixed ? enc->frame_size : held;
         if (held < count) {
@@ -172,7 +175,7 @@ void SendAudioFrames(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost
         }
         AVFrame* frame = EncoderFrame(ost, count);
         const int read = std::min(held, count);
-        if (av::av_audio_fifo_read(ost.SampleFifo, reinterpret_cast<void**>(frame->extended_data), read) < read)
+        if (av::av_audio_fifo_read(ost.SampleFifo.get(), reinterpret_cast<void**>(frame->extended_data), read) < read)
             throw FFmpegException("Audio encoding failed");
         if (read < count)
             av::av_samples_set_silence(frame->extended_data, read, count - read, enc->ch_layout.nb_channels,
@@ -244,111 +247,143 @@ void AdjustVolume(AVFrame* frame, int volume)
     }
 }
 
-void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples)
-{
-    AVCodecContext* enc = ost.Encoder;
-    if (!ost.SampleFifo || !ost.AudioFrame || ost.Ended) return;
-    const int inRate = samples->sample_rate, outRate = enc->sample_rate;
-    if (inRate <= 0 || outRate <= 0 || samples->nb_samples <= 0) return;
-    const auto inFormat = static_cast<AVSampleFormat>(samples->format);
-    const int inChannels = samples->ch_layout.nb_channels;
+namespace {
 
+// A block of decoded samples on its way into the stream's FIFO.
+struct TAudioBlock {
+    const std::uint8_t* const* Data;
+    int Count;
+    AVSampleFormat Format;
+    int Channels;
+    int InRate, OutRate;
+};
+
+// Rate, channels and drift go through the resampler; a different sample format alone
+// through the same library, as a plain converter. Null when the block goes as it is.
+SwrContext* BlockConverter(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* samples)
+{
+    const AVCodecContext* enc = ost.Encoder;
     AVChannelLayout inLayout{};
     KnownLayout(samples->ch_layout, inLayout);
+    struct TUninit {
+        AVChannelLayout& Layout;
+        ~TUninit() { av::av_channel_layout_uninit(&Layout); }
+    } uninit{inLayout};
     if (av::av_channel_layout_compare(&inLayout, &enc->ch_layout) != 0) ost.ResampleNeeded = 1;
-    // Rate, channels and drift go through the resampler; a different sample format
-    // alone through the same library, as a plain converter.
-    SwrContext* swr = nullptr;
-    try {
-        if (ost.ResampleNeeded || inFormat != enc->sample_fmt || inRate != outRate)
-            swr = Converter(task, ost, samples, inLayout);
-    } catch (...) {
-        av::av_channel_layout_uninit(&inLayout);
-        throw;
-    }
-    av::av_channel_layout_uninit(&inLayout);
+    if (ost.ResampleNeeded || samples->format != enc->sample_fmt || samples->sample_rate != enc->sample_rate)
+        return Converter(task, ost, samples, inLayout);
+    return nullptr;
+}
 
-    const std::uint8_t* const* data = samples->extended_data;
-    int count = samples->nb_samples;
-    double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
-
-    // The output's time line begins at the start, or after the encoder's start delay
-    // where the container cannot say that the decoder should skip it: what comes
-    // before is cut away to the sample.
+// The output's time line begins at the start, or after the encoder's start delay where
+// the container cannot say that the decoder should skip it: what comes before is cut
+// away to the sample. False when nothing of the block is left.
+bool CutBeforeStart(TCustomFFmpeg& task, TOutputStream& ost, const TInputStream& ist, TAudioBlock& block,
+                    double& syncTime)
+{
     const double own = static_cast<double>(ist.Pts - task.StartTime) / 1000000.0;
-    const double from = static_cast<double>(ost.StartDelay) / outRate;
-    if (own < from) {
-        const std::int64_t cut = std::llround((from - own) * inRate);
-        if (task.Verbose > 2 && cut > 0)
-            task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::min<std::int64_t>(cut, count))));
-        if (cut >= count) return;
-        if (cut > 0) {
-            data = SkipSamples(ost.CutPlanes, data, static_cast<int>(cut), inFormat, inChannels);
-            count -= static_cast<int>(cut);
-            if (ost.SyncInput == &ist) syncTime += static_cast<double>(cut) / inRate;
-        }
+    const double from = static_cast<double>(ost.StartDelay) / block.OutRate;
+    if (own >= from) return true;
+    const std::int64_t cut = std::llround((from - own) * block.InRate);
+    if (task.Verbose > 2 && cut > 0)
+        task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::min<std::int64_t>(cut, block.Count))));
+    if (cut >= block.Count) return false;
+    if (cut > 0) {
+        block.Data = SkipSamples(ost.CutPlanes, block.Data, static_cast<int>(cut), block.Format, block.Channels);
+        block.Count -= static_cast<int>(cut);
+        if (ost.SyncInput == &ist) syncTime += static_cast<double>(cut) / block.InRate;
     }
+    return true;
+}
 
+// Too much input: its first samples go. False when nothing of the block is left.
+bool DropSamples(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist, TAudioBlock& block, double delta,
+                 std::int64_t inDelta)
+{
+    const int drop = static_cast<int>(std::min<std::int64_t>(-inDelta, block.Count));
+    if (task.Verbose > 2) task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
+    block.Count -= drop;
+    if (block.Count == 0) return false;
+    block.Data = SkipSamples(ost.PadPlanes, block.Data, drop, block.Format, block.Channels);
+    ist.StartPending = 0;
+    return true;
+}
+
+// Input missing: silence in front of the block.
+void PadSilence(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist, TAudioBlock& block, double delta,
+                std::int64_t inDelta)
+{
+    const int sampleBytes = av::av_get_bytes_per_sample(block.Format) * block.Channels;
+    const int limit = std::max(PaddedBlockLimitBytes / std::max(sampleBytes, 1), 1);
+    std::int64_t silence = inDelta;
+    if (silence + block.Count <= limit) ist.StartPending = 0;
+    else if (block.Count < limit) silence = limit - block.Count;
+    // A block that alone fills the limit still brings a limit's worth of silence.
+    else silence = std::min<std::int64_t>(silence, limit);
+    if (task.Verbose > 2)
+        task.Log(1, Format("adding %d audio samples of silence", static_cast<int>(std::trunc(delta))));
+    if (silence <= 0) return;
+    block.Data = PadWithSilence(ost, block.Data, block.Count, static_cast<int>(silence), block.Format, block.Channels);
+    block.Count += static_cast<int>(silence);
+}
+
+// Keeps the output's sound in step with the sync input: by moving the output clock,
+// or (with audio sync) by dropping, padding or stretching. False when nothing of the
+// block is left.
+bool SyncToInput(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist, SwrContext* swr, TAudioBlock& block,
+                 double syncTime)
+{
+    const int outRate = block.OutRate;
     // Output samples not yet encoded: in the FIFO and inside the resampler.
-    double held = av::av_audio_fifo_size(ost.SampleFifo);
+    double held = av::av_audio_fifo_size(ost.SampleFifo.get());
     if (swr) held += static_cast<double>(av::swr_get_delay(swr, outRate));
     if (task.AudioSyncMethod == 0) {
         // The output clock follows the sync input; it never goes back, so that the
         // encoder's time stamps stay in order.
         const std::int64_t ticks = std::llrint(syncTime * outRate) - static_cast<std::int64_t>(held);
         if (ticks > ost.OutputTicks) ost.OutputTicks = ticks;
-    } else {
-        const double delta = syncTime * outRate - static_cast<double>(ost.OutputTicks) - held;
-        const std::int64_t inDelta = static_cast<std::int64_t>(std::trunc(delta * inRate / outRate));
-        if (std::fabs(delta) > SyncTolerance) {
-            if (ist.StartPending || std::fabs(delta) > task.AudioDriftThreshold * outRate) {
-                if (inDelta < 0) {
-                    // Too much input: its first samples go.
-                    const int drop = static_cast<int>(std::min<std::int64_t>(-inDelta, count));
-                    if (task.Verbose > 2)
-                        task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
-                    count -= drop;
-                    if (count == 0) return;
-                    data = SkipSamples(ost.PadPlanes, data, drop, inFormat, inChannels);
-                    ist.StartPending = 0;
-                } else {
-                    // Input missing: silence in front of the block.
-                    const int sampleBytes = av::av_get_bytes_per_sample(inFormat) * inChannels;
-                    const int limit = std::max(PaddedBlockLimitBytes / std::max(sampleBytes, 1), 1);
-                    std::int64_t silence = inDelta;
-                    if (silence + count <= limit) ist.StartPending = 0;
-                    else if (count < limit) silence = limit - count;
-                    // A block that alone fills the limit still brings a limit's worth of silence.
-                    else silence = std::min<std::int64_t>(silence, limit);
-                    if (task.Verbose > 2)
-                        task.Log(1, Format("adding %d audio samples of silence", static_cast<int>(std::trunc(delta))));
-                    if (silence > 0) {
-                        data = PadWithSilence(ost, data, count, static_cast<int>(silence), inFormat, inChannels);
-                        count += static_cast<int>(silence);
-                    }
-                }
-            } else if (task.AudioSyncMethod > 1 && swr) {
-                // Small drift: the resampler stretches or squeezes the next second of output.
-                const double cut = std::trunc(delta);
-                const int comp = static_cast<int>(std::clamp(cut, -static_cast<double>(task.AudioSyncMethod),
-                                                             static_cast<double>(task.AudioSyncMethod)));
-                if (task.Verbose > 2)
-                    task.Log(1, Format("compensating audio timestamp drift:%.2f compensation:%d in:%d", delta, comp,
-                                       outRate));
-                av::swr_set_compensation(swr, comp, outRate);
-            }
-        }
+        return true;
     }
+    const double delta = syncTime * outRate - static_cast<double>(ost.OutputTicks) - held;
+    const std::int64_t inDelta = static_cast<std::int64_t>(std::trunc(delta * block.InRate / outRate));
+    if (std::fabs(delta) <= SyncTolerance) return true;
+    if (ist.StartPending || std::fabs(delta) > task.AudioDriftThreshold * outRate) {
+        if (inDelta < 0) return DropSamples(task, ost, ist, block, delta, inDelta);
+        PadSilence(task, ost, ist, block, delta, inDelta);
+    } else if (task.AudioSyncMethod > 1 && swr) {
+        // Small drift: the resampler stretches or squeezes the next second of output.
+        const double cut = std::trunc(delta);
+        const int comp = static_cast<int>(
+            std::clamp(cut, -static_cast<double>(task.AudioSyncMethod), static_cast<double>(task.AudioSyncMethod)));
+        if (task.Verbose > 2)
+            task.Log(1, Format("compensating audio timestamp drift:%.2f compensation:%d in:%d", delta, comp, outRate));
+        av::swr_set_compensation(swr, comp, outRate);
+    }
+    return true;
+}
 
-    if (swr) ConvertIntoFifo(ost, swr, data, count);
-    else WriteFifo(ost, const_cast<std::uint8_t* const*>(data), count);
+}  // namespace
+
+void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    if (!ost.SampleFifo || !ost.AudioFrame || ost.Ended) return;
+    if (samples->sample_rate <= 0 || enc->sample_rate <= 0 || samples->nb_samples <= 0) return;
+    SwrContext* swr = BlockConverter(task, ost, samples);
+    TAudioBlock block{samples->extended_data, samples->nb_samples, static_cast<AVSampleFormat>(samples->format),
+                      samples->ch_layout.nb_channels, samples->sample_rate, enc->sample_rate};
+    double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
+    if (!CutBeforeStart(task, ost, ist, block, syncTime)) return;
+    if (!SyncToInput(task, ost, ist, swr, block, syncTime)) return;
+    if (swr) ConvertIntoFifo(ost, swr, block.Data, block.Count);
+    else WriteFifo(ost, const_cast<std::uint8_t* const*>(block.Data), block.Count);
     SendAudioFrames(task, run, ost, false);
 }
 
 void FlushAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
 {
     if (!ost.SampleFifo || !ost.AudioFrame) return;
-    if (ost.Resampler) ConvertIntoFifo(ost, ost.Resampler, nullptr, 0);
+    if (ost.Resampler) ConvertIntoFifo(ost, ost.Resampler.get(), nullptr, 0);
     SendAudioFrames(task, run, ost, true);
 }
 

@@ -552,17 +552,17 @@ AVFormatContext* LastOutput(TCustomFFmpeg& task)
 
 void NewVideo(TCustomFFmpeg& task, const std::string&, const std::string&)
 {
-    task.NewVideoStream(LastOutput(task));
+    task.NewOutputStream(LastOutput(task), AVMEDIA_TYPE_VIDEO);
 }
 
 void NewAudio(TCustomFFmpeg& task, const std::string&, const std::string&)
 {
-    task.NewAudioStream(LastOutput(task));
+    task.NewOutputStream(LastOutput(task), AVMEDIA_TYPE_AUDIO);
 }
 
 void NewSubtitle(TCustomFFmpeg& task, const std::string&, const std::string&)
 {
-    task.NewSubtitleStream(LastOutput(task));
+    task.NewOutputStream(LastOutput(task), AVMEDIA_TYPE_SUBTITLE);
 }
 
 void SetIfPositive(int& field, int value)

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "engine/FFmpeg.h"
+#include "engine/FFmpegStreams.h"
 #include "engine/LogList.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
@@ -37,12 +38,7 @@ bool LibrariesLoaded()
 TOptionContext::TOptionContext(int scaleFlags, std::function<void(int)> setLogLevel)
     : SetLogLevel(std::move(setLogLevel))
 {
-    try {
-        Allocate(scaleFlags);
-    } catch (...) {
-        Release();
-        throw;
-    }
+    Allocate(scaleFlags);
 }
 
 void TOptionContext::Allocate(int scaleFlags)
@@ -51,14 +47,14 @@ void TOptionContext::Allocate(int scaleFlags)
                                                           AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
                                                           AVMEDIA_TYPE_ATTACHMENT};
     for (int i = 0; i < MediaTypeCount; ++i) {
-        CodecSets[i] = av::avcodec_alloc_context3(nullptr);
+        CodecSets[i].reset(av::avcodec_alloc_context3(nullptr));
         if (!CodecSets[i]) throw FFmpegException("Could not allocate the codec option set");
         CodecSets[i]->codec_type = types[i];
     }
-    FormatSet = av::avformat_alloc_context();
+    FormatSet.reset(av::avformat_alloc_context());
     if (!FormatSet) throw FFmpegException("Could not allocate the container option set");
     // The scaler set only carries options: a 16 x 16 picture of format 0 to the same.
-    ScalerSet = av::sws_alloc_context();
+    ScalerSet.reset(av::sws_alloc_context());
     if (!ScalerSet) throw FFmpegException("Could not allocate the scaler option set");
     av::av_opt_set_int(ScalerSet, "srcw", 16, 0);
     av::av_opt_set_int(ScalerSet, "srch", 16, 0);
@@ -67,22 +63,6 @@ void TOptionContext::Allocate(int scaleFlags)
     av::av_opt_set_int(ScalerSet, "dsth", 16, 0);
     av::av_opt_set_int(ScalerSet, "dst_format", 0, 0);
     av::av_opt_set_int(ScalerSet, "sws_flags", scaleFlags, 0);
-}
-
-TOptionContext::~TOptionContext()
-{
-    Release();
-}
-
-void TOptionContext::Release()
-{
-    for (AVCodecContext*& set : CodecSets)
-        if (set) av::avcodec_free_context(&set);
-    if (FormatSet) av::avformat_free_context(FormatSet);
-    FormatSet = nullptr;
-    if (ScalerSet) av::sws_freeContext(ScalerSet);
-    ScalerSet = nullptr;
-    av::av_dict_free(&PrivateOptions);
 }
 
 bool TOptionContext::WasSetOn(const std::string& name, const void* set) const
@@ -125,10 +105,7 @@ void TCustomFFmpeg::ReleaseOptionResources()
     OptionContext.reset();
     IntraMatrix.clear();
     InterMatrix.clear();
-    if (VStatsFile) {
-        av::my_fclose(VStatsFile);
-        VStatsFile = nullptr;
-    }
+    VStatsFile = nullptr;
     VStatsFileName.clear();
     VideoCodecName.clear();
     AudioCodecName.clear();
@@ -222,7 +199,11 @@ bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string&
         // One encoder's, decoder's or container's own option: its value is checked when
         // that codec or container opens.
         found = FindPrivateOption(optName);
-        if (found) av::av_dict_set(&ctx.PrivateOptions, found->name, optValue.c_str(), 0);
+        if (found) {
+            AVDictionary* options = ctx.PrivateOptions.release();
+            av::av_dict_set(&options, found->name, optValue.c_str(), 0);
+            ctx.PrivateOptions.reset(options);
+        }
     }
     if (!found) return false;
     // Remember the library's own name: a prefixed name ("vb") is replayed as the

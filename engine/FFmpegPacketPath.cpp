@@ -65,7 +65,7 @@ void FilterAndMux(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, AV
         if (pkt) MuxPacket(task, ost, pkt);
         return;
     }
-    AVBSFContext* bsf = ost.Filters[index];
+    AVBSFContext* bsf = ost.Filters[index].get();
     int r = av::av_bsf_send_packet(bsf, pkt);
     if (r < 0) {
         FilterReport(task, ost, index, r);
@@ -144,7 +144,7 @@ void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
         task.VideoBytes += pkt->size;
         ost.OutputTicks += 1;
     }
-    AVPacket* opkt = run.OutPacket;
+    AVPacket* opkt = run.OutPacket.get();
     if (av::av_packet_ref(opkt, pkt) < 0) throw FFmpegException("av_malloc fail");
     const AVRational itb = ist.Stream->time_base, otb = ost.Stream->time_base;
     opkt->stream_index = ost.StreamIndex;
@@ -190,9 +190,9 @@ void HandlePicture(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, i
     for (;;) {
         AVFrame* picture = frame;
         if (filtered) {
-            av::av_frame_unref(ist.FilteredPicture);
-            if (av::av_buffersink_get_frame(ist.FilterSink, ist.FilteredPicture) < 0) break;
-            picture = ist.FilteredPicture;
+            av::av_frame_unref(ist.FilteredPicture.get());
+            if (av::av_buffersink_get_frame(ist.FilterSink, ist.FilteredPicture.get()) < 0) break;
+            picture = ist.FilteredPicture.get();
             if (picture->pts != AV_NOPTS_VALUE) ist.Pts = picture->pts;
         }
         for (auto& ostPtr : run.OutputStreamTable) {
@@ -213,7 +213,7 @@ void HandlePicture(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, i
         }
         if (!filtered) break;
     }
-    if (filtered) av::av_frame_unref(ist.FilteredPicture);
+    if (filtered) av::av_frame_unref(ist.FilteredPicture.get());
 }
 
 // Corrected pictures come out at their own times, possibly later than they went in.
@@ -244,16 +244,16 @@ void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
 void HandleSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, const AVPacket* pkt)
 {
     int got = 0;
-    const int r = av::avcodec_decode_subtitle2(ist.Decoder, &run.Subtitle, &got, const_cast<AVPacket*>(pkt));
+    const int r = av::avcodec_decode_subtitle2(ist.Decoder, &run.Subtitle.Value, &got, const_cast<AVPacket*>(pkt));
     if (r < 0) throw r;
     if (!got) return;
     if (task.StartTime == 0 || ist.Pts >= task.StartTime) {
         for (auto& ost : run.OutputStreamTable) {
             if (ost->SourceIndex == istIndex && ost->NeedsEncoding)
-                EncodeSubtitle(task, run, *ost, ist, run.Subtitle, pkt->pts);
+                EncodeSubtitle(task, run, *ost, ist, run.Subtitle.Value, pkt->pts);
         }
     }
-    av::avsubtitle_free(&run.Subtitle);
+    run.Subtitle.Clear();
 }
 
 }  // namespace
@@ -272,7 +272,7 @@ void WritePacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* packet)
 int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
 {
     AVCodecContext* enc = ost.Encoder;
-    AVPacket* pkt = run.OutPacket;
+    AVPacket* pkt = run.OutPacket.get();
     int last = 0;
     for (;;) {
         const int r = av::avcodec_receive_packet(enc, pkt);
@@ -292,7 +292,7 @@ int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
                 for (int i = 0; i < std::min<int>(q[5], 3) && size >= 8 + 8 * static_cast<std::size_t>(i + 1); ++i)
                     ost.LastError[i] = AV_RL64(q + 8 + 8 * i);
             }
-            if (ost.PassLogFile && enc->stats_out) std::fprintf(ost.PassLogFile, "%s", enc->stats_out);
+            if (ost.PassLogFile && enc->stats_out) std::fprintf(ost.PassLogFile.get(), "%s", enc->stats_out);
         } else {
             task.AudioBytes += pkt->size;
         }
@@ -340,7 +340,7 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
         if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN)) return -1;
         int frames = 0;
         for (;;) {
-            AVFrame* frame = run.Picture;
+            AVFrame* frame = run.Picture.get();
             const int r = av::avcodec_receive_frame(ist.Decoder, frame);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
             if (r < 0) return -1;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <optional>
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -211,66 +212,145 @@ void ApplyInputOptions(TCustomFFmpeg& task, const TInputOptions& options)
     if (options.ProgramID >= 0) task.SetOption("programid", std::to_string(options.ProgramID));
 }
 
-void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& o, TTaskEventSink* hookSink)
+namespace {
+
+// One field of the output record and the option it sets. `Value` gives the option's
+// text, or nothing when the field is not set. A field with `Carry` is set whatever
+// it holds, after the extra option lines: an extra line of its name is carried into
+// the field first (CarryExtOptionsIntoFields), so that the line is not overruled.
+struct TFieldOption {
+    const char* Name;
+    std::optional<std::string> (*Value)(const TOutputOptions&);
+    void (*Carry)(TOutputOptions&, const std::string&);
+};
+
+template <auto Field>
+std::optional<std::string> IfPositive(const TOutputOptions& o)
 {
-    ApplyTargetPreset(task, o);
-    for (const auto& [name, value] : SplitExtOptions(o.ExtOptions))
-        if (!IsNewStreamOption(name)) task.SetOption(name, value);
+    if (o.*Field > 0) return std::to_string(o.*Field);
+    return std::nullopt;
+}
+template <auto Field>
+std::optional<std::string> IfNotNegative(const TOutputOptions& o)
+{
+    if (o.*Field >= 0) return std::to_string(o.*Field);
+    return std::nullopt;
+}
+template <auto Field>
+std::optional<std::string> SecondsIfPositive(const TOutputOptions& o)
+{
+    if (o.*Field > 0) return FloatText(o.*Field);
+    return std::nullopt;
+}
+template <auto Field>
+std::optional<std::string> IfSet(const TOutputOptions& o)
+{
+    if (!(o.*Field).empty()) return o.*Field;
+    return std::nullopt;
+}
+template <auto Field>
+std::optional<std::string> Flag(const TOutputOptions& o)
+{
+    return FlagText(o.*Field);
+}
+template <auto Field>
+std::optional<std::string> Text(const TOutputOptions& o)
+{
+    return o.*Field;
+}
+template <auto Field>
+std::optional<std::string> Number(const TOutputOptions& o)
+{
+    return std::to_string(o.*Field);
+}
+std::optional<std::string> PadColorText(const TOutputOptions& o)
+{
+    return std::to_string(ResolveColor(o.PadColor));
+}
+// "copyts" switches copying on whatever its value, and off is the default.
+std::optional<std::string> OnIfTrue(const TOutputOptions& o)
+{
+    if (o.CopyTimestamps) return std::string("1");
+    return std::nullopt;
+}
 
-    // Table order matters: crops are checked against the frame size set before
-    // them, and microsecond fields come after the millisecond ones.
-    auto ifPositive = [&](const char* name, std::int64_t value) {
-        if (value > 0) task.SetOption(name, std::to_string(value));
-    };
-    auto ifNotNegative = [&](const char* name, std::int64_t value) {
-        if (value >= 0) task.SetOption(name, std::to_string(value));
-    };
-    auto ifSet = [&](const char* name, const std::string& value) {
-        if (!value.empty()) task.SetOption(name, value);
-    };
+template <auto Field>
+void CarryFlag(TOutputOptions& o, const std::string& value)
+{
+    o.*Field = value != "0";
+}
+template <auto Field>
+void CarryText(TOutputOptions& o, const std::string& value)
+{
+    o.*Field = value;
+}
+template <auto Field>
+void CarryNumber(TOutputOptions& o, const std::string& value)
+{
+    int number = 0;
+    if (ParseOptionInteger(value, number)) o.*Field = number;
+}
+void CarryPadColor(TOutputOptions& o, const std::string& value)
+{
+    // A value the option refuses stays in the line alone, which reports it.
+    try {
+        o.PadColor = PadColorValue(value) & 0xFFFFFF;
+    } catch (const FFmpegException&) {
+    }
+}
+void CarryOn(TOutputOptions& o, const std::string&)
+{
+    o.CopyTimestamps = true;
+}
 
-    task.SetOutputFormat(o.ForceFormat);
-    ifPositive("packetsize", o.PacketSize);
-    ifPositive("muxrate", o.MuxRate);
-    if (o.MuxDelay > 0) task.SetOption("muxdelay", FloatText(o.MuxDelay));
-    if (o.MuxPreload > 0) task.SetOption("muxpreload", FloatText(o.MuxPreload));
-    ifSet("acodec", o.AudioCodec);
-    task.SetOption("an", FlagText(o.DisableAudio));
-    ifNotNegative("vol", o.AudioVolume);
-    ifPositive("ac", o.AudioChannels);
-    ifPositive("ar", o.AudioSampleRate);
-    ifPositive("ab", o.AudioBitrate);
-    ifPositive("abt", o.AudioBitrateTolerance);
-    task.SetOption("alang", o.AudioLanguage);
-    task.SetOption("async", std::to_string(o.AudioSyncMethod));
-    ifSet("atag", o.AudioTag);
-    ifSet("vcodec", o.VideoCodec);
-    task.SetOption("vn", FlagText(o.DisableVideo));
-    ifSet("r", o.FrameRate);
-    ifSet("s", o.FrameSize);
-    ifSet("aspect", o.AspectRatio);
-    ifNotNegative("croptop", o.CropTop);
-    ifNotNegative("cropbottom", o.CropBottom);
-    ifNotNegative("cropleft", o.CropLeft);
-    ifNotNegative("cropright", o.CropRight);
-    ifNotNegative("padtop", o.PadTop);
-    ifNotNegative("padbottom", o.PadBottom);
-    ifNotNegative("padleft", o.PadLeft);
-    ifNotNegative("padright", o.PadRight);
-    task.SetOption("padcolor", std::to_string(ResolveColor(o.PadColor)));
-    ifPositive("g", o.GOPSize);  // the libraries' name of the group-of-pictures size
-    ifPositive("vb", o.VideoBitrate);
-    ifPositive("maxrate", o.VideoMaxRate);
-    ifPositive("minrate", o.VideoMinRate);
-    ifPositive("bt", o.VideoBitrateTolerance);
-    ifPositive("bufsize", o.VideoBufSize);
-    task.SetOption("vsync", std::to_string(o.VideoSyncMethod));
-    ifSet("vtag", o.VideoTag);
-    ifSet("vfilters", o.VideoFilters);
-    task.SetOption("sn", FlagText(o.DisableSubtitle));
-    task.SetOption("slang", o.SubtitleLanguage);
-    // "copyts" switches copying on whatever its value, and off is the default.
-    if (o.CopyTimestamps) task.SetOption("copyts", "1");
+using T = TOutputOptions;
+// Table order matters: crops are checked against the frame size set before them.
+constexpr TFieldOption FieldOptions[] = {
+    {"packetsize", IfPositive<&T::PacketSize>, nullptr},
+    {"muxrate", IfPositive<&T::MuxRate>, nullptr},
+    {"muxdelay", SecondsIfPositive<&T::MuxDelay>, nullptr},
+    {"muxpreload", SecondsIfPositive<&T::MuxPreload>, nullptr},
+    {"acodec", IfSet<&T::AudioCodec>, nullptr},
+    {"an", Flag<&T::DisableAudio>, CarryFlag<&T::DisableAudio>},
+    {"vol", IfNotNegative<&T::AudioVolume>, nullptr},
+    {"ac", IfPositive<&T::AudioChannels>, nullptr},
+    {"ar", IfPositive<&T::AudioSampleRate>, nullptr},
+    {"ab", IfPositive<&T::AudioBitrate>, nullptr},
+    {"abt", IfPositive<&T::AudioBitrateTolerance>, nullptr},
+    {"alang", Text<&T::AudioLanguage>, CarryText<&T::AudioLanguage>},
+    {"async", Number<&T::AudioSyncMethod>, CarryNumber<&T::AudioSyncMethod>},
+    {"atag", IfSet<&T::AudioTag>, nullptr},
+    {"vcodec", IfSet<&T::VideoCodec>, nullptr},
+    {"vn", Flag<&T::DisableVideo>, CarryFlag<&T::DisableVideo>},
+    {"r", IfSet<&T::FrameRate>, nullptr},
+    {"s", IfSet<&T::FrameSize>, nullptr},
+    {"aspect", IfSet<&T::AspectRatio>, nullptr},
+    {"croptop", IfNotNegative<&T::CropTop>, nullptr},
+    {"cropbottom", IfNotNegative<&T::CropBottom>, nullptr},
+    {"cropleft", IfNotNegative<&T::CropLeft>, nullptr},
+    {"cropright", IfNotNegative<&T::CropRight>, nullptr},
+    {"padtop", IfNotNegative<&T::PadTop>, nullptr},
+    {"padbottom", IfNotNegative<&T::PadBottom>, nullptr},
+    {"padleft", IfNotNegative<&T::PadLeft>, nullptr},
+    {"padright", IfNotNegative<&T::PadRight>, nullptr},
+    {"padcolor", PadColorText, CarryPadColor},
+    {"g", IfPositive<&T::GOPSize>, nullptr},   // the libraries' name of the group-of-pictures size
+    {"vb", IfPositive<&T::VideoBitrate>, nullptr},
+    {"maxrate", IfPositive<&T::VideoMaxRate>, nullptr},
+    {"minrate", IfPositive<&T::VideoMinRate>, nullptr},
+    {"bt", IfPositive<&T::VideoBitrateTolerance>, nullptr},
+    {"bufsize", IfPositive<&T::VideoBufSize>, nullptr},
+    {"vsync", Number<&T::VideoSyncMethod>, CarryNumber<&T::VideoSyncMethod>},
+    {"vtag", IfSet<&T::VideoTag>, nullptr},
+    {"vfilters", IfSet<&T::VideoFilters>, nullptr},
+    {"sn", Flag<&T::DisableSubtitle>, CarryFlag<&T::DisableSubtitle>},
+    {"slang", Text<&T::SubtitleLanguage>, CarryText<&T::SubtitleLanguage>},
+    {"copyts", OnIfTrue, CarryOn},
+};
+
+// Times (microsecond fields after the millisecond ones) and the tags.
+void ApplyTimesAndTags(TCustomFFmpeg& task, const TOutputOptions& o)
+{
     if (o.StartTime > 0) task.SetOption("ss", DurationText(std::int64_t(o.StartTime) * 1000));
     if (o.StartTimeUS > 0) task.SetOption("ss", DurationText(o.StartTimeUS));
     if (o.Duration > 0) task.SetOption("t", DurationText(std::int64_t(o.Duration) * 1000));
@@ -284,7 +364,19 @@ void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& o, TTaskEvent
     if (o.Comment[0]) SetMetadata(task, "comment", FixedText(o.Comment, sizeof o.Comment));
     if (o.Album[0]) SetMetadata(task, "album", FixedText(o.Album, sizeof o.Album));
     if (o.Genre[0]) SetMetadata(task, "genre", FixedText(o.Genre, sizeof o.Genre));
+}
 
+}  // namespace
+
+void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& o, TTaskEventSink* hookSink)
+{
+    ApplyTargetPreset(task, o);
+    for (const auto& [name, value] : SplitExtOptions(o.ExtOptions))
+        if (!IsNewStreamOption(name)) task.SetOption(name, value);
+    task.SetOutputFormat(o.ForceFormat);
+    for (const TFieldOption& field : FieldOptions)
+        if (const std::optional<std::string> value = field.Value(o)) task.SetOption(field.Name, *value);
+    ApplyTimesAndTags(task, o);
     if (o.CustomHook) {
         task.CustomHookHandler = hookSink;
     } else if (o.BeforeHook) {
@@ -298,24 +390,9 @@ void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& o, TTaskEvent
 
 void CarryExtOptionsIntoFields(TOutputOptions& o)
 {
-    for (const auto& [name, value] : SplitExtOptions(o.ExtOptions)) {
-        int number = 0;
-        if (name == "an") o.DisableAudio = value != "0";
-        else if (name == "vn") o.DisableVideo = value != "0";
-        else if (name == "sn") o.DisableSubtitle = value != "0";
-        else if (name == "copyts") o.CopyTimestamps = true;
-        else if (name == "alang") o.AudioLanguage = value;
-        else if (name == "slang") o.SubtitleLanguage = value;
-        else if (name == "async" && ParseOptionInteger(value, number)) o.AudioSyncMethod = number;
-        else if (name == "vsync" && ParseOptionInteger(value, number)) o.VideoSyncMethod = number;
-        else if (name == "padcolor") {
-            // A value the option refuses stays in the line alone, which reports it.
-            try {
-                o.PadColor = PadColorValue(value) & 0xFFFFFF;
-            } catch (const FFmpegException&) {
-            }
-        }
-    }
+    for (const auto& [name, value] : SplitExtOptions(o.ExtOptions))
+        for (const TFieldOption& field : FieldOptions)
+            if (field.Carry && name == field.Name) field.Carry(o, value);
 }
 
 void ApplyNewStreamOptions(TCustomFFmpeg& task, const TOutputOptions& options)

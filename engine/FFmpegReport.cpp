@@ -44,15 +44,46 @@ double Psnr(double error)
 
 }  // namespace
 
+namespace {
+
+// Bytes the first output holds so far.
+std::int64_t OutputSize(const TCustomFFmpeg& task)
+{
+    if (task.OutputFileCount <= 0 || !task.OutputFiles[0]->pb) return 0;
+    AVIOContext* pb = task.OutputFiles[0]->pb;
+    std::int64_t size = av::avio_size(pb);
+    if (size < 0) size = av::avio_seek(pb, 0, SEEK_CUR);
+    return size < 0 ? 0 : size;
+}
+
+// "PSNR=Y:.. U:.. V:.. *:..": of the latest picture, or of the whole run at the end.
+void AddPsnr(TReportText& text, const TOutputStream& ost, int frameNumber, bool last)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    text.Add("PSNR=");
+    double errorSum = 0, scaleSum = 0;
+    static const char planes[3] = {'Y', 'U', 'V'};
+    for (int j = 0; j < 3; ++j) {
+        double error, scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+        if (last) {
+            error = static_cast<double>(enc->error[j]);
+            scale *= frameNumber;
+        } else {
+            error = static_cast<double>(ost.LastError[j]);
+        }
+        if (j > 0) scale /= 4;
+        errorSum += error;
+        scaleSum += scale;
+        text.Add("%c:%2.2f ", planes[j], Psnr(error / scale));
+    }
+    text.Add("*:%2.2f ", Psnr(errorSum / scaleSum));
+}
+
+}  // namespace
+
 void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last)
 {
-    std::int64_t totalSize = 0;
-    if (task.OutputFileCount > 0 && task.OutputFiles[0]->pb) {
-        AVIOContext* pb = task.OutputFiles[0]->pb;
-        totalSize = av::avio_size(pb);
-        if (totalSize < 0) totalSize = av::avio_seek(pb, 0, SEEK_CUR);
-        if (totalSize < 0) totalSize = 0;
-    }
+    const std::int64_t totalSize = OutputSize(task);
     TReportText text;
     double t = 1e10;
     bool videoSeen = false;
@@ -78,25 +109,7 @@ void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last)
                 for (int j = 0; j < 32; ++j)
                     text.Add("%X", static_cast<int>(std::lrint(std::log2(run.QpHistogram[j] + 1))));
             }
-            if (enc->flags & AV_CODEC_FLAG_PSNR) {
-                text.Add("PSNR=");
-                double errorSum = 0, scaleSum = 0;
-                static const char planes[3] = {'Y', 'U', 'V'};
-                for (int j = 0; j < 3; ++j) {
-                    double error, scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
-                    if (last) {
-                        error = static_cast<double>(enc->error[j]);
-                        scale *= frameNumber;
-                    } else {
-                        error = static_cast<double>(ost.LastError[j]);
-                    }
-                    if (j > 0) scale /= 4;
-                    errorSum += error;
-                    scaleSum += scale;
-                    text.Add("%c:%2.2f ", planes[j], Psnr(error / scale));
-                }
-                text.Add("*:%2.2f ", Psnr(errorSum / scaleSum));
-            }
+            if (enc->flags & AV_CODEC_FLAG_PSNR) AddPsnr(text, ost, frameNumber, last);
             videoSeen = true;
         }
         if (ost.WrittenTime > 0 && ost.WrittenTime < t) t = ost.WrittenTime;
@@ -129,7 +142,7 @@ void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last)
 void WriteVideoStats(TCustomFFmpeg& task, TOutputStream& ost, int frameSize)
 {
     if (!task.VStatsFile) {
-        task.VStatsFile = av::my_fopen(task.VStatsFileName.c_str(), "w");
+        task.VStatsFile.reset(av::my_fopen(task.VStatsFileName.c_str(), "w"));
         if (!task.VStatsFile) throw FFmpegException("fopen fail: " + task.VStatsFileName);
     }
     const AVCodecContext* enc = ost.Encoder;

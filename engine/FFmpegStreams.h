@@ -1,7 +1,7 @@
 #pragma once
 // The tables of one transcode run: input files, input streams and output streams,
 // with the work records the packet and frame paths reuse from packet to packet.
-// Created by the setup, released by TranscodeCleanup.
+// Created by the setup, released by TranscodeCleanup; every member frees itself.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +22,7 @@ extern "C" {
 #include "engine/FFmpeg.h"
 #include "engine/PictureCorrection.h"
 #include "engine/TextFormat.h"
+#include "media/AvHandles.h"
 
 namespace kv::engine {
 
@@ -34,7 +35,6 @@ struct TInputFileState {
 };
 
 struct TInputStream {
-    ~TInputStream();
     int FileIndex = 0;
     int StreamIndex = 0;
     AVStream* Stream = nullptr;
@@ -45,17 +45,16 @@ struct TInputStream {
     std::int64_t NextPts = AV_NOPTS_VALUE;   // microseconds
     std::int64_t Pts = 0;                    // microseconds
     int StartPending = 1;
-    AVFilterGraph* FilterGraph = nullptr;
+    media::FilterGraphHandle FilterGraph;
     AVFilterContext* FilterSource = nullptr;
     AVFilterContext* FilterSink = nullptr;
-    AVFrame* FilteredPicture = nullptr;
+    media::FrameHandle FilteredPicture;
     std::unique_ptr<TPictureCorrection> Correction;   // none when the pictures need nothing
     bool DecodeOrderOnly = false;   // the container gives no presentation times
     TDecodeOrderTimes ReorderTimes;
 };
 
 struct TOutputStream {
-    ~TOutputStream();
     int FileIndex = 0;
     int StreamIndex = 0;
     int SourceIndex = 0;
@@ -74,24 +73,24 @@ struct TOutputStream {
     int CropActive = 0, CropTopBand = 0, CropLeftBand = 0;
     int PadActive = 0, PadTopBand = 0, PadBottomBand = 0, PadLeftBand = 0, PadRightBand = 0;
     int ScaleNeeded = 0;
-    AVFrame* WorkPicture = nullptr;
-    SwsContext* Scaler = nullptr;
+    media::FrameHandle WorkPicture;
+    media::ScalerHandle Scaler;
     int ScaleSourceRows = 0;
     // Pictures go on the encoder's fixed grid of ticks; each waits for the next one to
     // know how many ticks it covers (variable-rate containers that keep the source's
     // own timing do without).
     bool FixedRate = false;
-    AVFrame* HeldPicture = nullptr;
+    media::FrameHandle HeldPicture;
     double HeldTime = 0, HeldDuration = 0;   // seconds of the output's time line
     int HeldNumber = 0;                      // the picture's number among those prepared
     // Audio path.
     int ResampleNeeded = 0;
-    SwrContext* Resampler = nullptr;
-    AVAudioFifo* SampleFifo = nullptr;
-    AVFrame* AudioFrame = nullptr;   // encoder input frame, reused
+    media::ResamplerHandle Resampler;
+    media::AudioFifoHandle SampleFifo;
+    media::FrameHandle AudioFrame;   // encoder input frame, reused
     std::vector<std::uint8_t*> ResampleBuffer;   // resampler output planes (one block of memory)
     int ResampleCapacity = 0;                     // samples
-    std::uint8_t* ResampleData = nullptr;
+    media::AvMemoryHandle<std::uint8_t> ResampleData;   // owns the planes of ResampleBuffer
     std::array<std::int64_t, 4> ConvertKey{-1, 0, 0, 0};   // format, rate, channels, layout of its input
     int AudioFrameCapacity = 0;                  // samples AudioFrame has room for
     // Output samples the encoder's start delay takes where the container cannot say so;
@@ -102,8 +101,8 @@ struct TOutputStream {
     std::vector<std::uint8_t> PadBuffer;         // silence followed by a block (grows only)
     std::vector<std::uint8_t*> PadPlanes;        // planes of the block being encoded, when moved
     // Both.
-    std::FILE* PassLogFile = nullptr;
-    std::vector<AVBSFContext*> Filters;   // the stream's bit-stream filter chain
+    media::StdioFileHandle PassLogFile;
+    std::vector<media::BitstreamFilterHandle> Filters;   // the stream's bit-stream filter chain
     // What the encoder told about its latest packet.
     float LastQuality = -1;
     std::int64_t LastCodedPts = AV_NOPTS_VALUE;   // encoder time base
@@ -112,16 +111,15 @@ struct TOutputStream {
 };
 
 struct TTranscodeRun {
-    ~TTranscodeRun();
     std::vector<TInputFileState> InputFileTable;
     std::vector<std::unique_ptr<TInputStream>> InputStreamTable;
     std::vector<std::unique_ptr<TOutputStream>> OutputStreamTable;
     // Work records reused from packet to packet.
-    AVPacket* Packet = nullptr;      // the packet just read
-    AVPacket* OutPacket = nullptr;   // encoder and filter output
-    AVFrame* Picture = nullptr;      // decoded picture or audio
-    AVFrame* SendFrame = nullptr;    // encoder input view of a picture
-    AVSubtitle Subtitle{};
+    media::PacketHandle Packet;      // the packet just read
+    media::PacketHandle OutPacket;   // encoder and filter output
+    media::FrameHandle Picture;      // decoded picture or audio
+    media::FrameHandle SendFrame;    // encoder input view of a picture
+    media::SubtitleHolder Subtitle;
     std::vector<std::uint8_t> SubtitleBuffer;
     std::array<int, 52> QpHistogram{};
     std::int64_t LastReportTime = 0;

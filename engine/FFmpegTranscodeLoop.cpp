@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 #include "engine/FFmpegStreams.h"
 #include "media/AVCodecStubs.h"
@@ -74,41 +75,108 @@ void CorrectTimestamps(TCustomFFmpeg& task, TInputStream& ist, AVFormatContext* 
     }
 }
 
+// The input file to read next: the one feeding the output furthest behind (or, with
+// input sync, the input furthest behind); -1 when the run is over.
+int ChooseInput(const TCustomFFmpeg& task, const TTranscodeRun& run)
+{
+    double smallestInput = 1e100, smallestOutput = 1e100;
+    int chosen = -1;
+    for (const auto& ost : run.OutputStreamTable) {
+        const TInputStream& ist = *run.InputStreamTable[ost->SourceIndex];
+        const double opts = OutputTime(*ost);
+        const double ipts = static_cast<double>(ist.Pts);
+        if (!run.InputFileTable[ist.FileIndex].AtEnd) {
+            if (ipts < smallestInput) {
+                smallestInput = ipts;
+                if (task.InputSync) chosen = ist.FileIndex;
+            }
+            if (opts < smallestOutput) {
+                smallestOutput = opts;
+                if (!task.InputSync) chosen = ist.FileIndex;
+            }
+        }
+        if (ost->FrameNumber >= task.MaxFrames[MaxFramesIndex(ost->Encoder->codec_type)]) return -1;
+    }
+    if (chosen < 0) return -1;
+    if (static_cast<double>(task.RecordingTime) / 1000000.0 <= smallestOutput) return -1;
+    const AVFormatContext* first = task.OutputFiles[0];
+    if (task.LimitFileSize != 0 && first->pb && av::avio_seek(first->pb, 0, SEEK_CUR) > task.LimitFileSize) return -1;
+    return chosen;
+}
+
+// A packet read from input file `chosen`, to its stream unless the stream is unmapped.
+void DispatchPacket(TCustomFFmpeg& task, TTranscodeRun& run, int chosen, AVPacket* pkt)
+{
+    AVFormatContext* ic = task.InputFiles[chosen];
+    if (task.DoPktDump) av::av_pkt_dump_log2(nullptr, AV_LOG_INFO, pkt, task.DoHexDump, ic->streams[pkt->stream_index]);
+    const TInputFileState& file = run.InputFileTable[chosen];
+    if (pkt->stream_index >= file.FileStreamCount) return;
+    const int istIndex = file.FirstStreamIndex + pkt->stream_index;
+    TInputStream& ist = *run.InputStreamTable[istIndex];
+    if (ist.Unmapped) return;
+    CorrectTimestamps(task, ist, ic, pkt);
+    if (transcode::HandlePacket(task, run, ist, istIndex, pkt) >= 0) return;
+    const std::string text = Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.StreamIndex);
+    if (task.ExitOnError) throw FFmpegException(text);
+    if (task.Verbose >= 0 && task.LogHandler) task.Log(1, text);
+}
+
+// The end, whatever ended the loop: flush decoders and encoders, trailers, report.
+void FinishOutputs(TCustomFFmpeg& task, TTranscodeRun& run)
+{
+    for (std::size_t i = 0; i < run.InputStreamTable.size(); ++i) {
+        TInputStream& ist = *run.InputStreamTable[i];
+        if (ist.NeedsDecoding) transcode::HandlePacket(task, run, ist, static_cast<int>(i), nullptr);
+    }
+    for (auto& ost : run.OutputStreamTable)
+        if (!ost->Filters.empty()) transcode::WritePacket(task, *ost, nullptr);
+    // A run that got nothing from its inputs (a start past an end the input did not
+    // tell in advance) has no output to show for it.
+    if (!task.StopRequested && std::none_of(run.OutputStreamTable.begin(), run.OutputStreamTable.end(),
+                                            [](const auto& ost) { return ost->Written; }))
+        throw FFmpegException("Nothing to convert: the input has no data from the start time on");
+    for (int f = 0; f < task.OutputFileCount; ++f) {
+        const int r = av::av_write_trailer(task.OutputFiles[f]);
+        if (r < 0)
+            throw FFmpegException(
+                transcode::WriteFailureText(task.OutputFiles[f], media::OpenErrorText("av_write_trailer()", r)));
+    }
+    transcode::ReportProgress(task, run, true);
+    task.CheckOutputsInPlace();
+}
+
+// The run's codecs are closed as soon as the files are complete; the encoder contexts
+// stay with their output streams (their figures are read afterwards), so they are
+// closed here rather than freed.
+void CloseRunCodecs(TCustomFFmpeg& task, TTranscodeRun& run)
+{
+    for (auto& ost : run.OutputStreamTable) {
+        if (!ost->NeedsEncoding) continue;
+        AVCodecContext* enc = ost->Encoder;
+        av::av_freep(&enc->stats_in);
+        std::lock_guard lock(media::CodecLock());
+        av::avcodec_close(enc);
+        std::erase(task.OpenEncoders, enc);
+    }
+    for (auto& ist : run.InputStreamTable) {
+        if (!ist->NeedsDecoding || !ist->Decoder) continue;
+        AVCodecContext* dec = std::exchange(ist->Decoder, nullptr);
+        std::lock_guard lock(media::CodecLock());
+        std::erase_if(task.OpenDecoders, [dec](const media::CodecContextHandle& h) { return h.get() == dec; });
+    }
+}
+
 }  // namespace
 
 void TCustomFFmpeg::TranscodeLoop()
 {
     TTranscodeRun& run = *RunTables;
-    AVPacket* pkt = run.Packet;
+    AVPacket* pkt = run.Packet.get();
     while (!StopRequested) {
         WaitWhilePaused();
         if (StopRequested) break;
-        double smallestInput = 1e100, smallestOutput = 1e100;
-        int chosen = -1;
-        for (const auto& ost : run.OutputStreamTable) {
-            const TInputStream& ist = *run.InputStreamTable[ost->SourceIndex];
-            const double opts = OutputTime(*ost);
-            const double ipts = static_cast<double>(ist.Pts);
-            if (!run.InputFileTable[ist.FileIndex].AtEnd) {
-                if (ipts < smallestInput) {
-                    smallestInput = ipts;
-                    if (InputSync) chosen = ist.FileIndex;
-                }
-                if (opts < smallestOutput) {
-                    smallestOutput = opts;
-                    if (!InputSync) chosen = ist.FileIndex;
-                }
-            }
-            if (ost->FrameNumber >= MaxFrames[MaxFramesIndex(ost->Encoder->codec_type)]) {
-                chosen = -1;
-                break;
-            }
-        }
+        const int chosen = ChooseInput(*this, run);
         if (chosen < 0) break;
-        if (static_cast<double>(RecordingTime) / 1000000.0 <= smallestOutput) break;
-        if (LimitFileSize != 0 && OutputFiles[0]->pb && av::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
-            break;
-
         AVFormatContext* ic = InputFiles[chosen];
         const int r = av::av_read_frame(ic, pkt);
         if (r == AVERROR(EAGAIN) && std::string(ic->iformat->name) != "ffm") continue;
@@ -117,25 +185,8 @@ void TCustomFFmpeg::TranscodeLoop()
             if (Shortest) break;
             continue;
         }
-        if (DoPktDump) av::av_pkt_dump_log2(nullptr, AV_LOG_INFO, pkt, DoHexDump, ic->streams[pkt->stream_index]);
-
-        const TInputFileState& file = run.InputFileTable[chosen];
-        if (pkt->stream_index < file.FileStreamCount &&
-            !run.InputStreamTable[file.FirstStreamIndex + pkt->stream_index]->Unmapped) {
-            const int istIndex = file.FirstStreamIndex + pkt->stream_index;
-            TInputStream& ist = *run.InputStreamTable[istIndex];
-            CorrectTimestamps(*this, ist, ic, pkt);
-            if (transcode::HandlePacket(*this, run, ist, istIndex, pkt) < 0) {
-                const std::string text =
-                    Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.StreamIndex);
-                av::av_packet_unref(pkt);
-                if (ExitOnError) throw FFmpegException(text);
-                if (Verbose >= 0 && LogHandler) Log(1, text);
-                continue;
-            }
-        }
+        DispatchPacket(*this, run, chosen, pkt);
         av::av_packet_unref(pkt);
-
         const std::int64_t now = av::av_gettime();
         if (now - run.LastReportTime > ProgressIntervalUS) {
             run.LastReportTime = now;
@@ -143,41 +194,8 @@ void TCustomFFmpeg::TranscodeLoop()
             CheckOutputsInPlace();
         }
     }
-
-    // The end, whatever ended the loop: flush decoders and encoders, trailers, report.
-    for (std::size_t i = 0; i < run.InputStreamTable.size(); ++i) {
-        TInputStream& ist = *run.InputStreamTable[i];
-        if (ist.NeedsDecoding) transcode::HandlePacket(*this, run, ist, static_cast<int>(i), nullptr);
-    }
-    for (auto& ost : run.OutputStreamTable)
-        if (!ost->Filters.empty()) transcode::WritePacket(*this, *ost, nullptr);
-    // A run that got nothing from its inputs (a start past an end the input did not
-    // tell in advance) has no output to show for it.
-    if (!StopRequested && std::none_of(run.OutputStreamTable.begin(), run.OutputStreamTable.end(),
-                                       [](const auto& ost) { return ost->Written; }))
-        throw FFmpegException("Nothing to convert: the input has no data from the start time on");
-    for (int f = 0; f < OutputFileCount; ++f) {
-        const int r = av::av_write_trailer(OutputFiles[f]);
-        if (r < 0) throw FFmpegException(transcode::WriteFailureText(OutputFiles[f], media::OpenErrorText("av_write_trailer()", r)));
-    }
-    transcode::ReportProgress(*this, run, true);
-    CheckOutputsInPlace();
-    for (auto& ost : run.OutputStreamTable) {
-        if (!ost->NeedsEncoding) continue;
-        AVCodecContext* enc = ost->Encoder;
-        av::av_freep(&enc->stats_in);
-        std::lock_guard lock(media::CodecLock());
-        av::avcodec_close(enc);
-        std::erase(OpenEncoders, enc);
-    }
-    for (auto& ist : run.InputStreamTable) {
-        if (!ist->NeedsDecoding || !ist->Decoder) continue;
-        AVCodecContext* dec = ist->Decoder;
-        ist->Decoder = nullptr;
-        std::lock_guard lock(media::CodecLock());
-        std::erase(OpenDecoders, dec);
-        av::avcodec_free_context(&dec);
-    }
+    FinishOutputs(*this, run);
+    CloseRunCodecs(*this, run);
     Finished = !StopRequested;
     TranscodeCleanup();
 }

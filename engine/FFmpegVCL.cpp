@@ -236,10 +236,10 @@ void TFFmpeg::OpenFiles()
     RenewOptionState();
     SetLogLevel(verbose);
     ApplyInputOptions(*this, InputOptions);
-    if (!OpenInputFile(InputFileName)) throw FFmpegException(LastErrorMessage);
+    OpenInput(InputFileName);
     Probe->Attach(InputFiles[static_cast<std::size_t>(InputFileCount - 1)]);
     ApplyOutputOptions(*this, OutputOptions, HookSink);
-    if (OpenOutputFile(OutputFileName) < 0) throw FFmpegException(LastErrorMessage);
+    OpenOutput(OutputFileName);
     ApplyNewStreamOptions(*this, OutputOptions);
 }
 
@@ -410,20 +410,19 @@ int TCustomFFmpegVCL::AddInputFile(const std::string& fileName, TInputOptions* o
         } else {
             engine::InitInputOptions(task->InputOptions);
         }
-        if (task->OpenInputFile(fileName)) {
-            task->Probe->Attach(task->InputFiles[static_cast<std::size_t>(task->InputFileCount - 1)]);
-            task->ProgressHandler = this;
-            task->TerminateHandler = this;
-            std::lock_guard guard(ComponentsLock());
-            std::lock_guard lock(tasksLock_);
-            TFFmpeg* added = task.get();
-            int index = tasks_.Add(std::move(task));
-            added->TaskIndex = index;
-            return index;
-        }
-        task->LogHandler = nullptr;
-        lastErrMsg_ = task->LastErrorMessage;
+        task->OpenInput(fileName);
+        task->Probe->Attach(task->InputFiles[static_cast<std::size_t>(task->InputFileCount - 1)]);
+        task->ProgressHandler = this;
+        task->TerminateHandler = this;
+        std::lock_guard guard(ComponentsLock());
+        std::lock_guard lock(tasksLock_);
+        TFFmpeg* added = task.get();
+        int index = tasks_.Add(std::move(task));
+        added->TaskIndex = index;
+        return index;
     } catch (const std::exception& e) {
+        // The refused task goes without logging into this component.
+        if (task) task->LogHandler = nullptr;
         lastErrMsg_ = e.what();
     }
     return -1;
@@ -463,12 +462,9 @@ bool TCustomFFmpegVCL::SetOutputFile(int index, const std::string& fileName, TOu
         } else {
             engine::InitOutputOptions(task.OutputOptions);
         }
-        int result = task.OpenOutputFile(fileName);
-        if (result < 0)
-            lastErrMsg_ = task.LastErrorMessage;
-        else if (options)
-            ApplyNewStreamOptions(task, task.OutputOptions);
-        return result >= 0;
+        task.OpenOutput(fileName);
+        if (options) ApplyNewStreamOptions(task, task.OutputOptions);
+        return true;
     } catch (const std::exception& e) {
         lastErrMsg_ = e.what();
         return false;

@@ -96,6 +96,105 @@ int ViewFailed(TCustomFFmpeg& task, const char* message)
     return 0;
 }
 
+// The picture as the encoder gets it: `Source` holds its memory, `Planes` and `Lines`
+// are where the encoder reads (a view into `Source` when cropped).
+struct TEncoderPicture {
+    AVFrame* Source;
+    std::uint8_t* const* Planes;
+    const int* Lines;
+    TPictureView CropView, PadView;
+};
+
+// False when the crop cannot be cut out of this picture.
+bool CropPicture(const TCustomFFmpeg& task, const TOutputStream& ost, const AVFrame* picture, TEncoderPicture& pic)
+{
+    const int right = task.CropRight, bottom = task.CropBottom;
+    if (picture->width <= ost.CropLeftBand + right || picture->height <= ost.CropTopBand + bottom ||
+        CropView(pic.CropView, picture->data, picture->linesize, picture->format, ost.CropTopBand, ost.CropLeftBand) < 0)
+        return false;
+    pic.Planes = pic.CropView.Data;
+    pic.Lines = pic.CropView.Linesize;
+    return true;
+}
+
+// The decoder may change the picture size mid-stream; the cached context stays the
+// same object as long as it does not.
+void Scale(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* picture, const TEncoderPicture& pic,
+           std::uint8_t* const* target, const int* targetLines)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    const int srcW = picture->width - (ost.CropActive ? ost.CropLeftBand + task.CropRight : 0);
+    const int srcH = picture->height - (ost.CropActive ? ost.CropTopBand + task.CropBottom : 0);
+    // The cached-context call frees the old context itself when it cannot reuse it.
+    ost.Scaler.reset(av::sws_getCachedContext(
+        ost.Scaler.release(), srcW, srcH, static_cast<AVPixelFormat>(picture->format),
+        enc->width - ost.PadLeftBand - ost.PadRightBand, enc->height - ost.PadTopBand - ost.PadBottomBand,
+        enc->pix_fmt, task.ScaleFlags, nullptr, nullptr, nullptr));
+    if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
+    av::sws_scale(ost.Scaler.get(), pic.Planes, pic.Lines, 0, srcH, target, targetLines);
+}
+
+// Scales and pads into the stream's work picture, which becomes the encoder's
+// picture; false when the padding cannot be laid out.
+bool ScaleAndPad(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* picture, TEncoderPicture& pic)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    const bool filters = task.UseVideoFilters;
+    AVFrame* work = ost.WorkPicture.get();
+    // Reused unless the encoder still holds the previous picture.
+    if (!work || av::av_frame_make_writable(work) < 0) throw FFmpegException("Video encoding failed");
+    std::uint8_t* const* padSource = pic.Planes;
+    const int* padSourceLines = pic.Lines;
+    std::uint8_t* const* target = work->data;
+    const int* targetLines = work->linesize;
+    if (ost.PadActive && ost.ScaleNeeded) {
+        if (CropView(pic.PadView, work->data, work->linesize, enc->pix_fmt, ost.PadTopBand, ost.PadLeftBand) < 0)
+            return false;
+        if (!filters) {
+            target = pic.PadView.Data;
+            targetLines = pic.PadView.Linesize;
+        }
+    }
+    if (!filters && ost.ScaleNeeded) {
+        Scale(task, ost, picture, pic, target, targetLines);
+        padSource = nullptr;
+    }
+    if (ost.PadActive &&
+        PadPicture(work->data, work->linesize, padSource, padSourceLines, enc->height, enc->width, enc->pix_fmt,
+                   ost.PadTopBand, ost.PadBottomBand, ost.PadLeftBand, ost.PadRightBand, task.PadColorY,
+                   task.PadColorU, task.PadColorV) < 0)
+        return false;
+    pic.Source = work;
+    pic.Planes = work->data;
+    pic.Lines = work->linesize;
+    return true;
+}
+
+// The encoder's view of the picture for one copy at the stream's next tick.
+void FillSendFrame(const TCustomFFmpeg& task, const TOutputStream& ost, const AVFrame* picture,
+                   const TEncoderPicture& pic, AVFrame* big)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    const AVCodecContext* defaults = task.OptionContext ? task.OptionContext->CodecSets[0].get() : nullptr;
+    const bool interlacedCoding =
+        (defaults && (defaults->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))) ||
+        (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME));
+    for (int p = 0; p < 4; ++p) {
+        big->data[p] = pic.Planes[p];
+        big->linesize[p] = pic.Lines[p];
+    }
+    big->width = enc->width;
+    big->height = enc->height;
+    big->format = enc->pix_fmt;
+    big->interlaced_frame = picture->interlaced_frame;
+    if (interlacedCoding) big->top_field_first = task.TopFieldFirst == -1 ? picture->top_field_first : task.TopFieldFirst;
+    big->quality = task.SameQuality ? picture->quality : enc->global_quality;
+    if (!task.MeThreshold) big->pict_type = AV_PICTURE_TYPE_NONE;
+    big->key_frame = 0;
+    big->pts = ost.OutputTicks;
+    big->sample_aspect_ratio = enc->sample_aspect_ratio;
+}
+
 // The picture `copies` times into the encoder at the next ticks, within the frame
 // limit and the recording time; returns the size of the last encoded frame.
 int EncodeCopies(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AVFrame* picture, int number, int copies)
@@ -108,87 +207,18 @@ int EncodeCopies(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AV
         copies = static_cast<int>(std::max<std::int64_t>(left, 0));
     }
     if (copies <= 0) return 0;
-    const bool filters = task.UseVideoFilters;
-    TPictureView cropView, padView;
-    // The picture as the encoder gets it: `source` holds its memory, `planes` and
-    // `lines` are where the encoder reads (a view into `source` when cropped).
-    AVFrame* source = picture;
-    std::uint8_t* const* planes = picture->data;
-    const int* lines = picture->linesize;
-    if (!filters && ost.CropActive) {
-        const int right = task.CropRight, bottom = task.CropBottom;
-        if (picture->width <= ost.CropLeftBand + right || picture->height <= ost.CropTopBand + bottom ||
-            CropView(cropView, picture->data, picture->linesize, picture->format, ost.CropTopBand,
-                     ost.CropLeftBand) < 0)
-            return ViewFailed(task, "error cropping picture");
-        planes = cropView.Data;
-        lines = cropView.Linesize;
-    }
-
-    if (ost.PadActive || (!filters && ost.ScaleNeeded)) {
-        AVFrame* work = ost.WorkPicture;
-        // Reused unless the encoder still holds the previous picture.
-        if (!work || av::av_frame_make_writable(work) < 0) throw FFmpegException("Video encoding failed");
-        std::uint8_t* const* padSource = planes;
-        const int* padSourceLines = lines;
-        std::uint8_t* const* target = work->data;
-        const int* targetLines = work->linesize;
-        if (ost.PadActive && ost.ScaleNeeded) {
-            if (CropView(padView, work->data, work->linesize, enc->pix_fmt, ost.PadTopBand, ost.PadLeftBand) < 0)
-                return ViewFailed(task, "error padding picture");
-            if (!filters) {
-                target = padView.Data;
-                targetLines = padView.Linesize;
-            }
-        }
-        if (!filters && ost.ScaleNeeded) {
-            // The decoder may change the picture size mid-stream; the cached context
-            // stays the same object as long as it does not.
-            const int srcW = picture->width - (ost.CropActive ? ost.CropLeftBand + task.CropRight : 0);
-            const int srcH = picture->height - (ost.CropActive ? ost.CropTopBand + task.CropBottom : 0);
-            ost.Scaler = av::sws_getCachedContext(ost.Scaler, srcW, srcH, static_cast<AVPixelFormat>(picture->format),
-                                                  enc->width - ost.PadLeftBand - ost.PadRightBand,
-                                                  enc->height - ost.PadTopBand - ost.PadBottomBand, enc->pix_fmt,
-                                                  task.ScaleFlags, nullptr, nullptr, nullptr);
-            if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
-            av::sws_scale(ost.Scaler, planes, lines, 0, srcH, target, targetLines);
-            padSource = nullptr;
-        }
-        if (ost.PadActive &&
-            PadPicture(work->data, work->linesize, padSource, padSourceLines, enc->height, enc->width, enc->pix_fmt,
-                       ost.PadTopBand, ost.PadBottomBand, ost.PadLeftBand, ost.PadRightBand, task.PadColorY,
-                       task.PadColorU, task.PadColorV) < 0)
-            return ViewFailed(task, "error padding picture");
-        source = work;
-        planes = work->data;
-        lines = work->linesize;
-    }
-
-    const AVCodecContext* defaults = task.OptionContext ? task.OptionContext->CodecSets[0] : nullptr;
-    const bool interlacedCoding =
-        (defaults && (defaults->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))) ||
-        (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME));
+    TEncoderPicture pic{picture, picture->data, picture->linesize, {}, {}};
+    if (!task.UseVideoFilters && ost.CropActive && !CropPicture(task, ost, picture, pic))
+        return ViewFailed(task, "error cropping picture");
+    if ((ost.PadActive || (!task.UseVideoFilters && ost.ScaleNeeded)) && !ScaleAndPad(task, ost, picture, pic))
+        return ViewFailed(task, "error padding picture");
     int frameSize = 0;
-    AVFrame* big = run.SendFrame;
+    AVFrame* big = run.SendFrame.get();
     for (int i = 0; i < copies; ++i) {
         if (i > 0) task.WaitWhilePaused();
         if (task.StopRequested) break;
-        if (av::av_frame_ref(big, source) < 0) throw FFmpegException("Video encoding failed");
-        for (int p = 0; p < 4; ++p) {
-            big->data[p] = planes[p];
-            big->linesize[p] = lines[p];
-        }
-        big->width = enc->width;
-        big->height = enc->height;
-        big->format = enc->pix_fmt;
-        big->interlaced_frame = picture->interlaced_frame;
-        if (interlacedCoding)
-            big->top_field_first = task.TopFieldFirst == -1 ? picture->top_field_first : task.TopFieldFirst;
-        big->quality = task.SameQuality ? picture->quality : enc->global_quality;
-        if (!task.MeThreshold) big->pict_type = AV_PICTURE_TYPE_NONE;
-        big->key_frame = 0;
-        big->pts = ost.OutputTicks;
-        big->sample_aspect_ratio = enc->sample_aspect_ratio;
+        if (av::av_frame_ref(big, pic.Source) < 0) throw FFmpegException("Video encoding failed");
+        FillSendFrame(task, ost, picture, pic, big);
         const int r = av::avcodec_send_frame(enc, big);
         av::av_frame_unref(big);
         if (r < 0) throw FFmpegException("Video encoding failed");
@@ -196,7 +226,7 @@ int EncodeCopies(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AV
         const int size = DrainEncoder(task, run, ost);
         if (size > 0) {
             frameSize = size;
-            if (task.PreviewFlags != 0) SendPreview(task, planes, lines, enc, ost.LastCodedPts, number);
+            if (task.PreviewFlags != 0) SendPreview(task, pic.Planes, pic.Lines, enc, ost.LastCodedPts, number);
         }
         ost.OutputTicks += 1;
         ost.FrameNumber += 1;
@@ -215,10 +245,10 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
     const double duration = PictureDuration(ost, ist);
     int size = 0;
     if (ost.HeldPicture->buf[0])
-        size = EncodeCopies(task, run, ost, ost.HeldPicture, ost.HeldNumber,
+        size = EncodeCopies(task, run, ost, ost.HeldPicture.get(), ost.HeldNumber,
                             GridCopies(task, ost, time - duration / 2));
-    av::av_frame_unref(ost.HeldPicture);
-    if (av::av_frame_ref(ost.HeldPicture, picture) < 0) throw FFmpegException("Video encoding failed");
+    av::av_frame_unref(ost.HeldPicture.get());
+    if (av::av_frame_ref(ost.HeldPicture.get(), picture) < 0) throw FFmpegException("Video encoding failed");
     ost.HeldTime = time;
     ost.HeldDuration = duration;
     ost.HeldNumber = number;
@@ -228,9 +258,9 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
 void FlushVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
 {
     if (!ost.FixedRate || !ost.HeldPicture || !ost.HeldPicture->buf[0]) return;
-    const int size = EncodeCopies(task, run, ost, ost.HeldPicture, ost.HeldNumber,
+    const int size = EncodeCopies(task, run, ost, ost.HeldPicture.get(), ost.HeldNumber,
                                   GridCopies(task, ost, ost.HeldTime + ost.HeldDuration / 2));
-    av::av_frame_unref(ost.HeldPicture);
+    av::av_frame_unref(ost.HeldPicture.get());
     if (!task.VStatsFileName.empty() && size != 0) WriteVideoStats(task, ost, size);
 }
 
@@ -254,7 +284,7 @@ void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost,
             task.Log(0, "Subtitle encoding failed");
             return;
         }
-        AVPacket* pkt = run.OutPacket;
+        AVPacket* pkt = run.OutPacket.get();
         if (av::av_new_packet(pkt, size) < 0) throw FFmpegException("av_malloc fail");
         std::memcpy(pkt->data, run.SubtitleBuffer.data(), static_cast<std::size_t>(size));
         pkt->stream_index = ost.StreamIndex;

@@ -168,7 +168,7 @@ bool BuildGraph(TPictureCorrection& c, const TPictureShape& in)
 bool InterlacedCoding(const TCustomFFmpeg& task, const AVCodecContext* enc)
 {
     constexpr int flags = AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-    const AVCodecContext* defaults = task.OptionContext ? task.OptionContext->CodecSets[0] : nullptr;
+    const AVCodecContext* defaults = task.OptionContext ? task.OptionContext->CodecSets[0].get() : nullptr;
     return (enc->flags & flags) || (defaults && (defaults->flags & flags));
 }
 

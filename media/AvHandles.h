@@ -6,12 +6,16 @@
 // Each deleter goes through its slot and does nothing when the slot is unbound: a
 // handle outliving the loaded library (a static torn down at exit) must not jump
 // through a null slot.
+#include <cstddef>
+#include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "media/AVCodecStubs.h"
 #include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
+#include "media/MyUtilStubs.h"
 #include "media/SwResampleStubs.h"
 #include "media/SwScaleStubs.h"
 
@@ -55,6 +59,23 @@ using ResamplerHandle = HandleByAddress<SwrContext, av::swr_free>;
 using AudioFifoHandle = HandleByValue<AVAudioFifo, av::av_audio_fifo_free>;
 using FifoHandle = HandleByAddress<AVFifo, av::av_fifo_freep2>;
 using DictionaryHandle = HandleByAddress<AVDictionary, av::av_dict_free>;
+using FormatContextHandle = HandleByValue<AVFormatContext, av::avformat_free_context>;   // never opened
+using IoContextHandle = HandleByAddress<AVIOContext, av::avio_closep>;
+// A file opened through the libraries' C runtime (two-pass statistics).
+using StdioFileHandle = HandleByValue<std::FILE, av::my_fclose>;
+
+// A decoded subtitle: its rectangles are the decoder's until avsubtitle_free.
+struct SubtitleHolder {
+    AVSubtitle Value{};
+    SubtitleHolder() = default;
+    SubtitleHolder(const SubtitleHolder&) = delete;
+    SubtitleHolder& operator=(const SubtitleHolder&) = delete;
+    ~SubtitleHolder() { Clear(); }
+    void Clear()
+    {
+        if (av::avsubtitle_free) av::avsubtitle_free(&Value);
+    }
+};
 
 // An output format context together with the file it writes: the file is closed
 // (flushing what the muxer buffered) before the context goes, unless the format
@@ -79,5 +100,30 @@ struct AvMemoryDeleter {
 };
 template <typename T>
 using AvMemoryHandle = std::unique_ptr<T, AvMemoryDeleter>;
+
+// A handle that also reads as its plain pointer: for the task's tables (files, codec
+// contexts, option sets) that the option language, the transcode and the tests index
+// like pointers. It owns exactly as the handle does; only the reading is implicit.
+template <typename Handle>
+class Viewed {
+public:
+    using Pointer = typename Handle::pointer;
+    Viewed() = default;
+    explicit Viewed(Pointer p) : handle_(p) {}
+    Viewed(Handle&& h) : handle_(std::move(h)) {}
+    Viewed& operator=(std::nullptr_t)
+    {
+        handle_.reset();
+        return *this;
+    }
+    operator Pointer() const { return handle_.get(); }
+    Pointer operator->() const { return handle_.get(); }
+    Pointer get() const { return handle_.get(); }
+    void reset(Pointer p = nullptr) { handle_.reset(p); }
+    [[nodiscard]] Pointer release() { return handle_.release(); }
+
+private:
+    Handle handle_;
+};
 
 }  // namespace kv::media
