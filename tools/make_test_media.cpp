@@ -390,13 +390,8 @@ void WriteMedia(const Clip& c, const std::string& path)
         if (c.clockwise || c.mirror) {
             auto* m = reinterpret_cast<int32_t*>(av_stream_new_side_data(video.st, AV_PKT_DATA_DISPLAYMATRIX, 36));
             if (!m) throw std::runtime_error("display matrix");
-            av_display_rotation_set(m, -c.clockwise);   // counted counterclockwise there
+            av_display_rotation_set(m, c.clockwise);
             av_display_matrix_flip(m, c.mirror, 0);
-            // Written and read back, the MP4 muxer and demuxer leave the matrix with
-            // its turn reversed (b and c negated): handed over reversed, it reads back
-            // as a phone's file does.
-            m[1] = -m[1];
-            m[3] = -m[3];
         }
         if (c.interlaced) video.st->codecpar->field_order = AV_FIELD_TT;
         video.frame = av_frame_alloc();
