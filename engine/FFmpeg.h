@@ -147,6 +147,7 @@ struct TOptionState {
     std::uint32_t VideoCodecTag = 0;
     bool SameQuality = false;
     bool DoDeinterlace = false;
+    bool DeinterlaceChosen = false;   // "deinterlace" was given: no automatic choice
     int TopFieldFirst = -1;
     int MeThreshold = 0;
     int IntraDCPrecision = 8;

@@ -20,6 +20,7 @@
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
+#include "media/PictureOrientation.h"
 #include "media/FFUtils.h"
 #include "media/FFmpegLoader.h"
 
@@ -384,14 +385,18 @@ void TakeVideoFacts(TCustomFFmpeg& task, AVStream* st, AVCodecContext* dec, int 
 {
     const AVCodecParameters* par = st->codecpar;
     if (task.OptionContext) task.ApplyContextOptions(dec, task.OptionContext->CodecSets[0], OptFlagVideo | OptFlagDecoding);
-    task.FrameWidth = task.SourceWidth = par->width;
-    task.FrameHeight = task.SourceHeight = par->height;
+    // The picture as it is shown: a turned one has its sides and pixel shape swapped.
+    const media::TOrientation turn = media::StreamOrientation(st);
+    int width = par->width, height = par->height;
+    media::UprightSize(turn, width, height);
+    task.FrameWidth = task.SourceWidth = width;
+    task.FrameHeight = task.SourceHeight = height;
     task.FramePixFmtForced = task.FrameAspectForced = false;
-    const AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+    AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+    if (turn.SwapsSides()) sar = {sar.den, sar.num};
     const double ratio = sar.num && sar.den ? av_q2d(sar) : 0.0;
-    if (par->width != 0 && par->height != 0)
-        task.FrameAspectRatio =
-            static_cast<float>(ratio ? ratio * par->width / par->height : double(par->width) / par->height);
+    if (width != 0 && height != 0)
+        task.FrameAspectRatio = static_cast<float>(ratio ? ratio * width / height : double(width) / height);
     else if (task.FrameAspectRatio == 0)
         task.FrameAspectRatio = 4.0f / 3.0f;
     if (dec->pix_fmt == AV_PIX_FMT_NONE) dec->pix_fmt = static_cast<AVPixelFormat>(0);

@@ -281,6 +281,13 @@ void SetFlagField(TCustomFFmpeg& task, const std::string&, const std::string& va
     task.*Field = IsFlag(value);
 }
 
+// An explicit choice either way replaces the automatic one for interlaced sources.
+void SetDeinterlace(TCustomFFmpeg& task, const std::string&, const std::string& value)
+{
+    task.DoDeinterlace = IsFlag(value);
+    task.DeinterlaceChosen = true;
+}
+
 template <auto Field>
 void SetTrueField(TCustomFFmpeg& task, const std::string&, const std::string&)
 {
@@ -657,7 +664,7 @@ const TOptionEntry OptionTable[] = {
     {"sameq", SetFlagField<&T::SameQuality>},
     {"pass", SetPass},
     {"passlogfile", SetTextField<&T::PassLogFileName>},
-    {"deinterlace", SetFlagField<&T::DoDeinterlace>},
+    {"deinterlace", SetDeinterlace},
     {"psnr", SetFlagField<&T::DoPSNR>},
     {"vstats", SetAutoVStatsFile},
     {"vstats_file", SetTextField<&T::VStatsFileName>},

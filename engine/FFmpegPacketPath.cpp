@@ -189,7 +189,7 @@ void EmulateRate(const TCustomFFmpeg& task, const TInputStream& ist)
     if (ist.Pts - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - now) / 1000));
 }
 
-void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
+void HandlePicture(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
 {
     const AVMediaType type = ist.Stream->codecpar->codec_type;
     const bool filtered = type == AVMEDIA_TYPE_VIDEO && task.UseVideoFilters && ist.FilterSource;
@@ -232,6 +232,31 @@ void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
         if (!filtered) break;
     }
     if (filtered) av::av_frame_unref(ist.FilteredPicture.get());
+}
+
+// Corrected pictures come out at their own times, possibly later than they went in.
+void HandleCorrected(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex)
+{
+    const std::int64_t pts = ist.Pts, nextPts = ist.NextPts;
+    while (AVFrame* corrected = TakeCorrected(ist)) {
+        // A picture held back lasts as long as the one just decoded.
+        if (corrected->pts != AV_NOPTS_VALUE) {
+            ist.Pts = corrected->pts;
+            ist.NextPts = corrected->pts + (nextPts - pts);
+        }
+        HandlePicture(task, run, ist, istIndex, corrected);
+    }
+    ist.Pts = pts;
+    ist.NextPts = nextPts;
+}
+
+void HandleFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
+{
+    if (!ist.Correction || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+        HandlePicture(task, run, ist, istIndex, frame);
+        return;
+    }
+    if (PushForCorrection(ist, frame)) HandleCorrected(task, run, ist, istIndex);
 }
 
 void HandleSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, const AVPacket* pkt)
@@ -326,6 +351,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
             return 0;
         }
         if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) return -1;
+        if (packet && ist.DecodeOrderOnly && packet->dts != AV_NOPTS_VALUE)
+            ist.ReorderTimes.Add(av::av_rescale_q(packet->dts, ist.Stream->time_base, AV_TIME_BASE_Q));
         int sent = av::avcodec_send_packet(ist.Decoder, packet);
         if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN)) return -1;
         int frames = 0;
@@ -340,6 +367,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
             // gives its frames later than the packets that carried them.
             const std::int64_t own = frame->best_effort_timestamp;
             ist.Pts = own != AV_NOPTS_VALUE ? av::av_rescale_q(own, ist.Stream->time_base, AV_TIME_BASE_Q) : ist.NextPts;
+            if (ist.DecodeOrderOnly && type == AVMEDIA_TYPE_VIDEO)
+                ist.ReorderTimes.Take(ist.Pts, ist.Decoder->has_b_frames + std::max(ist.Decoder->thread_count, 1));
             ist.NextPts = ist.Pts;
             if (type == AVMEDIA_TYPE_AUDIO) {
                 if (frame->sample_rate > 0) ist.NextPts += 1000000LL * frame->nb_samples / frame->sample_rate;
@@ -359,7 +388,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
     }
 
     if (!packet) {
-        // End of stream: the encoders give back what they hold.
+        // End of stream: the correction and then the encoders give back what they hold.
+        if (ist.Correction && PushForCorrection(ist, nullptr)) HandleCorrected(task, run, ist, istIndex);
         for (auto& ostPtr : run.OutputStreamTable) {
             TOutputStream& ost = *ostPtr;
             if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;

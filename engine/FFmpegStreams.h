@@ -18,7 +18,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "engine/DecodeOrderTimes.h"
 #include "engine/FFmpeg.h"
+#include "engine/PictureCorrection.h"
 #include "engine/TextFormat.h"
 #include "media/AvHandles.h"
 
@@ -47,6 +49,9 @@ struct TInputStream {
     AVFilterContext* FilterSource = nullptr;
     AVFilterContext* FilterSink = nullptr;
     media::FrameHandle FilteredPicture;
+    std::unique_ptr<TPictureCorrection> Correction;   // none when the pictures need nothing
+    bool DecodeOrderOnly = false;   // the container gives no presentation times
+    TDecodeOrderTimes ReorderTimes;
 };
 
 struct TOutputStream {

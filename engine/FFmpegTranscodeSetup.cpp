@@ -128,7 +128,7 @@ int LinkUserChain(const TCustomFFmpeg& task, AVFilterGraph* graph, AVFilterConte
 void BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost)
 {
     AVCodecContext* codec = ost.Encoder;
-    const AVCodecParameters* icodec = ist.Stream->codecpar;
+    const TPictureShape icodec = transcode::DecodedShape(ist);
     if (task.CropLeft + task.CropRight + task.CropTop + task.CropBottom != 0) {
         throw FFmpegException("Error opening filters: Cannot enable crop options and filters at the same time.");
     }
@@ -139,11 +139,10 @@ void BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost
         if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
         return flags;
     }();
-    const AVRational sar = ist.Stream->sample_aspect_ratio.num ? ist.Stream->sample_aspect_ratio
-                                                               : icodec->sample_aspect_ratio;
+    const AVRational sar = icodec.SampleAspect;
     const std::string sourceArgs =
-        Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", icodec->width, icodec->height,
-               icodec->format, AV_TIME_BASE, sar.num, sar.num ? sar.den : 1);
+        Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", icodec.Width, icodec.Height,
+               icodec.PixelFormat, AV_TIME_BASE, sar.num, sar.num ? sar.den : 1);
     if (av::avfilter_graph_create_filter(&ist.FilterSource, av::avfilter_get_by_name("buffer"), "src",
                                          sourceArgs.c_str(), nullptr, ist.FilterGraph.get()) < 0)
         FilterFailure();
@@ -155,8 +154,8 @@ void BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost
         av::avfilter_init_str(ist.FilterSink, nullptr) < 0)
         FilterFailure();
     AVFilterContext* last = ist.FilterSource;
-    if (icodec->width + task.PadLeft + task.PadRight != codec->width ||
-        icodec->height + task.PadTop + task.PadBottom != codec->height) {
+    if (icodec.Width + task.PadLeft + task.PadRight != codec->width ||
+        icodec.Height + task.PadTop + task.PadBottom != codec->height) {
         AVFilterContext* scale = nullptr;
         const std::string args = Format("%d:%d:flags=%lld", codec->width - task.PadLeft - task.PadRight,
                                         codec->height - task.PadTop - task.PadBottom,
@@ -380,6 +379,7 @@ void SetCopyParameters(TCustomFFmpeg& task, TOutputStream& ost, const TInputStre
         ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
         ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
         if (ost.Stream->sample_aspect_ratio.num == 0) ost.Stream->sample_aspect_ratio = ist.Stream->sample_aspect_ratio;
+        transcode::KeepDisplayMatrix(ist.Stream, ost.Stream);
         break;
     case AVMEDIA_TYPE_AUDIO:
         if (task.AudioVolume != 256)
@@ -406,7 +406,7 @@ void AllocateWorkPicture(TOutputStream& ost)
         throw FFmpegException(ost.ScaleNeeded ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail");
 }
 
-void CreateScaler(TCustomFFmpeg& task, TOutputStream& ost, const AVCodecParameters* icodec)
+void CreateScaler(TCustomFFmpeg& task, TOutputStream& ost, const TPictureShape& icodec)
 {
     const AVCodecContext* codec = ost.Encoder;
     std::int64_t flags = task.ScaleFlags;
@@ -415,10 +415,10 @@ void CreateScaler(TCustomFFmpeg& task, TOutputStream& ost, const AVCodecParamete
     // A damaged stream may leave its pixel format unknown to the analysis, and the
     // scaler library aborts on an unknown format: such a stream gets its scaler with
     // its first picture.
-    if (!av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(icodec->format))) return;
-    ost.Scaler.reset(av::sws_getContext(icodec->width - task.CropLeft - task.CropRight,
-                                        icodec->height - task.CropTop - task.CropBottom,
-                                        static_cast<AVPixelFormat>(icodec->format),
+    if (!av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(icodec.PixelFormat))) return;
+    ost.Scaler.reset(av::sws_getContext(icodec.Width - task.CropLeft - task.CropRight,
+                                        icodec.Height - task.CropTop - task.CropBottom,
+                                        static_cast<AVPixelFormat>(icodec.PixelFormat),
                                         codec->width - task.PadLeft - task.PadRight,
                                         codec->height - task.PadTop - task.PadBottom, codec->pix_fmt, task.ScaleFlags,
                                         nullptr, nullptr, nullptr));
@@ -429,26 +429,30 @@ void CreateScaler(TCustomFFmpeg& task, TOutputStream& ost, const AVCodecParamete
 void SetVideoEncodeParameters(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist)
 {
     const AVCodecContext* codec = ost.Encoder;
-    const AVCodecParameters* icodec = ist.Stream->codecpar;
+    // Crop, pad and scale work on the pictures as the correction leaves them.
+    const bool letterbox = transcode::LetterboxWhereShapeIsLost(task, ost);
+    transcode::SetupPictureCorrection(task, ist, ost);
+    const TPictureShape source = transcode::DecodedShape(ist);
     ost.CropActive = task.CropLeft + task.CropRight + task.CropTop + task.CropBottom != 0;
-    ost.PadActive = task.PadLeft + task.PadRight + task.PadTop + task.PadBottom != 0;
+    ost.PadActive = letterbox || task.PadLeft + task.PadRight + task.PadTop + task.PadBottom != 0;
     ost.ScaleNeeded =
-        codec->width != icodec->width - task.CropLeft - task.CropRight + task.PadLeft + task.PadRight ||
-        codec->height != icodec->height - task.CropTop - task.CropBottom + task.PadTop + task.PadBottom ||
-        codec->pix_fmt != icodec->format;
+        letterbox ||
+        codec->width != source.Width - task.CropLeft - task.CropRight + task.PadLeft + task.PadRight ||
+        codec->height != source.Height - task.CropTop - task.CropBottom + task.PadTop + task.PadBottom ||
+        codec->pix_fmt != source.PixelFormat;
     if (ost.CropActive) {
         ost.CropTopBand = task.CropTop;
         ost.CropLeftBand = task.CropLeft;
     }
-    if (ost.PadActive) {
+    if (ost.PadActive && !letterbox) {
         ost.PadTopBand = task.PadTop;
         ost.PadBottomBand = task.PadBottom;
         ost.PadLeftBand = task.PadLeft;
         ost.PadRightBand = task.PadRight;
     }
     if (ost.PadActive || ost.ScaleNeeded) AllocateWorkPicture(ost);
-    if (ost.ScaleNeeded && !task.UseVideoFilters) CreateScaler(task, ost, icodec);
-    ost.ScaleSourceRows = task.UseVideoFilters ? icodec->height : icodec->height - task.CropTop - task.CropBottom;
+    if (ost.ScaleNeeded && !task.UseVideoFilters) CreateScaler(task, ost, source);
+    ost.ScaleSourceRows = task.UseVideoFilters ? source.Height : source.Height - task.CropTop - task.CropBottom;
     if (task.UseVideoFilters) BuildFilterGraph(task, ist, ost);
 }
 
@@ -636,6 +640,9 @@ void OpenDecoder(TCustomFFmpeg& task, TInputStream& ist, int threads)
         throw FFmpegException(Format("Error while opening codec for input stream #%d.%d", ist.FileIndex, ist.StreamIndex));
     ist.Decoder = dec.get();
     task.OpenDecoders.push_back(std::move(dec));
+    // AVI stores pictures in decoding order with no presentation times.
+    ist.DecodeOrderOnly = par->codec_type == AVMEDIA_TYPE_VIDEO &&
+                          std::strcmp(task.InputFiles[ist.FileIndex]->iformat->name, "avi") == 0;
 }
 
 void OpenDecoders(TCustomFFmpeg& task, TTranscodeRun& run)

@@ -12,7 +12,7 @@ extern "C" {
     X(av_guess_codec) X(av_guess_format) X(av_guess_frame_rate) X(av_guess_sample_aspect_ratio) \
     X(av_interleaved_write_frame) X(av_muxer_iterate) X(av_demuxer_iterate) \
     X(av_pkt_dump_log2) X(av_read_frame) X(av_read_pause) X(av_read_play) \
-    X(av_sdp_create) X(av_seek_frame) X(av_write_frame) X(av_write_trailer) \
+    X(av_sdp_create) X(av_seek_frame) X(av_stream_new_side_data) X(av_write_frame) X(av_write_trailer) \
     X(avformat_alloc_context) X(avformat_alloc_output_context2) X(avformat_close_input) \
     X(avformat_find_stream_info) X(avformat_free_context) X(avformat_get_class) \
     X(avformat_new_stream) X(avformat_open_input) X(avformat_query_codec) \

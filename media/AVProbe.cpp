@@ -1,4 +1,5 @@
 #include "media/AVProbe.h"
+#include "media/PictureOrientation.h"
 
 #include <climits>
 #include <cstdlib>
@@ -195,6 +196,18 @@ std::int64_t TCustomAVProbe::GetFileSize() const
         if (GetFileSizeByName(name) >= 0) return GetFileSizeByName(name);
     }
     return reported;
+}
+
+bool TCustomAVProbe::GetVideoFrameSize(int& width, int& height) const
+{
+    width = height = 0;
+    if (!FFormatContext || FFirstVideoStream < 0) return false;
+    const AVStream* st = FFormatContext->streams[FFirstVideoStream];
+    if (st->codecpar->width <= 0 || st->codecpar->height <= 0) return false;
+    width = st->codecpar->width;
+    height = st->codecpar->height;
+    UprightSize(StreamOrientation(st), width, height);
+    return true;
 }
 
 TAVProbe::TAVProbe() = default;

@@ -52,6 +52,9 @@ public:
     void GetFileStreamInfo(TFileStreamInfo& info) const;
     // Size in bytes; -1 without a context.
     std::int64_t GetFileSize() const;
+    // The first video stream's picture as it is shown: turned upright as the
+    // container says; false (and 0 x 0) without a video stream of known size.
+    bool GetVideoFrameSize(int& width, int& height) const;
 
 protected:
     AVFormatContext* FormatContext() const { return FFormatContext; }

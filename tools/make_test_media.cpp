@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -16,6 +17,7 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -89,6 +91,14 @@ struct Clip {
     std::vector<TextTrack> textTracks;   // subtitle tracks with their own codec and cues
     std::vector<Chapter> chapters;
     const char* text = nullptr;  // a plain text file (a side-car subtitle file) instead of media
+    // Pictures of phones, cameras and archives.
+    int clockwise = 0;        // display matrix: turned this far clockwise when shown...
+    bool mirror = false;      // ...and then mirrored
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;   // colour tags written with the pictures
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    bool interlaced = false;  // coded as top-field-first interlaced pictures
+    int bframes = 0;          // B-frames between references (encoders other than libx264)
 };
 
 const std::vector<Clip>& Clips()
@@ -568,6 +578,14 @@ void WriteMedia(const Clip& c, const std::string& path)
         e->sample_aspect_ratio = c.sar;
         e->bit_rate = c.vbitrate;
         e->gop_size = c.gop;
+        e->colorspace = c.matrix;
+        e->color_primaries = c.primaries;
+        e->color_trc = c.transfer;
+        if (c.matrix != AVCOL_SPC_UNSPECIFIED) e->color_range = AVCOL_RANGE_MPEG;
+        if (c.interlaced) {
+            e->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+            e->field_order = AV_FIELD_TT;
+        }
         if (c.hdr) {
             e->color_primaries = AVCOL_PRI_BT2020;
             e->color_trc = AVCOL_TRC_SMPTE2084;
@@ -578,8 +596,11 @@ void WriteMedia(const Clip& c, const std::string& path)
             av_opt_set(e->priv_data, "preset", "veryfast", 0);
             // Key frames only where the group of pictures ends (the flash is a scene cut).
             if (c.flashBeep) av_opt_set_int(e->priv_data, "sc_threshold", 0, 0);
+        } else if (std::strcmp(c.vcodec, "libx265") == 0) {
+            av_opt_set(e->priv_data, "preset", "ultrafast", 0);
+            av_opt_set(e->priv_data, "x265-params", "log-level=error:pools=none:frame-threads=1", 0);
         } else {
-            e->max_b_frames = 0;
+            e->max_b_frames = c.bframes;
         }
         Finish(oc, e);
         Check(avcodec_open2(e, nullptr, nullptr), "open video encoder");
@@ -587,6 +608,13 @@ void WriteMedia(const Clip& c, const std::string& path)
         Check(avcodec_parameters_from_context(video.st->codecpar, e), "video parameters");
         video.st->time_base = e->time_base;
         video.st->sample_aspect_ratio = c.sar;
+        if (c.clockwise || c.mirror) {
+            auto* m = reinterpret_cast<int32_t*>(av_stream_new_side_data(video.st, AV_PKT_DATA_DISPLAYMATRIX, 36));
+            if (!m) throw std::runtime_error("display matrix");
+            av_display_rotation_set(m, c.clockwise);
+            av_display_matrix_flip(m, c.mirror, 0);
+        }
+        if (c.interlaced) video.st->codecpar->field_order = AV_FIELD_TT;
         video.frame = av_frame_alloc();
         video.frame->format = e->pix_fmt;
         video.frame->width = e->width;
@@ -709,6 +737,10 @@ void WriteMedia(const Clip& c, const std::string& path)
             FillPicture(f, t->next);
         }
         f->pts = t->next + t->offset + (t->jumpAt >= 0 && t->next >= t->jumpAt ? t->jump : 0);
+        if (t == &video && c.interlaced) {
+            f->interlaced_frame = 1;
+            f->top_field_first = 1;
+        }
         t->next += step;
         Encode(oc, *t, f, pkt);
     }
@@ -826,6 +858,174 @@ void FillFrameNumber(AVFrame* f, int64_t i)
         }
     for (int plane = 1; plane < 3; ++plane)
         for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[plane] + y * f->linesize[plane], 128, f->width / 2);
+// ---- Clips of phones, cameras and archives.
+
+// Studio-range Y, Cb, Cr of a colour (components 0 .. 1) with the luma weights kr, kb.
+void StudioYuv(const double rgb[3], double kr, double kb, int out[3])
+{
+    const double y = kr * rgb[0] + (1 - kr - kb) * rgb[1] + kb * rgb[2];
+    out[0] = int(std::lround(16 + 219 * y));
+    out[1] = int(std::lround(128 + 224 * (rgb[2] - y) / (2 * (1 - kb))));
+    out[2] = int(std::lround(128 + 224 * (rgb[0] - y) / (2 * (1 - kr))));
+}
+
+// Four vertical bars, red, green, blue and white, in the matrix kr, kb.
+void FillBars(AVFrame* f, double kr, double kb)
+{
+    static const double colours[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
+    int yuv[4][3];
+    for (int i = 0; i < 4; ++i) StudioYuv(colours[i], kr, kb, yuv[i]);
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? f->width / 2 : f->width, h = plane ? f->height / 2 : f->height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) f->data[plane][y * f->linesize[plane] + x] = uint8_t(yuv[x * 4 / w][plane]);
+    }
+}
+
+void FillBars709(AVFrame* f, int64_t) { FillBars(f, 0.2126, 0.0722); }
+void FillBars601(AVFrame* f, int64_t) { FillBars(f, 0.299, 0.114); }
+
+// Grey with a corner block of its own luma in each corner: top left 40, top right
+// 100, bottom left 160, bottom right 220, so that a turned or mirrored picture
+// shows where its corners went.
+void FillCorners(AVFrame* f, int64_t)
+{
+    const int w = f->width, h = f->height;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool left = x < w / 4, right = x >= w - w / 4, top = y < h / 4, bottom = y >= h - h / 4;
+            uint8_t v = 128;
+            if (top && left) v = 40;
+            else if (top && right) v = 100;
+            else if (bottom && left) v = 160;
+            else if (bottom && right) v = 220;
+            f->data[0][y * f->linesize[0] + x] = v;
+        }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < h / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, w / 2);
+}
+
+// Vertical bars moving 16 pixels per field, the two fields of a picture taken half a
+// picture apart and woven together: a moving edge combs.
+void FillWovenBars(AVFrame* f, int64_t i)
+{
+    for (int y = 0; y < f->height; ++y) {
+        const int64_t field = 2 * i + (y & 1);
+        for (int x = 0; x < f->width; ++x)
+            f->data[0][y * f->linesize[0] + x] = ((x + 16 * field) / 32) % 2 ? 200 : 40;
+    }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
+}
+
+// Inverse of the BT.709 camera curve: linear light of a component 0 .. 1.
+double Bt709Linear(double v)
+{
+    return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45);
+}
+
+double PqSignal(double nits)
+{
+    const double m1 = 0.1593017578125, m2 = 78.84375, c1 = 0.8359375, c2 = 18.8515625, c3 = 18.6875;
+    const double y = std::pow(std::max(nits, 0.0) / 10000, m1);
+    return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
+}
+
+double HlgSignal(double e)   // scene light 0 .. 1
+{
+    const double a = 0.17883277, b = 0.28466892, c = 0.55991073;
+    return e <= 1.0 / 12 ? std::sqrt(3 * e) : a * std::log(12 * e - b) + c;
+}
+
+// The SDR bars of HdrBarColours as an HDR camera records them: BT.2020 primaries,
+// 10-bit studio range, SDR white at 203 cd/m2 (PQ) or at 75 % of the signal (HLG).
+void FillHdrBars(AVFrame* f, bool pq)
+{
+    static const double colours[4][3] = {{0.6, 0, 0}, {0, 0.6, 0}, {0, 0, 0.6}, {0.5, 0.5, 0.5}};
+    static const double to2020[3][3] = {
+        {0.6274, 0.3293, 0.0433}, {0.0691, 0.9195, 0.0114}, {0.0164, 0.0880, 0.8956}};
+    int yuv[4][3];
+    for (int i = 0; i < 4; ++i) {
+        double lin[3], wide[3], sig[3];
+        // PQ describes the light a display gives (an SDR display's is the signal to the
+        // power 2.4), HLG the light the camera saw (the inverse of its BT.709 curve).
+        for (int k = 0; k < 3; ++k) lin[k] = pq ? std::pow(colours[i][k], 2.4) : Bt709Linear(colours[i][k]);
+        for (int k = 0; k < 3; ++k) wide[k] = to2020[k][0] * lin[0] + to2020[k][1] * lin[1] + to2020[k][2] * lin[2];
+        for (int k = 0; k < 3; ++k) sig[k] = pq ? PqSignal(203 * wide[k]) : HlgSignal(0.26496 * wide[k]);
+        const double kr = 0.2627, kb = 0.0593;
+        const double y = kr * sig[0] + (1 - kr - kb) * sig[1] + kb * sig[2];
+        yuv[i][0] = int(std::lround(64 + 876 * y));
+        yuv[i][1] = int(std::lround(512 + 896 * (sig[2] - y) / (2 * (1 - kb))));
+        yuv[i][2] = int(std::lround(512 + 896 * (sig[0] - y) / (2 * (1 - kr))));
+    }
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? f->width / 2 : f->width, h = plane ? f->height / 2 : f->height;
+        for (int y = 0; y < h; ++y) {
+            auto* row = reinterpret_cast<uint16_t*>(f->data[plane] + y * f->linesize[plane]);
+            for (int x = 0; x < w; ++x) row[x] = uint16_t(yuv[x * 4 / w][plane]);
+        }
+    }
+}
+
+void FillPqBars(AVFrame* f, int64_t) { FillHdrBars(f, true); }
+void FillHlgBars(AVFrame* f, int64_t) { FillHdrBars(f, false); }
+
+const std::vector<Clip>& PictureClips()
+{
+    static const std::vector<Clip> clips = {
+        // A phone's portrait clip is stored landscape with a quarter turn to show it.
+        {.name = "turn_90.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .clockwise = 90},
+        {.name = "turn_180.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .clockwise = 180},
+        {.name = "turn_270.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .clockwise = 270},
+        {.name = "mirror.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176, .vframes = 10,
+         .vbitrate = 1000000, .fill = FillCorners, .mirror = true},
+        {.name = "turn_90_mirror.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176,
+         .vframes = 10, .vbitrate = 1000000, .fill = FillCorners, .clockwise = 90, .mirror = true},
+        {.name = "turn_270_mirror.mp4", .format = "mp4", .vcodec = "libx264", .width = 320, .height = 176,
+         .vframes = 10, .vbitrate = 1000000, .fill = FillCorners, .clockwise = 270, .mirror = true},
+        // Colour bars as HD and SD cameras make them: tagged BT.709, untagged BT.601.
+        {.name = "bars_hd_709.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .vframes = 5, .vbitrate = 2000000, .fill = FillBars709, .matrix = AVCOL_SPC_BT709,
+         .primaries = AVCOL_PRI_BT709, .transfer = AVCOL_TRC_BT709},
+        {.name = "bars_sd_601.avi", .format = "avi", .vcodec = "mpeg4", .width = 640, .height = 480, .vframes = 5,
+         .vbitrate = 4000000, .fill = FillBars601},
+        // HDR10 and HLG clips of bars an SDR picture shows as red, green and blue at 60 %
+        // and grey at 50 % of their signal.
+        {.name = "bars_pq.mkv", .format = "matroska", .vcodec = "libx265", .width = 1280, .height = 720,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .vframes = 5, .vbitrate = 2000000, .fill = FillPqBars,
+         .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020, .transfer = AVCOL_TRC_SMPTE2084},
+        {.name = "bars_hlg.mkv", .format = "matroska", .vcodec = "libx265", .width = 1280, .height = 720,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .vframes = 5, .vbitrate = 2000000, .fill = FillHlgBars,
+         .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020, .transfer = AVCOL_TRC_ARIB_STD_B67},
+        // Archives: AVI keeps pictures in decoding order with no times of their own.
+        {.name = "flash_beep_bframes.avi", .format = "avi", .vcodec = "mpeg4", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "pcm_s16le", .rate = 22050, .channels = 1, .asamples = 88200, .flashBeep = true,
+         .bframes = 2},
+        {.name = "flash_beep_h264.avi", .format = "avi", .vcodec = "libx264", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "libmp3lame", .asamples = 176400, .flashBeep = true},
+        // Benchmarks: 20 s of HDR and its SDR twin, a turned phone clip beside
+        // bench_720p.mp4, and an interlaced TV recording with its progressive twin.
+        {.name = "bench_1080p_pq.mkv", .format = "matroska", .vcodec = "libx265", .width = 1920, .height = 1080,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 4000000, .gop = 60,
+         .bench = true, .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020,
+         .transfer = AVCOL_TRC_SMPTE2084},
+        {.name = "bench_1080p_sdr10.mkv", .format = "matroska", .vcodec = "libx265", .width = 1920, .height = 1080,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 4000000, .gop = 60,
+         .bench = true, .matrix = AVCOL_SPC_BT709, .primaries = AVCOL_PRI_BT709, .transfer = AVCOL_TRC_BT709},
+        {.name = "bench_720p_turn.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .bench = true, .clockwise = 90},
+        {.name = "bench_576i.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
+         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenBars, .interlaced = true},
+        {.name = "bench_576p.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
+         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenBars},
+        // A TV recording: interlaced MPEG-2 of moving bars.
+        {.name = "woven_bars.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
+         .vframes = 10, .vbitrate = 8000000, .fill = FillWovenBars, .interlaced = true},
+    };
+    return clips;
 }
 
 const std::vector<Clip>& PlayerClips()
@@ -920,6 +1120,7 @@ int main(int argc, char** argv)
     all.insert(all.end(), DesktopTypeClips().begin(), DesktopTypeClips().end());
     all.insert(all.end(), CatalogueClips().begin(), CatalogueClips().end());
     all.insert(all.end(), KeepEverythingClips().begin(), KeepEverythingClips().end());
+    all.insert(all.end(), PictureClips().begin(), PictureClips().end());
     for (const Clip& c : all) {
         if ((c.bench && !bench) || c.seed != seeds) continue;
         const std::string path = outDir + c.name;

@@ -1,0 +1,406 @@
+// Pictures of phones, cameras and archives as a player shows the converted file:
+// turned upright, colours decoded with the matrix the output says (or the one its
+// size implies), interlaced sources deinterlaced.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "engine/PictureCorrection.h"
+#include "media/AVCodecStubs.h"
+#include "media/AVFormatStubs.h"
+#include "media/AVProbe.h"
+#include "media/AVUtilStubs.h"
+#include "media/AvHandles.h"
+#include "media/PictureOrientation.h"
+#include "tests/support/FlashBeep.h"
+#include "tests/support/VideoConvert.h"
+
+using namespace kv::engine;
+using namespace kv::test;
+
+namespace {
+
+// One decoded picture of a file with what its stream says about it.
+struct TShownPicture {
+    bool Ok = false;
+    int Width = 0, Height = 0;
+    AVColorSpace Matrix = AVCOL_SPC_UNSPECIFIED;
+    AVColorPrimaries Primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic Transfer = AVCOL_TRC_UNSPECIFIED;
+    AVColorRange Range = AVCOL_RANGE_UNSPECIFIED;
+    bool DisplayMatrix = false;
+    std::vector<std::uint8_t> Y, U, V;   // 8-bit 4:2:0 planes
+    int Luma(int x, int y) const { return Y[static_cast<std::size_t>(y) * Width + x]; }
+    // Red, green and blue 0..255 at (x, y), decoded as a player does: with the tagged
+    // matrix, or BT.601 below 720 lines and BT.709 from there up.
+    std::array<int, 3> Rgb(int x, int y) const
+    {
+        AVColorSpace m = Matrix;
+        if (m == AVCOL_SPC_UNSPECIFIED) m = Height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+        const double kr = m == AVCOL_SPC_BT709 ? 0.2126 : 0.299, kb = m == AVCOL_SPC_BT709 ? 0.0722 : 0.114;
+        const double yy = (Luma(x, y) - 16) / 219.0;
+        const std::size_t c = static_cast<std::size_t>(y / 2) * (Width / 2) + x / 2;
+        const double cb = (U[c] - 128) / 224.0, cr = (V[c] - 128) / 224.0;
+        const double r = yy + 2 * (1 - kr) * cr, b = yy + 2 * (1 - kb) * cb;
+        const double g = (yy - kr * r - kb * b) / (1 - kr - kb);
+        auto level = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+        return {level(r), level(g), level(b)};
+    }
+};
+
+// Picture `index` of the first video stream, converted to 8-bit 4:2:0 if need be.
+TShownPicture ShowPicture(const std::string& file, int index = 0)
+{
+    TShownPicture p;
+    AVFormatContext* raw = nullptr;
+    if (av::avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) return p;
+    kv::media::InputFormatHandle ic(raw);
+    if (av::avformat_find_stream_info(ic.get(), nullptr) < 0) return p;
+    const int s = av::av_find_best_stream(ic.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (s < 0) return p;
+    const AVStream* st = ic->streams[s];
+    for (int i = 0; i < st->nb_side_data; ++i) p.DisplayMatrix |= st->side_data[i].type == AV_PKT_DATA_DISPLAYMATRIX;
+    const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id);
+    kv::media::CodecContextHandle dec(av::avcodec_alloc_context3(codec));
+    if (!dec || av::avcodec_parameters_to_context(dec.get(), st->codecpar) < 0 ||
+        av::avcodec_open2(dec.get(), codec, nullptr) < 0)
+        return p;
+    kv::media::PacketHandle pkt(av::av_packet_alloc());
+    kv::media::FrameHandle frame(av::av_frame_alloc());
+    int seen = 0;
+    auto take = [&] {
+        while (av::avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
+            if (seen++ != index || p.Ok) {
+                av::av_frame_unref(frame.get());
+                continue;
+            }
+            const AVFrame* f = frame.get();
+            p.Ok = true;
+            p.Width = f->width;
+            p.Height = f->height;
+            p.Matrix = f->colorspace;
+            p.Primaries = f->color_primaries;
+            p.Transfer = f->color_trc;
+            p.Range = f->color_range;
+            p.Y.resize(static_cast<std::size_t>(p.Width) * p.Height);
+            p.U.resize(static_cast<std::size_t>(p.Width / 2) * (p.Height / 2));
+            p.V.resize(p.U.size());
+            kv::media::ScalerHandle sws(av::sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                                           f->width, f->height, AV_PIX_FMT_YUV420P, SWS_POINT,
+                                                           nullptr, nullptr, nullptr));
+            std::uint8_t* planes[4] = {p.Y.data(), p.U.data(), p.V.data(), nullptr};
+            const int lines[4] = {p.Width, p.Width / 2, p.Width / 2, 0};
+            if (sws) av::sws_scale(sws.get(), f->data, f->linesize, 0, f->height, planes, lines);
+            av::av_frame_unref(frame.get());
+        }
+    };
+    while (!p.Ok && av::av_read_frame(ic.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == s && av::avcodec_send_packet(dec.get(), pkt.get()) >= 0) take();
+        av::av_packet_unref(pkt.get());
+    }
+    if (!p.Ok) {
+        av::avcodec_send_packet(dec.get(), nullptr);
+        take();
+    }
+    return p;
+}
+
+using PictureTest = TOutputFolderTest;
+
+// ---------------------------------------------------------------------------
+// Turned and mirrored sources
+
+TEST_F(PictureTest, DisplayMatricesSnapToTheTurnAndMirrorTheyShow)
+{
+    constexpr std::int32_t one = 1 << 16;
+    struct {
+        std::int32_t a, b, c, d;
+        int clockwise;
+        bool mirror;
+    } cases[] = {
+        {one, 0, 0, one, 0, false},       {0, one, -one, 0, 90, false},    {-one, 0, 0, -one, 180, false},
+        {0, -one, one, 0, 270, false},    {-one, 0, 0, one, 0, true},      {one, 0, 0, -one, 180, true},
+        {0, -one, -one, 0, 90, true},     {0, one, one, 0, 270, true},
+        // Two degrees off a quarter turn, as a phone's sensor may record it.
+        {2287, 65496, -65496, 2287, 90, false},
+        {0, 0, 0, 0, 0, false},   // degenerate: left as stored
+    };
+    for (const auto& c : cases) {
+        const std::int32_t m[9] = {c.a, c.b, 0, c.c, c.d, 0, 0, 0, 1 << 30};
+        const kv::media::TOrientation o = kv::media::OrientationFromMatrix(m);
+        EXPECT_EQ(o.Clockwise, c.clockwise) << c.a << " " << c.b << " " << c.c << " " << c.d;
+        EXPECT_EQ(o.Mirror, c.mirror) << c.a << " " << c.b << " " << c.c << " " << c.d;
+    }
+}
+
+struct TTurnCase {
+    const char* Input;
+    int Width, Height;         // shown
+    int Corners[4];            // luma top left, top right, bottom left, bottom right
+};
+
+// The source's corners: top left 40, top right 100, bottom left 160, bottom right 220.
+const TTurnCase TurnCases[] = {
+    {"turn_90.mp4", 176, 320, {160, 40, 220, 100}},
+    {"turn_180.mp4", 320, 176, {220, 160, 100, 40}},
+    {"turn_270.mp4", 176, 320, {100, 220, 40, 160}},
+    {"mirror.mp4", 320, 176, {100, 40, 220, 160}},
+    {"turn_90_mirror.mp4", 176, 320, {40, 160, 100, 220}},
+    {"turn_270_mirror.mp4", 176, 320, {220, 100, 160, 40}},
+};
+
+void ExpectCorners(const TShownPicture& p, const int (&corners)[4], const std::string& what)
+{
+    const int w = p.Width, h = p.Height;
+    const int at[4][2] = {{w / 10, h / 10}, {w - w / 10, h / 10}, {w / 10, h - h / 10}, {w - w / 10, h - h / 10}};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(p.Luma(at[i][0], at[i][1]), corners[i], 12) << what << ", corner " << i;
+}
+
+TEST_F(PictureTest, TurnedSourcesComeOutUprightWithoutATurnOfTheirOwn)
+{
+    for (const TTurnCase& c : TurnCases) {
+        const std::string out = Out(std::string("up_") + c.Input);
+        const auto r = Convert(sink, c.Input, {}, out, {{"vcodec", "libx264"}, {"an", ""}});
+        ASSERT_TRUE(r.Finished) << c.Input << ": " << r.Message;
+        const TShownPicture p = ShowPicture(out, 3);
+        ASSERT_TRUE(p.Ok) << c.Input;
+        EXPECT_EQ(p.Width, c.Width) << c.Input;
+        EXPECT_EQ(p.Height, c.Height) << c.Input;
+        EXPECT_FALSE(p.DisplayMatrix) << c.Input << ": the picture is already turned";
+        ExpectCorners(p, c.Corners, c.Input);
+    }
+}
+
+TEST_F(PictureTest, TurnComesBeforeScalingAndTheProbeReportsTheUprightSize)
+{
+    // A size given for the output is the upright picture's.
+    const auto r = Convert(sink, "turn_90.mp4", {}, Out("small.mp4"),
+                           {{"vcodec", "libx264"}, {"s", "88x160"}, {"an", ""}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TShownPicture p = ShowPicture(Out("small.mp4"), 3);
+    ASSERT_TRUE(p.Ok);
+    EXPECT_EQ(p.Width, 88);
+    EXPECT_EQ(p.Height, 160);
+    ExpectCorners(p, TurnCases[0].Corners, "scaled");
+
+    kv::media::TAVProbe probe;
+    ASSERT_TRUE(probe.OpenFile(MediaFile("turn_90.mp4")));
+    int w = 0, h = 0;
+    ASSERT_TRUE(probe.GetVideoFrameSize(w, h));
+    EXPECT_EQ(w, 176);
+    EXPECT_EQ(h, 320);
+}
+
+TEST_F(PictureTest, AStreamCopyKeepsTheTurnTheSourceAsksFor)
+{
+    const auto r = Convert(sink, "turn_90.mp4", {}, Out("copy.mp4"), {{"vcodec", "copy"}, {"an", ""}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TShownPicture p = ShowPicture(Out("copy.mp4"));
+    ASSERT_TRUE(p.Ok);
+    EXPECT_TRUE(p.DisplayMatrix);
+    EXPECT_EQ(p.Width, 320) << "the stored picture is untouched";
+    kv::media::TAVProbe probe;
+    ASSERT_TRUE(probe.OpenFile(Out("copy.mp4")));
+    int w = 0, h = 0;
+    ASSERT_TRUE(probe.GetVideoFrameSize(w, h));
+    EXPECT_EQ(w, 176);
+    EXPECT_EQ(h, 320);
+}
+
+// ---------------------------------------------------------------------------
+// Colour
+
+struct TColourCase {
+    const char* Input;
+    const char* Output;
+    const char* Size;
+    const char* Codec;
+};
+
+TEST_F(PictureTest, ColoursSurviveAChangeOfSizeClassAndEveryOutputIsTagged)
+{
+    const TColourCase cases[] = {
+        {"bars_hd_709.mp4", "hd_to_sd.mp4", "640x360", "libx264"},
+        {"bars_hd_709.mp4", "hd_to_sd.avi", "640x360", "mpeg4"},     // no tags in the stream
+        {"bars_sd_601.avi", "sd_to_hd.mp4", "1280x720", "libx264"},
+        {"bars_sd_601.avi", "sd_to_hd.mkv", "1280x720", "mpeg4"},
+        {"bars_hd_709.mp4", "hd_to_hd.mkv", "1280x720", "libx264"},
+    };
+    const int expected[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    for (const TColourCase& c : cases) {
+        const auto r = Convert(sink, c.Input, {}, Out(c.Output), {{"vcodec", c.Codec}, {"s", c.Size}, {"b", "4000k"}});
+        ASSERT_TRUE(r.Finished) << c.Output << ": " << r.Message;
+        const TShownPicture p = ShowPicture(Out(c.Output), 2);
+        ASSERT_TRUE(p.Ok) << c.Output;
+        for (int bar = 0; bar < 4; ++bar) {
+            const auto rgb = p.Rgb(p.Width * (2 * bar + 1) / 8, p.Height / 2);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(rgb[k], expected[bar][k], 8) << c.Output << ", bar " << bar << ", component " << k;
+        }
+        if (std::string(c.Codec) == "libx264" || std::string(c.Output).ends_with(".mkv")) {
+            const bool hd = p.Height >= 720;
+            EXPECT_EQ(p.Matrix, hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M) << c.Output;
+            EXPECT_EQ(p.Primaries, hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M) << c.Output;
+            EXPECT_NE(p.Transfer, AVCOL_TRC_UNSPECIFIED) << c.Output;
+            EXPECT_EQ(p.Range, AVCOL_RANGE_MPEG) << c.Output;
+        }
+    }
+}
+
+TEST_F(PictureTest, HdrSourcesAreToneMappedIntoSdrOutputs)
+{
+    // The bars an SDR picture shows: red, green and blue at 60 % of the signal, grey at 50 %.
+    const int expected[4][3] = {{153, 0, 0}, {0, 153, 0}, {0, 0, 153}, {128, 128, 128}};
+    for (const char* input : {"bars_pq.mkv", "bars_hlg.mkv"}) {
+        const std::string out = Out(std::string("sdr_") + input + ".mp4");
+        const auto r = Convert(sink, input, {}, out, {{"vcodec", "libx264"}, {"b", "4000k"}});
+        ASSERT_TRUE(r.Finished) << input << ": " << r.Message;
+        const TShownPicture p = ShowPicture(out, 2);
+        ASSERT_TRUE(p.Ok) << input;
+        for (int bar = 0; bar < 4; ++bar) {
+            const auto rgb = p.Rgb(p.Width * (2 * bar + 1) / 8, p.Height / 2);
+            // The curve is steep near black: 30 levels there are less than 1 % of the light.
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(rgb[k], expected[bar][k], expected[bar][k] ? 10 : 30)
+                    << input << ", bar " << bar << ", component " << k;
+        }
+        EXPECT_EQ(p.Matrix, AVCOL_SPC_BT709) << input;
+        EXPECT_EQ(p.Primaries, AVCOL_PRI_BT709) << input;
+        EXPECT_EQ(p.Transfer, AVCOL_TRC_BT709) << input;
+    }
+}
+
+TEST_F(PictureTest, ATenBitOutputKeepsHdrWithItsTags)
+{
+    const auto r = Convert(sink, "bars_pq.mkv", {}, Out("hdr.mkv"),
+                           {{"vcodec", "libx264"}, {"pix_fmt", "yuv420p10le"}, {"b", "4000k"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TShownPicture out = ShowPicture(Out("hdr.mkv"), 2), source = ShowPicture(MediaFile("bars_pq.mkv"), 2);
+    ASSERT_TRUE(out.Ok);
+    ASSERT_TRUE(source.Ok);
+    EXPECT_EQ(out.Transfer, AVCOL_TRC_SMPTE2084);
+    EXPECT_EQ(out.Primaries, AVCOL_PRI_BT2020);
+    EXPECT_EQ(out.Matrix, AVCOL_SPC_BT2020_NCL);
+    for (int bar = 0; bar < 4; ++bar) {
+        const int x = out.Width * (2 * bar + 1) / 8, y = out.Height / 2;
+        EXPECT_NEAR(out.Luma(x, y), source.Luma(x, y), 3) << "bar " << bar << ": not tone-mapped";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Shape
+
+TEST_F(PictureTest, WhereTheOutputCannotSayThePixelShapeThePictureGetsBlackBands)
+{
+    struct {
+        const char* Input;
+        const char* Size;
+        int Top, Left;   // bands
+    } cases[] = {
+        {"bars_hd_709.mp4", "480x360", 46, 0},   // 16:9 in 4:3: 480 x 268 content
+        {"turn_90.mp4", "480x360", 0, 138},      // portrait 176 x 320 in 4:3: 204 x 360
+    };
+    for (const auto& c : cases) {
+        const auto r = Convert(sink, c.Input, {}, Out("box.flv"), {{"vcodec", "flv"}, {"s", c.Size}, {"b", "2000k"}});
+        ASSERT_TRUE(r.Finished) << c.Input << ": " << r.Message;
+        const TShownPicture p = ShowPicture(Out("box.flv"), 2);
+        ASSERT_TRUE(p.Ok) << c.Input;
+        EXPECT_EQ(p.Width, 480);
+        EXPECT_EQ(p.Height, 360);
+        auto black = [&](int x, int y) { return p.Luma(x, y) < 24; };
+        EXPECT_EQ(black(p.Width / 2, std::max(c.Top - 4, 0)), c.Top > 0) << c.Input;
+        EXPECT_FALSE(black(p.Width / 2, c.Top + 4)) << c.Input;
+        EXPECT_EQ(black(std::max(c.Left - 4, 0), p.Height / 2), c.Left > 0) << c.Input;
+        EXPECT_FALSE(black(c.Left + 4, p.Height / 2 + 20)) << c.Input;
+        if (c.Left == 0) {
+            // The bars keep their widths: a quarter of the picture each.
+            const auto red = p.Rgb(p.Width / 8, p.Height / 2), green = p.Rgb(p.Width * 3 / 8, p.Height / 2);
+            EXPECT_GT(red[0], 200);
+            EXPECT_GT(green[1], 200);
+        }
+        std::filesystem::remove(Out("box.flv"));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Archives in decoding order
+
+// Flashes and beeps at 1.0 s and 3.0 s of 4 s at 30 pictures a second.
+void ExpectFlashesOnTheBeeps(const std::string& file)
+{
+    const TFlashBeepReading r = ReadFlashBeep(file);
+    ASSERT_TRUE(r.Ok) << file;
+    const double frame = 1.0 / 30 + 0.002;
+    for (const TStreamTiming& t : r.Streams) {
+        // Pictures to the frame; sound as the sound path places it, within one picture.
+        const double slack = t.Type == AVMEDIA_TYPE_VIDEO ? frame / 2 : frame;
+        ASSERT_EQ(t.Events.size(), 2u) << file << ", stream of type " << t.Type;
+        EXPECT_NEAR(t.Events[0], 1.0, slack) << file << ", stream of type " << t.Type;
+        EXPECT_NEAR(t.Events[1], 3.0, slack) << file << ", stream of type " << t.Type;
+        if (t.Type == AVMEDIA_TYPE_VIDEO) {
+            EXPECT_EQ(t.Frames, 120) << file;
+        }
+    }
+}
+
+TEST_F(PictureTest, BFramesFromAviKeepTheirSourceTimes)
+{
+    for (const char* input : {"flash_beep_bframes.avi", "flash_beep_h264.avi"}) {
+        for (const char* output : {"bframes.mp4", "bframes.mkv"}) {
+            const std::string out = Out(output);
+            const auto r = Convert(sink, input, {}, out, {{"vcodec", "libx264"}, {"acodec", "aac"}});
+            ASSERT_TRUE(r.Finished) << input << ": " << r.Message;
+            ExpectFlashesOnTheBeeps(out);
+            std::filesystem::remove(out);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Interlaced sources
+
+// Share of pixels (in %) whose row differs from both rows around it in the same
+// direction by more than 40 levels: the teeth of woven fields.
+double CombedShare(const TShownPicture& p)
+{
+    int combed = 0, total = 0;
+    for (int y = 1; y + 1 < p.Height; ++y)
+        for (int x = 0; x < p.Width; ++x, ++total) {
+            const int up = p.Luma(x, y) - p.Luma(x, y - 1), down = p.Luma(x, y) - p.Luma(x, y + 1);
+            combed += (up > 40 && down > 40) || (up < -40 && down < -40);
+        }
+    return 100.0 * combed / std::max(total, 1);
+}
+
+TEST_F(PictureTest, InterlacedSourcesAreDeinterlacedUnlessTheUserChoseOtherwise)
+{
+    const TShownPicture source = ShowPicture(MediaFile("woven_bars.ts"), 4);
+    ASSERT_TRUE(source.Ok);
+    ASSERT_GT(CombedShare(source), 10.0) << "the fixture combs";
+
+    auto r = Convert(sink, "woven_bars.ts", {}, Out("auto.mp4"), {{"vcodec", "libx264"}, {"b", "4000k"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TShownPicture automatic = ShowPicture(Out("auto.mp4"), 4);
+    ASSERT_TRUE(automatic.Ok);
+    EXPECT_LT(CombedShare(automatic), 1.0);
+    EXPECT_EQ(DecodeVideo(Out("auto.mp4")).Frames, 10) << "one picture per source picture";
+
+    r = Convert(sink, "woven_bars.ts", {}, Out("kept.mp4"),
+                {{"vcodec", "libx264"}, {"b", "4000k"}, {"deinterlace", "0"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TShownPicture kept = ShowPicture(Out("kept.mp4"), 4);
+    ASSERT_TRUE(kept.Ok);
+    EXPECT_GT(CombedShare(kept), 10.0) << "an explicit choice wins";
+
+    r = Convert(sink, "bars_sd_601.avi", {}, Out("progressive.avi"), {{"vcodec", "mpeg4"}, {"b", "4000k"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    EXPECT_EQ(DecodeVideo(Out("progressive.avi")).Frames, 5);
+}
+
+}  // namespace
