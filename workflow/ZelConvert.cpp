@@ -230,6 +230,7 @@ bool TZelConvert::CompleteOutput(int taskIndex, bool finished, std::string& reas
         Journal->StrikeOff(written, succeeded, succeeded ? final : std::string());
     }
     return succeeded;
+}
 
 std::optional<TSizeTarget> TZelConvert::PlanSize(const TInputFile& file, int category) const
 {
