@@ -330,8 +330,8 @@ QString TConvertForm::OutcomeText() const
         const int file = FConverter.FileIndexOfTask(task);
         if (file < 0 || file >= FConverter.Files.Count()) continue;
         const int status = FConverter.Files.Items(file).Status;
-        converted += status == 1 ? 1 : 0;
-        failed += status == 2 ? 1 : 0;
+        converted += status == workflow::foSucceeded ? 1 : 0;
+        failed += status == workflow::foFailed ? 1 : 0;
     }
     return QString("%1 file(s) converted, %2 file(s) failed.").arg(converted).arg(failed);
 }

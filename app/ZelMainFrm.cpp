@@ -402,13 +402,9 @@ void TZelMainForm::AddFiles(const QStringList& paths)
 {
     for (const QString& path : paths) {
         const int index = Converter->AddFile(path.toStdString());
-        if (index == -2) {
-            Prompter().Message(this, QMessageBox::Information, QString("Load failed.\"%1\" is unsupported.").arg(path));
-            continue;
-        }
         if (index < 0) {
             Prompter().Message(this, QMessageBox::Information,
-                               QString::fromStdString(workflow::TZelConvert::AlreadyListedText(path.toStdString())));
+                               QString::fromStdString(workflow::AddFileRefusalText(index, path.toStdString())));
             continue;
         }
         lvFileList->selectRow(AppendRow(index));
@@ -586,20 +582,10 @@ void TZelMainForm::ShowOutcomes()
         const TInputFile& file = Converter->Files.Items(i);
         // Why a file failed or got no task, where the user looks for it.
         lvFileList->item(i, colStatus)->setToolTip(QString::fromStdString(file.Reason));
-        switch (file.Status) {
-        case 1:
-            lvFileList->item(i, colStatus)->setText("Success");
+        if (const char* outcome = workflow::FileOutcomeText(file.Status))
+            lvFileList->item(i, colStatus)->setText(outcome);
+        if (file.Status == workflow::foSucceeded)
             lvFileList->item(i, colDestination)->setText(FileNamePart(file.OutputOptions.FileName));
-            break;
-        case 2:
-            lvFileList->item(i, colStatus)->setText("Failed");
-            break;
-        case 3:
-            lvFileList->item(i, colStatus)->setText("Canceled");
-            break;
-        default:
-            break;
-        }
     }
     Converter->ClearTasks();
 }

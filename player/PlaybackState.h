@@ -38,7 +38,7 @@ enum TOpenStatus { osOpening = 0, osOpen = 1, osFailing = -1, osFailed = -2 };
 
 struct TVideoPicture {
     double Pts;
-    SDL_Overlay* Bmp;
+    SdlOverlayHandle Bmp;
     int Width, Height;
     int Allocated;
 };
@@ -113,10 +113,10 @@ struct PlaybackState {
     TVideoPicture Pictq[PictureQueueSize];
     int PictqSize, PictqRindex, PictqWindex;
     int AllocWidth, AllocHeight;  // the overlay size the video thread asks for
-    SDL_mutex* PictqMutex;
-    SDL_cond* PictqCond;
+    SdlMutexHandle PictqMutex;
+    SdlCondHandle PictqCond;
     // Guards the overlay's pixels and life while it is written, shown or copied.
-    SDL_mutex* OverlayMutex;
+    SdlMutexHandle OverlayMutex;
     // Output
     char Filename[1024];
     int Width, Height, XLeft, YTop;

@@ -36,9 +36,10 @@ public:
     bool InitEngine();
     static std::string InitErrorText();
 
-    // Probes the file and lists it; -1 when the list already holds that file (also
-    // through a link or another path: show AlreadyListedText), -2 when it cannot be
+    // Probes the file and lists it; afAlreadyListed when the list already holds that
+    // file (also through a link or another path), afUnsupported when it cannot be
     // opened, has no size or lasts less than a second (LastAddError then says which).
+    // AddFileRefusalText gives the words for either.
     int AddFile(const std::string& fileName);
     static std::string AlreadyListedText(const std::string& fileName);
     const std::string& LastAddError() const { return FLastAddError; }

@@ -272,10 +272,11 @@ void PrintTable(const TZelConvert& converter, const std::vector<TGivenFile>& giv
                         "-", "-");
         } else {
             const TInputFile& f = converter.Files.Items(g.Index);
-            const char* status = f.Status == 1 ? "Success" : f.Status == 2 ? "Failed" : f.Status == 3 ? "Canceled" : "-";
+            const char* outcome = workflow::FileOutcomeText(f.Status);
+            const char* status = outcome ? outcome : "-";
             std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", FileNamePart(f.FileName).c_str(), f.FileExt.c_str(),
                         TimeText(f.DurationSec).c_str(), TimeText(static_cast<int>(f.TrimLength / 1000)).c_str(),
-                        status, f.Status == 1 ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
+                        status, f.Status == workflow::foSucceeded ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
             reason = f.Reason;
         }
         if (!reason.empty()) std::printf("    %s\n", reason.c_str());
@@ -322,12 +323,8 @@ int ConvertCommand(const std::vector<std::string>& args)
     for (const std::string& file : a.Files) {
         const int index = converter.AddFile(file);
         given.push_back({file, index < 0 ? -1 : index, converter.LastAddError()});
-        if (index == -1) {
-            std::fprintf(stderr, "%s\n", TZelConvert::AlreadyListedText(file).c_str());
-            continue;
-        }
         if (index < 0) {
-            std::fprintf(stderr, "Load failed.\"%s\" is unsupported.\n", file.c_str());
+            std::fprintf(stderr, "%s\n", workflow::AddFileRefusalText(index, file).c_str());
             continue;
         }
         TInputFile& f = converter.Files.Items(index);
@@ -394,7 +391,7 @@ int ConvertCommand(const std::vector<std::string>& args)
     if (InterruptSignal) return 128 + InterruptSignal;
     // A file that never made it into the list did not convert either.
     for (const TGivenFile& g : given)
-        if (g.Index < 0 || converter.Files.Items(g.Index).Status != 1) return 1;
+        if (g.Index < 0 || converter.Files.Items(g.Index).Status != workflow::foSucceeded) return 1;
     return 0;
 }
 

@@ -1,0 +1,24 @@
+#pragma once
+// What became of a listed file, and what became of adding one: the values the records
+// and AddFile carry, with the words the windows and the command line show for them.
+#include <cstdint>
+#include <string>
+
+namespace kv::workflow {
+
+// TInputFile::Status.
+enum TFileOutcome : std::int32_t { foNotConverted = 0, foSucceeded = 1, foFailed = 2, foCancelled = 3 };
+
+// "Success", "Failed", "Canceled"; null for a file not converted (its cell stays as it is).
+const char* FileOutcomeText(std::int32_t status);
+
+// The outcome of a task that ended: finished, else raised an error, else stopped.
+TFileOutcome OutcomeOfEndedTask(bool finished, bool exception);
+
+// AddFile's refusals; an admitted file gets its index (0 or more).
+enum TAddFileResult : int { afAlreadyListed = -1, afUnsupported = -2 };
+
+// What the user is told of a file AddFile refused with `result`.
+std::string AddFileRefusalText(int result, const std::string& fileName);
+
+}  // namespace kv::workflow
