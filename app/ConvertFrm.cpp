@@ -327,7 +327,7 @@ namespace {
 // a task or never started (each with a reason).
 bool NotConverted(const workflow::TInputFile& file)
 {
-    return file.Status == 2 || (file.Status == 0 && !file.Reason.empty());
+    return file.Status == workflow::foFailed || (file.Status == workflow::foNotConverted && !file.Reason.empty());
 }
 
 }  // namespace
@@ -339,9 +339,9 @@ QString TConvertForm::CountsText() const
     int converted = 0, failed = 0, cancelled = 0;
     for (int i = 0; i < FConverter.Files.Count(); ++i) {
         const workflow::TInputFile& file = FConverter.Files.Items(i);
-        converted += file.Status == 1 ? 1 : 0;
+        converted += file.Status == workflow::foSucceeded ? 1 : 0;
         failed += NotConverted(file) ? 1 : 0;
-        cancelled += file.Status == 3 ? 1 : 0;
+        cancelled += file.Status == workflow::foCancelled ? 1 : 0;
     }
     return QString("Converted: %1, failed: %2, cancelled: %3.").arg(converted).arg(failed).arg(cancelled);
 }

@@ -755,19 +755,19 @@ void TZelMainForm::ShowOutcomes()
         lvFileList->item(i, colDetails)->setText(reason);
         lvFileList->item(i, colDetails)->setToolTip(reason);
         switch (file.Status) {
-        case 1:
+        case workflow::foSucceeded:
             lvFileList->item(i, colStatus)->setText("Success");
             lvFileList->item(i, colDestination)->setText(FileNamePart(file.OutputOptions.FileName));
             break;
-        case 2:
+        case workflow::foFailed:
             lvFileList->item(i, colStatus)->setText("Failed");
             if (reason.isEmpty()) lvFileList->item(i, colDetails)->setText("The conversion failed.");
             break;
-        case 3:
+        case workflow::foCancelled:
             lvFileList->item(i, colStatus)->setText("Canceled");
             break;
-        case workflow::fsSkipped:
-        case workflow::fsInterrupted:
+        case workflow::foSkipped:
+        case workflow::foInterrupted:
             lvFileList->item(i, colStatus)->setText(QString::fromStdString(workflow::OutcomeText(file.Status)));
             break;
         default:

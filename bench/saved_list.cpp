@@ -49,7 +49,7 @@ void WriteList(const fs::path& work, int count)
         f->TrimStart = i % 10 == 0 ? 1000 : -1;
         f->TrimLength = 95000;
         f->AspectIndex = i % 5;
-        f->Status = i % 2 ? fsSucceeded : fsPending;
+        f->Status = i % 2 ? foSucceeded : foNotConverted;
         f->OutputOptions.FileName = (work / "out" / ("clip " + std::to_string(i) + ".mp4")).string();
         f->BaseFolder = (work / "src").string();
         list.Add(std::move(f));

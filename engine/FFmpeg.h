@@ -106,18 +106,15 @@ struct TOptionState {
     std::array<std::int64_t, MaxFiles> InputTimeOffsets{};
     double InputFilesTsScale[MaxFiles][MaxStreams] = {};   // 0 = no scaling
     std::vector<const AVCodec*> ForcedDecoders;
-    int ForcedDecoderCount = 0;
     std::array<media::Viewed<media::OutputFormatHandle>, MaxFiles> OutputFiles{};
     int OutputFileCount = 0;
     std::vector<const AVCodec*> ForcedEncoders;
-    int ForcedEncoderCount = 0;
     std::array<std::array<TBitstreamFilterChain, MaxStreams>, MaxFiles> BitstreamFilterTable{};
     std::array<TStreamMap, MaxStreamMaps> StreamMaps{};
     int StreamMapCount = 0;
     std::array<TMetaDataMap, MaxMetaDataMaps> MetaDataMaps{};
     int MetaDataMapCount = 0;
     std::vector<std::pair<std::string, std::string>> Metadata;
-    int MetadataCount = 0;
     const AVInputFormat* InputFormat = nullptr;
     const AVOutputFormat* OutputFormat = nullptr;
 
@@ -345,20 +342,27 @@ public:
     // longer where it was created (removed, or its folder removed): its data would be lost.
     void CheckOutputsInPlace();
 
-    // Run state.
+    // Run state, grouped by who may touch it.
+    //
+    // Control: written under the component's state lock (TFFmpeg); the worker reads
+    // StopRequested without it.
     void* Thread = nullptr;   // the worker thread object, owned by the component side
-    std::uint8_t PreviewFlags = 0;
-    std::unique_ptr<media::TPreviewer> PreviewWindow;   // frames shown while converting (bit 0)
     bool Running = false;
     std::atomic<bool> StopRequested{false};
     bool Finished = false;
     bool Terminated = false;
+    // The outcome: written by the worker while it runs, read by the component after
+    // the end event (LastErrorMessage also by the calls that open files).
     bool ExceptionRaised = false;
     std::string ExceptionMessage;
     // What the outputs leave out of the sources ("1 subtitle track not kept: ..."), one line
     // each; a finished task reports it as its outcome.
     std::string DroppedTracks;
     std::string LastErrorMessage;
+    // Under the preview lock (engine/PreviewLock.h).
+    std::uint8_t PreviewFlags = 0;
+    std::unique_ptr<media::TPreviewer> PreviewWindow;   // frames shown while converting (bit 0)
+    // Configuration: set before the task starts, only read while it runs.
     TTaskEventSink* LogHandler = nullptr;
     TTaskEventSink* ProgressHandler = nullptr;
     TTaskEventSink* TerminateHandler = nullptr;
@@ -372,16 +376,16 @@ public:
         std::int64_t Start, End;
     };
     std::vector<TTimeRange> TimeRanges;
-    int TimeRangeCount = 0;
-    int TimeRangeIndex = 0;
-    THookAction HookAction = haContinue;
     // Threads per decoder and encoder, set by the component when the task starts:
     // the machine's cores shared by the tasks that run at once, or AutomaticThreads for
     // a task that has the machine to itself. 1 (a task run directly) = CodecThreadCount.
     static constexpr int AutomaticThreads = 0;
     int TaskThreadCount = 1;
 
-    // Counters of a run (a task runs once), reported in the progress and the summary.
+    // Figures and state of a run (a task runs once), owned by the worker thread;
+    // reported in the progress and the summary.
+    int TimeRangeIndex = 0;
+    THookAction HookAction = haContinue;
     std::int64_t VideoBytes = 0;
     std::int64_t AudioBytes = 0;
     std::int64_t HeaderBytes = 0;
@@ -401,7 +405,7 @@ public:
     bool IsPaused();
 
     // The transcode's steps (engine/FFmpegTranscode*.cpp, FFmpegPacketPath.cpp,
-    // FFmpegFramePath.cpp, FFmpegReport.cpp).
+    // FFmpegVideoPath.cpp, FFmpegAudioPath.cpp, FFmpegFrameHooks.cpp, FFmpegReport.cpp).
     void TranscodeSetup();
     void TranscodeLoop();
     void TranscodeCleanup();

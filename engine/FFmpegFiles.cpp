@@ -496,7 +496,6 @@ void TCustomFFmpeg::OpenInput(const std::string& fileName)
         TotalOutputDuration = static_cast<int>(ic->duration / 1000);
     const int index = InputFileCount;
     ForcedDecoders.insert(ForcedDecoders.end(), decoders.Forced.begin(), decoders.Forced.end());
-    ForcedDecoderCount += static_cast<int>(decoders.Forced.size());
     InputCodecs[index] = std::move(decoders.Contexts);
     InputTimeOffsets[index] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
     if (Verbose >= 0) av::av_dump_format(ic.get(), index, fileName.c_str(), 0);
@@ -628,7 +627,6 @@ void SetOutputMetadata(TCustomFFmpeg& task, AVFormatContext* oc)
     for (auto it = task.Metadata.rbegin(); it != task.Metadata.rend(); ++it)
         av::av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
     task.Metadata.clear();
-    task.MetadataCount = 0;
     // Muxers convert metadata keys themselves today (no av_metadata_conv step).
 }
 
@@ -674,11 +672,11 @@ public:
     {
         task_.OutputFormat = nullptr;
         task_.InputFormat = nullptr;
-        if (stored_) return;
+        // A refusal for a full table has no entry of its own to give back.
+        if (stored_ || index_ >= MaxFiles) return;
         task_.OutputStreams[index_].clear();
         for (auto& chain : task_.BitstreamFilterTable[index_]) chain.clear();
         task_.ForcedEncoders.resize(encoders_);
-        task_.ForcedEncoderCount = static_cast<int>(encoders_);
     }
     TPendingOutput(const TPendingOutput&) = delete;
     TPendingOutput& operator=(const TPendingOutput&) = delete;
@@ -1018,7 +1016,6 @@ void TCustomFFmpeg::NewOutputStream(AVFormatContext* oc, AVMediaType type)
     }
     // Only an encoder given by name is forced.
     ForcedEncoders.push_back(kind.CodecName.empty() ? nullptr : chosen.Codec);
-    ++ForcedEncoderCount;
     if (type == AVMEDIA_TYPE_AUDIO) {
         if (kind.StreamCopy) ctx->sample_rate = AudioSampleRate;
         ctx->time_base = AVRational{1, ctx->sample_rate > 0 ? ctx->sample_rate : 1};

@@ -16,13 +16,6 @@
 
 namespace kv::engine {
 
-THookState::~THookState()
-{
-    av::av_frame_free(&HookBuffer);
-    av::av_frame_free(&Deinterlaced);
-    av::avfilter_graph_free(&DeinterlaceGraph);
-}
-
 namespace transcode {
 
 namespace {
@@ -53,8 +46,9 @@ AVFrame* HookPicture(THookState& h, int format, int width, int height)
 {
     const int size = av::av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, 1);
     if (size <= 0) return nullptr;
-    if (!h.HookBuffer && !(h.HookBuffer = av::av_frame_alloc())) return nullptr;
-    AVFrame* f = h.HookBuffer;
+    if (!h.HookBuffer) h.HookBuffer.reset(av::av_frame_alloc());
+    AVFrame* f = h.HookBuffer.get();
+    if (!f) return nullptr;
     if (!f->buf[0] || f->format != format || f->width != width || f->height != height) {
         av::av_frame_unref(f);
         f->format = format;
@@ -71,7 +65,7 @@ AVFrame* HookPicture(THookState& h, int format, int width, int height)
 // A one-picture-in, one-picture-out deinterlacing filter of the libraries.
 bool BuildDeinterlacer(THookState& h, const AVFrame* picture)
 {
-    av::avfilter_graph_free(&h.DeinterlaceGraph);
+    h.DeinterlaceGraph.reset();
     h.DeinterlaceSource = h.DeinterlaceSink = nullptr;
     h.DeinterlaceFormat = -1;
     const AVFilter* filter = av::avfilter_get_by_name("pp");
@@ -80,19 +74,20 @@ bool BuildDeinterlacer(THookState& h, const AVFrame* picture)
         filter = av::avfilter_get_by_name("kerndeint");
         options = nullptr;
     }
-    if (!filter || !(h.DeinterlaceGraph = av::avfilter_graph_alloc())) return false;
+    if (filter) h.DeinterlaceGraph.reset(av::avfilter_graph_alloc());
+    if (!h.DeinterlaceGraph) return false;
     h.DeinterlaceGraph->nb_threads = 1;
     char args[160];
     std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=1/1", picture->width,
                   picture->height, picture->format, AV_TIME_BASE);
     AVFilterContext* deinterlace = nullptr;
     if (av::avfilter_graph_create_filter(&h.DeinterlaceSource, av::avfilter_get_by_name("buffer"), "in", args,
-                                         nullptr, h.DeinterlaceGraph) < 0 ||
+                                         nullptr, h.DeinterlaceGraph.get()) < 0 ||
         av::avfilter_graph_create_filter(&deinterlace, filter, "deinterlace", options, nullptr,
-                                         h.DeinterlaceGraph) < 0)
+                                         h.DeinterlaceGraph.get()) < 0)
         return false;
-    h.DeinterlaceSink = av::avfilter_graph_alloc_filter(h.DeinterlaceGraph, av::avfilter_get_by_name("buffersink"),
-                                                        "out");
+    h.DeinterlaceSink =
+        av::avfilter_graph_alloc_filter(h.DeinterlaceGraph.get(), av::avfilter_get_by_name("buffersink"), "out");
     const int formats[] = {picture->format, AV_PIX_FMT_NONE};
     if (!h.DeinterlaceSink ||
         av::av_opt_set_bin(h.DeinterlaceSink, "pix_fmts", reinterpret_cast<const std::uint8_t*>(formats),
@@ -100,9 +95,10 @@ bool BuildDeinterlacer(THookState& h, const AVFrame* picture)
         av::avfilter_init_str(h.DeinterlaceSink, nullptr) < 0 ||
         av::avfilter_link(h.DeinterlaceSource, 0, deinterlace, 0) < 0 ||
         av::avfilter_link(deinterlace, 0, h.DeinterlaceSink, 0) < 0 ||
-        av::avfilter_graph_config(h.DeinterlaceGraph, nullptr) < 0)
+        av::avfilter_graph_config(h.DeinterlaceGraph.get(), nullptr) < 0)
         return false;
-    if (!h.Deinterlaced && !(h.Deinterlaced = av::av_frame_alloc())) return false;
+    if (!h.Deinterlaced) h.Deinterlaced.reset(av::av_frame_alloc());
+    if (!h.Deinterlaced) return false;
     h.DeinterlaceWidth = picture->width;
     h.DeinterlaceHeight = picture->height;
     h.DeinterlaceFormat = picture->format;
@@ -115,7 +111,7 @@ int Deinterlace(THookState& h, AVFrame* work, AVFrame* picture)
     if (!h.DeinterlaceGraph || h.DeinterlaceWidth != picture->width || h.DeinterlaceHeight != picture->height ||
         h.DeinterlaceFormat != picture->format) {
         if (!BuildDeinterlacer(h, picture)) {
-            av::avfilter_graph_free(&h.DeinterlaceGraph);
+            h.DeinterlaceGraph.reset();
             return -1;
         }
     }
@@ -123,16 +119,16 @@ int Deinterlace(THookState& h, AVFrame* work, AVFrame* picture)
     picture->pts = 0;
     int r = av::av_buffersrc_add_frame_flags(h.DeinterlaceSource, picture, AV_BUFFERSRC_FLAG_KEEP_REF);
     picture->pts = pts;
-    if (r >= 0) r = av::av_buffersink_get_frame(h.DeinterlaceSink, h.Deinterlaced);
+    if (r >= 0) r = av::av_buffersink_get_frame(h.DeinterlaceSink, h.Deinterlaced.get());
     if (r < 0) {
         // A filter that holds pictures back is of no use here; build it anew next time.
-        av::avfilter_graph_free(&h.DeinterlaceGraph);
+        h.DeinterlaceGraph.reset();
         return r;
     }
     av::av_image_copy(work->data, work->linesize, const_cast<const std::uint8_t**>(h.Deinterlaced->data),
                       h.Deinterlaced->linesize, static_cast<AVPixelFormat>(work->format), work->width,
                       work->height);
-    av::av_frame_unref(h.Deinterlaced);
+    av::av_frame_unref(h.Deinterlaced.get());
     return 0;
 }
 
@@ -161,10 +157,8 @@ void RunCustomHook(TCustomFFmpeg& task, THookState& h, AVFrame* picture, std::in
             for (int y = 0; y < height; ++y)
                 std::memcpy(rgb + static_cast<std::ptrdiff_t>(y) * rgbLine, c.Bitmap->ScanLine(y), rowBytes);
             if (format != Bgr24) {
-                c.BackScaler = av::sws_getCachedContext(c.BackScaler, width, height, AV_PIX_FMT_BGR24, width, height,
-                                                        static_cast<AVPixelFormat>(format), SWS_BICUBIC, nullptr,
-                                                        nullptr, nullptr);
-                if (!c.BackScaler) {
+                if (!media::CachedScaler(c.BackScaler, width, height, AV_PIX_FMT_BGR24, width, height,
+                                         static_cast<AVPixelFormat>(format), SWS_BICUBIC, nullptr, nullptr, nullptr)) {
                     task.Log(0, "Cannot initialize the fromRGB conversion context");
                     stop = true;
                 } else {
@@ -198,9 +192,9 @@ void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture)
                 task.HookAction = haStop;
             }
             if (task.HookAction == haStop) task.UsingVHook = false;
-        } else if (task.TimeRangeCount > 0) {
+        } else if (!task.TimeRanges.empty()) {
             task.HookAction = haIgnore;
-            const int count = std::min<int>(task.TimeRangeCount, static_cast<int>(task.TimeRanges.size()));
+            const int count = static_cast<int>(task.TimeRanges.size());
             for (int i = task.TimeRangeIndex; i < count; ++i) {
                 const auto& range = task.TimeRanges[i];
                 if (range.Start <= pts && pts <= range.End) {

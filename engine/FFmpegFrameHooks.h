@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "media/AvHandles.h"
 #include "media/FFUtils.h"
 
 namespace kv::engine {
@@ -16,20 +17,19 @@ struct THookState {
     THookState() = default;
     THookState(const THookState&) = delete;
     THookState& operator=(const THookState&) = delete;
-    ~THookState();
 
     int HookFrameNumber = 0;               // +1 for every picture prepared
-    AVFrame* HookBuffer = nullptr;         // deinterlaced or hooked copy of the picture; grows only
+    media::FrameHandle HookBuffer;         // deinterlaced or hooked copy of the picture; grows only
     int HookBufferSize = 0;                // bytes
     media::TFrameConverter HookConverter;  // OnCustomHook only
     media::TFrameConverter PreviewConverter;
     std::int64_t LastPreviewTime = 0;      // wall clock, microseconds
 
     // The deinterlacing filter, built for one picture size and format.
-    AVFilterGraph* DeinterlaceGraph = nullptr;
+    media::FilterGraphHandle DeinterlaceGraph;
     AVFilterContext* DeinterlaceSource = nullptr;
     AVFilterContext* DeinterlaceSink = nullptr;
-    AVFrame* Deinterlaced = nullptr;
+    media::FrameHandle Deinterlaced;
     int DeinterlaceWidth = 0, DeinterlaceHeight = 0, DeinterlaceFormat = -1;
 };
 

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "engine/FFmpeg.h"
+#include "media/MyUtils.h"
 #include "engine/TextFormat.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
@@ -34,21 +35,13 @@ struct TOptionEntry {
 // ---------------------------------------------------------------------------
 // Text and number helpers
 
-std::string Trimmed(const std::string& text)
-{
-    auto isSpace = [](unsigned char c) { return c <= ' '; };
-    auto first = std::find_if_not(text.begin(), text.end(), isSpace);
-    auto last = std::find_if_not(text.rbegin(), std::string::const_reverse_iterator(first), isSpace).base();
-    return std::string(first, last);
-}
-
 // Whole-text integer conversion: optional sign, decimal or "0x"/"$" hexadecimal,
 // surrounding blanks allowed. Anything else, or a value out of range, is an error
 // that names the text.
 template <typename T>
 bool TryParseInteger(const std::string& text, T& result)
 {
-    const std::string t = Trimmed(text);
+    const std::string t = media::Trim(text);
     std::size_t pos = 0;
     bool negative = false;
     if (pos < t.size() && (t[pos] == '+' || t[pos] == '-')) negative = t[pos++] == '-';
@@ -98,7 +91,7 @@ int ParseIntDef(const std::string& text, int fallback)
 
 bool TryParseFloat(const std::string& text, double& result)
 {
-    std::string t = Trimmed(text);
+    std::string t = media::Trim(text);
     if (!t.empty() && t[0] == '+') t.erase(0, 1);
     if (t.empty()) return false;
     const char* end = t.data() + t.size();
@@ -266,7 +259,6 @@ void SetMetadata(TCustomFFmpeg& task, const std::string&, const std::string& val
     const std::size_t pos = value.find('=');
     if (pos == std::string::npos) throw FFmpegException("Missing =");
     task.Metadata.emplace_back(value.substr(0, pos), value.substr(pos + 1));
-    task.MetadataCount = static_cast<int>(task.Metadata.size());
 }
 
 template <int Index>
@@ -319,7 +311,7 @@ void SetVerbose(TCustomFFmpeg& task, const std::string&, const std::string& valu
 
 void SetTarget(TCustomFFmpeg& task, const std::string&, const std::string& value)
 {
-    std::string type = Trimmed(value);
+    std::string type = media::Trim(value);
     std::string norm = "auto";
     for (const char* prefix : {"pal-", "ntsc-", "film-"}) {
         const std::size_t length = std::strlen(prefix);
@@ -383,7 +375,7 @@ void LogPixelFormats(TCustomFFmpeg& task)
     for (int i = -1; i < AV_PIX_FMT_NB; ++i) {
         if (i >= 0 && !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(i))) break;
         av::av_get_pix_fmt_string(line, sizeof line, static_cast<AVPixelFormat>(i));
-        task.Log(1, Trimmed(line));
+        task.Log(1, media::Trim(line));
     }
 }
 
@@ -393,7 +385,7 @@ void LogSampleFormats(TCustomFFmpeg& task)
     char line[128];
     for (int i = -1; i < AV_SAMPLE_FMT_NB; ++i) {
         av::av_get_sample_fmt_string(line, sizeof line, static_cast<AVSampleFormat>(i));
-        task.Log(1, Trimmed(line));
+        task.Log(1, media::Trim(line));
     }
 }
 
@@ -587,10 +579,10 @@ void AddBitstreamFilter(TCustomFFmpeg& task, const std::string& name, const std:
     if (value.empty() || value[0] == '=') return;
     const std::size_t eq = value.find('=');
     TBitstreamFilterEntry entry;
-    entry.Name = Trimmed(value.substr(0, eq));
+    entry.Name = media::Trim(value.substr(0, eq));
     if (eq != std::string::npos) entry.Arguments = value.substr(eq + 1);
     if (!av::av_bsf_get_by_name(entry.Name.c_str()))
-        throw FFmpegException(Format("Unknown bitstream filter %s", Trimmed(value).c_str()));
+        throw FFmpegException(Format("Unknown bitstream filter %s", media::Trim(value).c_str()));
     TBitstreamFilterChain& chain = name[0] == 'v'   ? task.VideoBitstreamFilters
                                    : name[0] == 'a' ? task.AudioBitstreamFilters
                                                     : task.SubtitleBitstreamFilters;
@@ -720,7 +712,7 @@ int PadColorValue(const std::string& text)
     int color = 0;
     if (TryParseInteger(text, color)) return color;
     // The colour written as hexadecimal digits alone, the way colours are usually noted.
-    const std::string digits = Trimmed(text);
+    const std::string digits = media::Trim(text);
     if (!digits.empty() && digits.size() <= 6 &&
         std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isxdigit(c); }))
         return static_cast<int>(std::stoul(digits, nullptr, 16));
@@ -742,7 +734,7 @@ bool TCustomFFmpeg::IsKnownOption(const std::string& name)
 {
     for (const TOptionEntry& entry : OptionTable)
         if (name == entry.Name) return true;
-    const std::string option = Trimmed(name);
+    const std::string option = media::Trim(name);
     auto known = [](const AVClass* cls, const std::string& n) {
         return av::av_opt_find(&cls, n.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
     };

@@ -2,8 +2,10 @@
 // library contexts, the log level, and the pause gate.
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "engine/FFmpeg.h"
+#include "media/MyUtils.h"
 #include "engine/FFmpegStreams.h"
 #include "engine/LogList.h"
 #include "media/AVCodecStubs.h"
@@ -16,14 +18,6 @@
 namespace kv::engine {
 
 namespace {
-
-std::string Trimmed(const std::string& text)
-{
-    auto isSpace = [](unsigned char c) { return c <= ' '; };
-    auto first = std::find_if_not(text.begin(), text.end(), isSpace);
-    auto last = std::find_if_not(text.rbegin(), std::string::const_reverse_iterator(first), isSpace).base();
-    return std::string(first, last);
-}
 
 bool LibrariesLoaded()
 {
@@ -158,8 +152,8 @@ void TCustomFFmpeg::Log(int level, const std::string& text)
 
 bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string& value, int onlyType)
 {
-    const std::string optName = Trimmed(name);
-    const std::string optValue = Trimmed(value);
+    const std::string optName = media::Trim(name);
+    const std::string optValue = media::Trim(value);
     if (optName.empty() || optValue.empty() || !OptionContext) return false;
     TOptionContext& ctx = *OptionContext;
 
@@ -231,7 +225,7 @@ void TCustomFFmpeg::NotePrivateOptionsTaken(AVDictionary*& left)
             if (!av::av_dict_get(left, e->key, nullptr, 0) && std::find(taken.begin(), taken.end(), e->key) == taken.end())
                 taken.emplace_back(e->key);
     }
-    av::av_dict_free(&left);
+    const media::DictionaryHandle taken(std::exchange(left, nullptr));
 }
 
 void TCustomFFmpeg::WarnUntakenPrivateOptions()
@@ -252,10 +246,9 @@ void TCustomFFmpeg::ApplyContextOptions(void* target, void* source, int flags)
         const AVOption* o = av::av_opt_find(source, name.c_str(), nullptr, 0, 0);
         if (!o || (o->flags & flags) != flags) continue;
         std::uint8_t* text = nullptr;
-        if (av::av_opt_get(source, name.c_str(), 0, &text) >= 0 && text) {
-            av::av_opt_set(target, name.c_str(), reinterpret_cast<const char*>(text), 0);
-        }
-        av::av_free(text);
+        const int got = av::av_opt_get(source, name.c_str(), 0, &text);
+        const media::AvMemoryHandle<std::uint8_t> owned(text);
+        if (got >= 0 && text) av::av_opt_set(target, name.c_str(), reinterpret_cast<const char*>(text), 0);
     }
 }
 

@@ -73,7 +73,9 @@ void FilterAndMux(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, AV
         return;
     }
     // The filter took the packet's data; the record is free for its output.
-    AVPacket* out = pkt ? pkt : av::av_packet_alloc();
+    // Draining needs a record of its own, freed with the call.
+    media::PacketHandle own(pkt ? nullptr : av::av_packet_alloc());
+    AVPacket* out = pkt ? pkt : own.get();
     if (!out) return;
     while ((r = av::av_bsf_receive_packet(bsf, out)) >= 0) {
         out->stream_index = ost.StreamIndex;
@@ -81,10 +83,7 @@ void FilterAndMux(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, AV
         av::av_packet_unref(out);
     }
     if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) FilterReport(task, ost, index, r);
-    if (!pkt) {
-        FilterAndMux(task, ost, index + 1, nullptr);
-        av::av_packet_free(&out);
-    }
+    if (!pkt) FilterAndMux(task, ost, index + 1, nullptr);
 }
 
 // The decoded stream's clock advances by one picture's duration.

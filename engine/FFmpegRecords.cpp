@@ -12,22 +12,11 @@
 #include <QGuiApplication>
 #include <QPalette>
 
+#include "media/MyUtils.h"
+
 namespace kv::engine {
 
 namespace {
-
-bool IsBlank(char c)
-{
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trim(const std::string& text)
-{
-    std::string::size_type first = 0, last = text.size();
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
-    return text.substr(first, last - first);
-}
 
 bool IsNewStreamOption(const std::string& name)
 {
@@ -133,7 +122,7 @@ void InitOutputOptions(TOutputOptions& options)
 std::vector<std::pair<std::string, std::string>> SplitExtOptions(const std::string& text)
 {
     std::vector<std::pair<std::string, std::string>> result;
-    std::string trimmed = Trim(text);
+    std::string trimmed = media::Trim(text);
     if (trimmed.empty()) return result;
     std::string normal;
     normal.reserve(trimmed.size());
@@ -166,12 +155,12 @@ std::vector<TCustomFFmpeg::TTimeRange> ParseHookRanges(const std::string& text)
     std::string::size_type start = 0;
     for (;;) {
         auto comma = text.find(',', start);
-        std::string item = Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::string item = media::Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         auto dash = item.find('-');
         std::string first = dash == std::string::npos ? item : item.substr(0, dash);
         std::string second = dash == std::string::npos ? std::string() : item.substr(dash + 1);
-        std::int64_t from = ParseInt64OrMinusOne(Trim(first));
-        std::int64_t to = ParseInt64OrMinusOne(Trim(second));
+        std::int64_t from = ParseInt64OrMinusOne(media::Trim(first));
+        std::int64_t to = ParseInt64OrMinusOne(media::Trim(second));
         if (to >= from && to >= 0)
             ranges.push_back({MillisecondsToMicroseconds(from), MillisecondsToMicroseconds(to)});
         if (comma == std::string::npos) break;
@@ -380,7 +369,6 @@ void ApplyOutputOptions(TCustomFFmpeg& task, const TOutputOptions& o, TTaskEvent
         task.BeforeHookHandler = hookSink;
     } else {
         task.TimeRanges = ParseHookRanges(o.HookRanges);
-        task.TimeRangeCount = static_cast<int>(task.TimeRanges.size());
         task.TimeRangeIndex = 0;
     }
 }

@@ -192,13 +192,13 @@ void BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost
 void CopySubtitleHeader(AVCodecContext* enc, const TInputStream& ist)
 {
     const AVCodec* codec = av::avcodec_find_decoder(ist.Stream->codecpar->codec_id);
-    AVCodecContext* dec = codec ? av::avcodec_alloc_context3(codec) : nullptr;
+    media::CodecContextHandle dec(codec ? av::avcodec_alloc_context3(codec) : nullptr);
     if (!dec) return;
-    if (av::avcodec_parameters_to_context(dec, ist.Stream->codecpar) >= 0) {
+    if (av::avcodec_parameters_to_context(dec.get(), ist.Stream->codecpar) >= 0) {
         int r;
         {
             std::lock_guard lock(media::CodecLock());
-            r = av::avcodec_open2(dec, codec, nullptr);
+            r = av::avcodec_open2(dec.get(), codec, nullptr);
         }
         if (r >= 0 && dec->subtitle_header && dec->subtitle_header_size > 0) {
             enc->subtitle_header = static_cast<std::uint8_t*>(av::av_mallocz(dec->subtitle_header_size + 1));
@@ -208,8 +208,9 @@ void CopySubtitleHeader(AVCodecContext* enc, const TInputStream& ist)
             }
         }
     }
+    // Closing an opened decoder takes the codec lock, like opening it.
     std::lock_guard lock(media::CodecLock());
-    av::avcodec_free_context(&dec);
+    dec.reset();
 }
 
 // The tags that describe a song or a film: the source's are kept where the output
@@ -501,6 +502,7 @@ void ReadPassStatistics(AVCodecContext* codec, const std::string& name)
     if (!buffer) throw FFmpegException("Could not allocate log buffer");
     const std::size_t got = av::my_fread(buffer.get(), 1, size, file.get());
     buffer.get()[got] = 0;
+    // The statistics text belongs to the user of the codec context, not to the library.
     av::av_freep(&codec->stats_in);
     codec->stats_in = buffer.release();
 }
@@ -792,6 +794,8 @@ void TCustomFFmpeg::TranscodeCleanup()
 
 void TCustomFFmpeg::CloseOpenCodecs()
 {
+    // Encoder contexts belong to their output streams' setup records and are freed with
+    // them; what an error left open is only closed here.
     for (AVCodecContext* enc : OpenEncoders) {
         av::av_freep(&enc->stats_in);
         std::lock_guard lock(media::CodecLock());

@@ -510,6 +510,18 @@ TFFmpeg& TCustomFFmpegVCL::Task(int index)
     return *tasks_.Items(index);
 }
 
+bool TCustomFFmpegVCL::IsTaskRunning(int index)
+{
+    std::lock_guard lock(tasksLock_);
+    return index >= 0 && index < tasks_.Count() && tasks_.Items(index)->IsRunning();
+}
+
+bool TCustomFFmpegVCL::IsTaskStarted(int index)
+{
+    std::lock_guard lock(tasksLock_);
+    return index >= 0 && index < tasks_.Count() && tasks_.Items(index)->ThreadID != 0;
+}
+
 std::vector<TFFmpeg*> TCustomFFmpegVCL::TaskSnapshot()
 {
     std::lock_guard lock(tasksLock_);

@@ -163,6 +163,10 @@ public:
     void ClearTasks();
     int TaskCount();
     TFFmpeg& Task(int index);  // throws std::out_of_range for a bad index
+    // Asked under the list lock, so that the task cannot leave the list meanwhile;
+    // false for an index of no task. Started: the task got its worker thread.
+    bool IsTaskRunning(int index);
+    bool IsTaskStarted(int index);
 
     void StartConvert(int threadCount);
     void StopConvert();

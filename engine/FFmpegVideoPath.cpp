@@ -125,12 +125,11 @@ void Scale(TCustomFFmpeg& task, TOutputStream& ost, const AVFrame* picture, cons
     const AVCodecContext* enc = ost.Encoder;
     const int srcW = picture->width - (ost.CropActive ? ost.CropLeftBand + task.CropRight : 0);
     const int srcH = picture->height - (ost.CropActive ? ost.CropTopBand + task.CropBottom : 0);
-    // The cached-context call frees the old context itself when it cannot reuse it.
-    ost.Scaler.reset(av::sws_getCachedContext(
-        ost.Scaler.release(), srcW, srcH, static_cast<AVPixelFormat>(picture->format),
-        enc->width - ost.PadLeftBand - ost.PadRightBand, enc->height - ost.PadTopBand - ost.PadBottomBand,
-        enc->pix_fmt, task.ScaleFlags, nullptr, nullptr, nullptr));
-    if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
+    if (!media::CachedScaler(ost.Scaler, srcW, srcH, static_cast<AVPixelFormat>(picture->format),
+                             enc->width - ost.PadLeftBand - ost.PadRightBand,
+                             enc->height - ost.PadTopBand - ost.PadBottomBand, enc->pix_fmt, task.ScaleFlags, nullptr,
+                             nullptr, nullptr))
+        throw FFmpegException("Cannot get resampling context");
     av::sws_scale(ost.Scaler.get(), pic.Planes, pic.Lines, 0, srcH, target, targetLines);
 }
 

@@ -118,6 +118,7 @@ void TCustomAVProbe::Attach(AVFormatContext* context)
 
 void TCustomAVProbe::Close()
 {
+    // The probe also shows a context it borrowed (a task's input), which it must not close.
     if (FFormatContext && FOwnsContext) av::avformat_close_input(&FFormatContext);
     FFormatContext = nullptr;
     FOwnsContext = false;

@@ -126,4 +126,13 @@ private:
     Handle handle_;
 };
 
+// The scaler for the given conversion, reusing the one held when it fits: the library
+// frees the context it is handed when it cannot reuse it, so the handle lets go first.
+template <typename Scaler, typename... Args>
+SwsContext* CachedScaler(Scaler& scaler, Args... args)
+{
+    scaler.reset(av::sws_getCachedContext(scaler.release(), args...));
+    return scaler.get();
+}
+
 }  // namespace kv::media

@@ -66,22 +66,14 @@ std::string GetMetadataValue(const AVDictionary* metadata, const char* key, cons
     return e && e->value ? std::string(e->value) : defaultValue;
 }
 
-TFrameConverter::~TFrameConverter()
-{
-    if (Buffer || Scaler || BackScaler) ResetFrameConverter(*this);
-}
-
 bool PrepareConverterBuffer(TFrameConverter& c, int width, int height)
 {
     const auto dst = static_cast<AVPixelFormat>(c.DestPixFmt);
     const int size = av::av_image_get_buffer_size(dst, width, height, 1);
     if (size <= 0) return false;
-    if (c.Buffer && c.BufferSize < size) {
-        av::av_free(c.Buffer);
-        c.Buffer = nullptr;
-    }
+    if (c.Buffer && c.BufferSize < size) c.Buffer = nullptr;
     if (!c.Buffer) {
-        c.Buffer = static_cast<std::uint8_t*>(av::av_malloc(size));
+        c.Buffer.reset(static_cast<std::uint8_t*>(av::av_malloc(size)));
         if (!c.Buffer) return false;
         c.BufferSize = size;
     }
@@ -99,9 +91,9 @@ bool ConvertPictureToBitmap(TFrameConverter& c, const std::uint8_t* const data[4
     if (srcPixFmt != c.DestPixFmt) {
         const auto dst = static_cast<AVPixelFormat>(c.DestPixFmt);
         if (!PrepareConverterBuffer(c, width, height)) return false;
-        c.Scaler = av::sws_getCachedContext(c.Scaler, width, height, static_cast<AVPixelFormat>(srcPixFmt), width,
-                                            height, dst, SWS_BICUBIC, nullptr, nullptr, nullptr);
-        if (!c.Scaler) return false;
+        if (!CachedScaler(c.Scaler, width, height, static_cast<AVPixelFormat>(srcPixFmt), width, height, dst,
+                          SWS_BICUBIC, nullptr, nullptr, nullptr))
+            return false;
         av::sws_scale(c.Scaler, data, linesize, 0, height, c.DestData, c.DestLinesize);
         planes = c.DestData;
         lines = c.DestLinesize;
@@ -118,10 +110,7 @@ bool ConvertPictureToBitmap(TFrameConverter& c, const std::uint8_t* const data[4
 void ResetFrameConverter(TFrameConverter& c)
 {
     c.Bitmap.reset();
-    if (c.Buffer) av::av_free(c.Buffer);
     c.Buffer = nullptr;
-    if (c.Scaler) av::sws_freeContext(c.Scaler);
-    if (c.BackScaler) av::sws_freeContext(c.BackScaler);
     c.Scaler = nullptr;
     c.BackScaler = nullptr;
     c.DestPixFmt = 3;

@@ -5,10 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "media/AvHandles.h"
 #include "media/Bitmap.h"
-
-struct AVDictionary;
-struct SwsContext;
 
 namespace kv::media {
 
@@ -27,18 +25,17 @@ struct TFrameConverter {
     int DestPixFmt = 3;     // packed blue, green, red
     int BitmapPixFmt = 6;   // 24 bits per pixel
     std::unique_ptr<TBitmap> Bitmap;
-    std::uint8_t* Buffer = nullptr;  // library memory
+    Viewed<AvMemoryHandle<std::uint8_t>> Buffer;
     int BufferSize = 0;
     std::uint8_t* DestData[4] = {};
     int DestLinesize[4] = {};
     const void* LastPicture = nullptr;
-    SwsContext* Scaler = nullptr;
-    SwsContext* BackScaler = nullptr;  // the player's hook path back from RGB
+    Viewed<ScalerHandle> Scaler;
+    Viewed<ScalerHandle> BackScaler;  // the hook paths back from RGB
 
     TFrameConverter() = default;
     TFrameConverter(const TFrameConverter&) = delete;
     TFrameConverter& operator=(const TFrameConverter&) = delete;
-    ~TFrameConverter();
 };
 
 // Sizes the converter's buffer for a width x height picture in its destination

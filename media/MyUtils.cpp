@@ -24,4 +24,21 @@ std::string SplitFirst(std::string& source, const std::string& delimiter, bool r
     return head;
 }
 
+std::string Trim(const std::string& text)
+{
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    std::string::size_type first = 0, last = text.size();
+    while (first < last && blank(text[first])) ++first;
+    while (last > first && blank(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+std::string TrimSpacesAndTabs(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const std::size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
 }  // namespace kv::media

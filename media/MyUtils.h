@@ -12,4 +12,9 @@ std::int64_t GetFileSizeByName(const std::string& fileName);
 // (or becomes empty when the delimiter does not occur).
 std::string SplitFirst(std::string& source, const std::string& delimiter, bool remove);
 
+// `text` without the blanks at either end: every control character and the space.
+std::string Trim(const std::string& text);
+// `text` without the spaces and tabs at either end (the settings file's rule).
+std::string TrimSpacesAndTabs(const std::string& text);
+
 }  // namespace kv::media

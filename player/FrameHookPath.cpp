@@ -39,9 +39,8 @@ bool RunFrameHook(PlaybackState* is, AVFrame* frame, std::uint8_t* const planes[
     media::TFrameConverter& c = *player.HookConverter();
     if (!PrepareBuffer(c, width, height)) return false;
 
-    c.Scaler = av::sws_getCachedContext(c.Scaler, width, height, static_cast<AVPixelFormat>(frame->format), width,
-                                        height, RgbFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!c.Scaler) {
+    if (!media::CachedScaler(c.Scaler, width, height, static_cast<AVPixelFormat>(frame->format), width, height,
+                             RgbFormat, SWS_BICUBIC, nullptr, nullptr, nullptr)) {
         player.LogDirect(ltError, "Cannot initialize the toRGB conversion context");
         return false;
     }
@@ -64,10 +63,8 @@ bool RunFrameHook(PlaybackState* is, AVFrame* frame, std::uint8_t* const planes[
     }
 
     CopyRows(bitmap.Bits(), bitmap.Stride(), c.DestData[0], c.DestLinesize[0], height, width * 3);
-    c.BackScaler = av::sws_getCachedContext(c.BackScaler, width, height, RgbFormat, width, height,
-                                            static_cast<AVPixelFormat>(destPixFmt), SWS_BICUBIC, nullptr, nullptr,
-                                            nullptr);
-    if (!c.BackScaler) {
+    if (!media::CachedScaler(c.BackScaler, width, height, RgbFormat, width, height,
+                             static_cast<AVPixelFormat>(destPixFmt), SWS_BICUBIC, nullptr, nullptr, nullptr)) {
         player.LogDirect(ltError, "Cannot initialize the fromRGB conversion context");
         return false;
     }

@@ -69,8 +69,8 @@ void PacketQueueInit(TPacketQueue& q)
     q.Count = q.Size = 0;
     q.AbortRequest = 0;
     q.Spare = nullptr;
-    q.Mutex = sdl::SDL_CreateMutex();
-    q.Cond = sdl::SDL_CreateCond();
+    q.Mutex.reset(sdl::SDL_CreateMutex());
+    q.Cond.reset(sdl::SDL_CreateCond());
 }
 
 int PacketQueuePut(TPacketQueue& q, AVPacket* packet)
@@ -167,8 +167,6 @@ void PacketQueueEnd(TPacketQueue& q)
     PacketQueueFlush(q);
     FreeEntries(q.Spare);
     q.Spare = nullptr;
-    sdl::SDL_DestroyMutex(q.Mutex);
-    sdl::SDL_DestroyCond(q.Cond);
     q.Mutex = nullptr;
     q.Cond = nullptr;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "player/LibSDL.h"
+#include "player/SdlHandles.h"
 
 struct AVPacket;
 
@@ -31,8 +32,8 @@ struct TPacketQueue {
     int Count;
     int Size;
     std::atomic<int> AbortRequest;
-    SDL_mutex* Mutex;
-    SDL_cond* Cond;
+    SdlMutexHandle Mutex;
+    SdlCondHandle Cond;
     TPacketEntry* Spare;  // emptied entries, ready for the next packet
 };
 

@@ -45,7 +45,7 @@ enum TOpenStatus { osOpening = 0, osOpen = 1, osFailing = -1, osFailed = -2 };
 struct TVideoPicture {
     double Pts;
     int Serial;  // the seek it was decoded after
-    SDL_Overlay* Bmp;
+    SdlOverlayHandle Bmp;
     int Width, Height;
     int Allocated;
 };
@@ -141,10 +141,10 @@ struct PlaybackState {
     int PictqSize, PictqRindex, PictqWindex;
     std::atomic<int> ShownIndex;  // the entry on screen, -1 before the first picture
     int AllocWidth, AllocHeight;  // the overlay size the video thread asks for
-    SDL_mutex* PictqMutex;
-    SDL_cond* PictqCond;
+    SdlMutexHandle PictqMutex;
+    SdlCondHandle PictqCond;
     // Guards the overlay's pixels and life while it is written, shown or copied.
-    SDL_mutex* OverlayMutex;
+    SdlMutexHandle OverlayMutex;
     // Output
     char Filename[1024];
     int Width, Height, XLeft, YTop;

@@ -207,12 +207,8 @@ bool TPlayerCore::Open(const std::string& fileName, TWindowHandle window)
 bool TPlayerCore::OpenPlayback(const std::string& fileName)
 {
     assert(!state_ && "FFPlay: a playback is still open");
-    void* memory = av::av_mallocz(sizeof(PlaybackState));
-    if (!memory) {
-        Log(ltError, "av_mallocz() failed.", true);
-        return false;
-    }
-    auto* is = new (memory) PlaybackState();
+    // Value-initialised: every field not given a value starts at zero.
+    auto* is = new PlaybackState();
     is->Player = this;
     av::av_strlcpy(is->Filename, fileName.c_str(), sizeof is->Filename);
     is->AudioStream = is->VideoStream = is->SubtitleStream = -1;
@@ -221,9 +217,9 @@ bool TPlayerCore::OpenPlayback(const std::string& fileName)
     is->VideoSkipUntil = -1;
     is->AudioSkipUntil = -1;
     is->AwaitingPicture = true;
-    is->PictqMutex = sdl::SDL_CreateMutex();
-    is->PictqCond = sdl::SDL_CreateCond();
-    is->OverlayMutex = sdl::SDL_CreateMutex();
+    is->PictqMutex.reset(sdl::SDL_CreateMutex());
+    is->PictqCond.reset(sdl::SDL_CreateCond());
+    is->OverlayMutex.reset(sdl::SDL_CreateMutex());
     ScheduleRefresh(is, 40);
 
     is->ReadTid = sdl::SDL_CreateThread(ReadThread, is);
@@ -258,13 +254,9 @@ bool TPlayerCore::OpenPlayback(const std::string& fileName)
 
 void TPlayerCore::FreeState(PlaybackState* is)
 {
-    for (TVideoPicture& vp : is->Pictq)
-        if (vp.Bmp) sdl::SDL_FreeYUVOverlay(vp.Bmp);
-    sdl::SDL_DestroyMutex(is->OverlayMutex);
-    sdl::SDL_DestroyCond(is->PictqCond);
-    sdl::SDL_DestroyMutex(is->PictqMutex);
-    is->~PlaybackState();
-    av::av_free(is);
+    // The overlays go before the mutex that guards them.
+    for (TVideoPicture& vp : is->Pictq) vp.Bmp = nullptr;
+    delete is;
 }
 
 void TPlayerCore::ClosePlayback(PlaybackState* is)

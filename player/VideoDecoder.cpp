@@ -173,11 +173,11 @@ void AllocPicture(PlaybackState* is)
     sdl::SDL_mutexV(is->PictqMutex);
 
     sdl::SDL_mutexP(is->OverlayMutex);
-    if (vp->Bmp) sdl::SDL_FreeYUVOverlay(vp->Bmp);
+    vp->Bmp = nullptr;
     SDL_Surface* surface = is->Player->Surface;
-    vp->Bmp = surface && width > 0 && height > 0
-                  ? sdl::SDL_CreateYUVOverlay(width, height, SDL_YV12_OVERLAY, surface)
-                  : nullptr;
+    vp->Bmp.reset(surface && width > 0 && height > 0
+                      ? sdl::SDL_CreateYUVOverlay(width, height, SDL_YV12_OVERLAY, surface)
+                      : nullptr);
     vp->Width = width;
     vp->Height = height;
     sdl::SDL_mutexV(is->OverlayMutex);

@@ -124,7 +124,7 @@ TEST_F(FilesSetupTest, InputOpenConsumesCodecNamesAndForcesDecoders)
     EXPECT_TRUE(task->AudioCodecName.empty());
     EXPECT_EQ(task->StartTime, 0);
     EXPECT_EQ(task->InputTimeOffsets[0], -1000000);
-    ASSERT_EQ(task->ForcedDecoderCount, 2);
+    ASSERT_EQ(task->ForcedDecoders.size(), 2u);
     EXPECT_STREQ(task->ForcedDecoders[0]->name, "mpeg4");
     EXPECT_STREQ(task->ForcedDecoders[1]->name, "mp2");
 
@@ -157,7 +157,7 @@ TEST_F(FilesSetupTest, RefusedInputsLeaveNothingOpenAndSayWhy)
         EXPECT_FALSE(task->OpenInputFile(MediaDir + c.Clip));
         EXPECT_EQ(task->InputFileCount, 0);
         EXPECT_EQ(task->InputFiles[0], nullptr);
-        EXPECT_EQ(task->ForcedDecoderCount, 0);
+        EXPECT_TRUE(task->ForcedDecoders.empty());
         EXPECT_TRUE(task->VideoCodecName.empty() && task->AudioCodecName.empty());
         if (c.Message) {
             EXPECT_EQ(task->LastErrorMessage, *c.Message);
@@ -251,7 +251,7 @@ TEST_F(FilesSetupTest, OutputInheritsTheInputAndAdjustsToTheEncoder)
     EXPECT_EQ(a->sample_fmt, AV_SAMPLE_FMT_FLTP) << "the input's s16p is not an aac format";
     EXPECT_EQ(av_cmp_q(a->time_base, AVRational{1, 44100}), 0);
     // Guessed encoders are not forced.
-    EXPECT_EQ(task->ForcedEncoderCount, 2);
+    EXPECT_EQ(task->ForcedEncoders.size(), 2u);
     EXPECT_EQ(task->ForcedEncoders[0], nullptr);
 }
 
@@ -436,10 +436,29 @@ TEST_F(FilesSetupTest, RefusedOutputsCreateNothing)
         EXPECT_EQ(task->OutputFileCount, 0);
         EXPECT_EQ(task->OutputFiles[0], nullptr);
         EXPECT_TRUE(task->OutputStreams[0].empty());
-        EXPECT_EQ(task->ForcedEncoderCount, 0);
+        EXPECT_TRUE(task->ForcedEncoders.empty());
         EXPECT_FALSE(fs::exists(Out(c.Output)));
         EXPECT_EQ(task->OutputFormat, nullptr);
     }
+}
+
+// The file tables hold MaxFiles inputs and outputs; one more is refused and leaves
+// the task whole (its tables and whatever lies beside them).
+TEST_F(FilesSetupTest, AFileBeyondTheTablesIsRefusedWithoutHarm)
+{
+    NewTask();
+    task->CreateOutputFiles = false;
+    for (int i = 0; i < MaxFiles; ++i) ASSERT_TRUE(task->OpenInputFile(MediaDir + "avi_mpeg4_mp2.avi")) << i;
+    EXPECT_FALSE(task->OpenInputFile(MediaDir + "avi_mpeg4_mp2.avi"));
+    EXPECT_EQ(task->LastErrorMessage, "Too many input files");
+    EXPECT_EQ(task->InputFileCount, MaxFiles);
+    for (int i = 0; i < MaxFiles; ++i) ASSERT_EQ(task->OpenOutputFile(Out(std::to_string(i) + ".avi")), i + 1);
+    EXPECT_EQ(task->OpenOutputFile(Out("one-more.avi")), -1);
+    EXPECT_EQ(task->LastErrorMessage, "Too many output files");
+    EXPECT_EQ(task->OutputFileCount, MaxFiles);
+    EXPECT_EQ(task->OutputStreams[MaxFiles - 1].size(), 2u);
+    task->CleanupTask();
+    EXPECT_EQ(task->OutputFileCount, 0);
 }
 
 TEST_F(FilesSetupTest, OutputNeverWritesOverAnInput)

@@ -64,7 +64,6 @@ TEST_F(FrameHooksTest, TimeRangesGateThePlugin)
         true,
         [](TCustomFFmpeg& task) {
             task.TimeRanges = {{800000, 1200000}};
-            task.TimeRangeCount = 1;
         },
         [&](TCustomFFmpeg& task) { usingAfter = task.UsingVHook; });
     EXPECT_EQ(boxes, Expected([](int f) { return f >= 20 && f <= 30; }));
@@ -75,7 +74,6 @@ TEST_F(FrameHooksTest, TimeRangesGateThePlugin)
         true,
         [](TCustomFFmpeg& task) {
             task.TimeRanges = {{400000, 600000}, {1200000, 1400000}};
-            task.TimeRangeCount = 2;
         },
         [&](TCustomFFmpeg& task) { index = task.TimeRangeIndex; });
     EXPECT_EQ(boxes, Expected([](int f) { return (f >= 10 && f <= 15) || (f >= 30 && f <= 35); }));

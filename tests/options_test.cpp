@@ -272,7 +272,7 @@ TEST_F(OptionTest, ValuesReachTheOptionState)
          }},
         {"metadata splits at the first =", {{"metadata", "title=a=b"}, {"metadata", "genre="}},
          [](auto& t) {
-             ASSERT_EQ(t.MetadataCount, 2);
+             ASSERT_EQ(t.Metadata.size(), 2u);
              EXPECT_EQ(t.Metadata[0], std::make_pair(std::string("title"), std::string("a=b")));
              EXPECT_EQ(t.Metadata[1], std::make_pair(std::string("genre"), std::string()));
          }},
@@ -588,7 +588,7 @@ TEST_F(OptionTest, ResetRestoresTheDefaults)
     EXPECT_EQ(task->FrameWidth, 0);
     EXPECT_FALSE(task->VideoDisable);
     EXPECT_EQ(task->StreamMapCount, 0);
-    EXPECT_EQ(task->MetadataCount, 0);
+    EXPECT_TRUE(task->Metadata.empty());
     EXPECT_TRUE(task->Metadata.empty());
     EXPECT_TRUE(task->VideoCodecName.empty());
     EXPECT_TRUE(task->IntraMatrix.empty());

@@ -199,10 +199,10 @@ TEST_F(OutputPlanTest, SavedListKeepsTrimsAspectsAndSuccessesOfAnyFileName)
         f->BaseFolder = (dir / "in").string();
         list.Add(std::move(f));
     };
-    add(odd, 1500, 2500, 2, fsSucceeded, "/out/odd.mp4");
-    add(plain, -1, 7000, 0, fsInterrupted, "");
-    add(failed, 0, 100, 4, fsFailed, "/out/failed.mp4");
-    add(gone, -1, 7000, 1, fsSucceeded, "/out/deleted.mp4");
+    add(odd, 1500, 2500, 2, foSucceeded, "/out/odd.mp4");
+    add(plain, -1, 7000, 0, foInterrupted, "");
+    add(failed, 0, 100, 4, foFailed, "/out/failed.mp4");
+    add(gone, -1, 7000, 1, foSucceeded, "/out/deleted.mp4");
 
     TSavedList saved(dir.string());
     ASSERT_TRUE(saved.Save(list)) << saved.LastError;
@@ -220,9 +220,9 @@ TEST_F(OutputPlanTest, SavedListKeepsTrimsAspectsAndSuccessesOfAnyFileName)
         int Aspect, Status;
         std::string Output;
     } expected[] = {
-        {odd, 1500, 2500, 2, fsSucceeded, "/out/odd.mp4"},
-        {plain, -1, 7000, 0, fsInterrupted, ""},
-        {failed, 0, 100, 4, fsPending, ""},  // what did not convert is pending again
+        {odd, 1500, 2500, 2, foSucceeded, "/out/odd.mp4"},
+        {plain, -1, 7000, 0, foInterrupted, ""},
+        {failed, 0, 100, 4, foNotConverted, ""},  // what did not convert is pending again
     };
     for (int i = 0; i < 3; ++i) {
         const TInputFile& f = back.Items(i);

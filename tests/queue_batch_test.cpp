@@ -163,9 +163,9 @@ TEST_F(QueueBatch, ATakenOutputNameIsNumberedSkippedOrReplacedWhenComplete)
         std::vector<std::string> Outputs;  // what the output folder holds afterwards
         bool OldKept;
     } cases[] = {
-        {ieNumber, fsSucceeded, {"clip.avi", "clip_1.avi"}, true},
-        {ieSkip, fsSkipped, {"clip.avi"}, true},
-        {ieReplace, fsSucceeded, {"clip.avi"}, false},
+        {ieNumber, foSucceeded, {"clip.avi", "clip_1.avi"}, true},
+        {ieSkip, foSkipped, {"clip.avi"}, true},
+        {ieReplace, foSucceeded, {"clip.avi"}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(IfExistsChoices[c.Choice]);
@@ -183,12 +183,12 @@ TEST_F(QueueBatch, ATakenOutputNameIsNumberedSkippedOrReplacedWhenComplete)
         EXPECT_EQ(file.Status, c.Status) << file.Reason;
         EXPECT_EQ(FilesUnder(dir / "out"), c.Outputs);
         EXPECT_EQ(ReadAll(Out("clip.avi")) == "the user's old file", c.OldKept);
-        if (c.Status == fsSucceeded) {
+        if (c.Status == foSucceeded) {
             // The row names the file the user gets, and it is the whole clip.
             EXPECT_EQ(file.OutputOptions.FileName, Out(c.Outputs.back()));
             EXPECT_NEAR(static_cast<double>(MediaMs(file.OutputOptions.FileName)), 1200.0, 250.0);
         }
-        EXPECT_EQ(OutcomeText(file.Status), c.Status == fsSkipped ? "Skipped: exists" : "Success");
+        EXPECT_EQ(OutcomeText(file.Status), c.Status == foSkipped ? "Skipped: exists" : "Success");
     }
 }
 
@@ -207,7 +207,7 @@ TEST_F(QueueBatch, AReplaceCancelledHalfwayLeavesTheOldFileIntact)
         observer.CancelBatch([] { return true; });
     });
     EXPECT_TRUE(partialSeen);
-    EXPECT_EQ(converter.Files.Items(index).Status, fsCancelled);
+    EXPECT_EQ(converter.Files.Items(index).Status, foCancelled);
     EXPECT_EQ(FilesUnder(dir / "out"), std::vector<std::string>{"long.avi"});
     EXPECT_EQ(ReadAll(Out("long.avi")), "the user's old file");
 }
@@ -224,7 +224,7 @@ TEST_F(QueueBatch, ASourceIsNeverReplacedByItsOwnOutput)
     ASSERT_GE(index, 0);
     RunBatch(converter, (dir / "in").string());
     const TInputFile& file = converter.Files.Items(index);
-    EXPECT_EQ(file.Status, fsFailed);
+    EXPECT_EQ(file.Status, foFailed);
     EXPECT_EQ(file.Reason, SourceRefusalText);
     EXPECT_EQ(ReadAll(source), before);
     EXPECT_EQ(FilesUnder(dir / "in"), std::vector<std::string>{"clip.avi"});
@@ -244,7 +244,7 @@ TEST_F(QueueBatch, AFolderOfThreeLevelsIsMirroredUnderTheOutputFolder)
     // Added one by one: into the output folder itself, also with a name the tree has.
     ASSERT_GE(Add(converter, Source("alone/clip.avi")), 0);
     RunBatch(converter, (dir / "out").string());
-    for (int i = 0; i < converter.Files.Count(); ++i) EXPECT_EQ(converter.Files.Items(i).Status, fsSucceeded) << i;
+    for (int i = 0; i < converter.Files.Count(); ++i) EXPECT_EQ(converter.Files.Items(i).Status, foSucceeded) << i;
     EXPECT_EQ(FilesUnder(dir / "out"),
               (std::vector<std::string>{"a/b/c/clip.avi", "a/b/c/three.avi", "a/b/two.avi", "a/one.avi", "clip.avi", "top.avi"}));
     for (const std::string& f : FilesUnder(dir / "out")) EXPECT_GT(MediaMs(Out(f)), 1000) << f;
@@ -306,9 +306,9 @@ TEST_F(QueueBatch, AKilledBatchLeavesNothingHalfWrittenAfterTheNextStart)
     EXPECT_EQ(FilesUnder(dir / "out"), std::vector<std::string>{"quick.avi"});
     EXPECT_GT(MediaMs((dir / "out" / "quick.avi").string()), 1000);
     EXPECT_FALSE(fs::exists(dir / "settings" / JournalName));
-    EXPECT_EQ(list.Items(0).Status, fsSucceeded);
+    EXPECT_EQ(list.Items(0).Status, foSucceeded);
     EXPECT_EQ(list.Items(0).OutputOptions.FileName, (dir / "out" / "quick.avi").string());
-    EXPECT_EQ(list.Items(1).Status, fsInterrupted);
+    EXPECT_EQ(list.Items(1).Status, foInterrupted);
     EXPECT_EQ(OutcomeText(list.Items(1).Status), "Interrupted");
     EXPECT_EQ(list.Items(1).TrimStart, 2000);
     EXPECT_EQ(list.Items(1).AspectIndex, 2);
@@ -317,7 +317,7 @@ TEST_F(QueueBatch, AKilledBatchLeavesNothingHalfWrittenAfterTheNextStart)
     TInputFileList again;
     TSavedList later((dir / "settings").string());
     ASSERT_EQ(later.Restore(again), 2);
-    EXPECT_EQ(again.Items(0).Status, fsSucceeded);
-    EXPECT_EQ(again.Items(1).Status, fsInterrupted);
+    EXPECT_EQ(again.Items(0).Status, foSucceeded);
+    EXPECT_EQ(again.Items(1).Status, foInterrupted);
     EXPECT_EQ(FilesUnder(dir / "out"), std::vector<std::string>{"quick.avi"});
 }

@@ -94,7 +94,7 @@ TEST_F(OptionRecords, ResetRecordsApplyOnlyTheAlwaysAssignedFields)
     EXPECT_EQ(task->StartTime, 1000000);
     EXPECT_EQ(task->OutputFormat, nullptr);
     EXPECT_TRUE(task->Metadata.empty());
-    EXPECT_EQ(task->TimeRangeCount, 0);
+    EXPECT_TRUE(task->TimeRanges.empty());
 
     TInputOptions input;
     input.StartTime = 5;
@@ -318,7 +318,7 @@ TEST_F(OptionRecords, HookRanges)
     TCustomFFmpeg ranged;
     ranged.TimeRangeIndex = 3;
     ApplyOutputOptions(ranged, o, &sink);
-    EXPECT_EQ(ranged.TimeRangeCount, 2);
+    EXPECT_EQ(ranged.TimeRanges.size(), 2u);
     EXPECT_EQ(ranged.TimeRangeIndex, 0);
     EXPECT_EQ(ranged.TimeRanges[0].End, 8000);
     EXPECT_EQ(ranged.CustomHookHandler, nullptr);
@@ -330,12 +330,12 @@ TEST_F(OptionRecords, HookRanges)
     ApplyOutputOptions(custom, o, &sink);
     EXPECT_EQ(custom.CustomHookHandler, &sink);
     EXPECT_EQ(custom.BeforeHookHandler, nullptr);
-    EXPECT_EQ(custom.TimeRangeCount, 0);
+    EXPECT_TRUE(custom.TimeRanges.empty());
     o.CustomHook = false;
     TCustomFFmpeg before;
     ApplyOutputOptions(before, o, &sink);
     EXPECT_EQ(before.BeforeHookHandler, &sink);
-    EXPECT_EQ(before.TimeRangeCount, 0);
+    EXPECT_TRUE(before.TimeRanges.empty());
 }
 
 TEST_F(OptionRecords, MetadataFieldsInTheirOrder)
@@ -356,7 +356,7 @@ TEST_F(OptionRecords, MetadataFieldsInTheirOrder)
                                {"album", "Album"},
                                {"genre", "Rock"}};
     EXPECT_EQ(task->Metadata, expected);
-    EXPECT_EQ(task->MetadataCount, 5);
+    EXPECT_EQ(task->Metadata.size(), 5u);
 }
 
 TEST_F(OptionRecords, TimeStampIsLocalTimeTurnedIntoUtc)

@@ -180,7 +180,7 @@ void TBatchObserver::AbandonBatch()
     engine.StopConvert();
     for (int i = 0; i < engine.TaskCount(); ++i) {
         const int file = FConverter.FileIndexOfTask(i);
-        if (file < 0 || file >= FConverter.Files.Count() || !engine.Task(i).IsRunning()) continue;
+        if (file < 0 || file >= FConverter.Files.Count() || !engine.IsTaskRunning(i)) continue;
         // The task is still writing it: its name is the one thing safe to read now.
         std::remove(FConverter.Files.Items(file).OutputOptions.FileName.c_str());
     }
@@ -229,7 +229,7 @@ void TBatchObserver::HandleTerminate(int index, bool finished, bool exception)
     RecordEnd(index, finished, exception);
     const int file = FConverter.FileIndexOfTask(index);
     if (file < 0 || file >= FConverter.Files.Count()) return;
-    FConverter.Files.Items(file).Status = finished ? 1 : exception ? 2 : 3;
+    FConverter.Files.Items(file).Status = OutcomeOfEndedTask(finished, exception);
 }
 
 void TBatchObserver::HandlePreview(int index, media::TBitmap& bitmap)
@@ -268,7 +268,7 @@ TBatchProgress TBatchObserver::Progress(const TBatchEvent& event) const
 bool TBatchObserver::TaskStarted(int index) const
 {
     // A task gets its worker thread when the engine starts it.
-    return index >= 0 && index < FConverter.Engine.TaskCount() && FConverter.Engine.Task(index).ThreadID != 0;
+    return FConverter.Engine.IsTaskStarted(index);
 }
 
 bool TBatchObserver::TaskEnded(int index) const

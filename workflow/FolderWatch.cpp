@@ -331,20 +331,20 @@ void TFolderWatch::FinishBatch()
         const TInputFile& f = c.Files.Items(i);
         const TFileStamp stamp = i < static_cast<int>(FBatchStamps.size()) ? FBatchStamps[static_cast<std::size_t>(i)] : StampOf(f.FileName);
         switch (f.Status) {
-        case fsSucceeded:
+        case foSucceeded:
             Record(f.FileName, stamp, true, f.OutputOptions.FileName);
             Say("Converted: " + f.FileName + " -> " + f.OutputOptions.FileName);
             break;
-        case fsSkipped:
+        case foSkipped:
             Record(f.FileName, stamp, true, OutcomeText(f.Status));
             Say("Skipped: exists: " + f.FileName);
             break;
-        case fsCancelled:
+        case foCancelled:
             // Not converted: the next start takes it again.
             Say("Canceled: " + f.FileName);
             break;
         default:
-            if (f.Status == fsFailed || !f.Reason.empty()) {
+            if (f.Status == foFailed || !f.Reason.empty()) {
                 const std::string reason = f.Reason.empty() ? "the conversion failed" : f.Reason;
                 Record(f.FileName, stamp, false, reason);
                 Say("Failed: " + f.FileName + ": " + reason);

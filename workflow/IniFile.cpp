@@ -12,19 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "media/MyUtils.h"
+
 namespace kv::workflow {
 
 namespace {
 
 const char* const Blanks = " \t";
-
-std::string Trim(const std::string& s)
-{
-    const std::size_t first = s.find_first_not_of(Blanks);
-    if (first == std::string::npos) return {};
-    const std::size_t last = s.find_last_not_of(Blanks);
-    return s.substr(first, last - first + 1);
-}
 
 std::string Folded(const std::string& s)
 {
@@ -55,23 +49,23 @@ bool IsComment(const std::string& trimmed)
 // The section name of a header line, or false when the line is not a header.
 bool ParseHeader(const std::string& line, std::string& name)
 {
-    const std::string t = Trim(line);
+    const std::string t = media::TrimSpacesAndTabs(line);
     if (t.empty() || t[0] != '[') return false;
     const std::size_t close = t.find(']');
-    name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    name = media::TrimSpacesAndTabs(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
     return true;
 }
 
 // Key and value of a "key=value" line, or false for blank, comment and header lines.
 bool ParseEntry(const std::string& line, std::string& key, std::string* value)
 {
-    const std::string t = Trim(line);
+    const std::string t = media::TrimSpacesAndTabs(line);
     if (t.empty() || t[0] == '[' || IsComment(t)) return false;
     const std::size_t eq = t.find('=');
     if (eq == std::string::npos) return false;
-    key = Trim(t.substr(0, eq));
+    key = media::TrimSpacesAndTabs(t.substr(0, eq));
     if (value) {
-        std::string v = Trim(t.substr(eq + 1));
+        std::string v = media::TrimSpacesAndTabs(t.substr(eq + 1));
         if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
             v = v.substr(1, v.size() - 2);
         *value = v;
@@ -306,7 +300,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     }
     if (!FLines.empty()) {
         if (FLines.back().Eol.empty()) FLines.back().Eol = FNewLine;
-        if (!Trim(FLines.back().Text).empty()) InsertLine(static_cast<int>(FLines.size()), TLine{std::string(), FNewLine});
+        if (!media::TrimSpacesAndTabs(FLines.back().Text).empty()) InsertLine(static_cast<int>(FLines.size()), TLine{std::string(), FNewLine});
     }
     InsertLine(static_cast<int>(FLines.size()), TLine{"[" + section + "]", FNewLine});
     InsertLine(static_cast<int>(FLines.size()), TLine{key + "=" + encoded, FNewLine});

@@ -8,6 +8,7 @@
 
 #include "engine/FFmpegRecords.h"
 #include "platform/FileIdentity.h"
+#include "workflow/FileOutcome.h"
 
 namespace kv::workflow {
 
@@ -21,7 +22,7 @@ struct TInputFile {
     std::int32_t AspectIndex = 0;  // 0 keep, 1 "4:3", 2 "16:9", 3 "37:20", 4 "47:20"
     engine::TInputOptions InputOptions;    // what the last batch handed the engine
     engine::TOutputOptions OutputOptions;
-    std::int32_t Status = 0;       // 0 not converted, 1 succeeded, 2 failed, 3 cancelled
+    std::int32_t Status = foNotConverted;   // a TFileOutcome
     platform::TFileIdentity Identity;  // the file on disk, whatever path reached it
     std::string Reason;            // why the last batch failed it or gave it no task; else empty
     bool HasPicture = false;       // a picture stream besides cover art: a video, not a sound

@@ -13,6 +13,7 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include "media/MyUtils.h"
 #include "workflow/IniOptions.h"
 #include "workflow/ListError.h"
 
@@ -34,14 +35,6 @@ std::string Upper(std::string s)
 {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return s;
-}
-
-std::string Trim(const std::string& s)
-{
-    const std::size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    const std::size_t last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
 }
 
 struct TNamePair {
@@ -116,11 +109,11 @@ int EntryNumber(const std::string& entry, const std::string& suffix)
 {
     std::string text = TextBefore(entry, suffix);
     // The same suffix written without its blank ("256kbps").
-    const std::string bare = Trim(suffix);
-    text = Trim(text);
+    const std::string bare = media::TrimSpacesAndTabs(suffix);
+    text = media::TrimSpacesAndTabs(text);
     if (!bare.empty() && text.size() > bare.size() &&
         Lower(text.substr(text.size() - bare.size())) == Lower(bare))
-        text = Trim(text.substr(0, text.size() - bare.size()));
+        text = media::TrimSpacesAndTabs(text.substr(0, text.size() - bare.size()));
     std::size_t pos = 0;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) pos = 1;
     const bool digitsOnly = pos < text.size() && std::all_of(text.begin() + static_cast<std::ptrdiff_t>(pos), text.end(),
@@ -134,7 +127,7 @@ int EntryNumber(const std::string& entry, const std::string& suffix)
 int ChannelCount(const std::string& entry)
 {
     // The count is the entry's first character; a blank after the list's comma is allowed.
-    const std::string text = Trim(entry);
+    const std::string text = media::TrimSpacesAndTabs(entry);
     if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])))
         throw EConvertError("'" + entry + "' is not a valid integer value");
     return text[0] - '0';
@@ -142,8 +135,8 @@ int ChannelCount(const std::string& entry)
 
 std::string FrameRateText(const std::string& entry)
 {
-    if (Lower(Trim(entry)) == "keep original frame rate") return {};
-    return Lower(Trim(TextBefore(entry, " fps")));
+    if (Lower(media::TrimSpacesAndTabs(entry)) == "keep original frame rate") return {};
+    return Lower(media::TrimSpacesAndTabs(TextBefore(entry, " fps")));
 }
 
 std::string MakeOutputName(const std::string& source, const std::string& folder, const std::string& ext,

@@ -30,7 +30,7 @@ bool ReadNumber(const std::string& text, std::int64_t& value)
 // The outcome a restored file keeps.
 std::int32_t KeptStatus(std::int32_t status)
 {
-    return status == fsSucceeded || status == fsInterrupted ? status : fsPending;
+    return status == foSucceeded || status == foInterrupted ? status : foNotConverted;
 }
 
 std::unique_ptr<TInputFile> FileOf(const std::vector<std::string>& f)
@@ -54,7 +54,7 @@ std::unique_ptr<TInputFile> FileOf(const std::vector<std::string>& f)
     engine::InitInputOptions(file->InputOptions);
     file->InputOptions.FileName = file->FileName;
     file->Status = KeptStatus(static_cast<std::int32_t>(status));
-    if (file->Status == fsSucceeded) file->OutputOptions.FileName = f[8];
+    if (file->Status == foSucceeded) file->OutputOptions.FileName = f[8];
     file->BaseFolder = f[9];
     return file;
 }
@@ -69,7 +69,7 @@ std::string ListText(const TInputFileList& files)
         const std::int32_t status = KeptStatus(f.Status);
         text += JoinFields({f.FileName, f.FileExt, std::to_string(f.FileSize), std::to_string(f.DurationSec),
                             std::to_string(f.TrimStart), std::to_string(f.TrimLength), std::to_string(f.AspectIndex),
-                            std::to_string(status), status == fsSucceeded ? f.OutputOptions.FileName : std::string(),
+                            std::to_string(status), status == foSucceeded ? f.OutputOptions.FileName : std::string(),
                             f.BaseFolder});
     }
     return text;
@@ -101,14 +101,14 @@ void ApplyRecovery(const TJournalRecovery& recovery, TInputFileList& files)
         const auto it = bySource.find(e.Source);
         if (it == bySource.end()) continue;
         TInputFile& file = files.Items(it->second);
-        file.Status = fsSucceeded;
+        file.Status = foSucceeded;
         file.OutputOptions.FileName = e.Output;
     }
     for (const TJournalEntry& e : recovery.Interrupted) {
         const auto it = bySource.find(e.Source);
         if (it == bySource.end()) continue;
         TInputFile& file = files.Items(it->second);
-        file.Status = fsInterrupted;
+        file.Status = foInterrupted;
         file.OutputOptions.FileName.clear();
     }
 }

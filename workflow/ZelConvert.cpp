@@ -73,11 +73,11 @@ int TZelConvert::AddFile(const std::string& fileName)
     // Listed twice, a file would be converted twice, into two names.
     if (Files.IndexOfSameFile(fileName) >= 0) {
         FLastAddError = AlreadyListedText(fileName);
-        return -1;
+        return afAlreadyListed;
     }
     if (!FProbe.OpenFile(fileName)) {
         FLastAddError = FProbe.LastError();
-        return -2;
+        return afUnsupported;
     }
     media::TFileStreamInfo info;
     FProbe.GetFileStreamInfo(info);
@@ -95,36 +95,36 @@ int TZelConvert::AddFile(const std::string& fileName)
     file->TrimLength = info.Duration / 1000;
     file->TrimStart = -1;
     file->AspectIndex = 0;
-    file->Status = 0;
+    file->Status = foNotConverted;
     file->Identity = platform::FileIdentityOf(fileName);
     file->HasPicture = HasPictureStream(FProbe);
     // A sound effect of a third of a second converts as well as a film does.
     if (size <= 0) FLastAddError = fileName + ": the file is empty";
     else if (info.Duration <= 0) FLastAddError = fileName + ": of no known length";
-    if (!FLastAddError.empty()) return -2;
+    if (!FLastAddError.empty()) return afUnsupported;
     return Files.Add(std::move(file));
 }
 
 bool TZelConvert::PrepareFile(int index, const std::string& folder, const std::string& ext, int category)
 {
     TInputFile& file = Files.Items(index);
-    file.Status = 0;
+    file.Status = foNotConverted;
     file.Reason.clear();
     try {
         if (file.TrimStart != -1) file.InputOptions.StartTime = static_cast<std::int32_t>(file.TrimStart);
         file.InputOptions.ExtOptions = category == fcAudio ? "vn=1" : "";
         const TOutputPlan plan = BuildOutput(file, folder, ext, category);
         if (plan.Skip) {
-            file.Status = fsSkipped;
+            file.Status = foSkipped;
             return false;
         }
         if (!plan.Refusal.empty()) {
-            file.Status = fsFailed;
+            file.Status = foFailed;
             file.Reason = plan.Refusal;
             return false;
         }
         if (!MakeOutputFolder(plan.Final, file.Reason)) {
-            file.Status = fsFailed;
+            file.Status = foFailed;
             return false;
         }
 
@@ -165,7 +165,7 @@ bool TZelConvert::PrepareBatch(const std::string& folder, int limit)
     const TFormatRec format = IniOptions.GetFormat(FormatIndex);
     for (int i = 0; i < Files.Count(); ++i) {
         TInputFile& file = Files.Items(i);
-        file.Status = 0;
+        file.Status = foNotConverted;
         file.Reason = i < limit ? std::string() : "Not converted: one batch converts at most " + std::to_string(limit) + " files.";
     }
     for (int i = 0; i < Files.Count() && i < limit; ++i) PrepareFile(i, folder, format.Ext, format.Category);
@@ -299,7 +299,7 @@ void TZelConvert::ClearTasks()
     for (int i = 0; i < Files.Count(); ++i) {
         TInputFile& file = Files.Items(i);
         if (file.ReplaceTarget.empty()) continue;
-        if (file.Status == fsSucceeded) file.OutputOptions.FileName = file.ReplaceTarget;
+        if (file.Status == foSucceeded) file.OutputOptions.FileName = file.ReplaceTarget;
         file.ReplaceTarget.clear();
     }
     if (Journal) Journal->CloseIfDone();

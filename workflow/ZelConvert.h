@@ -45,9 +45,9 @@ public:
     bool InitEngine();
     static std::string InitErrorText();
 
-    // Probes the file and lists it; -1 when the list already holds that file (also
-    // through a link or another path: show AlreadyListedText), -2 when it cannot be
-    // opened, has no size or no known length (LastAddError then says which).
+    // Probes the file and lists it; afAlreadyListed when the list already holds that
+    // file (also through a link or another path: show AlreadyListedText), afUnsupported
+    // when it cannot be opened, has no size or no known length (LastAddError then says which).
     int AddFile(const std::string& fileName);
     static std::string AlreadyListedText(const std::string& fileName);
     const std::string& LastAddError() const { return FLastAddError; }

@@ -284,11 +284,11 @@ void PrintTable(const TZelConvert& converter, const std::vector<TGivenFile>& giv
                         "-", "-");
         } else {
             const TInputFile& f = converter.Files.Items(g.Index);
-            const std::string outcome = OutcomeText(f.Status);
-            const char* status = outcome.empty() ? "-" : outcome.c_str();
+            const char* outcome = workflow::FileOutcomeText(f.Status);
+            const char* status = outcome ? outcome : "-";
             std::printf("%-32s %-5s %-9s %-9s %-9s %s\n", FileNamePart(f.FileName).c_str(), f.FileExt.c_str(),
                         TimeText(f.DurationSec).c_str(), TimeText(static_cast<int>(f.TrimLength / 1000)).c_str(),
-                        status, f.Status == 1 ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
+                        status, f.Status == workflow::foSucceeded ? FileNamePart(f.OutputOptions.FileName).c_str() : "");
             reason = f.Reason;
         }
         if (!reason.empty()) std::printf("    %s\n", reason.c_str());
@@ -435,8 +435,8 @@ int ConvertCommand(const std::vector<std::string>& args)
     // A file that never made it into the list did not convert either.
     // A file skipped because its output exists is as the user asked.
     for (const TGivenFile& g : given)
-        if (g.Index < 0 || (converter.Files.Items(g.Index).Status != fsSucceeded &&
-                            converter.Files.Items(g.Index).Status != fsSkipped))
+        if (g.Index < 0 || (converter.Files.Items(g.Index).Status != foSucceeded &&
+                            converter.Files.Items(g.Index).Status != foSkipped))
             return 1;
     return 0;
 }

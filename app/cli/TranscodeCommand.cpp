@@ -15,6 +15,7 @@
 #include "app/cli/Commands.h"
 #include "engine/FFmpegRecords.h"
 #include "engine/FFmpegVCL.h"
+#include "workflow/BatchObserver.h"
 
 namespace kv::cli {
 
@@ -29,10 +30,7 @@ void OnSigInt(int)
 
 std::string Clock(int milliseconds)
 {
-    const int s = milliseconds < 0 ? 0 : milliseconds / 1000;
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2d:%.2d:%.2d", s / 3600, s / 60 % 60, s % 60);
-    return buf;
+    return workflow::TimeText(milliseconds < 0 ? 0 : milliseconds / 1000);
 }
 
 }  // namespace
