@@ -858,6 +858,8 @@ void FillFrameNumber(AVFrame* f, int64_t i)
         }
     for (int plane = 1; plane < 3; ++plane)
         for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[plane] + y * f->linesize[plane], 128, f->width / 2);
+}
+
 // ---- Clips of phones, cameras and archives.
 
 // Studio-range Y, Cb, Cr of a colour (components 0 .. 1) with the luma weights kr, kb.
