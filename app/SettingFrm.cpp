@@ -49,10 +49,12 @@ void FillChoice(QComboBox* box, const std::string& list, int selected)
     box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
 }
 
-// The selected entry's meaning, where its text alone does not tell it.
+// The selected entry's meaning where its text alone does not tell it; else the entry
+// itself, in full where the box is too narrow for it.
 void ExplainChoice(QComboBox* box)
 {
-    box->setToolTip(QString::fromStdString(workflow::EntryExplanation(box->currentText().toStdString())));
+    const std::string meaning = workflow::EntryExplanation(box->currentText().toStdString());
+    box->setToolTip(meaning.empty() ? box->currentText() : QString::fromStdString(meaning));
 }
 
 }  // namespace
@@ -136,7 +138,7 @@ void TSettingForm::Fill(int index)
     // Entries wider than their box show in full in the open list and on hover.
     for (QComboBox* box : findChildren<QComboBox*>()) {
         box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 8);
-        box->setToolTip(box->currentText());
+        ExplainChoice(box);
     }
 }
 

@@ -126,13 +126,13 @@ TEST_F(Installed, ConvertsFromAnotherFolderIntoThatFolder)
     const auto run = Cli({"convert", kv::test::MediaFile("avi_mpeg4_mp2.avi")});
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
 
-    // The shipped remembered profile: H.264 and AAC in MP4 at 640x360.
+    // The shipped remembered profile: H.264 and AAC in MP4 at the source's own size.
     const std::string out = (dir / "work/avi_mpeg4_mp2.mp4").string();
     const kv::test::TDecodedVideo video = kv::test::DecodeVideo(out);
     ASSERT_TRUE(video.Ok) << out;
     EXPECT_EQ(video.Codec, AV_CODEC_ID_H264);
-    EXPECT_EQ(video.Width, 640);
-    EXPECT_EQ(video.Height, 360);
+    EXPECT_EQ(video.Width, 320);
+    EXPECT_EQ(video.Height, 240);
     EXPECT_GT(video.OtherStreamPackets, 0);
     media::TAVProbe probe;
     ASSERT_TRUE(probe.OpenFile(out));
@@ -153,7 +153,7 @@ TEST_F(Installed, EachUserKeepsTheirSettingsAndGetsNewProfiles)
     auto run = Cli({"profiles"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     ASSERT_TRUE(fs::is_regular_file(UserSettings()));
-    EXPECT_NE(run.Out.find("\n*9 "), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\n*24 "), std::string::npos) << run.Out;
 
     // The user chooses another profile and another frame size of it.
     {
@@ -190,7 +190,7 @@ TEST_F(Installed, UnmarkedCopyStaysPortable)
     fs::remove(app / workflow::InstalledMarkerName);
     const auto run = Cli({"profiles"});
     ASSERT_EQ(run.Status, 0) << run.Err;
-    EXPECT_NE(run.Out.find("\n*9 "), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\n*24 "), std::string::npos) << run.Out;
     EXPECT_FALSE(fs::exists(dir / "config"));
 }
 
