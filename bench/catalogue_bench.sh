@@ -10,11 +10,8 @@ build="${1:-build-release}"
 [ -x "$build/stage/kestravo-cli" ] || { echo "build first: ./run.sh --help" >&2; exit 1; }
 work="$build/bench-catalogue"
 source bench/common.sh
-rm -rf "$work/out"
-mkdir -p "$work/out" "$work/media"
-"$build/tools/make_test_media" "$work/media" --bench >/dev/null
-# The front end reads the catalogue beside itself: the shipped one.
-cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
+prepare_bench_folder
+# The shipped catalogue beside the front end.
 cp "$build/stage/kestravo.ini" "$work/kestravo.ini"
 ln -sfn "$PWD/$build/stage/Lib" "$work/Lib"
 clip="$work/media/bench_720p.mp4"

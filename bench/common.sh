@@ -54,11 +54,17 @@ INI
 
 # The work folder: the bench clips, an empty output folder, the front end's own copy
 # beside the bench catalogue (which it reads there), and the floor program.
-prepare_bench_work() {
+# An empty output folder, the bench clips and a copy of the front end, which reads the
+# catalogue beside itself.
+prepare_bench_folder() {
   rm -rf "$work/out"
   mkdir -p "$work/out" "$work/media"
   "$build/tools/make_test_media" "$work/media" --bench >/dev/null
   cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
+}
+
+prepare_bench_work() {
+  prepare_bench_folder
   write_bench_catalogue "$work/kestravo.ini"
   build_floor
 }

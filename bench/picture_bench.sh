@@ -12,18 +12,15 @@ build=build-release
 [ -x "$build/stage/kestravo-cli" ] || { echo "build first: ./run.sh --help" >&2; exit 1; }
 work="$build/bench-picture"
 source bench/common.sh
-rm -rf "$work/out"
-mkdir -p "$work/out" "$work/media"
-"$build/tools/make_test_media" "$work/media" --bench >/dev/null
-cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
-cat >"$work/kestravo.ini" <<'INI'
-[Format]
-Count=2
-[Format0]
-Name=Bench 720p H.264
+prepare_bench_folder
+# One H.264 + AAC profile of the given frame size as section NUMBER.
+h264_profile() {
+  cat <<INI
+[Format$1]
+Name=Bench $2 H.264
 Ext=.mp4
 Category=1
-Resolution=1280*720
+Resolution=$3
 Framerate=Keep original frame rate
 VideoEncoder=H.264
 VideoBitRate=2000 kbps
@@ -32,22 +29,14 @@ AudioBitrate=128 kbps
 AudioEncoder=AAC
 Channel=2 Channels Stereo
 Volume=256
-[Format1]
-Name=Bench 576p H.264
-Ext=.mp4
-Category=1
-Resolution=720*576
-Framerate=Keep original frame rate
-VideoEncoder=H.264
-VideoBitRate=2000 kbps
-SampleRate=44100 Hz
-AudioBitrate=128 kbps
-AudioEncoder=AAC
-Channel=2 Channels Stereo
-Volume=256
-[Output]
-Format=0
 INI
+}
+{
+  printf '[Format]\nCount=2\n'
+  h264_profile 0 720p 1280*720
+  h264_profile 1 576p 720*576
+  printf '[Output]\nFormat=0\n'
+} >"$work/kestravo.ini"
 sed -i 's/^\(Resolution\|Framerate\|VideoEncoder\|VideoBitRate\|SampleRate\|AudioBitrate\|AudioEncoder\|Channel\)=.*/&\n\1Value=0/' \
   "$work/kestravo.ini"
 

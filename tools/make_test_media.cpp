@@ -630,8 +630,8 @@ void WriteMedia(const Clip& c, const std::string& path)
     }
     // One sound track, or one per entry of soundTracks.
     std::vector<std::unique_ptr<Track>> sounds;
-    const std::vector<SoundTrack> soundSpecs = c.soundTracks.empty() ? std::vector<SoundTrack>(1) : c.soundTracks;
-    for (std::size_t k = 0; c.acodec && k < soundSpecs.size(); ++k) {
+    const std::vector<SoundTrack> soundTracks = c.soundTracks.empty() ? std::vector<SoundTrack>(1) : c.soundTracks;
+    for (std::size_t k = 0; c.acodec && k < soundTracks.size(); ++k) {
         Track& audio = *sounds.emplace_back(std::make_unique<Track>());
         audio.sound = true;
         audio.toneShift = double(k) * 110.0;
@@ -647,10 +647,10 @@ void WriteMedia(const Clip& c, const std::string& path)
         audio.st = avformat_new_stream(oc, nullptr);
         Check(avcodec_parameters_from_context(audio.st->codecpar, e), "audio parameters");
         audio.st->time_base = e->time_base;
-        const SoundTrack& spec = soundSpecs[k];
-        if (spec.language) av_dict_set(&audio.st->metadata, "language", spec.language, 0);
-        if (spec.title) av_dict_set(&audio.st->metadata, "title", spec.title, 0);
-        if (!c.soundTracks.empty()) audio.st->disposition = spec.isDefault ? AV_DISPOSITION_DEFAULT : 0;
+        const SoundTrack& track = soundTracks[k];
+        if (track.language) av_dict_set(&audio.st->metadata, "language", track.language, 0);
+        if (track.title) av_dict_set(&audio.st->metadata, "title", track.title, 0);
+        if (!c.soundTracks.empty()) audio.st->disposition = track.isDefault ? AV_DISPOSITION_DEFAULT : 0;
         audio.frame = av_frame_alloc();
         audio.frame->format = e->sample_fmt;
         audio.frame->sample_rate = e->sample_rate;
