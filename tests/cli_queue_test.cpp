@@ -9,6 +9,7 @@
 
 #include "tests/support/RunProgram.h"
 #include "tests/support/VideoConvert.h"
+#include "tests/support/FolderListing.h"
 
 using namespace kv::test;
 namespace fs = std::filesystem;
@@ -17,15 +18,7 @@ namespace {
 
 const std::string Cli = std::string(KV_STAGE_DIR) + "/kestravo-cli";
 
-std::vector<std::string> FilesUnder(const fs::path& folder)
-{
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(folder, ec))
-        if (e.is_regular_file()) files.push_back(fs::relative(e.path(), folder).string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using kvtest::FilesUnder;
 
 class CliQueue : public TOutputFolderTest {
 protected:

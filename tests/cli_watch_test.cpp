@@ -20,6 +20,7 @@
 #include "media/AVProbe.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/VideoConvert.h"
+#include "tests/support/FolderListing.h"
 #include "workflow/WatchState.h"
 
 using namespace kv::test;
@@ -44,16 +45,7 @@ bool WaitUntil(const std::function<bool()>& done, int seconds)
 }
 
 // The files a user sees in the folder: hidden ones (the watch's state) left out.
-std::vector<std::string> Visible(const fs::path& folder)
-{
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (it->is_regular_file() && it->path().filename().string()[0] != '.')
-            files.push_back(fs::relative(it->path(), folder).string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+std::vector<std::string> Visible(const fs::path& folder) { return kvtest::FilesUnder(folder, false); }
 
 std::vector<std::string> Hidden(const fs::path& folder)
 {

@@ -27,6 +27,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/VideoConvert.h"
 #include "tests/support/WidgetApplication.h"
+#include "tests/support/FolderListing.h"
 #include "workflow/IniOptions.h"
 #include "workflow/OutputJournal.h"
 #include "workflow/SavedList.h"
@@ -65,16 +66,8 @@ ChannelValue=0
 Volume=256
 )";
 
-std::vector<std::string> FilesUnder(const fs::path& folder)
-{
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(folder, ec))
-        if (e.is_regular_file() && e.path().filename().string()[0] != '.')
-            files.push_back(fs::relative(e.path(), folder).string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+// The outputs a user sees: the hidden temporary of a replace left out.
+std::vector<std::string> FilesUnder(const fs::path& folder) { return kvtest::FilesUnder(folder, false); }
 
 class MainWindowQueue : public ::testing::Test {
 protected:

@@ -28,6 +28,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/VideoConvert.h"
+#include "tests/support/FolderListing.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/FileOutcome.h"
 #include "workflow/IniOptions.h"
@@ -96,15 +97,7 @@ std::int64_t MediaMs(const std::string& path)
     return info.Duration / 1000;
 }
 
-std::vector<std::string> FilesUnder(const fs::path& folder)
-{
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(folder, ec))
-        if (e.is_regular_file()) files.push_back(fs::relative(e.path(), folder).string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using kvtest::FilesUnder;
 
 class QueueBatch : public ::testing::Test {
 protected:
