@@ -89,6 +89,10 @@ void FilterAndMux(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, AV
 // The decoded stream's clock advances by one picture's duration.
 std::int64_t PictureDuration(const TInputStream& ist, const AVFrame* frame, const AVPacket* pkt)
 {
+    // A picture's own duration where the container keeps it: a variable rate's pictures
+    // differ, and the codec's rate is then only its time base.
+    if (frame && frame->pkt_duration > 0)
+        return av::av_rescale_q(frame->pkt_duration, ist.Stream->time_base, AV_TIME_BASE_Q);
     AVRational rate{0, 1};
     if (ist.Decoder && ist.Decoder->framerate.num > 0 && ist.Decoder->framerate.den > 0) rate = ist.Decoder->framerate;
     else if (ist.Stream->avg_frame_rate.num > 0 && ist.Stream->avg_frame_rate.den > 0) rate = ist.Stream->avg_frame_rate;
@@ -147,7 +151,8 @@ bool CueInSection(AVPacket* cue)
     return true;
 }
 
-void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, const AVPacket* pkt)
+void CopyTimedPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
+                     const AVPacket* pkt)
 {
     if (ost.Ended || !InSection(task, ost, ist, pkt)) return;
     if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !task.CopyInitialNonKeyframes) return;
@@ -177,6 +182,13 @@ void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
     WritePacket(task, ost, opkt);
     av::av_packet_unref(opkt);
     ost.FrameNumber += 1;
+}
+
+void CopyPacket(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, const AVPacket* pkt)
+{
+    if (!ost.CopyTimes) return CopyTimedPacket(task, run, ost, ist, pkt);
+    ost.CopyTimes->Push(pkt);
+    while (const AVPacket* timed = ost.CopyTimes->Next()) CopyTimedPacket(task, run, ost, ist, timed);
 }
 
 // One decoded picture or block of samples to every output the stream feeds.
@@ -403,6 +415,14 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
         }
     }
     return 0;
+}
+
+void FinishCopy(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
+{
+    if (!ost.CopyTimes) return;
+    TInputStream& ist = *run.InputStreamTable[ost.SourceIndex];
+    ost.CopyTimes->Push(nullptr);
+    while (const AVPacket* timed = ost.CopyTimes->Next()) CopyTimedPacket(task, run, ost, ist, timed);
 }
 
 }  // namespace kv::engine::transcode

@@ -18,6 +18,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "engine/CopyTimes.h"
 #include "engine/DecodeOrderTimes.h"
 #include "engine/FFmpeg.h"
 #include "engine/PictureCorrection.h"
@@ -103,6 +104,7 @@ struct TOutputStream {
     // Both.
     media::StdioFileHandle PassLogFile;
     std::vector<media::BitstreamFilterHandle> Filters;   // the stream's bit-stream filter chain
+    std::unique_ptr<TCopyTimes> CopyTimes;   // a copied picture that needs presentation times made
     // What the encoder told about its latest packet.
     float LastQuality = -1;
     std::int64_t LastCodedPts = AV_NOPTS_VALUE;   // encoder time base
@@ -131,6 +133,8 @@ namespace transcode {
 
 // One input packet, or the end-of-stream flush of one input stream (packet null).
 int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet);
+// The end of a copied stream: what it still holds back for its times goes out.
+void FinishCopy(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 // Through the stream's bit-stream filters into the muxer; takes the packet's data.
 void WritePacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* packet);
 // "Could not write '<file>': <the system's reason>" when the output's byte stream met an

@@ -128,6 +128,7 @@ void FinishOutputs(TCustomFFmpeg& task, TTranscodeRun& run)
         TInputStream& ist = *run.InputStreamTable[i];
         if (ist.NeedsDecoding) transcode::HandlePacket(task, run, ist, static_cast<int>(i), nullptr);
     }
+    for (auto& ost : run.OutputStreamTable) transcode::FinishCopy(task, run, *ost);
     for (auto& ost : run.OutputStreamTable)
         if (!ost->Filters.empty()) transcode::WritePacket(task, *ost, nullptr);
     // A run that got nothing from its inputs (a start past an end the input did not

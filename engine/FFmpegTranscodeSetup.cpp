@@ -381,6 +381,9 @@ void SetCopyParameters(TCustomFFmpeg& task, TOutputStream& ost, const TInputStre
         ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
         if (ost.Stream->sample_aspect_ratio.num == 0) ost.Stream->sample_aspect_ratio = ist.Stream->sample_aspect_ratio;
         transcode::KeepDisplayMatrix(ist.Stream, ost.Stream);
+        if (TCopyTimes::Needed(ist.Stream, task.InputFiles[ist.FileIndex]->iformat->name,
+                               task.OutputFiles[ost.FileIndex]->oformat))
+            ost.CopyTimes = std::make_unique<TCopyTimes>(ist.Stream);
         break;
     case AVMEDIA_TYPE_AUDIO:
         if (task.AudioVolume != 256)

@@ -239,13 +239,14 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
 {
     const int number = run.Hooks ? run.Hooks->HookFrameNumber : 0;
     if (!ost.FixedRate) return EncodeCopies(task, run, ost, picture, number, SourceTimedCopies(task, ost));
-    // The held picture covers the ticks up to half a picture before this one.
+    // Each tick shows the picture nearest to it: the held one covers the ticks up to
+    // half way to this one (pictures of a variable rate last as long as they last).
     const double time = SyncTime(task, ost);
     const double duration = PictureDuration(ost, ist);
     int size = 0;
     if (ost.HeldPicture->buf[0])
         size = EncodeCopies(task, run, ost, ost.HeldPicture.get(), ost.HeldNumber,
-                            GridCopies(task, ost, time - duration / 2));
+                            GridCopies(task, ost, (ost.HeldTime + time) / 2));
     av::av_frame_unref(ost.HeldPicture.get());
     if (av::av_frame_ref(ost.HeldPicture.get(), picture) < 0) throw FFmpegException("Video encoding failed");
     ost.HeldTime = time;

@@ -80,6 +80,10 @@ void ExpectTogether(const TFlashBeepReading& r, const TTimingCase& c)
         EXPECT_GE(t.End, length - ownFrame - c.CopySlack) << all;
         if (video) {
             EXPECT_NEAR(t.Frames, length * c.Rate, 1 + c.CopySlack * c.Rate) << all;
+            // A copy cut at a start keeps the source's pictures as they fall.
+            if (c.CopySlack == 0) {
+                EXPECT_LE(t.LongestGap, frame) << "a hole in the picture\n" << all;
+            }
         }
         ASSERT_EQ(t.Events.size(), expected.size()) << all;
         for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(t.Events[i], expected[i], frame) << all;
@@ -146,6 +150,66 @@ TEST_F(TimingTest, PictureAndSoundStayTogether)
             ExpectTogether(reading, c);
             if (c.SameAs) ExpectSame(reading, readings.at(c.SameAs));
         }
+    }
+}
+
+// Sources as phones, the web and archives make them: a variable picture rate, Opus
+// with its pre-skip, a DVD program stream, AVI with B-frames and no presentation times.
+TEST_F(TimingTest, SourcesOfPhonesWebAndArchivesStayTogether)
+{
+    const struct {
+        const char* Clip;
+        TTimingCase Case;
+    } cases[] = {
+        {"flash_beep_vfr.mp4", {.Name = "variable rate into AVI", .Ext = ".avi"}},
+        {"flash_beep_vfr.mp4", {.Name = "variable rate into MP4 at 30", .Output = {{"r", "30"}}, .Ext = ".mp4"}},
+        {"flash_beep_vfr.mp4", {.Name = "variable rate into Matroska at 25", .Output = {{"r", "25"}}, .Ext = ".mkv",
+                                .Rate = 25}},
+        {"flash_beep.webm", {.Name = "VP9 and Opus into MP4", .Ext = ".mp4"}},
+        {"flash_beep.webm", {.Name = "VP9 and Opus trimmed into Matroska", .Input = {{"ss", "0.5"}},
+                             .Output = {{"t", "3"}}, .Ext = ".mkv", .Start = 0.5, .Length = 3}},
+        {"flash_beep.vob", {.Name = "DVD trimmed into MP4", .Input = {{"ss", "0.5"}}, .Output = {{"t", "3"}},
+                            .Ext = ".mp4", .Start = 0.5, .Length = 3, .Rate = 25}},
+        {"flash_beep.vob", {.Name = "DVD trimmed into MPEG", .Input = {{"ss", "0.5"}}, .Output = {{"t", "3"}},
+                            .Ext = ".mpg", .Start = 0.5, .Length = 3, .Rate = 25}},
+        {"flash_beep_bframes.avi", {.Name = "Xvid AVI into Matroska", .Ext = ".mkv"}},
+        {"flash_beep_bframes.avi", {.Name = "Xvid AVI copied into Matroska", .Output = {{"vcodec", "copy"}},
+                                    .Ext = ".mkv"}},
+        {"flash_beep_h264.avi", {.Name = "H.264 AVI copied into Matroska", .Output = {{"vcodec", "copy"}, {"acodec", "copy"}},
+                                 .Ext = ".mkv"}},
+    };
+    for (const auto& [clip, c] : cases) {
+        SCOPED_TRACE(std::string(clip) + ": " + c.Name);
+        const std::string out = Out(std::string("source") + c.Ext);
+        fs::remove(out);
+        const auto r = Convert(sink, clip, c.Input, out, c.Output);
+        ASSERT_TRUE(r.Finished) << r.Message;
+        ExpectTogether(ReadFlashBeep(out), c);
+    }
+}
+
+// Opus keeps its encoder's delay at the start and tells the decoder to skip it: the
+// sound is where it was to the sample, not that delay late.
+TEST_F(TimingTest, OpusSoundStartsToTheSample)
+{
+    const struct {
+        const char* Clip;
+        const char* Ext;
+    } cases[] = {{"flash_beep.opus", ".wav"}, {"flash_beep.webm", ".wav"}, {"flash_beep.opus", ".flac"}};
+    for (const auto& [clip, ext] : cases) {
+        SCOPED_TRACE(std::string(clip) + " into " + ext);
+        const std::string out = Out(std::string("sound") + ext);
+        fs::remove(out);
+        const auto r = Convert(sink, clip, {}, out, {});
+        ASSERT_TRUE(r.Finished) << r.Message;
+        const TFlashBeepReading reading = ReadFlashBeep(out);
+        ASSERT_TRUE(reading.Ok);
+        ASSERT_EQ(reading.Streams.size(), 1u) << Describe(reading);
+        const TStreamTiming& sound = reading.Streams[0];
+        EXPECT_NEAR(sound.Start, 0, 1e-4) << Describe(reading);
+        EXPECT_NEAR(sound.End, ClipLength, 0.002) << Describe(reading);
+        ASSERT_EQ(sound.Events.size(), 2u) << Describe(reading);
+        for (int i = 0; i < 2; ++i) EXPECT_NEAR(sound.Events[i], FlashBeepAt[i], 0.002) << Describe(reading);
     }
 }
 

@@ -99,6 +99,7 @@ struct Clip {
     AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
     bool interlaced = false;  // coded as top-field-first interlaced pictures
     int bframes = 0;          // B-frames between references (encoders other than libx264)
+    bool variableRate = false;   // the picture's rate changes as a phone's does (VariableRatePts)
 };
 
 const std::vector<Clip>& Clips()
@@ -278,6 +279,7 @@ struct Track {
     int64_t offset = 0; // start offset in encoder time base units
     int64_t jumpAt = -1, jump = 0;
     bool sound = false;
+    bool variableRate = false;   // pictures at a phone's changing rate (VariableRatePts)
     double toneShift = 0;   // Hz added to the tones, so that sound tracks differ
 
     ~Track()
@@ -286,8 +288,32 @@ struct Track {
         avcodec_free_context(&enc);
     }
     bool Done() const { return next >= total; }
-    double NextSeconds() const { return double(next + offset) * av_q2d(enc->time_base); }
+    int64_t NextPts() const;
+    double NextSeconds() const { return double(NextPts()) * av_q2d(enc->time_base); }
 };
+
+// A phone in changing light: 30 fps for two seconds, then 15 fps, every other picture
+// a tick late, in the 1/600 s time base such phones write.
+constexpr AVRational VariableRateTimeBase{1, 600};
+
+int64_t VariableRatePts(int64_t i)
+{
+    const int64_t onTime = i < 60 ? i * 20 : 1200 + (i - 60) * 40;
+    return onTime + (i % 2);
+}
+
+// The duration of the picture at `pts` (VariableRatePts of some picture).
+int64_t VariableRateDuration(int64_t pts)
+{
+    const int64_t i = pts < 1200 ? pts / 20 : 60 + (pts - 1200) / 40;
+    return VariableRatePts(i + 1) - VariableRatePts(i);
+}
+
+int64_t Track::NextPts() const
+{
+    const int64_t at = variableRate ? VariableRatePts(next) : next;
+    return at + offset + (jumpAt >= 0 && next >= jumpAt ? jump : 0);
+}
 
 // One sample of a plane; pictures deeper than 8 bits hold 16-bit samples.
 void PutSample(AVFrame* f, int plane, int x, int y, int value, int depth)
@@ -360,10 +386,10 @@ bool FlashBeepOn(double seconds)
     return false;
 }
 
-void FillFlashPicture(AVFrame* f, int64_t i, AVRational fps)
+void FillFlashPicture(AVFrame* f, double seconds)
 {
     Check(av_frame_make_writable(f), "picture buffer");
-    const uint8_t luma = FlashBeepOn(double(i) * fps.den / fps.num) ? 235 : 32;
+    const uint8_t luma = FlashBeepOn(seconds) ? 235 : 32;
     for (int y = 0; y < f->height; ++y) std::memset(f->data[0] + y * f->linesize[0], luma, f->width);
     for (int p = 1; p < 3; ++p)
         for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
@@ -383,6 +409,8 @@ void FillBeepSound(AVFrame* f, int64_t first, int rate)
 
 // Set while a clip whose packets carry their picture's duration is written.
 bool WritingPictureDurations = false;
+// Set while a Matroska or WebM clip is written.
+bool WritingCodecDelayTrack = false;
 
 void Drain(AVFormatContext* oc, Track& t, AVPacket* pkt)
 {
@@ -391,6 +419,14 @@ void Drain(AVFormatContext* oc, Track& t, AVPacket* pkt)
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
         Check(ret, "encode");
         if (WritingPictureDurations && t.enc->codec_type == AVMEDIA_TYPE_VIDEO && pkt->duration == 0) pkt->duration = 1;
+        // Phones write each picture's own duration; without it the last one would have none.
+        if (t.variableRate) pkt->duration = VariableRateDuration(pkt->pts);
+        // Matroska writers (browsers, phones) start Opus blocks at 0 and say the
+        // encoder's delay as the track's codec delay, which readers take off again.
+        if (WritingCodecDelayTrack && t.enc->codec_id == AV_CODEC_ID_OPUS && t.enc->initial_padding > 0) {
+            pkt->pts += t.enc->initial_padding;
+            pkt->dts += t.enc->initial_padding;
+        }
         av_packet_rescale_ts(pkt, t.enc->time_base, t.st->time_base);
         pkt->stream_index = t.st->index;
         Check(av_interleaved_write_frame(oc, pkt), "write packet");
@@ -573,7 +609,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         e->pix_fmt = c.pixfmt;
         // Motion JPEG takes full-range 4:2:0 under its own name; the planes are the same.
         if (e->codec_id == AV_CODEC_ID_MJPEG && c.pixfmt == AV_PIX_FMT_YUV420P) e->pix_fmt = AV_PIX_FMT_YUVJ420P;
-        e->time_base = av_inv_q(c.fps);
+        e->time_base = c.variableRate ? VariableRateTimeBase : av_inv_q(c.fps);
         e->framerate = c.fps;
         e->sample_aspect_ratio = c.sar;
         e->bit_rate = c.vbitrate;
@@ -596,6 +632,9 @@ void WriteMedia(const Clip& c, const std::string& path)
             av_opt_set(e->priv_data, "preset", "veryfast", 0);
             // Key frames only where the group of pictures ends (the flash is a scene cut).
             if (c.flashBeep) av_opt_set_int(e->priv_data, "sc_threshold", 0, 0);
+        } else if (std::strcmp(c.vcodec, "libvpx-vp9") == 0) {
+            av_opt_set(e->priv_data, "deadline", "realtime", 0);
+            av_opt_set_int(e->priv_data, "cpu-used", 8, 0);
         } else if (std::strcmp(c.vcodec, "libx265") == 0) {
             av_opt_set(e->priv_data, "preset", "ultrafast", 0);
             av_opt_set(e->priv_data, "x265-params", "log-level=error:pools=none:frame-threads=1", 0);
@@ -621,6 +660,7 @@ void WriteMedia(const Clip& c, const std::string& path)
         video.frame->height = e->height;
         Check(av_frame_get_buffer(video.frame, 0), "picture buffer");
         video.total = c.vframes;
+        video.variableRate = c.variableRate;
         video.offset = av_rescale_q(llround(c.vstart * 1000), {1, 1000}, e->time_base);
         if (c.jumpSeconds > 0) {
             video.jumpAt = c.vframes / 2;
@@ -708,6 +748,7 @@ void WriteMedia(const Clip& c, const std::string& path)
     }
 
     WritingPictureDurations = c.pictureDurations;
+    WritingCodecDelayTrack = std::strcmp(c.format, "matroska") == 0 || std::strcmp(c.format, "webm") == 0;
     if (coverPacket) {
         coverPacket->stream_index = coverStream->index;
         Check(av_interleaved_write_frame(oc, coverPacket), "write cover");
@@ -729,14 +770,14 @@ void WriteMedia(const Clip& c, const std::string& path)
             else if (c.channelSweep) FillChannelSweep(f, t->next, c.rate);
             else FillSound(f, t->next, c.rate, t->toneShift);
         } else if (c.flashBeep) {
-            FillFlashPicture(f, t->next, c.fps);
+            FillFlashPicture(f, t->NextSeconds());
         } else if (c.fill) {
             Check(av_frame_make_writable(f), "picture buffer");
             c.fill(f, t->next);
         } else {
             FillPicture(f, t->next);
         }
-        f->pts = t->next + t->offset + (t->jumpAt >= 0 && t->next >= t->jumpAt ? t->jump : 0);
+        f->pts = t->NextPts();
         if (t == &video && c.interlaced) {
             f->interlaced_frame = 1;
             f->top_field_first = 1;
@@ -1008,6 +1049,17 @@ const std::vector<Clip>& PictureClips()
          .bframes = 2},
         {.name = "flash_beep_h264.avi", .format = "avi", .vcodec = "libx264", .fps = {30, 1}, .vframes = 120,
          .gop = 30, .acodec = "libmp3lame", .asamples = 176400, .flashBeep = true},
+        // A phone's variable rate, a web clip with Opus (its encoder delay signalled as
+        // pre-skip), a DVD program stream.
+        {.name = "flash_beep_vfr.mp4", .format = "mp4", .vcodec = "libx264", .fps = {30, 1}, .vframes = 90,
+         .gop = 30, .acodec = "aac", .asamples = 176400, .flashBeep = true, .variableRate = true},
+        {.name = "flash_beep.webm", .format = "webm", .vcodec = "libvpx-vp9", .fps = {30, 1}, .vframes = 120,
+         .gop = 30, .acodec = "libopus", .rate = 48000, .asamples = 192000, .flashBeep = true},
+        {.name = "flash_beep.opus", .format = "opus", .acodec = "libopus", .rate = 48000, .asamples = 192000,
+         .flashBeep = true},
+        {.name = "flash_beep.vob", .format = "dvd", .vcodec = "mpeg2video", .width = 720, .height = 576,
+         .vframes = 100, .vbitrate = 4000000, .acodec = "ac3", .rate = 48000, .asamples = 192000,
+         .abitrate = 192000, .flashBeep = true},
         // Benchmarks: 20 s of HDR and its SDR twin, a turned phone clip beside
         // bench_720p.mp4, and an interlaced TV recording with its progressive twin.
         {.name = "bench_1080p_pq.mkv", .format = "matroska", .vcodec = "libx265", .width = 1920, .height = 1080,

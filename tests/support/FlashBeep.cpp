@@ -53,6 +53,7 @@ struct TStreamReader {
     bool Bright = false;      // the latest picture was white
     double LastLoud = -1e9;   // time of the latest loud sample
     bool Any = false;
+    double Previous = 0;      // the latest picture's time
 
     double Seconds(std::int64_t ts) const { return static_cast<double>(ts) * av_q2d(Stream->time_base) - Origin; }
 
@@ -69,6 +70,8 @@ struct TStreamReader {
             if (duration <= 0 && Timing.FrameRate.num > 0) duration = 1 / av_q2d(Timing.FrameRate);
             Timing.End = std::max(Timing.End, at + duration);
             Timing.FrameLength = std::max(Timing.FrameLength, duration);
+            if (Timing.Frames > 1) Timing.LongestGap = std::max(Timing.LongestGap, at - Previous);
+            Previous = at;
             const bool bright = MeanLuma(f) > WhiteLuma;
             if (bright && !Bright) Timing.Events.push_back(at);
             Bright = bright;

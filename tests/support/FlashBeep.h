@@ -19,6 +19,7 @@ struct TStreamTiming {
     double Start = 0, End = 0;     // first picture or sample, end of the last one
     int Frames = 0;                // pictures (video) or decoded blocks (sound)
     double FrameLength = 0;        // the longest picture or decoded block, seconds
+    double LongestGap = 0;         // the longest time from one picture to the next (video)
     AVRational FrameRate{0, 1};    // the stream's average rate (video)
     std::vector<double> Events;    // flash or beep onsets
 };
