@@ -177,9 +177,12 @@ void TCustomFFmpeg::TranscodeLoop()
     run.Stages = TFrameStages::Start(*this, run);
     // However the loop ends, no stage outlives it.
     struct TEndStages {
-        TTranscodeRun& Run;
-        ~TEndStages() { Run.Stages.reset(); }
-    } endStages{run};
+        TCustomFFmpeg& Task;
+        ~TEndStages()
+        {
+            if (Task.RunTables) Task.RunTables->Stages.reset();
+        }
+    } endStages{*this};
     while (!StopRequested) {
         WaitWhilePaused();
         if (StopRequested) break;
