@@ -219,8 +219,10 @@ TEST_F(FrameStagesTest, PauseHoldsEveryStage)
                 t->SetPaused(false);
             });
         };
+    }, [&](TCustomFFmpeg&) {
+        // The resume is over before the task goes.
+        if (resumer.joinable()) resumer.join();
     });
-    if (resumer.joinable()) resumer.join();
     ASSERT_TRUE(r.Finished) << r.Message;
     EXPECT_EQ(heldPreviews, 10) << "no picture was encoded while paused";
     EXPECT_EQ(bytesBefore, bytesAfter) << "nothing was written while paused";
