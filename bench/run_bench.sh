@@ -21,7 +21,9 @@ echo "machine: $cores cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 for entry in "bench_720p.mp4|8-bit 4:2:0" "bench_720p_444p10.mkv|10-bit 4:4:4"; do
   clip="$work/media/${entry%%|*}"
   echo "clip ${entry#*|}: $(basename "$clip")"
-  for w in "0 libx264 aac mp4" "1 mpeg4 libmp3lame avi"; do
+  # The last two words: the time and memory targets against the floor. H.264 has its
+  # pictures decoded, scaled and encoded on stages of their own beside the packet loop.
+  for w in "0 libx264 aac mp4 0.80 1.3" "1 mpeg4 libmp3lame avi 1.05 1.5"; do
     set -- $w
     et=(); em=(); ft=(); fm=()
     for ((i = 0; i < runs; i++)); do
@@ -33,9 +35,9 @@ for entry in "bench_720p.mp4|8-bit 4:2:0" "bench_720p_444p10.mkv|10-bit 4:4:4"; 
     done
     e_t=$(printf '%s\n' "${et[@]}" | median); f_t=$(printf '%s\n' "${ft[@]}" | median)
     e_m=$(printf '%s\n' "${em[@]}" | median); f_m=$(printf '%s\n' "${fm[@]}" | median)
-    awk -v n="$2+$3" -v et="$e_t" -v ft="$f_t" -v em="$e_m" -v fm="$f_m" 'BEGIN {
-      printf "  %-18s time engine %.2f s floor %.2f s ratio %.3f (target <= 1.05)\n", n, et, ft, et / ft
-      printf "  %-18s peak memory engine %d kB floor %d kB ratio %.3f (target <= 1.5)\n", n, em, fm, em / fm }'
+    awk -v n="$2+$3" -v et="$e_t" -v ft="$f_t" -v em="$e_m" -v fm="$f_m" -v tt="$5" -v tm="$6" 'BEGIN {
+      printf "  %-18s time engine %.2f s floor %.2f s ratio %.3f (target <= %s)\n", n, et, ft, et / ft, tt
+      printf "  %-18s peak memory engine %d kB floor %d kB ratio %.3f (target <= %s)\n", n, em, fm, em / fm, tm }'
   done
 
   files=()

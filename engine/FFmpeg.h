@@ -381,6 +381,10 @@ public:
     // a task that has the machine to itself. 1 (a task run directly) = CodecThreadCount.
     static constexpr int AutomaticThreads = 0;
     int TaskThreadCount = 1;
+    // Whether decoded frames are filtered and encoded on threads of their own beside
+    // the packet loop (engine/FrameStages.h): -1 when the task has at least two cores
+    // to itself (TaskThreadCount), 0 never, 1 whenever the run allows it.
+    int FrameStages = -1;
 
     // Figures and state of a run (a task runs once), owned by the worker thread;
     // reported in the progress and the summary.
@@ -389,8 +393,8 @@ public:
     std::int64_t VideoBytes = 0;
     std::int64_t AudioBytes = 0;
     std::int64_t HeaderBytes = 0;
-    int DupFrameCount = 0;
-    int DropFrameCount = 0;
+    std::atomic<int> DupFrameCount{0};   // counted by the picture stage, read by the report
+    std::atomic<int> DropFrameCount{0};
     std::int64_t RunStartTime = 0;
     // Codecs opened by the run and not closed yet; CloseOpenCodecs closes what an
     // error left here. Decoder contexts are owned by this list, encoder contexts by

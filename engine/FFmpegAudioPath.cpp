@@ -278,10 +278,10 @@ SwrContext* BlockConverter(TCustomFFmpeg& task, TOutputStream& ost, const AVFram
 // The output's time line begins at the start, or after the encoder's start delay where
 // the container cannot say that the decoder should skip it: what comes before is cut
 // away to the sample. False when nothing of the block is left.
-bool CutBeforeStart(TCustomFFmpeg& task, TOutputStream& ost, const TInputStream& ist, TAudioBlock& block,
-                    double& syncTime)
+bool CutBeforeStart(TCustomFFmpeg& task, TOutputStream& ost, const TInputStream& ist, const TFrameClock& clock,
+                    TAudioBlock& block, double& syncTime)
 {
-    const double own = static_cast<double>(ist.Pts - task.StartTime) / 1000000.0;
+    const double own = static_cast<double>(clock.Pts - task.StartTime) / 1000000.0;
     const double from = static_cast<double>(ost.StartDelay) / block.OutRate;
     if (own >= from) return true;
     const std::int64_t cut = std::llround((from - own) * block.InRate);
@@ -364,7 +364,8 @@ bool SyncToInput(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist, Swr
 
 }  // namespace
 
-void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples)
+void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples,
+                 const TFrameClock& clock)
 {
     const AVCodecContext* enc = ost.Encoder;
     if (!ost.SampleFifo || !ost.AudioFrame || ost.Ended) return;
@@ -372,8 +373,9 @@ void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TI
     SwrContext* swr = BlockConverter(task, ost, samples);
     TAudioBlock block{samples->extended_data, samples->nb_samples, static_cast<AVSampleFormat>(samples->format),
                       samples->ch_layout.nb_channels, samples->sample_rate, enc->sample_rate};
-    double syncTime = static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
-    if (!CutBeforeStart(task, ost, ist, block, syncTime)) return;
+    const std::int64_t syncPts = ost.SyncInput == &ist ? clock.Pts : ost.SyncInput->Pts;
+    double syncTime = static_cast<double>(syncPts - task.StartTime) / 1000000.0;
+    if (!CutBeforeStart(task, ost, ist, clock, block, syncTime)) return;
     if (!SyncToInput(task, ost, ist, swr, block, syncTime)) return;
     if (swr) ConvertIntoFifo(ost, swr, block.Data, block.Count);
     else WriteFifo(ost, const_cast<std::uint8_t* const*>(block.Data), block.Count);

@@ -7,6 +7,7 @@
 #include "engine/FFmpeg.h"
 #include "media/MyUtils.h"
 #include "engine/FFmpegStreams.h"
+#include "engine/FrameStages.h"
 #include "engine/LogList.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
@@ -144,7 +145,13 @@ void TCustomFFmpeg::SetLogLevel(int level)
 
 void TCustomFFmpeg::Log(int level, const std::string& text)
 {
-    if (LogHandler) LogHandler->DoLog(this, level, text);
+    if (!LogHandler) return;
+    // A frame stage's lines reach the handler on the task's own thread.
+    if (ForwardFromStage([this, level, text] {
+            if (LogHandler) LogHandler->DoLog(this, level, text);
+        }))
+        return;
+    LogHandler->DoLog(this, level, text);
 }
 
 // ---------------------------------------------------------------------------

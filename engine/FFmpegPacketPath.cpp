@@ -5,7 +5,9 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/FFmpegFrameHooks.h"
 #include "engine/FFmpegStreams.h"
+#include "engine/FrameStages.h"
 extern "C" {
 #include <libavutil/intreadwrite.h>
 }
@@ -200,49 +202,27 @@ void EmulateRate(const TCustomFFmpeg& task, const TInputStream& ist)
     if (ist.Pts - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((ist.Pts - now) / 1000));
 }
 
+// The part of a decoded frame's way that stays on the packet loop: the hooks (their
+// hand-off is synchronous), reading at the input's rate and the start; the rest goes
+// to the stream's frame stage, or is done here when the run has none.
 void HandlePicture(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame)
 {
     const AVMediaType type = ist.Stream->codecpar->codec_type;
     const bool filtered = type == AVMEDIA_TYPE_VIDEO && task.UseVideoFilters && ist.FilterSource;
-    if (type == AVMEDIA_TYPE_VIDEO) {
-        PrepareVideoFrame(task, ist, frame);
-        if (filtered) {
-            frame->pts = ist.Pts;
-            if (av::av_buffersrc_add_frame_flags(ist.FilterSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) return;
-        }
-    }
-    if (type == AVMEDIA_TYPE_AUDIO && task.AudioVolume != 256) AdjustVolume(frame, task.AudioVolume);
+    if (type == AVMEDIA_TYPE_VIDEO) PrepareVideoFrame(task, ist, frame);
     EmulateRate(task, ist);
     // What ends before the start goes; the frame paths cut the rest to the sample and
-    // place pictures on the output's time line.
-    if (ist.Pts < task.StartTime && ist.NextPts <= task.StartTime) return;
-    for (;;) {
-        AVFrame* picture = frame;
-        if (filtered) {
-            av::av_frame_unref(ist.FilteredPicture.get());
-            if (av::av_buffersink_get_frame(ist.FilterSink, ist.FilteredPicture.get()) < 0) break;
-            picture = ist.FilteredPicture.get();
-            if (picture->pts != AV_NOPTS_VALUE) ist.Pts = picture->pts;
-        }
-        for (auto& ostPtr : run.OutputStreamTable) {
-            TOutputStream& ost = *ostPtr;
-            if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;
-            switch (ost.Encoder->codec_type) {
-            case AVMEDIA_TYPE_AUDIO: EncodeAudio(task, run, ost, ist, picture); break;
-            case AVMEDIA_TYPE_VIDEO: {
-                if (filtered && picture->sample_aspect_ratio.num) {
-                    ost.Encoder->sample_aspect_ratio = picture->sample_aspect_ratio;
-                }
-                const int frameSize = EncodeVideo(task, run, ost, ist, picture);
-                if (!task.VStatsFileName.empty() && frameSize != 0) WriteVideoStats(task, ost, frameSize);
-                break;
-            }
-            default: throw FFmpegException("invalid codec_type");
-            }
-        }
-        if (!filtered) break;
+    // place pictures on the output's time line. The filter graph still sees it.
+    const bool encode = !(ist.Pts < task.StartTime && ist.NextPts <= task.StartTime);
+    if (!encode && !filtered) return;
+    const TFrameClock clock{ist.Pts, ist.NextPts, run.Hooks ? run.Hooks->HookFrameNumber : 0};
+    if (run.Stages && run.Stages->Takes(istIndex)) {
+        run.Stages->Push(istIndex, frame, clock, encode);
+        return;
     }
-    if (filtered) av::av_frame_unref(ist.FilteredPicture.get());
+    const std::int64_t pts = EncodeFrame(task, run, ist, istIndex, frame, clock, encode);
+    // The filtered pictures' times stay with the stream.
+    if (filtered && encode) ist.Pts = pts;
 }
 
 // Corrected pictures come out at their own times, possibly later than they went in.
@@ -297,10 +277,28 @@ void WritePacket(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* packet)
     FilterAndMux(task, ost, 0, packet);
 }
 
+void TakeEncoded(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* pkt)
+{
+    if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+        task.VideoBytes += pkt->size;
+        std::size_t size = 0;
+        if (const std::uint8_t* q = av::av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size); q && size >= 6) {
+            ost.LastQuality = static_cast<float>(AV_RL32(q));
+            ost.LastPictType = q[4];
+            for (int i = 0; i < std::min<int>(q[5], 3) && size >= 8 + 8 * static_cast<std::size_t>(i + 1); ++i)
+                ost.LastError[i] = AV_RL64(q + 8 + 8 * i);
+        }
+    } else {
+        task.AudioBytes += pkt->size;
+    }
+    WritePacket(task, ost, pkt);
+}
+
 int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
 {
     AVCodecContext* enc = ost.Encoder;
-    AVPacket* pkt = run.OutPacket.get();
+    AVPacket* staged = StagePacket();
+    AVPacket* pkt = staged ? staged : run.OutPacket.get();
     int last = 0;
     for (;;) {
         const int r = av::avcodec_receive_packet(enc, pkt);
@@ -310,26 +308,75 @@ int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost)
                                                                         : "Audio encoding failed");
         last = pkt->size;
         ost.LastCodedPts = pkt->pts;
-        if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-            task.VideoBytes += pkt->size;
-            std::size_t size = 0;
-            if (const std::uint8_t* q = av::av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
-                q && size >= 6) {
-                ost.LastQuality = static_cast<float>(AV_RL32(q));
-                ost.LastPictType = q[4];
-                for (int i = 0; i < std::min<int>(q[5], 3) && size >= 8 + 8 * static_cast<std::size_t>(i + 1); ++i)
-                    ost.LastError[i] = AV_RL64(q + 8 + 8 * i);
-            }
-            if (ost.PassLogFile && enc->stats_out) std::fprintf(ost.PassLogFile.get(), "%s", enc->stats_out);
-        } else {
-            task.AudioBytes += pkt->size;
-        }
+        if (ost.PassLogFile && enc->stats_out) std::fprintf(ost.PassLogFile.get(), "%s", enc->stats_out);
         pkt->stream_index = ost.StreamIndex;
         av::av_packet_rescale_ts(pkt, enc->time_base, ost.Stream->time_base);
-        WritePacket(task, ost, pkt);
+        // A stage hands its packets back to the packet loop, which writes them.
+        if (staged) {
+            ReturnFromStage(ost, pkt);
+            continue;
+        }
+        TakeEncoded(task, ost, pkt);
         av::av_packet_unref(pkt);
     }
     return last;
+}
+
+std::int64_t EncodeFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame,
+                         TFrameClock clock, bool encode)
+{
+    const AVMediaType type = ist.Stream->codecpar->codec_type;
+    const bool filtered = type == AVMEDIA_TYPE_VIDEO && task.UseVideoFilters && ist.FilterSource;
+    if (filtered) {
+        frame->pts = clock.Pts;
+        if (av::av_buffersrc_add_frame_flags(ist.FilterSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) return clock.Pts;
+    }
+    if (!encode) return clock.Pts;
+    if (type == AVMEDIA_TYPE_AUDIO && task.AudioVolume != 256) AdjustVolume(frame, task.AudioVolume);
+    for (;;) {
+        AVFrame* picture = frame;
+        if (filtered) {
+            av::av_frame_unref(ist.FilteredPicture.get());
+            if (av::av_buffersink_get_frame(ist.FilterSink, ist.FilteredPicture.get()) < 0) break;
+            picture = ist.FilteredPicture.get();
+            if (picture->pts != AV_NOPTS_VALUE) clock.Pts = picture->pts;
+        }
+        for (auto& ostPtr : run.OutputStreamTable) {
+            TOutputStream& ost = *ostPtr;
+            if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;
+            switch (ost.Encoder->codec_type) {
+            case AVMEDIA_TYPE_AUDIO: EncodeAudio(task, run, ost, ist, picture, clock); break;
+            case AVMEDIA_TYPE_VIDEO: {
+                if (filtered && picture->sample_aspect_ratio.num) {
+                    ost.Encoder->sample_aspect_ratio = picture->sample_aspect_ratio;
+                }
+                const int frameSize = EncodeVideo(task, run, ost, ist, picture, clock);
+                if (!task.VStatsFileName.empty() && frameSize != 0) WriteVideoStats(task, ost, frameSize);
+                break;
+            }
+            default: throw FFmpegException("invalid codec_type");
+            }
+        }
+        if (!filtered) break;
+    }
+    if (filtered) av::av_frame_unref(ist.FilteredPicture.get());
+    return clock.Pts;
+}
+
+void FlushEncoders(TCustomFFmpeg& task, TTranscodeRun& run, int istIndex)
+{
+    for (auto& ostPtr : run.OutputStreamTable) {
+        TOutputStream& ost = *ostPtr;
+        if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;
+        const AVMediaType otype = ost.Encoder->codec_type;
+        if (otype != AVMEDIA_TYPE_AUDIO && otype != AVMEDIA_TYPE_VIDEO) continue;
+        if (otype == AVMEDIA_TYPE_AUDIO) FlushAudio(task, run, ost);
+        else FlushVideo(task, run, ost);
+        const int r = av::avcodec_send_frame(ost.Encoder, nullptr);
+        if (r < 0 && r != AVERROR_EOF)
+            throw FFmpegException(otype == AVMEDIA_TYPE_VIDEO ? "Video encoding failed" : "Audio encoding failed");
+        DrainEncoder(task, run, ost);
+    }
 }
 
 int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet)
@@ -401,18 +448,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
     if (!packet) {
         // End of stream: the correction and then the encoders give back what they hold.
         if (ist.Correction && PushForCorrection(ist, nullptr)) HandleCorrected(task, run, ist, istIndex);
-        for (auto& ostPtr : run.OutputStreamTable) {
-            TOutputStream& ost = *ostPtr;
-            if (ost.SourceIndex != istIndex || !ost.NeedsEncoding) continue;
-            const AVMediaType otype = ost.Encoder->codec_type;
-            if (otype != AVMEDIA_TYPE_AUDIO && otype != AVMEDIA_TYPE_VIDEO) continue;
-            if (otype == AVMEDIA_TYPE_AUDIO) FlushAudio(task, run, ost);
-            else FlushVideo(task, run, ost);
-            const int r = av::avcodec_send_frame(ost.Encoder, nullptr);
-            if (r < 0 && r != AVERROR_EOF)
-                throw FFmpegException(otype == AVMEDIA_TYPE_VIDEO ? "Video encoding failed" : "Audio encoding failed");
-            DrainEncoder(task, run, ost);
-        }
+        if (run.Stages && run.Stages->Takes(istIndex)) run.Stages->End(istIndex);
+        else FlushEncoders(task, run, istIndex);
     }
     return 0;
 }

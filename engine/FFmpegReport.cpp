@@ -122,7 +122,7 @@ void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last)
     if (task.ProgressHandler || task.Verbose > 0 || last) {
         const double bitrate = static_cast<double>(totalSize) * 8 / t / 1000;
         text.Add("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", static_cast<double>(totalSize) / 1024, t, bitrate);
-        if (task.Verbose > 1) text.Add(" dup=%d drop=%d", task.DupFrameCount, task.DropFrameCount);
+        if (task.Verbose > 1) text.Add(" dup=%d drop=%d", task.DupFrameCount.load(), task.DropFrameCount.load());
         if (task.ProgressHandler) {
             task.ProgressHandler->DoProgress(&task, frameNumber, fps, noTime ? 0 : static_cast<int>(t * 1000), quality,
                                              static_cast<float>(bitrate), totalSize, task.TotalOutputDuration);
@@ -149,7 +149,7 @@ void WriteVideoStats(TCustomFFmpeg& task, TOutputStream& ost, int frameSize)
     if (enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
     std::FILE* f = task.VStatsFile;
     const double tb = av_q2d(enc->time_base);
-    std::fprintf(f, "frame= %5d q= %2.1f ", ost.FrameNumber, ost.LastQuality / FF_QP2LAMBDA);
+    std::fprintf(f, "frame= %5d q= %2.1f ", ost.FrameNumber.load(), ost.LastQuality / FF_QP2LAMBDA);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
         std::fprintf(f, "PSNR= %6.2f ",
                      Psnr(static_cast<double>(ost.LastError[0]) / (static_cast<double>(enc->width) * enc->height *

@@ -3,6 +3,7 @@
 // with the work records the packet and frame paths reuse from packet to packet.
 // Created by the setup, released by TranscodeCleanup; every member frees itself.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -28,6 +29,7 @@ extern "C" {
 namespace kv::engine {
 
 struct THookState;   // engine/FFmpegFrameHooks.h
+class TFrameStages;  // engine/FrameStages.h
 
 struct TInputFileState {
     int AtEnd = 0;             // end of file or a read error
@@ -62,13 +64,14 @@ struct TOutputStream {
     AVStream* Stream = nullptr;
     AVCodecContext* Encoder = nullptr;   // the stream's own context (owned by the output file)
     int NeedsEncoding = 0;
-    int FrameNumber = 0;
+    // Written by the stream's frame stage, read by the packet loop's choice and report.
+    std::atomic<int> FrameNumber{0};
     TInputStream* SyncInput = nullptr;
-    std::int64_t OutputTicks = 0;   // encoder time-base ticks (video) or samples (audio) emitted
+    std::atomic<std::int64_t> OutputTicks{0};   // encoder time-base ticks (video) or samples (audio) emitted
     AVRational CopyTimeBase{0, 1};  // time base a copied stream was given
     double WrittenTime = 0;         // end of the latest packet written, seconds
     std::int64_t LastMuxDts = AV_NOPTS_VALUE;   // stream time base
-    bool Ended = false;             // reached the recording time: takes nothing more
+    std::atomic<bool> Ended{false};   // reached the recording time: takes nothing more
     bool Written = false;           // a packet went into the muxer
     // Video path.
     int CropActive = 0, CropTopBand = 0, CropLeftBand = 0;
@@ -126,6 +129,19 @@ struct TTranscodeRun {
     std::array<int, 52> QpHistogram{};
     std::int64_t LastReportTime = 0;
     std::shared_ptr<THookState> Hooks;   // frame hooks and previews, made on first use
+    // The threads that filter and encode decoded frames beside the packet loop; none
+    // when the run stays on one thread. Last, so that it ends before what it uses goes.
+    std::unique_ptr<TFrameStages> Stages;
+    TTranscodeRun();
+    ~TTranscodeRun();
+};
+
+// The time of one decoded frame as the frame paths take it (microseconds): the input
+// stream's clock when the frame was decoded, and its number among the pictures prepared.
+struct TFrameClock {
+    std::int64_t Pts = 0;
+    std::int64_t NextPts = AV_NOPTS_VALUE;
+    int Number = 0;
 };
 
 // The steps, shared between the files of the transcode.
@@ -144,13 +160,25 @@ std::string WriteFailureText(const AVFormatContext* output, const std::string& o
 // returns the size of the last one, 0 for none.
 int DrainEncoder(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 
+// The encoder's packet on its way to the muxer, with the figures the report shows.
+void TakeEncoded(TCustomFFmpeg& task, TOutputStream& ost, AVPacket* pkt);
+// A decoded frame (after the hooks) through the stream's filters into every encoder it
+// feeds; `encode` false only gives it to the filter graph (a frame before the start).
+// Returns the time of the last picture out of the filters (the clock's otherwise).
+std::int64_t EncodeFrame(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVFrame* frame,
+                         TFrameClock clock, bool encode);
+// End of stream of a decoded input: its encoders give back what they hold.
+void FlushEncoders(TCustomFFmpeg& task, TTranscodeRun& run, int istIndex);
+
 // Frame paths.
 void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture);
-int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture,
+                const TFrameClock& clock);
 // End of stream: the picture held back for the grid gets its last ticks.
 void FlushVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 void AdjustVolume(AVFrame* samples, int volume);   // 256 = unchanged; clipped
-void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples);
+void EncodeAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* samples,
+                 const TFrameClock& clock);
 void FlushAudio(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost);
 void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                     const AVSubtitle& subtitle, std::int64_t pts);

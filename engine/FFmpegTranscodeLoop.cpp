@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/FFmpegStreams.h"
+#include "engine/FrameStages.h"
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
@@ -128,6 +129,7 @@ void FinishOutputs(TCustomFFmpeg& task, TTranscodeRun& run)
         TInputStream& ist = *run.InputStreamTable[i];
         if (ist.NeedsDecoding) transcode::HandlePacket(task, run, ist, static_cast<int>(i), nullptr);
     }
+    if (run.Stages) run.Stages->Finish();
     for (auto& ost : run.OutputStreamTable) transcode::FinishCopy(task, run, *ost);
     for (auto& ost : run.OutputStreamTable)
         if (!ost->Filters.empty()) transcode::WritePacket(task, *ost, nullptr);
@@ -173,6 +175,15 @@ void TCustomFFmpeg::TranscodeLoop()
 {
     TTranscodeRun& run = *RunTables;
     AVPacket* pkt = run.Packet.get();
+    run.Stages = TFrameStages::Start(*this, run);
+    // However the loop ends, no stage outlives it.
+    struct TEndStages {
+        TCustomFFmpeg& Task;
+        ~TEndStages()
+        {
+            if (Task.RunTables) Task.RunTables->Stages.reset();
+        }
+    } endStages{*this};
     while (!StopRequested) {
         WaitWhilePaused();
         if (StopRequested) break;
@@ -188,6 +199,7 @@ void TCustomFFmpeg::TranscodeLoop()
         }
         DispatchPacket(*this, run, chosen, pkt);
         av::av_packet_unref(pkt);
+        if (run.Stages) run.Stages->WriteReturned();
         const std::int64_t now = av::av_gettime();
         if (now - run.LastReportTime > ProgressIntervalUS) {
             run.LastReportTime = now;
@@ -196,6 +208,7 @@ void TCustomFFmpeg::TranscodeLoop()
         }
     }
     FinishOutputs(*this, run);
+    run.Stages.reset();
     CloseRunCodecs(*this, run);
     Finished = !StopRequested;
     TranscodeCleanup();

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include "engine/FrameStages.h"
 #include "engine/LogList.h"
 #include "engine/PreviewLock.h"
 #include "media/AVProbe.h"
@@ -726,6 +727,9 @@ void TCustomFFmpegVCL::DoTerminate(TCustomFFmpeg* task)
 
 void TCustomFFmpegVCL::DeliverLibraryLine(std::uint32_t threadId, int level, const std::string& line)
 {
+    // A line of a frame stage's codec is the task's: it is delivered on the task's thread.
+    if (ForwardFromStage([this, level, line] { DeliverLibraryLine(platform::CurrentThreadId(), level, line); }))
+        return;
     TFFmpeg* owner = nullptr;
     {
         std::lock_guard lock(tasksLock_);

@@ -24,10 +24,12 @@ double TimeBase(const TOutputStream& ost)
     return av_q2d(ost.Encoder->time_base);
 }
 
-// Time of the sync input on the output's time line, seconds.
-double SyncTime(const TCustomFFmpeg& task, const TOutputStream& ost)
+// Time of the sync input on the output's time line, seconds: the frame's own clock when
+// the stream syncs to its source.
+double SyncTime(const TCustomFFmpeg& task, const TOutputStream& ost, const TInputStream& ist, const TFrameClock& clock)
 {
-    return static_cast<double>(ost.SyncInput->Pts - task.StartTime) / 1000000.0;
+    const std::int64_t pts = ost.SyncInput == &ist ? clock.Pts : ost.SyncInput->Pts;
+    return static_cast<double>(pts - task.StartTime) / 1000000.0;
 }
 
 // Ticks the output may still take before the recording time ends it.
@@ -51,10 +53,9 @@ void CountCopies(TCustomFFmpeg& task, int copies)
 
 // Copies of a picture that keeps its own time: without synchronisation once at its
 // time, else dropped when the clock is ahead and the clock moved when it is behind.
-int SourceTimedCopies(TCustomFFmpeg& task, TOutputStream& ost)
+int SourceTimedCopies(TCustomFFmpeg& task, TOutputStream& ost, double syncTime)
 {
     const double tb = TimeBase(ost);
-    const double syncTime = SyncTime(task, ost);
     const bool sync = task.VideoSyncMethod > 0 || (task.VideoSyncMethod < 0 && tb > 0.001);
     if (!sync) {
         const std::int64_t ticks = std::llrint(syncTime / tb);
@@ -81,9 +82,9 @@ int GridCopies(TCustomFFmpeg& task, TOutputStream& ost, double until)
 }
 
 // Seconds the picture just decoded lasts: to the decoder's next time, else one tick.
-double PictureDuration(const TOutputStream& ost, const TInputStream& ist)
+double PictureDuration(const TOutputStream& ost, const TFrameClock& clock)
 {
-    const std::int64_t d = ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts - ist.Pts : 0;
+    const std::int64_t d = clock.NextPts != AV_NOPTS_VALUE ? clock.NextPts - clock.Pts : 0;
     return d > 0 ? static_cast<double>(d) / 1000000.0 : TimeBase(ost);
 }
 
@@ -235,14 +236,15 @@ int EncodeCopies(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, AV
 
 }  // namespace
 
-int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture)
+int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture,
+                const TFrameClock& clock)
 {
-    const int number = run.Hooks ? run.Hooks->HookFrameNumber : 0;
-    if (!ost.FixedRate) return EncodeCopies(task, run, ost, picture, number, SourceTimedCopies(task, ost));
+    const int number = clock.Number;
+    const double time = SyncTime(task, ost, ist, clock);
+    if (!ost.FixedRate) return EncodeCopies(task, run, ost, picture, number, SourceTimedCopies(task, ost, time));
     // Each tick shows the picture nearest to it: the held one covers the ticks up to
     // half way to this one (pictures of a variable rate last as long as they last).
-    const double time = SyncTime(task, ost);
-    const double duration = PictureDuration(ost, ist);
+    const double duration = PictureDuration(ost, clock);
     int size = 0;
     if (ost.HeldPicture->buf[0])
         size = EncodeCopies(task, run, ost, ost.HeldPicture.get(), ost.HeldNumber,

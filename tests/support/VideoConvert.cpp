@@ -113,6 +113,8 @@ TConvertResult Convert(TRecordingSink& sink, const TInputList& inputs, const std
     task.LogHandler = &sink;
     task.ProgressHandler = &sink;
     task.ProgressIntervalUS = 0;
+    // KV_TEST_FRAME_STAGES=1 runs every conversion through the frame stages, =0 without.
+    if (const char* stages = std::getenv("KV_TEST_FRAME_STAGES")) task.FrameStages = std::atoi(stages);
     task.SetLogLevel(std::getenv("KV_TEST_VERBOSE") ? 3 : logLevel);
     av::av_log_set_level(LibraryLogLevel());
     try {
