@@ -42,10 +42,10 @@ void CountCopies(TCustomFFmpeg& task, int copies)
 {
     if (copies == 0) {
         task.DropFrameCount += 1;
-        if (task.Verbose > 2) task.Log(1, "*** drop!");
+        if (task.Verbose >= llAll) task.Log(llInfo, "*** drop!");
     } else if (copies > 1) {
         task.DupFrameCount += copies - 1;
-        if (task.Verbose > 2) task.Log(1, Format("*** %d dup!", copies - 1));
+        if (task.Verbose >= llAll) task.Log(llInfo, Format("*** %d dup!", copies - 1));
     }
 }
 
@@ -92,7 +92,7 @@ double PictureDuration(const TOutputStream& ost, const TInputStream& ist)
 int ViewFailed(TCustomFFmpeg& task, const char* message)
 {
     if (task.ExitOnError) throw FFmpegException(message);
-    task.Log(0, message);
+    task.Log(llError, message);
     return 0;
 }
 
@@ -268,7 +268,7 @@ void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost,
 {
     if (pts == AV_NOPTS_VALUE) {
         if (task.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
-        task.Log(0, "Subtitle packets must have a pts");
+        task.Log(llError, "Subtitle packets must have a pts");
         return;
     }
     // On the output's time line, which begins at the start: a cue that ends before it
@@ -292,7 +292,7 @@ void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost,
         // A failed encode would hand the muxer whatever the buffer held before.
         if (size < 0) {
             if (task.ExitOnError) throw FFmpegException("Subtitle encoding failed");
-            task.Log(0, "Subtitle encoding failed");
+            task.Log(llError, "Subtitle encoding failed");
             return;
         }
         AVPacket* pkt = run.OutPacket.get();

@@ -47,7 +47,7 @@ void TRecordingSink::DoCustomHook(engine::TCustomFFmpeg*, media::TBitmap& bitmap
     if (CustomHook) CustomHook(bitmap, frameNumber, pts, update, stopHook);
 }
 
-void TRecordingSink::DoLog(engine::TCustomFFmpeg*, int level, const std::string& message)
+void TRecordingSink::DoLog(engine::TCustomFFmpeg*, engine::TLogLevel level, const std::string& message)
 {
     Lines.emplace_back(level, message);
 }
@@ -113,7 +113,7 @@ TConvertResult Convert(TRecordingSink& sink, const TInputList& inputs, const std
     task.LogHandler = &sink;
     task.ProgressHandler = &sink;
     task.ProgressIntervalUS = 0;
-    task.SetLogLevel(std::getenv("KV_TEST_VERBOSE") ? 3 : logLevel);
+    task.SetLogLevel(engine::LogLevelFromNumber(std::getenv("KV_TEST_VERBOSE") ? 3 : logLevel));
     av::av_log_set_level(LibraryLogLevel());
     try {
         for (const auto& [input, inputOptions] : inputs) {
