@@ -278,6 +278,44 @@ TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
     EXPECT_EQ(events.Terms(), expected);
 }
 
+TEST_F(EngineComponent, AHeldTaskOutlivesItsRemovalStoppedAndClosed)
+{
+    for (bool clear : {false, true}) {
+        TFFmpegVCL vcl;
+        Recorder events(vcl);
+        AddTask(vcl, true, true);
+        vcl.Task(0)->SetPaused(true);   // halts at its first loop iteration
+        vcl.StartConvert(1);
+        const std::shared_ptr<TFFmpeg> held = vcl.Task(0);
+        ASSERT_TRUE(WaitFor([&] { return held->IsRunning(); })) << clear;
+        if (clear)
+            vcl.ClearTasks();
+        else
+            vcl.RemoveTask(0);
+        EXPECT_EQ(vcl.TaskCount(), 0) << clear;
+        // Stopped and its files closed, still readable; it never starts again.
+        EXPECT_FALSE(held->IsRunning()) << clear;
+        EXPECT_EQ(held->InputFileCount + held->OutputFileCount, 0) << clear;
+        EXPECT_EQ(held->Start(true, tpNormal), nullptr) << clear;
+        EXPECT_THROW(vcl.Task(0), std::out_of_range) << clear;
+    }
+}
+
+TEST_F(EngineComponent, WithoutAPreviewWindowPreviewsStopAndTheConversionFinishes)
+{
+    // No program installed a preview window here (media/FramePreview.h).
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    vcl.SetPreview(true);
+    AddTask(vcl, true, false, "avi_mpeg4_mp2.avi", ReencodeVideo);
+    vcl.StartConvert(1);
+    ASSERT_TRUE(events.Wait());
+    const std::vector<TermEvent> expected{{0, true, false, "", 0}, BatchEnd};
+    EXPECT_EQ(events.Terms(), expected);
+    EXPECT_EQ(vcl.Task(0)->PreviewFlags & 1, 0);
+    EXPECT_EQ(vcl.Task(0)->PreviewWindow, nullptr);
+}
+
 TEST_F(EngineComponent, ATaskWithoutOutputFailsAndTheBatchGoesOn)
 {
     for (int threads : {0, 1}) {
@@ -546,6 +584,21 @@ TEST_F(EngineLog, LongMessagesAreCutAtTheBuffer)
     // The cut text does not stay pending, so the thread's later lines still arrive.
     EXPECT_EQ(collect("tail\n"), std::vector<std::string>{"tail"});
     EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(EngineLog, LevelsMeetTheLibrariesLevelsBothWays)
+{
+    const std::pair<TLogLevel, int> ours[] = {
+        {llQuiet, AV_LOG_QUIET}, {llError, AV_LOG_ERROR}, {llInfo, AV_LOG_INFO}, {llDebug, AV_LOG_DEBUG},
+        {llAll, AV_LOG_TRACE}};
+    for (auto [level, library] : ours) {
+        EXPECT_EQ(LibraryLevel(level), library) << level;
+        EXPECT_EQ(LogLevelFromLibrary(library), level) << level;
+    }
+    // The libraries' finer levels fall into the engine's coarser ones.
+    const std::pair<int, TLogLevel> theirs[] = {
+        {AV_LOG_PANIC, llError}, {AV_LOG_FATAL, llError}, {AV_LOG_WARNING, llInfo}, {AV_LOG_VERBOSE, llDebug}};
+    for (auto [library, level] : theirs) EXPECT_EQ(LogLevelFromLibrary(library), level) << library;
 }
 
 TEST_F(EngineLog, TaskLevelsAndAttributionByThread)

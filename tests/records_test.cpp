@@ -8,6 +8,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "engine/FFmpeg.h"
 #include "engine/FFmpegRecords.h"
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
