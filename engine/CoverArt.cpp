@@ -125,7 +125,7 @@ void WriteCoverArt(TCustomFFmpeg& task, AVFormatContext* oc, int stream)
         pkt->pos = -1;
         pkt->flags |= AV_PKT_FLAG_KEY;
         // A cover the muxer refuses costs the cover, not the conversion.
-        if (av::av_interleaved_write_frame(oc, pkt) < 0) task.Log(0, "The cover picture could not be written");
+        if (av::av_interleaved_write_frame(oc, pkt) < 0) task.Log(llError, "The cover picture could not be written");
     }
 }
 

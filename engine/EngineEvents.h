@@ -10,8 +10,9 @@ namespace kv::engine {
 enum TLogLevel { llQuiet = 0, llError, llInfo, llDebug, llAll };
 enum THookAction { haContinue = 0, haIgnore, haStop };
 
-// Transcoder levels (-1 quiet, 0 error, 1 info, 2 debug, 3+ all) to TLogLevel.
-constexpr TLogLevel LogLevelFromTranscoder(int level)
+// The engine's one log-level scale is TLogLevel. The numbers of the "v" option keep
+// their meaning (-1 quiet, 0 error, 1 info, 2 debug, 3 and more all): this reads one.
+constexpr TLogLevel LogLevelFromNumber(int level)
 {
     return level < 0 ? llQuiet : level >= 4 ? llAll : static_cast<TLogLevel>(level + 1);
 }
@@ -26,7 +27,7 @@ public:
     virtual void DoBeforeHook(TCustomFFmpeg* task, std::int64_t pts, THookAction& action) = 0;
     virtual void DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber, std::int64_t pts,
                               bool& update, bool& stopHook) = 0;
-    virtual void DoLog(TCustomFFmpeg* task, int level, const std::string& message) = 0;
+    virtual void DoLog(TCustomFFmpeg* task, TLogLevel level, const std::string& message) = 0;
     virtual void DoPreviewBitmap(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber,
                                  std::int64_t pts) = 0;
     virtual void DoProgress(TCustomFFmpeg* task, int frameNumber, int fps, int currentDuration, float quality,

@@ -24,9 +24,10 @@ extern "C" {
 
 #include "engine/EngineEvents.h"
 #include "engine/FFmpegException.h"
+#include "engine/FFmpegRecords.h"
 #include "engine/FrameHook.h"
 #include "media/AvHandles.h"
-#include "media/Previewer.h"
+#include "media/FramePreview.h"
 
 namespace kv::engine {
 
@@ -51,7 +52,7 @@ inline constexpr std::array<int, MediaTypeCount> MediaTypeOptionFlags{OptFlagVid
 // onto the real inputs, outputs and streams when they are created.
 class TOptionContext {
 public:
-    TOptionContext(int scaleFlags, std::function<void(int)> setLogLevel);
+    TOptionContext(int scaleFlags, std::function<void(TLogLevel)> setLogLevel);
     TOptionContext(const TOptionContext&) = delete;
     TOptionContext& operator=(const TOptionContext&) = delete;
 
@@ -67,7 +68,7 @@ public:
     // "movflags"), handed to each codec and container as it opens; each takes its own.
     media::Viewed<media::DictionaryHandle> PrivateOptions;
     std::vector<std::string> TakenPrivateOptions;   // the ones some codec or container took
-    std::function<void(int)> SetLogLevel;
+    std::function<void(TLogLevel)> SetLogLevel;
 
     bool WasSetOn(const std::string& name, const void* set) const;
 
@@ -208,7 +209,7 @@ struct TOptionState {
     std::string PassLogFileName;
     std::string VStatsFileName;   // empty = none
     media::Viewed<media::StdioFileHandle> VStatsFile;
-    int Verbose = 1;
+    TLogLevel Verbose = llInfo;   // "v" gives it as a number (LogLevelFromNumber)
     int CodecThreadCount = 1;
     bool UsingVHook = false;
     TFrameHookChain FrameHooks;
@@ -246,8 +247,8 @@ public:
     // Option state (option language).
     void ResetOptionState();   // no-op unless the engine libraries are loaded
     void SetOption(const std::string& name, const std::string& value);   // throws FFmpegException
-    void SetLogLevel(int level);   // transcoder scale; also the libraries' level
-    void Log(int level, const std::string& text);   // to LogHandler (if set) at transcoder level
+    void SetLogLevel(TLogLevel level);   // also the libraries' level
+    void Log(TLogLevel level, const std::string& text);   // to LogHandler (if set)
 
     // The generic path for names the dispatcher does not know. With `onlyType` (a media
     // type) the codec option is set for that type alone.
@@ -361,7 +362,7 @@ public:
     std::string LastErrorMessage;
     // Under the preview lock (engine/PreviewLock.h).
     std::uint8_t PreviewFlags = 0;
-    std::unique_ptr<media::TPreviewer> PreviewWindow;   // frames shown while converting (bit 0)
+    std::unique_ptr<media::TFramePreview> PreviewWindow;   // frames shown while converting (bit 0)
     // Configuration: set before the task starts, only read while it runs.
     TTaskEventSink* LogHandler = nullptr;
     TTaskEventSink* ProgressHandler = nullptr;
@@ -372,9 +373,7 @@ public:
     std::int64_t ProgressIntervalUS = 500000;
     std::int64_t PreviewIntervalUS = 100000;
     int TotalOutputDuration = -1;
-    struct TTimeRange {
-        std::int64_t Start, End;
-    };
+    using TTimeRange = engine::TTimeRange;
     std::vector<TTimeRange> TimeRanges;
     // Threads per decoder and encoder, set by the component when the task starts:
     // the machine's cores shared by the tasks that run at once, or AutomaticThreads for

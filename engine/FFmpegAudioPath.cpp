@@ -285,8 +285,8 @@ bool CutBeforeStart(TCustomFFmpeg& task, TOutputStream& ost, const TInputStream&
     const double from = static_cast<double>(ost.StartDelay) / block.OutRate;
     if (own >= from) return true;
     const std::int64_t cut = std::llround((from - own) * block.InRate);
-    if (task.Verbose > 2 && cut > 0)
-        task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::min<std::int64_t>(cut, block.Count))));
+    if (task.Verbose >= llAll && cut > 0)
+        task.Log(llInfo, Format("discarding %d audio samples", static_cast<int>(std::min<std::int64_t>(cut, block.Count))));
     if (cut >= block.Count) return false;
     if (cut > 0) {
         block.Data = SkipSamples(ost.CutPlanes, block.Data, static_cast<int>(cut), block.Format, block.Channels);
@@ -301,7 +301,7 @@ bool DropSamples(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist, TAu
                  std::int64_t inDelta)
 {
     const int drop = static_cast<int>(std::min<std::int64_t>(-inDelta, block.Count));
-    if (task.Verbose > 2) task.Log(1, Format("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
+    if (task.Verbose >= llAll) task.Log(llInfo, Format("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
     block.Count -= drop;
     if (block.Count == 0) return false;
     block.Data = SkipSamples(ost.PadPlanes, block.Data, drop, block.Format, block.Channels);
@@ -320,8 +320,8 @@ void PadSilence(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist, TAud
     else if (block.Count < limit) silence = limit - block.Count;
     // A block that alone fills the limit still brings a limit's worth of silence.
     else silence = std::min<std::int64_t>(silence, limit);
-    if (task.Verbose > 2)
-        task.Log(1, Format("adding %d audio samples of silence", static_cast<int>(std::trunc(delta))));
+    if (task.Verbose >= llAll)
+        task.Log(llInfo, Format("adding %d audio samples of silence", static_cast<int>(std::trunc(delta))));
     if (silence <= 0) return;
     block.Data = PadWithSilence(ost, block.Data, block.Count, static_cast<int>(silence), block.Format, block.Channels);
     block.Count += static_cast<int>(silence);
@@ -355,8 +355,8 @@ bool SyncToInput(TCustomFFmpeg& task, TOutputStream& ost, TInputStream& ist, Swr
         const double cut = std::trunc(delta);
         const int comp = static_cast<int>(
             std::clamp(cut, -static_cast<double>(task.AudioSyncMethod), static_cast<double>(task.AudioSyncMethod)));
-        if (task.Verbose > 2)
-            task.Log(1, Format("compensating audio timestamp drift:%.2f compensation:%d in:%d", delta, comp, outRate));
+        if (task.Verbose >= llAll)
+            task.Log(llInfo, Format("compensating audio timestamp drift:%.2f compensation:%d in:%d", delta, comp, outRate));
         av::swr_set_compensation(swr, comp, outRate);
     }
     return true;

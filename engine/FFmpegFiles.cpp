@@ -363,7 +363,7 @@ media::InputFormatHandle OpenAndAnalyse(TCustomFFmpeg& task, const std::string& 
         std::lock_guard lock(media::CodecLock());
         analysed = av::avformat_find_stream_info(ic.get(), nullptr);
     }
-    if (analysed < 0 && task.Verbose >= 0)
+    if (analysed < 0 && task.Verbose > llQuiet)
         throw FFmpegException(Format("%s: could not find codec parameters", fileName.c_str()));
     return ic;
 }
@@ -403,8 +403,8 @@ void TakeVideoFacts(TCustomFFmpeg& task, AVStream* st, AVCodecContext* dec, int 
     task.FramePixFmt = dec->pix_fmt;
     const AVRational r = StreamFrameRate(st);
     const AVRational c = st->avg_frame_rate;   // what the codec's own rate says today
-    if (c.num && c.den && r.num && r.den && av_cmp_q(c, r) != 0 && task.Verbose > 0)
-        task.Log(1, Format("Seems stream %d codec frame rate differs from container frame rate: "
+    if (c.num && c.den && r.num && r.den && av_cmp_q(c, r) != 0 && task.Verbose >= llInfo)
+        task.Log(llInfo, Format("Seems stream %d codec frame rate differs from container frame rate: "
                            "%2.2f (%d/%d) -> %2.2f (%d/%d)",
                            index, double(c.num) / c.den, c.num, c.den, double(r.num) / r.den, r.num, r.den));
     task.FrameRate = r;
@@ -498,7 +498,7 @@ void TCustomFFmpeg::OpenInput(const std::string& fileName)
     ForcedDecoders.insert(ForcedDecoders.end(), decoders.Forced.begin(), decoders.Forced.end());
     InputCodecs[index] = std::move(decoders.Contexts);
     InputTimeOffsets[index] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
-    if (Verbose >= 0) av::av_dump_format(ic.get(), index, fileName.c_str(), 0);
+    if (Verbose > llQuiet) av::av_dump_format(ic.get(), index, fileName.c_str(), 0);
     InputFiles[index] = std::move(ic);
     ++InputFileCount;
 }
@@ -608,7 +608,7 @@ void CreateWantedStreams(TCustomFFmpeg& task, AVFormatContext* oc)
     }
     if (task.OutputFileCount == 0) task.DroppedTracks.clear();
     for (const std::string& line : DroppedTrackLines(task, oc)) {
-        task.Log(1, line);
+        task.Log(llInfo, line);
         task.DroppedTracks += (task.DroppedTracks.empty() ? "" : "\n") + line;
     }
 }
@@ -879,7 +879,7 @@ void SetVideoRate(TCustomFFmpeg& task, AVCodecContext* ctx, const AVCodec* codec
     if (codec && codec->supported_framerates && !task.ForceFps) {
         const AVRational listed = codec->supported_framerates[av::av_find_nearest_q_idx(rate, codec->supported_framerates)];
         if (av_cmp_q(listed, rate) != 0)
-            task.Log(1, Format("WARNING: %s does not take the frame rate %d/%d; %d/%d is used instead", codec->name,
+            task.Log(llInfo, Format("WARNING: %s does not take the frame rate %d/%d; %d/%d is used instead", codec->name,
                                rate.num, rate.den, listed.num, listed.den));
         rate = listed;
     }
@@ -936,7 +936,7 @@ void SetVideoEncoding(TCustomFFmpeg& task, AVStream* st, AVCodecContext* ctx, co
         task.FrameAspectForced ? PictureAspect(task, ctx->width, ctx->height) : SourcePixelShape(task);
     ctx->pix_fmt = EncoderPixelFormat(codec ? codec->pix_fmts : nullptr, task.FramePixFmt, task.FramePixFmtForced);
     if (codec && task.FramePixFmtForced && ctx->pix_fmt != task.FramePixFmt)
-        task.Log(1, Format("WARNING: %s does not take the pixel format %s; %s is used instead", codec->name,
+        task.Log(llInfo, Format("WARNING: %s does not take the pixel format %s; %s is used instead", codec->name,
                            PixelFormatName(task.FramePixFmt), PixelFormatName(ctx->pix_fmt)));
     SetVideoRateControl(task, ctx, overrides);
 }
@@ -952,13 +952,13 @@ void SetAudioEncoding(TCustomFFmpeg& task, AVCodecContext* ctx, const AVCodec* c
     ctx->sample_fmt = SupportedSampleFormat(codec ? codec->sample_fmts : nullptr, task.AudioSampleFmt);
     ctx->sample_rate = NearestSampleRate(codec ? codec->supported_samplerates : nullptr, task.AudioSampleRate);
     if (codec && ctx->ch_layout.nb_channels != task.AudioChannels)
-        task.Log(1, Format("WARNING: %s does not take %d channels; %d are used instead", codec->name, task.AudioChannels,
+        task.Log(llInfo, Format("WARNING: %s does not take %d channels; %d are used instead", codec->name, task.AudioChannels,
                            ctx->ch_layout.nb_channels));
     if (codec && ctx->sample_rate != task.AudioSampleRate)
-        task.Log(1, Format("WARNING: %s does not take the sample rate %d Hz; %d Hz is used instead", codec->name,
+        task.Log(llInfo, Format("WARNING: %s does not take the sample rate %d Hz; %d Hz is used instead", codec->name,
                            task.AudioSampleRate, ctx->sample_rate));
     if (codec && task.AudioSampleFmtForced && ctx->sample_fmt != task.AudioSampleFmt)
-        task.Log(1, Format("WARNING: %s does not take the sample format %s; %s is used instead", codec->name,
+        task.Log(llInfo, Format("WARNING: %s does not take the sample format %s; %s is used instead", codec->name,
                            SampleFormatName(task.AudioSampleFmt), SampleFormatName(ctx->sample_fmt)));
 }
 

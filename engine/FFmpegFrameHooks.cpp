@@ -139,13 +139,13 @@ void RunCustomHook(TCustomFFmpeg& task, THookState& h, AVFrame* picture, std::in
     if (c.Bitmap && (c.Bitmap->Width() != width || c.Bitmap->Height() != height)) media::ResetFrameConverter(c);
     const bool ok = media::ConvertPictureToBitmap(c, picture->data, picture->linesize, format, height, width);
     bool stop = !ok;
-    if (!ok) task.Log(0, "Cannot initialize the toRGB conversion context");
+    if (!ok) task.Log(llError, "Cannot initialize the toRGB conversion context");
     if (ok) {
         bool update = true;
         try {
             task.CustomHookHandler->DoCustomHook(&task, *c.Bitmap, h.HookFrameNumber, pts, update, stop);
         } catch (...) {
-            task.Log(0, "Error occurs OnCustomHook: " + ExceptionText(std::current_exception()));
+            task.Log(llError, "Error occurs OnCustomHook: " + ExceptionText(std::current_exception()));
             update = false;
         }
         if (update) {
@@ -159,7 +159,7 @@ void RunCustomHook(TCustomFFmpeg& task, THookState& h, AVFrame* picture, std::in
             if (format != Bgr24) {
                 if (!media::CachedScaler(c.BackScaler, width, height, AV_PIX_FMT_BGR24, width, height,
                                          static_cast<AVPixelFormat>(format), SWS_BICUBIC, nullptr, nullptr, nullptr)) {
-                    task.Log(0, "Cannot initialize the fromRGB conversion context");
+                    task.Log(llError, "Cannot initialize the fromRGB conversion context");
                     stop = true;
                 } else {
                     av::sws_scale(c.BackScaler, c.DestData, c.DestLinesize, 0, height, picture->data,
@@ -188,7 +188,7 @@ void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture)
             try {
                 task.BeforeHookHandler->DoBeforeHook(&task, pts, task.HookAction);
             } catch (...) {
-                task.Log(0, "Error occurs OnBeforeHook: " + ExceptionText(std::current_exception()));
+                task.Log(llError, "Error occurs OnBeforeHook: " + ExceptionText(std::current_exception()));
                 task.HookAction = haStop;
             }
             if (task.HookAction == haStop) task.UsingVHook = false;
@@ -218,12 +218,12 @@ void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture)
     const int format = picture->format, width = picture->width, height = picture->height;
     AVFrame* work = HookPicture(h, format, width, height);
     if (!work) {
-        task.Log(0, "hook buf malloc error.");
+        task.Log(llError, "hook buf malloc error.");
         return;
     }
     if (task.DoDeinterlace) {
         if (Deinterlace(h, work, picture) < 0) {
-            task.Log(0, "Deinterlacing failed.");
+            task.Log(llError, "Deinterlacing failed.");
             work = picture;
         }
     } else {
@@ -238,7 +238,7 @@ void PrepareVideoFrame(TCustomFFmpeg& task, TInputStream& ist, AVFrame* picture)
         // The rest of the path reads the hook buffer, with the picture's properties.
         av::av_frame_copy_props(work, picture);
         av::av_frame_unref(picture);
-        if (av::av_frame_ref(picture, work) < 0) task.Log(0, "hook buf malloc error.");
+        if (av::av_frame_ref(picture, work) < 0) task.Log(llError, "hook buf malloc error.");
     }
 }
 
@@ -257,7 +257,7 @@ void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const i
         if (c.Bitmap && (c.Bitmap->Width() != enc->width || c.Bitmap->Height() != enc->height))
             media::ResetFrameConverter(c);
         const bool ok = media::ConvertPictureToBitmap(c, data, linesize, enc->pix_fmt, enc->height, enc->width);
-        if (!ok) task.Log(0, "Cannot initialize the toRGB conversion context");
+        if (!ok) task.Log(llError, "Cannot initialize the toRGB conversion context");
         return ok;
     };
     if ((flags & 2) && task.PreviewBitmapHandler) {
@@ -271,8 +271,8 @@ void SendPreview(TCustomFFmpeg& task, const std::uint8_t* const data[4], const i
         if (now - h.LastPreviewTime > task.PreviewIntervalUS) {
             bool ok = convert();
             if (ok) {
-                if (!task.PreviewWindow) task.PreviewWindow = std::make_unique<media::TPreviewer>();
-                ok = task.PreviewWindow->Preview(*c.Bitmap, frameNumber, ptsUS);
+                if (!task.PreviewWindow) task.PreviewWindow = media::MakeFramePreview();
+                ok = task.PreviewWindow && task.PreviewWindow->Preview(*c.Bitmap, frameNumber, ptsUS);
             }
             h.LastPreviewTime = now;
             if (!ok) flags &= static_cast<std::uint8_t>(~1);

@@ -126,7 +126,7 @@ bool IsFlag(const std::string& value)
 
 void DoNothing(TCustomFFmpeg& task, const std::string& name, const std::string&)
 {
-    task.Log(1, "Do nothing: option - " + name);
+    task.Log(llInfo, "Do nothing: option - " + name);
 }
 
 void NotDone(TCustomFFmpeg&, const std::string& name, const std::string&)
@@ -138,7 +138,7 @@ void NotDone(TCustomFFmpeg&, const std::string& name, const std::string&)
 std::string FormatName(TCustomFFmpeg& task, const std::string& name)
 {
     if (name != "pgmyuv") return name;
-    task.Log(1, "pgmyuv format is deprecated, use image2");
+    task.Log(llInfo, "pgmyuv format is deprecated, use image2");
     task.PgmyuvCompatibilityHack = true;
     return "image2";
 }
@@ -306,7 +306,7 @@ void SetTextField(TCustomFFmpeg& task, const std::string&, const std::string& va
 
 void SetVerbose(TCustomFFmpeg& task, const std::string&, const std::string& value)
 {
-    task.SetLogLevel(ParseInt(value));
+    task.SetLogLevel(LogLevelFromNumber(ParseInt(value)));
 }
 
 void SetTarget(TCustomFFmpeg& task, const std::string&, const std::string& value)
@@ -333,7 +333,7 @@ void SetBitRate(TCustomFFmpeg& task, const std::string& name, const std::string&
     AVCodecContext* set = task.OptionContext->CodecSets[name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO];
     std::int64_t bitRate = 0;
     if (av::av_opt_get_int(set, "b", 0, &bitRate) >= 0 && bitRate < 1000)
-        task.Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
+        task.Log(llInfo, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
 }
 
 void SetFrameRate(TCustomFFmpeg& task, const std::string&, const std::string& value)
@@ -375,7 +375,7 @@ void LogPixelFormats(TCustomFFmpeg& task)
     for (int i = -1; i < AV_PIX_FMT_NB; ++i) {
         if (i >= 0 && !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(i))) break;
         av::av_get_pix_fmt_string(line, sizeof line, static_cast<AVPixelFormat>(i));
-        task.Log(1, media::Trim(line));
+        task.Log(llInfo, media::Trim(line));
     }
 }
 
@@ -385,7 +385,7 @@ void LogSampleFormats(TCustomFFmpeg& task)
     char line[128];
     for (int i = -1; i < AV_SAMPLE_FMT_NB; ++i) {
         av::av_get_sample_fmt_string(line, sizeof line, static_cast<AVSampleFormat>(i));
-        task.Log(1, media::Trim(line));
+        task.Log(llInfo, media::Trim(line));
     }
 }
 

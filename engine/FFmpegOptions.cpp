@@ -30,7 +30,7 @@ bool LibrariesLoaded()
 // ---------------------------------------------------------------------------
 // Generic option holder
 
-TOptionContext::TOptionContext(int scaleFlags, std::function<void(int)> setLogLevel)
+TOptionContext::TOptionContext(int scaleFlags, std::function<void(TLogLevel)> setLogLevel)
     : SetLogLevel(std::move(setLogLevel))
 {
     Allocate(scaleFlags);
@@ -130,20 +130,20 @@ void TCustomFFmpeg::RenewOptionState()
     static_cast<TOptionState&>(*this) = TOptionState{};
     TotalOutputDuration = -1;
     HookAction = haContinue;
-    OptionContext = std::make_unique<TOptionContext>(ScaleFlags, [this](int level) { SetLogLevel(level); });
+    OptionContext = std::make_unique<TOptionContext>(ScaleFlags, [this](TLogLevel level) { SetLogLevel(level); });
 }
 
-void TCustomFFmpeg::SetLogLevel(int level)
+void TCustomFFmpeg::SetLogLevel(TLogLevel level)
 {
     Verbose = level;
     if (av::av_log_set_level) {
-        av::av_log_set_level(LibraryLevelFromTranscoder(level));
+        av::av_log_set_level(LibraryLevel(level));
         // The log callback drops messages above the cached level before taking any lock.
         SetCachedLogLevel(av::av_log_get_level());
     }
 }
 
-void TCustomFFmpeg::Log(int level, const std::string& text)
+void TCustomFFmpeg::Log(TLogLevel level, const std::string& text)
 {
     if (!LogHandler) return;
     // A frame stage's lines reach the handler on the task's own thread.
@@ -211,7 +211,7 @@ bool TCustomFFmpeg::SetDefaultOption(const std::string& name, const std::string&
     // option it set ("b"), which is the one the target contexts know.
     ctx.SetNames.emplace_back(found->name);
     if (ctx.CodecSets[0]->debug || ctx.FormatSet->debug) {
-        if (ctx.SetLogLevel) ctx.SetLogLevel(2);
+        if (ctx.SetLogLevel) ctx.SetLogLevel(llDebug);
     }
     return true;
 }
@@ -242,7 +242,7 @@ void TCustomFFmpeg::WarnUntakenPrivateOptions()
     const AVDictionaryEntry* e = nullptr;
     while ((e = av::av_dict_get(OptionContext->PrivateOptions, "", e, AV_DICT_IGNORE_SUFFIX)))
         if (std::find(taken.begin(), taken.end(), e->key) == taken.end())
-            Log(1, std::string("WARNING: no codec or container of this conversion takes the option '") + e->key + "'");
+            Log(llInfo, std::string("WARNING: no codec or container of this conversion takes the option '") + e->key + "'");
 }
 
 void TCustomFFmpeg::ApplyContextOptions(void* target, void* source, int flags)

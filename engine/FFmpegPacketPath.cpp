@@ -57,7 +57,7 @@ void FilterReport(TCustomFFmpeg& task, TOutputStream& ost, std::size_t index, in
         Format("%s failed for stream %d, codec %s", ost.Filters[index]->filter->name, ost.StreamIndex, CodecName(ost)),
         code);
     if (task.ExitOnError) throw FFmpegException(text);
-    if (task.LogHandler) task.Log(0, text);
+    if (task.LogHandler) task.Log(llError, text);
 }
 
 // Through filters index.. of the chain; a null packet drains the chain.
@@ -419,8 +419,8 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
             const int r = av::avcodec_receive_frame(ist.Decoder, frame);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
             if (r < 0) return -1;
-            if (++frames > 1 && packet && task.Verbose > 0)
-                task.Log(0, Format("Multiple frames in a packet from stream %d", packet->stream_index));
+            if (++frames > 1 && packet && task.Verbose >= llInfo)
+                task.Log(llError, Format("Multiple frames in a packet from stream %d", packet->stream_index));
             // The frame's own time: a decoder that works on several packets at once
             // gives its frames later than the packets that carried them.
             const std::int64_t own = frame->best_effort_timestamp;

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 
+#include "engine/FFmpeg.h"
 #include "media/MyUtils.h"
 
 namespace kv::engine {
@@ -149,9 +150,9 @@ std::vector<std::pair<std::string, std::string>> SplitExtOptions(const std::stri
     return result;
 }
 
-std::vector<TCustomFFmpeg::TTimeRange> ParseHookRanges(const std::string& text)
+std::vector<TTimeRange> ParseHookRanges(const std::string& text)
 {
-    std::vector<TCustomFFmpeg::TTimeRange> ranges;
+    std::vector<TTimeRange> ranges;
     std::string::size_type start = 0;
     for (;;) {
         auto comma = text.find(',', start);

@@ -7,9 +7,15 @@
 #include <vector>
 
 #include "engine/EngineEvents.h"
-#include "engine/FFmpeg.h"
 
 namespace kv::engine {
+
+class TCustomFFmpeg;
+
+// A stretch of the output in microseconds, [Start, End].
+struct TTimeRange {
+    std::int64_t Start, End;
+};
 
 // A field at its reset value means "not set": the engine's own default stays.
 struct TInputOptions {
@@ -106,7 +112,7 @@ void ApplyNewStreamOptions(TCustomFFmpeg& task, const TOutputOptions& options);
 // ExtOptions text as (name, value) pairs, one per line.
 std::vector<std::pair<std::string, std::string>> SplitExtOptions(const std::string& text);
 // HookRanges text as ranges in microseconds, sorted by their end.
-std::vector<TCustomFFmpeg::TTimeRange> ParseHookRanges(const std::string& text);
+std::vector<TTimeRange> ParseHookRanges(const std::string& text);
 // The "timestamp" value of a record's TimeStamp (>= 0): a UTC date text.
 std::string TimeStampText(double localDays);
 

@@ -119,21 +119,21 @@ void ReportProgress(TCustomFFmpeg& task, TTranscodeRun& run, bool last)
     if (noTime) t = 0;
     if (t < 0.01) t = 0.01;
 
-    if (task.ProgressHandler || task.Verbose > 0 || last) {
+    if (task.ProgressHandler || task.Verbose >= llInfo || last) {
         const double bitrate = static_cast<double>(totalSize) * 8 / t / 1000;
         text.Add("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", static_cast<double>(totalSize) / 1024, t, bitrate);
-        if (task.Verbose > 1) text.Add(" dup=%d drop=%d", task.DupFrameCount.load(), task.DropFrameCount.load());
+        if (task.Verbose >= llDebug) text.Add(" dup=%d drop=%d", task.DupFrameCount.load(), task.DropFrameCount.load());
         if (task.ProgressHandler) {
             task.ProgressHandler->DoProgress(&task, frameNumber, fps, noTime ? 0 : static_cast<int>(t * 1000), quality,
                                              static_cast<float>(bitrate), totalSize, task.TotalOutputDuration);
-        } else if (task.Verbose >= 0 && task.LogHandler) {
-            task.Log(1, text.Text());
+        } else if (task.Verbose > llQuiet && task.LogHandler) {
+            task.Log(llInfo, text.Text());
         }
     }
-    if (last && task.Verbose >= 0 && task.LogHandler) {
+    if (last && task.Verbose > llQuiet && task.LogHandler) {
         const double raw = static_cast<double>(task.AudioBytes + task.VideoBytes + task.HeaderBytes);
         const double overhead = raw > 0 ? (static_cast<double>(totalSize) - raw) * 100 / raw : 0;
-        task.Log(1, Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %.2f%%\r\n",
+        task.Log(llInfo, Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %.2f%%\r\n",
                            static_cast<double>(task.VideoBytes) / 1024, static_cast<double>(task.AudioBytes) / 1024,
                            static_cast<double>(task.HeaderBytes) / 1024, overhead));
     }

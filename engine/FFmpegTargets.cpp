@@ -80,7 +80,7 @@ void TCustomFFmpeg::ApplyTarget(const std::string& type, const std::string& norm
             }
         }
         if (!decided) chosen = fallbackNorm == "film" ? tnFilm : fallbackNorm == "ntsc" ? tnNtsc : tnPal;
-        if (Verbose > 0) Log(1, std::string("Assuming ") + (chosen == tnPal ? "PAL" : "NTSC") + " for target.");
+        if (Verbose >= llInfo) Log(llInfo, std::string("Assuming ") + (chosen == tnPal ? "PAL" : "NTSC") + " for target.");
     }
 
     const TTargetPreset* preset = nullptr;
@@ -114,7 +114,7 @@ void TCustomFFmpeg::ApplyTarget(const std::string& type, const std::string& norm
     else if (type == "dv") SetOption("pix_fmt", pal ? "yuv420p" : "yuv411p");
     if (preset->Aspect && FrameAspectRatio == 0) {
         SetOption("aspect", preset->Aspect);
-        Log(1, std::string("Assuming ") + preset->Aspect + " for aspect ratio");
+        Log(llInfo, std::string("Assuming ") + preset->Aspect + " for aspect ratio");
     }
 }
 

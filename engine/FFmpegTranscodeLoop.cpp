@@ -61,8 +61,8 @@ void CorrectTimestamps(TCustomFFmpeg& task, TInputStream& ist, AVFormatContext* 
              pktDts + 1 < ist.Pts) &&
             !task.CopyTs) {
             task.InputTimeOffsets[ist.FileIndex] -= delta;
-            if (task.Verbose > 2)
-                task.Log(1, Format("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
+            if (task.Verbose >= llAll)
+                task.Log(llInfo, Format("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
                                    static_cast<long long>(task.InputTimeOffsets[ist.FileIndex])));
             pkt->dts -= av::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
             if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= av::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
@@ -119,7 +119,7 @@ void DispatchPacket(TCustomFFmpeg& task, TTranscodeRun& run, int chosen, AVPacke
     if (transcode::HandlePacket(task, run, ist, istIndex, pkt) >= 0) return;
     const std::string text = Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.StreamIndex);
     if (task.ExitOnError) throw FFmpegException(text);
-    if (task.Verbose >= 0 && task.LogHandler) task.Log(1, text);
+    if (task.Verbose > llQuiet && task.LogHandler) task.Log(llInfo, text);
 }
 
 // The end, whatever ended the loop: flush decoders and encoders, trailers, report.

@@ -376,7 +376,7 @@ void SetCopyParameters(TCustomFFmpeg& task, TOutputStream& ost, const TInputStre
         if (task.UsingVHook) throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
         // Previews come from decoded pictures: a copied one simply shows none, rather
         // than failing a conversion the user asked to copy.
-        if (task.PreviewFlags != 0) task.Log(1, "No preview of a copied picture: its frames are not decoded");
+        if (task.PreviewFlags != 0) task.Log(llInfo, "No preview of a copied picture: its frames are not decoded");
         ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
         ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
         if (ost.Stream->sample_aspect_ratio.num == 0) ost.Stream->sample_aspect_ratio = ist.Stream->sample_aspect_ratio;
@@ -543,13 +543,13 @@ void LogStreamMapping(TCustomFFmpeg& task, const TTranscodeRun& run)
 {
     for (int f = 0; f < task.OutputFileCount; ++f)
         av::av_dump_format(task.OutputFiles[f], f, task.OutputFiles[f]->url, 1);
-    if (task.Verbose < 0 || !task.LogHandler) return;
-    task.Log(1, "Stream mapping:");
+    if (task.Verbose == llQuiet || !task.LogHandler) return;
+    task.Log(llInfo, "Stream mapping:");
     for (const auto& ost : run.OutputStreamTable) {
         const TInputStream& ist = *run.InputStreamTable[ost->SourceIndex];
-        task.Log(1, Format("  Stream #%d.%d -> #%d.%d", ist.FileIndex, ist.StreamIndex, ost->FileIndex, ost->StreamIndex));
+        task.Log(llInfo, Format("  Stream #%d.%d -> #%d.%d", ist.FileIndex, ist.StreamIndex, ost->FileIndex, ost->StreamIndex));
         if (ost->SyncInput != &ist)
-            task.Log(1, Format(" [sync #%d.%d]", ost->SyncInput->FileIndex, ost->SyncInput->StreamIndex));
+            task.Log(llInfo, Format(" [sync #%d.%d]", ost->SyncInput->FileIndex, ost->SyncInput->StreamIndex));
     }
 }
 
@@ -719,7 +719,7 @@ void LogSessionDescription(TCustomFFmpeg& task)
     av::av_sdp_create(files.data(), task.OutputFileCount, sdp, sizeof sdp);
     std::string text(sdp);
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
-    task.Log(1, "SDP: " + text);
+    task.Log(llInfo, "SDP: " + text);
 }
 
 void WriteHeaders(TCustomFFmpeg& task)
@@ -788,7 +788,7 @@ void TCustomFFmpeg::TranscodeCleanup()
     RunTables.reset();
     // The preview window goes with the run; it is freed outside the lock because
     // freeing it waits for the user-interface thread.
-    std::unique_ptr<media::TPreviewer> window;
+    std::unique_ptr<media::TFramePreview> window;
     {
         auto lock = platform::IsUiThread() ? LockPreviewFromUi() : std::unique_lock(PreviewLock());
         window = std::move(PreviewWindow);

@@ -1,5 +1,7 @@
 #include "engine/FFmpegVCL.h"
 
+#include "engine/FFmpegTask.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
@@ -42,9 +44,9 @@ void EngineLogCallback(void* context, int level, const char* format, va_list arg
     std::lock_guard guard(ComponentsLock());
     std::uint32_t threadId = platform::CurrentThreadId();
     std::vector<std::string> lines = CollectLogLines(LogList(), threadId, context, format, args);
-    int transcoderLevel = TranscoderLevelFromLibrary(level);
+    const TLogLevel logLevel = LogLevelFromLibrary(level);
     for (const std::string& line : lines)
-        for (TCustomFFmpegVCL* component : Components()) component->DeliverLibraryLine(threadId, transcoderLevel, line);
+        for (TCustomFFmpegVCL* component : Components()) component->DeliverLibraryLine(threadId, logLevel, line);
 }
 
 // The component's event lock, always behind the list lock: a handler that runs
@@ -148,6 +150,15 @@ TFFmpeg::TFFmpeg() : Probe(std::make_unique<media::TAVProbe>()) {}
 
 TFFmpeg::~TFFmpeg()
 {
+    Retire();
+}
+
+void TFFmpeg::Retire()
+{
+    {
+        std::lock_guard lock(stateLock_);
+        retired_ = true;
+    }
     StopRequested = true;
     SetPaused(false);
     // A worker may be waiting for the UI thread, which may be this very thread:
@@ -176,7 +187,7 @@ TFFmpegThread* TFFmpeg::Start(bool threaded, TConvertPriority priority)
 {
     {
         std::lock_guard lock(stateLock_);
-        if (Running || Terminated || terminator_) return nullptr;
+        if (Running || Terminated || terminator_ || retired_) return nullptr;
     }
     const char* failure = nullptr;
     if (OpensFilesAtStart) {
@@ -188,7 +199,7 @@ TFFmpegThread* TFFmpeg::Start(bool threaded, TConvertPriority priority)
     }
     if (failure) {
         Cleanup();
-        Log(-1, failure);
+        Log(llQuiet, failure);
         ExceptionRaised = true;
         ExceptionMessage = failure;
         FinishTask();
@@ -218,7 +229,7 @@ void TFFmpeg::Run()
         if (OpensFilesAtStart) OpenFiles();
         Transcode();
     } catch (const std::exception& e) {
-        Log(-1, e.what());
+        Log(llQuiet, e.what());
         ExceptionRaised = true;
         ExceptionMessage = e.what();
     }
@@ -232,7 +243,7 @@ void TFFmpeg::Run()
 
 void TFFmpeg::OpenFiles()
 {
-    const int verbose = Verbose;
+    const TLogLevel verbose = Verbose;
     Probe->Close();
     RenewOptionState();
     SetLogLevel(verbose);
@@ -315,27 +326,34 @@ void TFFmpeg::ReleaseEndedWorker()
 
 // ---------------------------------------------------------------- list
 
+TFFmpegList::TFFmpegList() = default;
+TFFmpegList::~TFFmpegList() = default;
+
 TFFmpeg* TFFmpegList::Items(int index) const
 {
-    if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
-    return items_[static_cast<std::size_t>(index)].get();
+    return Shared(index).get();
 }
 
-int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task)
+std::shared_ptr<TFFmpeg> TFFmpegList::Shared(int index) const
+{
+    if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+    return items_[static_cast<std::size_t>(index)];
+}
+
+int TFFmpegList::Add(std::shared_ptr<TFFmpeg> task)
 {
     items_.push_back(std::move(task));
     return Count() - 1;
 }
 
-std::unique_ptr<TFFmpeg> TFFmpegList::Extract(int index)
+std::shared_ptr<TFFmpeg> TFFmpegList::Extract(int index)
 {
-    Items(index);
-    auto task = std::move(items_[static_cast<std::size_t>(index)]);
+    auto task = Shared(index);
     items_.erase(items_.begin() + index);
     return task;
 }
 
-std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::ExtractAll()
+std::vector<std::shared_ptr<TFFmpeg>> TFFmpegList::ExtractAll()
 {
     return std::exchange(items_, {});
 }
@@ -363,13 +381,19 @@ TCustomFFmpegVCL::~TCustomFFmpegVCL()
         pendingCount_ = 0;
     }
     delete timerContext_;
-    for (TFFmpeg* task : TaskSnapshot()) task->StopIfRunning();
-    std::vector<std::unique_ptr<TFFmpeg>> tasks;
+    for (const auto& task : TaskSnapshot()) task->StopIfRunning();
+    std::vector<std::shared_ptr<TFFmpeg>> tasks;
     {
         std::lock_guard guard(ComponentsLock());
         std::lock_guard lock(tasksLock_);
         tasks = tasks_.ExtractAll();
     }
+    RetireTasks(tasks);
+}
+
+void TCustomFFmpegVCL::RetireTasks(std::vector<std::shared_ptr<TFFmpeg>>& tasks)
+{
+    for (const auto& task : tasks) task->Retire();
     tasks.clear();
 }
 
@@ -381,20 +405,20 @@ bool TCustomFFmpegVCL::LoadAVLib(const std::string& libraryFolder)
         return false;
     }
     av::av_log_set_callback(&EngineLogCallback);
-    av::av_log_set_level(LibraryLevelFromTranscoder(logLevel_ - 1));
+    av::av_log_set_level(LibraryLevel(logLevel_));
     SetCachedLogLevel(av::av_log_get_level());
     return true;
 }
 
 void TCustomFFmpegVCL::ApplyLogLevelTo(TCustomFFmpeg& task)
 {
-    task.SetLogLevel(logLevel_ - 1);
+    task.SetLogLevel(logLevel_);
     RefreshCachedLevel();
 }
 
 int TCustomFFmpegVCL::AddInputFile(const std::string& fileName, TInputOptions* options)
 {
-    auto task = std::make_unique<TFFmpeg>();
+    auto task = std::make_shared<TFFmpeg>();
     task->LogHandler = this;
     try {
         task->ResetOptionState();
@@ -434,27 +458,28 @@ int TCustomFFmpegVCL::AddTask(const std::string& inputFile, TInputOptions* input
 {
     const int index = AddInputFile(inputFile, input);
     if (index < 0) return -1;
-    TFFmpeg& task = Task(index);
-    task.CreateOutputFiles = false;
+    const std::shared_ptr<TFFmpeg> task = Task(index);
+    task->CreateOutputFiles = false;
     const bool checked = SetOutputFile(index, outputFile, output);
-    task.CreateOutputFiles = true;
+    task->CreateOutputFiles = true;
     if (!checked) {
         const std::string reason = lastErrMsg_;
         RemoveTask(index);
         lastErrMsg_ = reason;
         return -1;
     }
-    task.InputFileName = inputFile;
-    task.OutputFileName = outputFile;
-    task.HookSink = this;
-    task.OpensFilesAtStart = true;
-    task.Cleanup();
+    task->InputFileName = inputFile;
+    task->OutputFileName = outputFile;
+    task->HookSink = this;
+    task->OpensFilesAtStart = true;
+    task->Cleanup();
     return index;
 }
 
 bool TCustomFFmpegVCL::SetOutputFile(int index, const std::string& fileName, TOutputOptions* options)
 {
-    TFFmpeg& task = Task(index);
+    const std::shared_ptr<TFFmpeg> held = Task(index);
+    TFFmpeg& task = *held;
     try {
         if (options) {
             if (options->FileName.empty()) options->FileName = fileName;
@@ -474,26 +499,26 @@ bool TCustomFFmpegVCL::SetOutputFile(int index, const std::string& fileName, TOu
 
 void TCustomFFmpegVCL::RemoveTask(int index)
 {
-    std::unique_ptr<TFFmpeg> task;
+    std::vector<std::shared_ptr<TFFmpeg>> removed;
     {
         // The component list lock keeps a log line in delivery from meeting a freed task.
         std::lock_guard guard(ComponentsLock());
         std::lock_guard lock(tasksLock_);
-        task = tasks_.Extract(index);
+        removed.push_back(tasks_.Extract(index));
         for (int i = index; i < tasks_.Count(); ++i) tasks_.Items(i)->TaskIndex = i;
     }
-    task.reset();
+    RetireTasks(removed);
 }
 
 void TCustomFFmpegVCL::ClearTasks()
 {
-    std::vector<std::unique_ptr<TFFmpeg>> tasks;
+    std::vector<std::shared_ptr<TFFmpeg>> tasks;
     {
         std::lock_guard guard(ComponentsLock());
         std::lock_guard lock(tasksLock_);
         tasks = tasks_.ExtractAll();
     }
-    tasks.clear();
+    RetireTasks(tasks);
     lastErrMsg_.clear();
     TEventGuard lock(eventLock_);
     threadCount_ = 0;
@@ -505,10 +530,15 @@ int TCustomFFmpegVCL::TaskCount()
     return tasks_.Count();
 }
 
-TFFmpeg& TCustomFFmpegVCL::Task(int index)
+bool TCustomFFmpegVCL::IsKnownOption(const std::string& name)
+{
+    return TCustomFFmpeg::IsKnownOption(name);
+}
+
+std::shared_ptr<TFFmpeg> TCustomFFmpegVCL::Task(int index)
 {
     std::lock_guard lock(tasksLock_);
-    return *tasks_.Items(index);
+    return tasks_.Shared(index);
 }
 
 bool TCustomFFmpegVCL::IsTaskRunning(int index)
@@ -523,11 +553,11 @@ bool TCustomFFmpegVCL::IsTaskStarted(int index)
     return index >= 0 && index < tasks_.Count() && tasks_.Items(index)->ThreadID != 0;
 }
 
-std::vector<TFFmpeg*> TCustomFFmpegVCL::TaskSnapshot()
+std::vector<std::shared_ptr<TFFmpeg>> TCustomFFmpegVCL::TaskSnapshot()
 {
     std::lock_guard lock(tasksLock_);
-    std::vector<TFFmpeg*> result;
-    for (int i = 0; i < tasks_.Count(); ++i) result.push_back(tasks_.Items(i));
+    std::vector<std::shared_ptr<TFFmpeg>> result;
+    for (int i = 0; i < tasks_.Count(); ++i) result.push_back(tasks_.Shared(i));
     return result;
 }
 
@@ -577,11 +607,11 @@ void TCustomFFmpegVCL::StartNext()
 
 void TCustomFFmpegVCL::RunTask(int index)
 {
-    TFFmpeg* task;
+    std::shared_ptr<TFFmpeg> task;
     {
         std::lock_guard lock(tasksLock_);
         if (index < 0 || index >= tasks_.Count()) return;
-        task = tasks_.Items(index);
+        task = tasks_.Shared(index);
     }
     task->ProgressIntervalUS = std::int64_t(progressInterval_) * 1000;
     // The machine's cores shared by the tasks that run at once (a synchronous batch runs
@@ -591,7 +621,7 @@ void TCustomFFmpegVCL::RunTask(int index)
                                               : std::max(1, av::av_cpu_count() / threadCount_);
     ApplyLogLevelTo(*task);
     task->RemoveOutputsWhenStopped = removeStoppedOutputs_;
-    for (TFFmpeg* other : TaskSnapshot())
+    for (const auto& other : TaskSnapshot())
         if (other != task) other->ReleaseEndedWorker();
     if (threadCount_ <= 0) {
         task->ThreadID = platform::CurrentThreadId();
@@ -612,25 +642,25 @@ void TCustomFFmpegVCL::StopConvert()
         TEventGuard lock(eventLock_);
         pendingCount_ = 0;
     }
-    for (TFFmpeg* task : TaskSnapshot())
+    for (const auto& task : TaskSnapshot())
         if (!task->StopIfRunning()) task->TerminateUnstarted();
 }
 
 void TCustomFFmpegVCL::PauseConvert()
 {
-    for (TFFmpeg* task : TaskSnapshot()) task->PauseWorker();
+    for (const auto& task : TaskSnapshot()) task->PauseWorker();
 }
 
 void TCustomFFmpegVCL::ResumeConvert()
 {
-    for (TFFmpeg* task : TaskSnapshot()) task->ResumeWorker();
+    for (const auto& task : TaskSnapshot()) task->ResumeWorker();
 }
 
 void TCustomFFmpegVCL::SetLogLevel(TLogLevel level)
 {
     logLevel_ = level;
     if (media::FFLoader.LibsLoaded(media::EngineLibraries)) {
-        av::av_log_set_level(LibraryLevelFromTranscoder(level - 1));
+        av::av_log_set_level(LibraryLevel(level));
         SetCachedLogLevel(av::av_log_get_level());
     }
 }
@@ -638,7 +668,7 @@ void TCustomFFmpegVCL::SetLogLevel(TLogLevel level)
 void TCustomFFmpegVCL::SetPreviewBit(std::uint8_t bit, bool value)
 {
     auto lock = LockPreviewFromUi();
-    for (TFFmpeg* task : TaskSnapshot()) {
+    for (const auto& task : TaskSnapshot()) {
         if (value) {
             task->PreviewFlags |= bit;
         } else {
@@ -678,11 +708,11 @@ void TCustomFFmpegVCL::DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap,
     if (OnCustomHook) OnCustomHook(IndexOf(task), bitmap, frameNumber, pts, update, stopHook);
 }
 
-void TCustomFFmpegVCL::DoLog(TCustomFFmpeg* task, int level, const std::string& message)
+void TCustomFFmpegVCL::DoLog(TCustomFFmpeg* task, TLogLevel level, const std::string& message)
 {
     if (!OnLog || destroying_) return;
     TEventGuard lock(eventLock_);
-    OnLog(IndexOf(task), LogLevelFromTranscoder(level), message);
+    OnLog(IndexOf(task), level, message);
 }
 
 void TCustomFFmpegVCL::DoPreviewBitmap(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber, std::int64_t pts)
@@ -725,7 +755,7 @@ void TCustomFFmpegVCL::DoTerminate(TCustomFFmpeg* task)
     }
 }
 
-void TCustomFFmpegVCL::DeliverLibraryLine(std::uint32_t threadId, int level, const std::string& line)
+void TCustomFFmpegVCL::DeliverLibraryLine(std::uint32_t threadId, TLogLevel level, const std::string& line)
 {
     // A line of a frame stage's codec is the task's: it is delivered on the task's thread.
     if (ForwardFromStage([this, level, line] { DeliverLibraryLine(platform::CurrentThreadId(), level, line); }))

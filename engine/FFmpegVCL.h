@@ -2,17 +2,14 @@
 // The engine component: a list of conversion tasks, run one after another or
 // several at once on worker threads, reporting through six events.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/EngineEvents.h"
-#include "engine/FFmpeg.h"
 #include "engine/FFmpegRecords.h"
 #include "media/Bitmap.h"
 #include "platform/ThreadPriority.h"
@@ -42,104 +39,25 @@ using TProgressEvent = std::function<void(int AIndex, int AFrameNumber, int AFPS
                                           float ABitRate, std::int64_t ACurrentSize, int ATotalOutputDuration)>;
 using TTerminateEvent = std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
 
-// A thread that runs one body once. Its state outlives the object, so a body may
-// end by freeing the object that owns the thread.
-class TTaskThread {
-public:
-    TTaskThread(std::function<void()> body, TConvertPriority priority, bool suspended);
-    virtual ~TTaskThread();
-    TTaskThread(const TTaskThread&) = delete;
-    TTaskThread& operator=(const TTaskThread&) = delete;
+class TCustomFFmpeg;
+class TFFmpeg;   // engine/FFmpegTask.h: one conversion task
 
-    std::uint32_t ThreadID();  // the kernel's id; waits until the thread has started
-    void Resume();             // lets a thread created suspended run its body
-    bool WaitEnded(int milliseconds);
-    bool IsCurrentThread() const;
-    // Joins, or lets go when called on the thread itself.
-    void Release();
-
-private:
-    struct TState;
-    std::shared_ptr<TState> state_;
-    std::thread thread_;
-};
-
-class TFFmpeg;
-
-// Runs one task's transcode (the task's Run).
-class TFFmpegThread : public TTaskThread {
-public:
-    TFFmpegThread(TFFmpeg* task, TConvertPriority priority);
-};
-
-// Reports the termination of a task that never ran (the task's FinishTask).
-class TDoTerminateThread : public TTaskThread {
-public:
-    explicit TDoTerminateThread(TFFmpeg* task);
-};
-
-// One conversion task.
-class TFFmpeg : public TCustomFFmpeg {
-public:
-    TFFmpeg();
-    ~TFFmpeg() override;
-
-    int TaskIndex = -1;
-    std::atomic<std::uint32_t> ThreadID{0};
-    TInputOptions InputOptions;
-    TOutputOptions OutputOptions;
-    // Stream facts of the opened input; attached once the input is open, detached
-    // before the input is closed.
-    std::unique_ptr<media::TAVProbe> Probe;
-
-    // Starts the task once; the thread comes back suspended (none when not threaded
-    // or when the start failed, in which case the task is already terminated).
-    TFFmpegThread* Start(bool threaded, TConvertPriority priority);
-    void Run();
-    void FinishTask();
-
-    bool IsRunning();
-    bool IsTerminated();
-    // Pause gate of a task that runs on its own thread.
-    void PauseWorker();
-    void ResumeWorker();
-    // Stops a running task; true when it was running.
-    bool StopIfRunning();
-    // Terminates a task that never started, from a TDoTerminateThread.
-    void TerminateUnstarted();
-    // Joins the worker of a task that has ended: a long batch keeps no finished threads.
-    void ReleaseEndedWorker();
-
-    // A task queued by AddTask holds no open file until it starts: its run opens the
-    // input and the output under these names, from its records.
-    bool OpensFilesAtStart = false;
-    // Set when the task starts: a stopped run removes what it wrote, as a failed one does.
-    bool RemoveOutputsWhenStopped = false;
-    std::string InputFileName;
-    std::string OutputFileName;
-    TTaskEventSink* HookSink = nullptr;   // where the output record's hook events go
-    // Closes the files and releases the option state; the records stay.
-    void Cleanup();
-
-private:
-    void OpenFiles();
-    std::mutex stateLock_;
-    std::unique_ptr<TFFmpegThread> worker_;
-    std::unique_ptr<TDoTerminateThread> terminator_;
-    bool paused_ = false;
-};
-
-// Ordered, owning list of tasks.
+// Ordered list of tasks. The list shares the ownership of a task with whoever asked
+// for it (Task, the component's own snapshots), so that a task taken out of the list
+// on one thread is never freed under another that still uses it.
 class TFFmpegList {
 public:
+    TFFmpegList();
+    ~TFFmpegList();
     int Count() const { return static_cast<int>(items_.size()); }
     TFFmpeg* Items(int index) const;  // throws std::out_of_range for a bad index
-    int Add(std::unique_ptr<TFFmpeg> task);
-    std::unique_ptr<TFFmpeg> Extract(int index);
-    std::vector<std::unique_ptr<TFFmpeg>> ExtractAll();
+    std::shared_ptr<TFFmpeg> Shared(int index) const;  // the same, shared
+    int Add(std::shared_ptr<TFFmpeg> task);
+    std::shared_ptr<TFFmpeg> Extract(int index);
+    std::vector<std::shared_ptr<TFFmpeg>> ExtractAll();
 
 private:
-    std::vector<std::unique_ptr<TFFmpeg>> items_;
+    std::vector<std::shared_ptr<TFFmpeg>> items_;
 };
 
 class TCustomFFmpegVCL : public TTaskEventSink {
@@ -162,7 +80,10 @@ public:
     void RemoveTask(int index);
     void ClearTasks();
     int TaskCount();
-    TFFmpeg& Task(int index);  // throws std::out_of_range for a bad index
+    // The task at `index`, shared: it stays valid while it is held, also when it leaves
+    // the list meanwhile (it is then stopped and its files closed). Throws
+    // std::out_of_range for a bad index. Callers outside the engine ask by index instead.
+    std::shared_ptr<TFFmpeg> Task(int index);
     // Asked under the list lock, so that the task cannot leave the list meanwhile;
     // false for an index of no task. Started: the task got its worker thread.
     bool IsTaskRunning(int index);
@@ -176,19 +97,21 @@ public:
     std::string LastErrMsg() const { return lastErrMsg_; }
     static void InitInputOptions(TInputOptions& options) { engine::InitInputOptions(options); }
     static void InitOutputOptions(TOutputOptions& options) { engine::InitOutputOptions(options); }
+    // Whether the option language or the libraries know `name` (libraries loaded).
+    static bool IsKnownOption(const std::string& name);
 
     // Events of the tasks; a descendant may override what happens to each.
     void DoBeforeHook(TCustomFFmpeg* task, std::int64_t pts, THookAction& action) override;
     void DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber, std::int64_t pts, bool& update,
                       bool& stopHook) override;
-    void DoLog(TCustomFFmpeg* task, int level, const std::string& message) override;
+    void DoLog(TCustomFFmpeg* task, TLogLevel level, const std::string& message) override;
     void DoPreviewBitmap(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber, std::int64_t pts) override;
     void DoProgress(TCustomFFmpeg* task, int frameNumber, int fps, int currentDuration, float quality, float bitRate,
                     std::int64_t currentSize, int totalOutputDuration) override;
     void DoTerminate(TCustomFFmpeg* task) override;
 
     // A library log line of the thread `threadId`, for this component's task of that thread.
-    void DeliverLibraryLine(std::uint32_t threadId, int level, const std::string& line);
+    void DeliverLibraryLine(std::uint32_t threadId, TLogLevel level, const std::string& line);
 
 protected:
     TLogLevel LogLevel() const { return logLevel_; }
@@ -221,7 +144,9 @@ private:
     void ApplyLogLevelTo(TCustomFFmpeg& task);
     void SetPreviewBit(std::uint8_t bit, bool value);
     int IndexOf(TCustomFFmpeg* task);
-    std::vector<TFFmpeg*> TaskSnapshot();
+    std::vector<std::shared_ptr<TFFmpeg>> TaskSnapshot();
+    // Stops and closes tasks taken out of the list, outside the list's locks.
+    static void RetireTasks(std::vector<std::shared_ptr<TFFmpeg>>& tasks);
 
     std::string lastErrMsg_;
     int threadCount_ = 0;

@@ -44,10 +44,10 @@ void CountCopies(TCustomFFmpeg& task, int copies)
 {
     if (copies == 0) {
         task.DropFrameCount += 1;
-        if (task.Verbose > 2) task.Log(1, "*** drop!");
+        if (task.Verbose >= llAll) task.Log(llInfo, "*** drop!");
     } else if (copies > 1) {
         task.DupFrameCount += copies - 1;
-        if (task.Verbose > 2) task.Log(1, Format("*** %d dup!", copies - 1));
+        if (task.Verbose >= llAll) task.Log(llInfo, Format("*** %d dup!", copies - 1));
     }
 }
 
@@ -93,7 +93,7 @@ double PictureDuration(const TOutputStream& ost, const TFrameClock& clock)
 int ViewFailed(TCustomFFmpeg& task, const char* message)
 {
     if (task.ExitOnError) throw FFmpegException(message);
-    task.Log(0, message);
+    task.Log(llError, message);
     return 0;
 }
 
@@ -242,13 +242,12 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
     const int number = clock.Number;
     const double time = SyncTime(task, ost, ist, clock);
     if (!ost.FixedRate) return EncodeCopies(task, run, ost, picture, number, SourceTimedCopies(task, ost, time));
-    // Each tick shows the picture nearest to it: the held one covers the ticks up to
-    // half way to this one (pictures of a variable rate last as long as they last).
+    // The held picture covers the ticks up to half a picture before this one.
     const double duration = PictureDuration(ost, clock);
     int size = 0;
     if (ost.HeldPicture->buf[0])
         size = EncodeCopies(task, run, ost, ost.HeldPicture.get(), ost.HeldNumber,
-                            GridCopies(task, ost, (ost.HeldTime + time) / 2));
+                            GridCopies(task, ost, time - duration / 2));
     av::av_frame_unref(ost.HeldPicture.get());
     if (av::av_frame_ref(ost.HeldPicture.get(), picture) < 0) throw FFmpegException("Video encoding failed");
     ost.HeldTime = time;
@@ -271,7 +270,7 @@ void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost,
 {
     if (pts == AV_NOPTS_VALUE) {
         if (task.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
-        task.Log(0, "Subtitle packets must have a pts");
+        task.Log(llError, "Subtitle packets must have a pts");
         return;
     }
     // On the output's time line, which begins at the start: a cue that ends before it
@@ -295,7 +294,7 @@ void EncodeSubtitle(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost,
         // A failed encode would hand the muxer whatever the buffer held before.
         if (size < 0) {
             if (task.ExitOnError) throw FFmpegException("Subtitle encoding failed");
-            task.Log(0, "Subtitle encoding failed");
+            task.Log(llError, "Subtitle encoding failed");
             return;
         }
         AVPacket* pkt = run.OutPacket.get();

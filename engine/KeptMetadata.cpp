@@ -42,6 +42,8 @@ void KeepChapters(const AVFormatContext* source, AVFormatContext* output, std::i
         out->end = end;
         av::av_dict_copy(&out->metadata, in->metadata, 0);
         if (av::av_dynarray_add_nofree(&output->chapters, reinterpret_cast<int*>(&output->nb_chapters), out) < 0) {
+            // A chapter the output did not take: the libraries free chapters only with
+            // their context, so this one goes by hand.
             av::av_dict_free(&out->metadata);
             av::av_free(out);
             return;

@@ -101,24 +101,25 @@ std::vector<std::string> CollectLogLines(TLogList& list, std::uint32_t threadId,
     return lines;
 }
 
-int LibraryLevelFromTranscoder(int level)
+int LibraryLevel(TLogLevel level)
 {
-    if (level < 0) return AV_LOG_QUIET;
     switch (level) {
-    case 0: return AV_LOG_ERROR;
-    case 1: return AV_LOG_INFO;
-    case 2: return AV_LOG_DEBUG;
-    default: return AV_LOG_TRACE;
+    case llQuiet: return AV_LOG_QUIET;
+    case llError: return AV_LOG_ERROR;
+    case llInfo: return AV_LOG_INFO;
+    case llDebug: return AV_LOG_DEBUG;
+    case llAll: break;
     }
+    return AV_LOG_TRACE;
 }
 
-int TranscoderLevelFromLibrary(int level)
+TLogLevel LogLevelFromLibrary(int libraryLevel)
 {
-    if (level < 0) return -1;                  // AV_LOG_QUIET
-    if (level <= AV_LOG_ERROR) return 0;       // panic, fatal, error
-    if (level <= AV_LOG_INFO) return 1;        // warning, info
-    if (level <= AV_LOG_DEBUG) return 2;       // verbose, debug
-    return 3;                                  // trace
+    if (libraryLevel < 0) return llQuiet;                  // AV_LOG_QUIET
+    if (libraryLevel <= AV_LOG_ERROR) return llError;      // panic, fatal, error
+    if (libraryLevel <= AV_LOG_INFO) return llInfo;        // warning, info
+    if (libraryLevel <= AV_LOG_DEBUG) return llDebug;      // verbose, debug
+    return llAll;                                          // trace
 }
 
 namespace {

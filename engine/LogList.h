@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/EngineEvents.h"
+
 namespace kv::engine {
 
 struct TLogItem {
@@ -49,10 +51,10 @@ constexpr int LogBufferSize = 2048;
 std::vector<std::string> CollectLogLines(TLogList& list, std::uint32_t threadId, void* context, const char* format,
                                          va_list args);
 
-// Transcoder levels (-1 quiet, 0 error, 1 info, 2 debug, 3+ all) and today's
-// library levels (AV_LOG_*), both ways.
-int LibraryLevelFromTranscoder(int level);
-int TranscoderLevelFromLibrary(int level);
+// The engine's levels and the libraries' (AV_LOG_*), both ways: the edge where the
+// libraries' log callback and log level meet the engine.
+int LibraryLevel(TLogLevel level);
+TLogLevel LogLevelFromLibrary(int libraryLevel);
 
 // The libraries' level as last read back; library messages above it are dropped
 // before any lock is taken.

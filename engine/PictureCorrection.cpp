@@ -154,8 +154,7 @@ bool BuildGraph(TPictureCorrection& c, const TPictureShape& in)
     AVFilterInOut* ins = inputs.release();
     AVFilterInOut* outs = outputs.release();
     const int parsed = av::avfilter_graph_parse_ptr(c.Graph.get(), c.Filters.c_str(), &ins, &outs, nullptr);
-    av::avfilter_inout_free(&ins);
-    av::avfilter_inout_free(&outs);
+    const media::FilterInOutHandle leftInputs(ins), leftOutputs(outs);   // what the parse did not link
     if (parsed < 0 || av::avfilter_graph_config(c.Graph.get(), nullptr) < 0) return false;
     c.In = in;
     c.Out.Width = av::av_buffersink_get_w(c.Sink);

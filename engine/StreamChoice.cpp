@@ -230,7 +230,7 @@ void OpenSideCarSubtitles(TCustomFFmpeg& task)
         task.StartTime = 0;
         const std::string text = file.string();
         if (!task.OpenInputFile(text)) {
-            task.Log(1, Format("Subtitle file '%s' not taken: %s", text.c_str(), task.LastErrorMessage.c_str()));
+            task.Log(llInfo, Format("Subtitle file '%s' not taken: %s", text.c_str(), task.LastErrorMessage.c_str()));
             continue;
         }
         const int index = task.InputFileCount - 1;

@@ -40,7 +40,7 @@ std::string Convert(const std::string& input, const std::string& output)
 {
     engine::TCustomFFmpeg task;
     task.ResetOptionState();
-    task.SetLogLevel(-1);
+    task.SetLogLevel(engine::llQuiet);
     fuzz::QuietLibraryLog();
     std::string failure;
     try {

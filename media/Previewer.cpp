@@ -134,4 +134,9 @@ void TPreviewer::CleanUp()
     window_ = nullptr;
 }
 
+void InstallFramePreviewer()
+{
+    SetFramePreviewFactory([]() -> std::unique_ptr<TFramePreview> { return std::make_unique<TPreviewer>(); });
+}
+
 }  // namespace kv::media

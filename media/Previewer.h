@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "media/Bitmap.h"
+#include "media/FramePreview.h"
 #include "media/PreviewTime.h"
 
 class QWidget;
@@ -13,18 +14,18 @@ namespace kv::media {
 
 class TPreviewWindow;
 
-class TPreviewer {
+class TPreviewer : public TFramePreview {
 public:
     TPreviewer();
     // Frees the window on the user-interface thread, waiting for it.
-    ~TPreviewer();
+    ~TPreviewer() override;
     TPreviewer(const TPreviewer&) = delete;
     TPreviewer& operator=(const TPreviewer&) = delete;
 
     // Shows `bitmap` on the user-interface thread and waits until it is drawn (a
     // direct call on that thread). The bitmap is not kept. False once the user has
     // closed the window (or no window can be shown): stop previewing then.
-    bool Preview(const TBitmap& bitmap, int frameNumber, std::int64_t pts);
+    bool Preview(const TBitmap& bitmap, int frameNumber, std::int64_t pts) override;
 
     bool PreviewClosed() const { return closed_; }
     int FrameNumber() const { return frameNumber_; }
@@ -43,5 +44,8 @@ private:
     int frameNumber_ = 0;
     std::int64_t pts_ = 0;
 };
+
+// Makes the engine show its frames in a TPreviewer (see media/FramePreview.h).
+void InstallFramePreviewer();
 
 }  // namespace kv::media

@@ -85,6 +85,8 @@ TWindowRouting* Routing()
 
 }  // namespace
 
+// SDL_Quit below ends the display library as a whole (it has one state per process),
+// not an object a handle could hold.
 bool StartSDLInWindow(TWindowHandle window, std::string& error)
 {
     if (window) ::setenv("SDL_WINDOWID", std::to_string(window).c_str(), 1);

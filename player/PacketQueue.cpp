@@ -1,7 +1,9 @@
 #include "player/PacketQueue.h"
 
+#include <memory>
+#include <new>
+
 #include "media/AVCodecStubs.h"
-#include "media/AVUtilStubs.h"
 
 namespace kv::player {
 
@@ -34,14 +36,10 @@ TPacketEntry* TakeEntry(TPacketQueue& q)
     if (e) q.Spare = e->Next;
     sdl::SDL_mutexV(q.Mutex);
     if (e) return e;
-    e = static_cast<TPacketEntry*>(av::av_mallocz(sizeof(TPacketEntry)));
-    if (!e) return nullptr;
-    e->Pkt = av::av_packet_alloc();
-    if (!e->Pkt) {
-        av::av_free(e);
-        return nullptr;
-    }
-    return e;
+    std::unique_ptr<TPacketEntry> made(new (std::nothrow) TPacketEntry);
+    if (!made) return nullptr;
+    made->Pkt.reset(av::av_packet_alloc());
+    return made->Pkt ? made.release() : nullptr;
 }
 
 // Caller holds the lock.
@@ -55,8 +53,7 @@ void FreeEntries(TPacketEntry* e)
 {
     while (e) {
         TPacketEntry* next = e->Next;
-        av::av_packet_free(&e->Pkt);
-        av::av_free(e);
+        delete e;
         e = next;
     }
 }

@@ -22,8 +22,8 @@ extern const char EndMarkerText[];
 bool IsEndPacket(const AVPacket* packet);
 
 struct TPacketEntry {
-    AVPacket* Pkt;
-    TPacketEntry* Next;
+    media::Viewed<media::PacketHandle> Pkt;
+    TPacketEntry* Next = nullptr;
 };
 
 struct TPacketQueue {

@@ -91,12 +91,12 @@ struct PlaybackState {
     std::atomic<bool> AudioDrained;
     bool AudioDraining;  // of the sound's thread: the decoder is giving out its last frames
     // Input
-    AVFormatContext* Ic;
+    media::Viewed<media::InputFormatHandle> Ic;
     int AudioStream;
     // Audio
     std::atomic<double> AudioClock;
     AVStream* AudioSt;
-    AVCodecContext* AudioDec;
+    media::Viewed<media::CodecContextHandle> AudioDec;
     TPacketQueue AudioQ;
     int AudioHwBufSize;
     int AudioRate;
@@ -106,13 +106,13 @@ struct PlaybackState {
     std::uint8_t* AudioBuf;
     std::atomic<int> AudioBufSize;
     std::atomic<int> AudioBufIndex;
-    AVPacket* AudioPkt;
-    AVFrame* AudioFrame;
+    media::Viewed<media::PacketHandle> AudioPkt;
+    media::Viewed<media::FrameHandle> AudioFrame;
     bool AudioFramesPending;  // the decoder may still give out frames of the last packet
     int AudioSrcFmt;
     AVChannelLayout AudioSrcLayout;
     int AudioSrcRate;
-    SwrContext* Swr;
+    media::Viewed<media::ResamplerHandle> Swr;
     // Sound waits (the device gets silence) until the first picture after an open or
     // a seek is on screen, at most until the deadline (wall clock, microseconds), so
     // that picture and sound start together.
@@ -132,7 +132,7 @@ struct PlaybackState {
     // Video
     int VideoStream;
     AVStream* VideoSt;
-    AVCodecContext* VideoDec;
+    media::Viewed<media::CodecContextHandle> VideoDec;
     TPacketQueue VideoQ;
     std::atomic<double> VideoCurrentPts;
     std::atomic<std::int64_t> VideoCurrentPtsTime;

@@ -79,12 +79,12 @@ bool OpenInput(PlaybackState* is)
         av::av_dict_set(&options, "video_size",
                         (std::to_string(player.FrameWidth) + "x" + std::to_string(player.FrameHeight)).c_str(), 0);
     const int err = av::avformat_open_input(&ic, is->Filename, nullptr, &options);
-    av::av_dict_free(&options);
+    const media::DictionaryHandle unused(options);   // what the demuxer did not take
     if (err < 0) {
         player.SetLastError(media::OpenErrorText(is->Filename, err));
         return false;
     }
-    is->Ic = ic;
+    is->Ic.reset(ic);
     if (av::avformat_find_stream_info(ic, nullptr) < 0) {
         player.SetLastError(WithFileName(is, ": could not find codec parameters"));
         return false;
@@ -251,19 +251,19 @@ int ReadThread(void* state)
     auto* is = static_cast<PlaybackState*>(state);
     is->AudioStream = is->VideoStream = is->SubtitleStream = -1;
 
-    AVPacket* pkt = av::av_packet_alloc();
+    media::PacketHandle pkt(av::av_packet_alloc());
     if (pkt && OpenInput(is)) {
         is->OpenStatus = osOpen;
-        ReadLoop(is, pkt);
+        ReadLoop(is, pkt.get());
     } else if (!pkt) {
         is->Player->SetLastError(media::OpenErrorText(is->Filename, AVERROR(ENOMEM)));
     }
-    av::av_packet_free(&pkt);
+    pkt.reset();
 
     if (is->OpenStatus != osOpen) is->OpenStatus = osFailing;
     if (is->AudioStream >= 0) StreamComponentClose(is, is->AudioStream);
     if (is->VideoStream >= 0) StreamComponentClose(is, is->VideoStream);
-    if (is->Ic) av::avformat_close_input(&is->Ic);
+    is->Ic.reset();
     if (is->OpenStatus == osFailing) {
         SDL_Event event{};
         event.type = QuitEvent;

@@ -23,7 +23,7 @@ bool SameSource(const PlaybackState* is, const AVFrame* frame)
 // A converter from the frame's samples to what the device plays; false when none can be made.
 bool MakeConverter(PlaybackState* is, const AVFrame* frame)
 {
-    av::swr_free(&is->Swr);
+    is->Swr.reset();
     av::av_channel_layout_uninit(&is->AudioSrcLayout);
     is->AudioSrcFmt = AV_SAMPLE_FMT_NONE;
     AVChannelLayout in{};
@@ -34,13 +34,15 @@ bool MakeConverter(PlaybackState* is, const AVFrame* frame)
     AVChannelLayout out{};
     av::av_channel_layout_default(&out, is->AudioChannels);
     const auto format = static_cast<AVSampleFormat>(frame->format);
-    const bool ok = av::swr_alloc_set_opts2(&is->Swr, &out, AV_SAMPLE_FMT_S16, is->AudioRate, &in, format,
-                                            frame->sample_rate, 0, nullptr) >= 0 &&
-                    av::swr_init(is->Swr) >= 0;
+    SwrContext* made = nullptr;
+    const bool set = av::swr_alloc_set_opts2(&made, &out, AV_SAMPLE_FMT_S16, is->AudioRate, &in, format,
+                                             frame->sample_rate, 0, nullptr) >= 0;
+    is->Swr.reset(made);
+    const bool ok = set && av::swr_init(is->Swr) >= 0;
     av::av_channel_layout_uninit(&in);
     av::av_channel_layout_uninit(&out);
     if (!ok) {
-        av::swr_free(&is->Swr);
+        is->Swr.reset();
         const char* name = av::av_get_sample_fmt_name(format);
         is->Player->Log(ltError, std::string("Cannot convert ") + (name ? name : "none") + " sample format to " +
                                      av::av_get_sample_fmt_name(AV_SAMPLE_FMT_S16) + " sample format");

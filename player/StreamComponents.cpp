@@ -32,18 +32,17 @@ void ApplyDecodingOptions(AVCodecContext* dec)
     }
 }
 
-AVCodecContext* OpenDecoder(AVStream* st)
+media::CodecContextHandle OpenDecoder(AVStream* st)
 {
     const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec) return nullptr;
-    AVCodecContext* dec = av::avcodec_alloc_context3(codec);
+    media::CodecContextHandle dec(av::avcodec_alloc_context3(codec));
     if (!dec) return nullptr;
-    if (av::avcodec_parameters_to_context(dec, st->codecpar) >= 0) {
+    if (av::avcodec_parameters_to_context(dec.get(), st->codecpar) >= 0) {
         dec->pkt_timebase = st->time_base;
-        ApplyDecodingOptions(dec);
-        if (av::avcodec_open2(dec, codec, nullptr) >= 0) return dec;
+        ApplyDecodingOptions(dec.get());
+        if (av::avcodec_open2(dec.get(), codec, nullptr) >= 0) return dec;
     }
-    av::avcodec_free_context(&dec);
     return nullptr;
 }
 
@@ -77,35 +76,32 @@ void StreamComponentOpen(PlaybackState* is, int streamIndex)
     AVFormatContext* ic = is->Ic;
     if (streamIndex < 0 || streamIndex >= static_cast<int>(ic->nb_streams)) return;
     AVStream* st = ic->streams[streamIndex];
-    AVCodecContext* dec = OpenDecoder(st);
+    media::CodecContextHandle dec = OpenDecoder(st);
     if (!dec) {
         is->Player->Log(ltError, "avcodec_open() failed.");
         return;
     }
     const bool audio = dec->codec_type == AVMEDIA_TYPE_AUDIO;
-    if (audio && !OpenAudioDevice(is, dec)) {
-        av::avcodec_free_context(&dec);
-        return;
-    }
+    if (audio && !OpenAudioDevice(is, dec.get())) return;
     st->discard = AVDISCARD_DEFAULT;
     if (audio) {
         is->AudioStream = streamIndex;
         is->AudioSt = st;
-        is->AudioDec = dec;
+        is->AudioDec = std::move(dec);
         is->AudioStartTime = st->start_time != AV_NOPTS_VALUE
                                  ? av::av_rescale_q(st->start_time, st->time_base, AVRational{1, 1000000})
                                  : -1;
         is->AudioBuf = is->AudioBuf1;
         is->AudioBufSize = 0;
         is->AudioBufIndex = 0;
-        is->AudioPkt = av::av_packet_alloc();
-        is->AudioFrame = av::av_frame_alloc();
+        is->AudioPkt.reset(av::av_packet_alloc());
+        is->AudioFrame.reset(av::av_frame_alloc());
         PacketQueueInit(is->AudioQ);
         sdl::SDL_PauseAudio(0);
     } else if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
         is->VideoStream = streamIndex;
         is->VideoSt = st;
-        is->VideoDec = dec;
+        is->VideoDec = std::move(dec);
         is->FrameLastDelay = 0.04;
         is->FrameTimer = NowSeconds();
         is->VideoCurrentPtsTime = NowMicroseconds();
@@ -113,7 +109,6 @@ void StreamComponentOpen(PlaybackState* is, int streamIndex)
         is->VideoTid = sdl::SDL_CreateThread(VideoThread, is);
     } else {
         st->discard = AVDISCARD_ALL;
-        av::avcodec_free_context(&dec);
     }
 }
 
@@ -129,18 +124,19 @@ void StreamComponentClose(PlaybackState* is, int streamIndex)
         sdl::SDL_WaitThread(is->VideoTid, nullptr);
         is->VideoTid = nullptr;
         PacketQueueEnd(is->VideoQ);
-        av::avcodec_free_context(&is->VideoDec);
+        is->VideoDec.reset();
         is->VideoSt = nullptr;
         is->VideoStream = -1;
     } else if (streamIndex == is->AudioStream) {
         PacketQueueAbort(is->AudioQ);
+        // The one sound device of the process, not an object: nothing holds it.
         sdl::SDL_CloseAudio();
         PacketQueueEnd(is->AudioQ);
-        av::swr_free(&is->Swr);
+        is->Swr.reset();
         av::av_channel_layout_uninit(&is->AudioSrcLayout);
-        av::av_packet_free(&is->AudioPkt);
-        av::av_frame_free(&is->AudioFrame);
-        av::avcodec_free_context(&is->AudioDec);
+        is->AudioPkt.reset();
+        is->AudioFrame.reset();
+        is->AudioDec.reset();
         is->AudioSt = nullptr;
         is->AudioStream = -1;
         is->AudioStartTime = -1;

@@ -121,9 +121,12 @@ int VideoThread(void* state)
 {
     auto* is = static_cast<PlaybackState*>(state);
     AVCodecContext* dec = is->VideoDec;
-    AVFrame* frame = av::av_frame_alloc();
-    AVFrame* skipped = av::av_frame_alloc();
-    AVPacket* pkt = av::av_packet_alloc();
+    const media::FrameHandle frameHandle(av::av_frame_alloc());
+    const media::FrameHandle skippedHandle(av::av_frame_alloc());
+    const media::PacketHandle pktHandle(av::av_packet_alloc());
+    AVFrame* frame = frameHandle.get();
+    AVFrame* skipped = skippedHandle.get();
+    AVPacket* pkt = pktHandle.get();
     const double timeBase = ::av_q2d(is->VideoSt->time_base);
     bool draining = false;
     while (frame && skipped && pkt) {
@@ -159,9 +162,6 @@ int VideoThread(void* state)
     }
     // Nothing more comes from this thread: the end need not wait for it.
     is->VideoDrained = true;
-    av::av_packet_free(&pkt);
-    av::av_frame_free(&skipped);
-    av::av_frame_free(&frame);
     return 0;
 }
 

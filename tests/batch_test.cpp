@@ -33,6 +33,7 @@
 #include "tests/support/CoreApplication.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/VideoConvert.h"
+#include "engine/FFmpegTask.h"
 #include "media/AVProbe.h"
 #include "media/MyUtils.h"
 #include "workflow/BatchObserver.h"
@@ -265,7 +266,7 @@ protected:
     std::vector<bool> TaskStates(bool (kv::engine::TFFmpeg::*state)())
     {
         std::vector<bool> states;
-        for (int i = 0; i < converter.Engine.TaskCount(); ++i) states.push_back((converter.Engine.Task(i).*state)());
+        for (int i = 0; i < converter.Engine.TaskCount(); ++i) states.push_back(((*converter.Engine.Task(i)).*state)());
         return states;
     }
     std::vector<bool> PrepareAll()
@@ -413,7 +414,7 @@ TEST_F(Batch, PauseAndResumeAfterFirstFileEnded)
     std::atomic<bool> reached{false}, release{false}, pausedAtReport{false};
     observer.AfterProgress = [&](int index) {
         if (index != 1 || reached) return;
-        pausedAtReport = converter.Engine.Task(1).IsPaused();
+        pausedAtReport = converter.Engine.Task(1)->IsPaused();
         reached = true;
         for (int i = 0; i < 60000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
@@ -429,11 +430,11 @@ TEST_F(Batch, PauseAndResumeAfterFirstFileEnded)
     EXPECT_EQ(observer.RunState, rsPaused);
     observer.TogglePause();
     EXPECT_EQ(observer.RunState, rsRunning);
-    EXPECT_FALSE(converter.Engine.Task(1).IsPaused());
+    EXPECT_FALSE(converter.Engine.Task(1)->IsPaused());
     // Cancel answered No while running: paused during the question, running after it.
     bool pausedDuringQuestion = false;
     EXPECT_FALSE(observer.CancelBatch([&] {
-        pausedDuringQuestion = observer.RunState == rsPaused && converter.Engine.Task(1).IsPaused();
+        pausedDuringQuestion = observer.RunState == rsPaused && converter.Engine.Task(1)->IsPaused();
         return false;
     }));
     EXPECT_TRUE(pausedDuringQuestion);

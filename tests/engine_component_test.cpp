@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tests/support/CoreApplication.h"
+#include "engine/FFmpegTask.h"
 #include "engine/FFmpegVCL.h"
 #include "engine/LogList.h"
 #include "media/AVProbe.h"
@@ -176,10 +177,10 @@ TEST_F(EngineComponent, AddingAndRefusingTasks)
     TInputOptions input;
     EXPECT_EQ(vcl.AddInputFile(clip, &input), 0) << vcl.LastErrMsg();
     EXPECT_EQ(input.FileName, clip);
-    EXPECT_EQ(vcl.Task(0).InputOptions.FileName, clip);
+    EXPECT_EQ(vcl.Task(0)->InputOptions.FileName, clip);
     // The task's probe looks at the opened input.
-    kv::media::TAVProbe& probe = *vcl.Task(0).Probe;
-    EXPECT_EQ(probe.FormatContext(), vcl.Task(0).InputFiles[0]);
+    kv::media::TAVProbe& probe = *vcl.Task(0)->Probe;
+    EXPECT_EQ(probe.FormatContext(), vcl.Task(0)->InputFiles[0]);
     EXPECT_FALSE(probe.OwnsContext());
     EXPECT_EQ(probe.VideoStreamCount(), 1);
     EXPECT_EQ(probe.AudioStreamCount(), 1);
@@ -230,7 +231,7 @@ TEST_F(EngineComponent, QueuedTasksOpenTheirFilesWhenTheyStart)
     EXPECT_EQ(vcl.AddTask(clip, nullptr, Out("late.avi"), &output), 0) << vcl.LastErrMsg();
     EXPECT_EQ(vcl.AddTask(clip, nullptr, Out("gone/late.avi"), nullptr), 1) << vcl.LastErrMsg();
     EXPECT_FALSE(fs::exists(Out("late.avi")));
-    for (int i : {0, 1}) EXPECT_EQ(vcl.Task(i).InputFileCount + vcl.Task(i).OutputFileCount, 0);
+    for (int i : {0, 1}) EXPECT_EQ(vcl.Task(i)->InputFileCount + vcl.Task(i)->OutputFileCount, 0);
 
     vcl.StartConvert(1);
     ASSERT_TRUE(events.Wait());
@@ -250,13 +251,13 @@ TEST_F(EngineComponent, ClearingPreviewFreesTheTasksPreviewers)
     TFFmpegVCL vcl;
     AddTask(vcl);
     vcl.SetPreview(true);
-    EXPECT_EQ(vcl.Task(0).PreviewFlags, 1);
-    vcl.Task(0).PreviewWindow = std::make_unique<kv::media::TPreviewer>();
+    EXPECT_EQ(vcl.Task(0)->PreviewFlags, 1);
+    vcl.Task(0)->PreviewWindow = std::make_unique<kv::media::TPreviewer>();
     vcl.SetPreviewBitmap(false);  // the other bit keeps it
-    EXPECT_NE(vcl.Task(0).PreviewWindow, nullptr);
+    EXPECT_NE(vcl.Task(0)->PreviewWindow, nullptr);
     vcl.SetPreview(false);
-    EXPECT_EQ(vcl.Task(0).PreviewFlags, 0);
-    EXPECT_EQ(vcl.Task(0).PreviewWindow, nullptr);
+    EXPECT_EQ(vcl.Task(0)->PreviewFlags, 0);
+    EXPECT_EQ(vcl.Task(0)->PreviewWindow, nullptr);
 }
 
 TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
@@ -264,17 +265,55 @@ TEST_F(EngineComponent, RemovingATaskRenumbersTheLaterOnes)
     TFFmpegVCL vcl;
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) AddTask(vcl);
-    TFFmpeg* second = &vcl.Task(1);
+    TFFmpeg* second = vcl.Task(1).get();
     vcl.RemoveTask(0);
     ASSERT_EQ(vcl.TaskCount(), 2);
-    EXPECT_EQ(&vcl.Task(0), second);
-    EXPECT_EQ(vcl.Task(0).TaskIndex, 0);
-    EXPECT_EQ(vcl.Task(1).TaskIndex, 1);
+    EXPECT_EQ(vcl.Task(0).get(), second);
+    EXPECT_EQ(vcl.Task(0)->TaskIndex, 0);
+    EXPECT_EQ(vcl.Task(1)->TaskIndex, 1);
 
     vcl.StartConvert(1);
     ASSERT_TRUE(events.Wait());
     const std::vector<TermEvent> expected{{0, true, false, "", 0}, {1, true, false, "", 0}, BatchEnd};
     EXPECT_EQ(events.Terms(), expected);
+}
+
+TEST_F(EngineComponent, AHeldTaskOutlivesItsRemovalStoppedAndClosed)
+{
+    for (bool clear : {false, true}) {
+        TFFmpegVCL vcl;
+        Recorder events(vcl);
+        AddTask(vcl, true, true);
+        vcl.Task(0)->SetPaused(true);   // halts at its first loop iteration
+        vcl.StartConvert(1);
+        const std::shared_ptr<TFFmpeg> held = vcl.Task(0);
+        ASSERT_TRUE(WaitFor([&] { return held->IsRunning(); })) << clear;
+        if (clear)
+            vcl.ClearTasks();
+        else
+            vcl.RemoveTask(0);
+        EXPECT_EQ(vcl.TaskCount(), 0) << clear;
+        // Stopped and its files closed, still readable; it never starts again.
+        EXPECT_FALSE(held->IsRunning()) << clear;
+        EXPECT_EQ(held->InputFileCount + held->OutputFileCount, 0) << clear;
+        EXPECT_EQ(held->Start(true, tpNormal), nullptr) << clear;
+        EXPECT_THROW(vcl.Task(0), std::out_of_range) << clear;
+    }
+}
+
+TEST_F(EngineComponent, WithoutAPreviewWindowPreviewsStopAndTheConversionFinishes)
+{
+    // No program installed a preview window here (media/FramePreview.h).
+    TFFmpegVCL vcl;
+    Recorder events(vcl);
+    vcl.SetPreview(true);
+    AddTask(vcl, true, false, "avi_mpeg4_mp2.avi", ReencodeVideo);
+    vcl.StartConvert(1);
+    ASSERT_TRUE(events.Wait());
+    const std::vector<TermEvent> expected{{0, true, false, "", 0}, BatchEnd};
+    EXPECT_EQ(events.Terms(), expected);
+    EXPECT_EQ(vcl.Task(0)->PreviewFlags & 1, 0);
+    EXPECT_EQ(vcl.Task(0)->PreviewWindow, nullptr);
 }
 
 TEST_F(EngineComponent, ATaskWithoutOutputFailsAndTheBatchGoesOn)
@@ -353,7 +392,7 @@ TEST_F(EngineComponent, SynchronousModeRunsEachTaskOnTheUiThreadFromATimer)
     EXPECT_EQ(terms, expected);
     const std::uint32_t ui = kv::platform::CurrentThreadId();
     for (const auto& t : terms) EXPECT_EQ(t.thread, ui);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(vcl.Task(i).ThreadID, ui);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(vcl.Task(i)->ThreadID, ui);
 }
 
 TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
@@ -381,7 +420,7 @@ TEST_F(EngineComponent, OneWorkerAtATimeWithOneThread)
     ASSERT_TRUE(events.Wait());
     EXPECT_EQ(mostActive, 1u);
     std::set<std::uint32_t> ids;
-    for (int i = 0; i < 3; ++i) ids.insert(vcl.Task(i).ThreadID);
+    for (int i = 0; i < 3; ++i) ids.insert(vcl.Task(i)->ThreadID);
     EXPECT_EQ(ids.size(), 3u);
     EXPECT_FALSE(ids.count(0));
     EXPECT_FALSE(ids.count(kv::platform::CurrentThreadId()));
@@ -394,18 +433,18 @@ TEST_F(EngineComponent, TwoThreadsKeepTwoTasksInFlight)
     Recorder events(vcl);
     for (int i = 0; i < 3; ++i) {
         AddTask(vcl);
-        vcl.Task(i).SetPaused(true);  // each task halts at its first loop iteration
+        vcl.Task(i)->SetPaused(true);  // each task halts at its first loop iteration
     }
     vcl.StartConvert(2);
-    EXPECT_TRUE(vcl.Task(0).IsRunning());
-    EXPECT_TRUE(vcl.Task(1).IsRunning());
-    EXPECT_FALSE(vcl.Task(2).IsRunning());
-    EXPECT_FALSE(vcl.Task(2).IsTerminated());
-    vcl.Task(2).SetPaused(false);
-    vcl.Task(0).SetPaused(false);
-    ASSERT_TRUE(WaitFor([&] { return vcl.Task(2).IsTerminated(); }));  // started when task 0 ended
-    EXPECT_TRUE(vcl.Task(1).IsRunning());
-    vcl.Task(1).SetPaused(false);
+    EXPECT_TRUE(vcl.Task(0)->IsRunning());
+    EXPECT_TRUE(vcl.Task(1)->IsRunning());
+    EXPECT_FALSE(vcl.Task(2)->IsRunning());
+    EXPECT_FALSE(vcl.Task(2)->IsTerminated());
+    vcl.Task(2)->SetPaused(false);
+    vcl.Task(0)->SetPaused(false);
+    ASSERT_TRUE(WaitFor([&] { return vcl.Task(2)->IsTerminated(); }));  // started when task 0 ended
+    EXPECT_TRUE(vcl.Task(1)->IsRunning());
+    vcl.Task(1)->SetPaused(false);
     ASSERT_TRUE(events.Wait());
     auto terms = events.Terms();
     ASSERT_EQ(terms.size(), 4u);
@@ -426,13 +465,13 @@ TEST_F(EngineComponent, PauseHoldsTheWorkerAndResumeOrStopReleasesIt)
         vcl.StartConvert(1);
         ASSERT_TRUE(WaitFor([&] { return progress > 0; }));
         vcl.PauseConvert();
-        EXPECT_TRUE(vcl.Task(0).IsPaused());
-        EXPECT_TRUE(vcl.Task(0).IsRunning());
+        EXPECT_TRUE(vcl.Task(0)->IsPaused());
+        EXPECT_TRUE(vcl.Task(0)->IsRunning());
         if (stop)
             vcl.StopConvert();
         else
             vcl.ResumeConvert();
-        EXPECT_FALSE(vcl.Task(0).IsPaused());
+        EXPECT_FALSE(vcl.Task(0)->IsPaused());
         ASSERT_TRUE(events.Wait());
         // A stopped task still closes its output properly; only a finished one says so.
         const std::vector<TermEvent> expected{{0, !stop, false, "", 0}, BatchEnd};
@@ -453,7 +492,7 @@ TEST_F(EngineComponent, PreviewBitmapsRunOnTheUiThreadWhileTheWorkerWaits)
     };
     // Previews are of encoded pictures: the video is re-encoded.
     AddTask(vcl, true, false, "avi_mpeg4_mp2.avi", ReencodeVideo);
-    EXPECT_EQ(vcl.Task(0).PreviewFlags, 2);
+    EXPECT_EQ(vcl.Task(0)->PreviewFlags, 2);
     vcl.StartConvert(1);
     ASSERT_TRUE(events.Wait());
     EXPECT_GT(shown, 0);
@@ -547,6 +586,21 @@ TEST_F(EngineLog, LongMessagesAreCutAtTheBuffer)
     EXPECT_EQ(list.Count(), 1);
 }
 
+TEST_F(EngineLog, LevelsMeetTheLibrariesLevelsBothWays)
+{
+    const std::pair<TLogLevel, int> ours[] = {
+        {llQuiet, AV_LOG_QUIET}, {llError, AV_LOG_ERROR}, {llInfo, AV_LOG_INFO}, {llDebug, AV_LOG_DEBUG},
+        {llAll, AV_LOG_TRACE}};
+    for (auto [level, library] : ours) {
+        EXPECT_EQ(LibraryLevel(level), library) << level;
+        EXPECT_EQ(LogLevelFromLibrary(library), level) << level;
+    }
+    // The libraries' finer levels fall into the engine's coarser ones.
+    const std::pair<int, TLogLevel> theirs[] = {
+        {AV_LOG_PANIC, llError}, {AV_LOG_FATAL, llError}, {AV_LOG_WARNING, llInfo}, {AV_LOG_VERBOSE, llDebug}};
+    for (auto [library, level] : theirs) EXPECT_EQ(LogLevelFromLibrary(library), level) << library;
+}
+
 TEST_F(EngineLog, TaskLevelsAndAttributionByThread)
 {
     TFFmpegVCL vcl;
@@ -555,7 +609,8 @@ TEST_F(EngineLog, TaskLevelsAndAttributionByThread)
     AddTask(vcl);
     const std::size_t before = events.Logs().size();  // what opening the files logged
     const std::pair<int, TLogLevel> levels[] = {{-1, llQuiet}, {0, llError}, {1, llInfo}, {2, llDebug}, {7, llAll}};
-    for (auto [level, expected] : levels) vcl.Task(0).Log(level, "level " + std::to_string(level));
+    // The numbers are those of the "v" option.
+    for (auto [level, expected] : levels) vcl.Task(0)->Log(LogLevelFromNumber(level), "level " + std::to_string(level));
     auto logs = events.Logs();
     ASSERT_EQ(logs.size(), before + 5);
     for (std::size_t i = 0; i < 5; ++i) {
@@ -565,9 +620,9 @@ TEST_F(EngineLog, TaskLevelsAndAttributionByThread)
     }
 
     // A task's own level is the libraries' level, and the callback filters on it at once.
-    vcl.Task(0).SetLogLevel(2);
+    vcl.Task(0)->SetLogLevel(llDebug);
     EXPECT_EQ(CachedLogLevel(), AV_LOG_DEBUG);
-    vcl.Task(0).SetLogLevel(0);
+    vcl.Task(0)->SetLogLevel(llError);
     EXPECT_EQ(CachedLogLevel(), AV_LOG_ERROR);
     av::av_log(nullptr, AV_LOG_INFO, "dropped at error\n");
     EXPECT_EQ(events.Logs().size(), before + 5);

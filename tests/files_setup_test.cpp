@@ -45,8 +45,8 @@ protected:
         task = std::make_unique<TCustomFFmpeg>();
         log.Lines.clear();
         task->LogHandler = &log;
-        task->SetLogLevel(-1);   // no stream summaries
-        task->Verbose = 1;
+        task->SetLogLevel(llQuiet);   // no stream summaries
+        task->Verbose = llInfo;
     }
     void Set(const std::vector<std::pair<std::string, std::string>>& options)
     {

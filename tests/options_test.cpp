@@ -527,10 +527,10 @@ TEST_F(OptionTest, DebugOptionRaisesTheLogLevel)
 {
     const int before = av::av_log_get_level();
     task->SetOption("debug", "pict");
-    EXPECT_EQ(task->Verbose, 2);
+    EXPECT_EQ(task->Verbose, llDebug);
     EXPECT_EQ(av::av_log_get_level(), AV_LOG_DEBUG);
     task->SetOption("v", "0");
-    EXPECT_EQ(task->Verbose, 0);
+    EXPECT_EQ(task->Verbose, llError);
     EXPECT_EQ(av::av_log_get_level(), AV_LOG_ERROR);
     av::av_log_set_level(before);
 }

@@ -15,8 +15,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include "engine/FFmpegTask.h"
 #include "engine/FFmpegVCL.h"
 #include "media/FFmpegLoader.h"
+#include "media/Previewer.h"
 #include "platform/UiThread.h"
 #include "tests/support/WidgetApplication.h"
 
@@ -55,6 +57,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(kv::media::FFLoader.LoadLibs(kv::media::EngineLibraries)) << kv::media::FFLoader.LastErrMsg();
+        kv::media::InstallFramePreviewer();
         outDir_ = fs::temp_directory_path() / ("kv_previewer_close_" + std::to_string(::getpid()));
         fs::create_directories(outDir_);
     }
@@ -127,8 +130,8 @@ TEST_F(PreviewerClose, ClosingTheWindowStopsPreviewsButNotTheConversion)
     // The engine let go of the window and of the preview bit; nothing is left on screen.
     EXPECT_TRUE(window.isNull());
     EXPECT_EQ(VisibleTopLevel(), nullptr);
-    EXPECT_EQ(vcl.Task(0).PreviewFlags & 1, 0);
-    EXPECT_EQ(vcl.Task(0).PreviewWindow, nullptr);
+    EXPECT_EQ(vcl.Task(0)->PreviewFlags & 1, 0);
+    EXPECT_EQ(vcl.Task(0)->PreviewWindow, nullptr);
 }
 
 TEST_F(PreviewerClose, DestroyingTheComponentWhileAFrameWaitsForTheWindow)

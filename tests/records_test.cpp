@@ -8,6 +8,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "engine/FFmpeg.h"
 #include "engine/FFmpegRecords.h"
 #include "media/AVUtilStubs.h"
 #include "media/FFmpegLoader.h"
@@ -52,7 +53,7 @@ protected:
     {
         auto task = std::make_unique<TCustomFFmpeg>();
         task->ResetOptionState();
-        task->SetLogLevel(-1);
+        task->SetLogLevel(llQuiet);
         for (const auto& [name, value] : before) task->SetOption(name, value);
         return task;
     }
@@ -308,7 +309,7 @@ TEST_F(OptionRecords, HookRanges)
     struct Sink : TTaskEventSink {
         void DoBeforeHook(TCustomFFmpeg*, std::int64_t, THookAction&) override {}
         void DoCustomHook(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t, bool&, bool&) override {}
-        void DoLog(TCustomFFmpeg*, int, const std::string&) override {}
+        void DoLog(TCustomFFmpeg*, TLogLevel, const std::string&) override {}
         void DoPreviewBitmap(TCustomFFmpeg*, kv::media::TBitmap&, int, std::int64_t) override {}
         void DoProgress(TCustomFFmpeg*, int, int, int, float, float, std::int64_t, int) override {}
         void DoTerminate(TCustomFFmpeg*) override {}

@@ -76,7 +76,7 @@ int TranscodeCommand(const std::vector<std::string>& args)
     for (std::size_t i = 0; i + 1 < args.size(); ++i) {
         if (i == inputAt) continue;
         const std::string name = args[i].substr(0, args[i].find('='));
-        if (!engine::TCustomFFmpeg::IsKnownOption(name)) {
+        if (!engine::TFFmpegVCL::IsKnownOption(name)) {
             std::fprintf(stderr, "unknown option '%s'\n", name.c_str());
             return 2;
         }

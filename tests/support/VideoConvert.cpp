@@ -47,7 +47,7 @@ void TRecordingSink::DoCustomHook(engine::TCustomFFmpeg*, media::TBitmap& bitmap
     if (CustomHook) CustomHook(bitmap, frameNumber, pts, update, stopHook);
 }
 
-void TRecordingSink::DoLog(engine::TCustomFFmpeg*, int level, const std::string& message)
+void TRecordingSink::DoLog(engine::TCustomFFmpeg*, engine::TLogLevel level, const std::string& message)
 {
     Lines.emplace_back(level, message);
 }
@@ -115,7 +115,7 @@ TConvertResult Convert(TRecordingSink& sink, const TInputList& inputs, const std
     task.ProgressIntervalUS = 0;
     // KV_TEST_FRAME_STAGES=1 runs every conversion through the frame stages, =0 without.
     if (const char* stages = std::getenv("KV_TEST_FRAME_STAGES")) task.FrameStages = std::atoi(stages);
-    task.SetLogLevel(std::getenv("KV_TEST_VERBOSE") ? 3 : logLevel);
+    task.SetLogLevel(engine::LogLevelFromNumber(std::getenv("KV_TEST_VERBOSE") ? 3 : logLevel));
     av::av_log_set_level(LibraryLogLevel());
     try {
         for (const auto& [input, inputOptions] : inputs) {

@@ -44,7 +44,7 @@ public:
     void DoBeforeHook(engine::TCustomFFmpeg*, std::int64_t pts, engine::THookAction& action) override;
     void DoCustomHook(engine::TCustomFFmpeg*, media::TBitmap& bitmap, int frameNumber, std::int64_t pts,
                       bool& update, bool& stopHook) override;
-    void DoLog(engine::TCustomFFmpeg*, int level, const std::string& message) override;
+    void DoLog(engine::TCustomFFmpeg*, engine::TLogLevel level, const std::string& message) override;
     void DoPreviewBitmap(engine::TCustomFFmpeg*, media::TBitmap& bitmap, int frameNumber, std::int64_t pts) override;
     void DoProgress(engine::TCustomFFmpeg* task, int frameNumber, int, int currentDuration, float quality, float,
                     std::int64_t currentSize, int) override;
@@ -67,7 +67,8 @@ using TTaskStep = std::function<void(engine::TCustomFFmpeg&)>;
 
 // Input options, open inputs, output options, open output, `before`, transcode,
 // `after`, close and clean up. Inputs are found in the test media folder unless absolute.
-// The task logs at `logLevel` (3 when KV_TEST_VERBOSE is set) and reports every progress.
+// The task logs at `logLevel`, a number of the "v" option (3 when KV_TEST_VERBOSE is
+// set), and reports every progress.
 TConvertResult Convert(TRecordingSink& sink, const TInputList& inputs, const std::string& output,
                        const TOptionList& outputOptions, int logLevel = 1, const TTaskStep& before = {},
                        const TTaskStep& after = {});
