@@ -310,7 +310,8 @@ void TZelMainForm::CreateControls()
     // Headings by category in the open list.
     cbbFormatEx->setItemDelegate(new TProfileHeadings(cbbFormatEx));
     lblFormat->setBuddy(cbbFormatEx);
-    connect(cbbFormatEx, &QComboBox::currentIndexChanged, this, [](int index) { IniOptions.OutputFormat = index; });
+    connect(cbbFormatEx, &QComboBox::currentIndexChanged, this,
+            [this](int row) { IniOptions.OutputFormat = ProfileAtRow(*cbbFormatEx, row); });
     btnSetting = ActionButton(actFormatSetting, "", QRect(536, 461, 90, 26), 16, this);
 
     lblOutputFolder = new QLabel("Output Folder:", this);
@@ -375,21 +376,34 @@ void TZelMainForm::ReadSettings()
 void TZelMainForm::FillFormats()
 {
     const QIcon pictures[] = {PictureIcon("AudioFile.png"), PictureIcon("VideoFile.png")};
+    const int count = std::min(IniOptions.FormatCount, static_cast<int>(IniOptions.Formats.size()));
+    QList<int> categories;
+    for (int i = 0; i < count; ++i) categories << IniOptions.Formats[static_cast<std::size_t>(i)].Category;
     cbbFormatEx->blockSignals(true);
     cbbFormatEx->clear();
-    for (int i = 0; i < IniOptions.FormatCount && i < static_cast<int>(IniOptions.Formats.size()); ++i) {
-        const workflow::TFormatRec& format = IniOptions.Formats[static_cast<std::size_t>(i)];
-        const int category = format.Category;
+    for (int profile : GroupedProfileOrder(categories)) {
+        const int category = categories[profile];
         cbbFormatEx->addItem(category == 0 || category == 1 ? pictures[category] : QIcon(),
-                             QString::fromStdString(format.Name));
+                             QString::fromStdString(IniOptions.Formats[static_cast<std::size_t>(profile)].Name));
         cbbFormatEx->setItemData(cbbFormatEx->count() - 1, category, CategoryRole);
+        cbbFormatEx->setItemData(cbbFormatEx->count() - 1, profile, ProfileRole);
     }
     // A remembered profile the catalogue no longer has falls back to the first one.
-    int selected = IniOptions.OutputFormat;
-    if (selected < 0 || selected >= cbbFormatEx->count()) selected = cbbFormatEx->count() > 0 ? 0 : -1;
-    cbbFormatEx->setCurrentIndex(selected);
+    int row = RowOfProfile(*cbbFormatEx, IniOptions.OutputFormat);
+    if (row < 0) row = RowOfProfile(*cbbFormatEx, 0);
+    cbbFormatEx->setCurrentIndex(row);
     cbbFormatEx->blockSignals(false);
-    if (selected >= 0) IniOptions.OutputFormat = selected;
+    if (row >= 0) IniOptions.OutputFormat = ProfileAtRow(*cbbFormatEx, row);
+}
+
+int TZelMainForm::SelectedProfile() const
+{
+    return ProfileAtRow(*cbbFormatEx, cbbFormatEx->currentIndex());
+}
+
+void TZelMainForm::SelectProfile(int profile)
+{
+    cbbFormatEx->setCurrentIndex(RowOfProfile(*cbbFormatEx, profile));
 }
 
 void TZelMainForm::InitOutputFolder()
@@ -659,7 +673,7 @@ void TZelMainForm::MoveRow(int delta)
 void TZelMainForm::FormatSetting()
 {
     TSettingForm form(this);
-    form.ShowFor(cbbFormatEx->currentIndex());
+    form.ShowFor(SelectedProfile());
 }
 
 void TZelMainForm::OpenFolder()
@@ -697,9 +711,9 @@ bool TZelMainForm::PrepareBatch(int limit, std::string& ext)
         lvFileList->item(row, colDetails)->setText(QString());
         lvFileList->item(row, colDetails)->setToolTip(QString());
     }
-    Converter->SetFormatIndex(cbbFormatEx->currentIndex());
+    Converter->SetFormatIndex(SelectedProfile());
     ApplyOutputRules();
-    ext = IniOptions.GetFormat(cbbFormatEx->currentIndex()).Ext;
+    ext = IniOptions.GetFormat(SelectedProfile()).Ext;
     return Converter->PrepareBatch(folder.toStdString(), limit);
 }
 

@@ -80,6 +80,10 @@ public:
     int SelectedRow() const;
     // Every selected row, top to bottom.
     QList<int> SelectedRows() const;
+    // The profile chosen in the profile box, by its index in the catalogue (-1: none).
+    int SelectedProfile() const;
+    // Chooses profile `profile` (catalogue index) in the box; none when it has no such profile.
+    void SelectProfile(int profile);
 
     // Files handed over by a second start: added as a drop adds them (after the batch
     // when one runs), and the window comes to the front.

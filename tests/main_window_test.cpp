@@ -234,7 +234,8 @@ TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
     Open();
     ASSERT_EQ(window->cbbFormatEx->count(), 2);
     EXPECT_EQ(window->cbbFormatEx->itemText(0), "AVI test(*.avi)");
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 1);
+    EXPECT_EQ(window->SelectedProfile(), 1);
+    EXPECT_EQ(window->cbbFormatEx->currentText(), "MP3 test(*.mp3)");
     EXPECT_TRUE(SamePicture(window->cbbFormatEx->itemIcon(0), "VideoFile.png"));
     EXPECT_TRUE(SamePicture(window->cbbFormatEx->itemIcon(1), "AudioFile.png"));
     EXPECT_EQ(window->edtOutputFolder->text().toStdString(), chosen);
@@ -242,7 +243,7 @@ TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
     EXPECT_FALSE(fs::exists(places.DefaultOutputFolder));
 
     const std::string other = (dir / "other").string();
-    window->cbbFormatEx->setCurrentIndex(0);
+    window->SelectProfile(0);
     window->SetOutputFolder(QString::fromStdString(other));
     window.reset();
     const kv::workflow::TIniFile saved(places.SettingsFile);
@@ -252,7 +253,8 @@ TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
 
     IniOptions = kv::workflow::TIniOptions();
     Open();
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(window->SelectedProfile(), 0);
+    EXPECT_EQ(window->cbbFormatEx->currentText(), "AVI test(*.avi)");
     EXPECT_EQ(window->edtOutputFolder->text().toStdString(), other);
 }
 
@@ -260,7 +262,8 @@ TEST_F(MainWindow, ARememberedProfileTheCatalogueLacksFallsBackToTheFirst)
 {
     WriteCatalogue(7, "");
     Open();
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(window->SelectedProfile(), 0);
+    EXPECT_EQ(window->cbbFormatEx->currentText(), "AVI test(*.avi)");
     EXPECT_EQ(IniOptions.OutputFormat, 0);
 }
 
@@ -622,27 +625,67 @@ TEST_F(MainWindow, TheProfileBoxGroupsTheShippedCatalogueUnderItsCategories)
     Open();
     const QComboBox& box = *window->cbbFormatEx;
     ASSERT_GT(box.count(), 2);
+    ASSERT_EQ(box.count(), IniOptions.FormatCount);
     QStringList headings;
-    for (int i = 0; i < box.count(); ++i) {
-        const QString heading = kv::app::HeadingAbove(box, i);
-        if (heading.isEmpty()) continue;
-        headings << heading;
-        // A heading opens the run of its category's profiles.
-        EXPECT_EQ(heading, kv::app::CategoryName(IniOptions.Formats[static_cast<std::size_t>(i)].Category));
+    QString group;
+    QList<int> profiles;
+    for (int row = 0; row < box.count(); ++row) {
+        const int profile = kv::app::ProfileAtRow(box, row);
+        ASSERT_GE(profile, 0) << row;
+        ASSERT_LT(profile, IniOptions.FormatCount) << row;
+        profiles << profile;
+        const kv::workflow::TFormatRec& format = IniOptions.Formats[static_cast<std::size_t>(profile)];
+        EXPECT_EQ(box.itemText(row).toStdString(), format.Name) << row;
+        const QString heading = kv::app::HeadingAbove(box, row);
+        if (!heading.isEmpty()) {
+            headings << heading;
+            group = heading;
+        }
+        // Every profile stands under the heading of its category.
+        EXPECT_EQ(group, kv::app::CategoryName(format.Category)) << format.Name;
+        // Within a group in catalogue order.
+        if (heading.isEmpty() && row > 0) {
+            EXPECT_GT(profile, profiles[row - 1]) << format.Name;
+        }
     }
-    // The catalogue keeps its indexes, so the profiles added after the sound ones open a
-    // second run of video profiles.
-    EXPECT_EQ(headings, QStringList({"Video", "Audio", "Video", "Audio"}));
+    // One heading per category, each profile once.
+    EXPECT_EQ(headings, QStringList({"Video", "Audio"}));
+    std::sort(profiles.begin(), profiles.end());
+    for (int i = 0; i < profiles.size(); ++i) EXPECT_EQ(profiles[i], i);
     // The row with a heading is taller by it in the open list.
     QStyleOptionViewItem option;
     option.initFrom(box.view());
     const QAbstractItemDelegate* headingsDelegate = box.view()->itemDelegate();
     EXPECT_GT(headingsDelegate->sizeHint(option, box.model()->index(0, 0)).height(),
               headingsDelegate->sizeHint(option, box.model()->index(1, 0)).height());
-    // The box's items stay the catalogue's profiles, in its order.
+    // The settings keep naming profiles by their index, whichever row shows them.
+    const int last = IniOptions.FormatCount - 1;
+    for (int profile : {last, 24, 0}) {
+        window->SelectProfile(profile);
+        EXPECT_EQ(window->SelectedProfile(), profile);
+        EXPECT_EQ(IniOptions.OutputFormat, profile);
+        EXPECT_EQ(box.currentText().toStdString(), IniOptions.Formats[static_cast<std::size_t>(profile)].Name);
+    }
     window->cbbFormatEx->setCurrentIndex(box.count() - 1);
-    EXPECT_EQ(IniOptions.OutputFormat, box.count() - 1);
-    EXPECT_EQ(box.itemText(box.count() - 1).toStdString(), IniOptions.Formats.back().Name);
+    EXPECT_EQ(IniOptions.OutputFormat, kv::app::ProfileAtRow(box, box.count() - 1));
+    window->SelectProfile(24);
+    window.reset();
+    EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadInteger("Output", "Format", -1), 24);
+}
+
+TEST(ProfileBox, GroupsProfilesByCategoryInTheOrderTheCatalogueFirstNamesThem)
+{
+    const struct {
+        QList<int> categories;
+        QList<int> order;
+    } cases[] = {
+        {{}, {}},
+        {{1, 1, 0, 0}, {0, 1, 2, 3}},
+        {{1, 0, 1, 0}, {0, 2, 1, 3}},
+        {{0, 1, 0, 1, 1}, {0, 2, 1, 3, 4}},
+        {{1, 0, 2, 1, 0, 2}, {0, 3, 1, 4, 2, 5}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kv::app::GroupedProfileOrder(c.categories), c.order) << c.categories.size();
 }
 
 TEST_F(MainWindow, AFolderNoFileManagerCanOpenIsReported)
@@ -1031,15 +1074,15 @@ TEST_F(MainWindow, AnInstalledCopyMakesTheUsersSettingsBeforeReadingThem)
     std::ofstream(places.ShippedSettingsFile) << Catalogue << "[Output]\nFormat=1\n";
     Open();
     ASSERT_EQ(window->cbbFormatEx->count(), 2);
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 1);
+    EXPECT_EQ(window->SelectedProfile(), 1);
     EXPECT_TRUE(fs::is_regular_file(places.SettingsFile));
-    window->cbbFormatEx->setCurrentIndex(0);
+    window->SelectProfile(0);
     window.reset();
 
     // The next start keeps the user's choice.
     IniOptions = kv::workflow::TIniOptions();
     Open();
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(window->SelectedProfile(), 0);
     window.reset();
 
     // A user file that cannot be made still leaves the shipped catalogue to work with.
