@@ -239,6 +239,8 @@ private:
 
     int AppendRow(int index);
     void PlaceControls();
+    // Source and Destination share the list's width before Details does (until the user sizes a column).
+    void ShareColumnWidths();
     void ShowBanner(int width);
     void ReadWindowState();
     void SaveWindowState();
@@ -250,6 +252,9 @@ private:
 
     TAppPlaces FPlaces;
     bool FCentred = false;
+    // The user sized the list's columns (now or at an earlier start): they keep their widths.
+    bool FColumnsChosen = false;
+    bool FSharingColumns = false;
     bool FPreparing = false;
     bool FEndRequested = false;
     QString FLastFolder;         // where Add Files and Add Folder open

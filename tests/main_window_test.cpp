@@ -11,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -38,6 +39,7 @@
 #include "app/EndSignals.h"
 #include "app/FileTypes.h"
 #include "app/HelpWindow.h"
+#include "app/ListColumns.h"
 #include "app/Pictures.h"
 #include "app/ProfileBox.h"
 #include "app/ZelMainFrm.h"
@@ -579,6 +581,73 @@ TEST_F(MainWindow, TheWindowGrowsItsListAndRemembersItsSizeColumnsAndFolders)
     EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), 222);
     window->actAddFolder->trigger();
     EXPECT_EQ(recorders.Prompter.ChooserStart.toStdString(), clips.string());
+}
+
+TEST(ListColumns, SourceAndDestinationShareTheWidthBeforeDetailsGrows)
+{
+    for (int available : {300, 408, 500, 700, 850, 1200, 1600}) {
+        const kv::app::TColumnWidths w = kv::app::SharedColumnWidths(available);
+        int throughDestination = 0;
+        for (int c = 0; c <= kv::app::colDestination; ++c) throughDestination += w[static_cast<std::size_t>(c)];
+        EXPECT_EQ(w[kv::app::colSource], w[kv::app::colDestination]) << available;
+        EXPECT_GE(w[kv::app::colSource], 80) << available;
+        EXPECT_GE(w[kv::app::colDetails], 100) << available;
+        // Both names in view once there is room for them at all.
+        if (available >= 420) {
+            EXPECT_LE(throughDestination, available) << available;
+        }
+        // Details grows only once the names have their full width.
+        if (w[kv::app::colSource] < 260) {
+            EXPECT_LE(w[kv::app::colDetails], 101) << available;  // an odd pixel at most
+        }
+        // Once everything has room, the row is filled exactly.
+        if (available >= 503) {
+            EXPECT_EQ(throughDestination + w[kv::app::colDetails], available) << available;
+        }
+    }
+    EXPECT_LT(kv::app::SharedColumnWidths(500)[kv::app::colSource], kv::app::SharedColumnWidths(700)[kv::app::colSource]);
+}
+
+TEST_F(MainWindow, TheNamesKeepTheListsWidthAtEverySizeUntilTheUserSizesAColumn)
+{
+    Open();
+    window->show();
+    const auto inView = [&](int column) {
+        const QHeaderView& header = *window->lvFileList->horizontalHeader();
+        return header.sectionPosition(column) + header.sectionSize(column) <= window->lvFileList->viewport()->width();
+    };
+    window->resize(window->minimumSize());
+    EXPECT_TRUE(inView(kv::app::colDestination));
+    const int narrow = window->lvFileList->columnWidth(kv::app::colSource);
+    EXPECT_GE(narrow, 80);
+    window->resize(window->minimumSize() + QSize(300, 0));
+    EXPECT_GT(window->lvFileList->columnWidth(kv::app::colSource), narrow);
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), window->lvFileList->columnWidth(kv::app::colDestination));
+    EXPECT_TRUE(inView(kv::app::colDetails));
+    // Widths the window chose are not remembered: the next start shares its own size again.
+    window.reset();
+    EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadString("Window", "Columns", "x"), "");
+    Open();
+    window->show();
+    window->resize(window->minimumSize());
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), narrow);
+    // A column the user sized stays so.
+    window->lvFileList->horizontalHeader()->resizeSection(kv::app::colSource, 150);
+    window->resize(window->minimumSize() + QSize(300, 0));
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), 150);
+
+    // The full paths show on hover, the cells elide in the middle.
+    window.reset();
+    WriteCatalogue(0, (dir / "out").string());
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    window->AddFiles({Media("tiny_64x48.avi")});
+    Convert();
+    ASSERT_EQ(Column(kv::app::colStatus), QStringList({"Success"}));
+    EXPECT_EQ(window->lvFileList->item(0, kv::app::colSource)->toolTip(), Media("tiny_64x48.avi"));
+    EXPECT_EQ(window->lvFileList->item(0, kv::app::colDestination)->toolTip().toStdString(),
+              (dir / "out" / "tiny_64x48.avi").string());
+    EXPECT_EQ(window->lvFileList->textElideMode(), Qt::ElideMiddle);
 }
 
 TEST_F(MainWindow, ATypedOutputFolderIsTheOneConvertedInto)

@@ -557,6 +557,16 @@ TEST_F(EditDialog, PlayBecomesPauseStepsGoByOnePictureAndStopKeepsThePlace)
 
 TEST_F(EditDialog, SpacePlaysAndPausesAndTheArrowsStepWhilePaused)
 {
+    // The step buttons are pictures like the others and name their keys.
+    const struct {
+        QToolButton* button;
+        const char* hint;
+    } steppers[] = {{form->btnPrevFrame, "Previous Frame (Left)"}, {form->btnNextFrame, "Next Frame (Right)"}};
+    for (const auto& b : steppers) {
+        EXPECT_FALSE(b.button->icon().isNull()) << b.hint;
+        EXPECT_EQ(b.button->toolButtonStyle(), Qt::ToolButtonIconOnly) << b.hint;
+        EXPECT_EQ(b.button->toolTip(), b.hint);
+    }
     ASSERT_TRUE(Activate(*form));
     form->tbarEdit->setFocus();
     PressKey(form->tbarEdit, Qt::Key_Space);
