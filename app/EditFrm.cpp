@@ -130,8 +130,8 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     btnEnd = PictureButton("Out", "Mark Out", "End.png", {170, 400}, this);
     btnResetTrim = new QPushButton("Reset", this);
     btnResetTrim->setGeometry(208, 400, 41, 32);
-    btnPrevFrame = PictureButton("<|", "Previous Frame (Left)", "", {256, 400}, this);
-    btnNextFrame = PictureButton("|>", "Next Frame (Right)", "", {294, 400}, this);
+    btnPrevFrame = PictureButton("<|", "Previous Frame (Left)", "EPrevFrame.png", {256, 400}, this);
+    btnNextFrame = PictureButton("|>", "Next Frame (Right)", "ENextFrame.png", {294, 400}, this);
     ShowPlayOrPause(btnPlay, false, "EPlay.png", "EPause.png");
 
     lblFrameAspectRatio = new QLabel("Frame Aspect Ratio:", this);

@@ -17,6 +17,30 @@ QString CategoryName(int category)
     }
 }
 
+QList<int> GroupedProfileOrder(const QList<int>& categories)
+{
+    QList<int> order;
+    QList<int> seen;
+    for (int category : categories) {
+        if (seen.contains(category)) continue;
+        seen << category;
+        for (int i = 0; i < categories.size(); ++i)
+            if (categories[i] == category) order << i;
+    }
+    return order;
+}
+
+int ProfileAtRow(const QComboBox& box, int row)
+{
+    const QVariant profile = box.itemData(row, ProfileRole);
+    return profile.isValid() ? profile.toInt() : -1;
+}
+
+int RowOfProfile(const QComboBox& box, int profile)
+{
+    return profile < 0 ? -1 : box.findData(profile, ProfileRole);
+}
+
 QString HeadingAbove(const QComboBox& box, int row)
 {
     if (row < 0 || row >= box.count()) return {};

@@ -5,9 +5,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QAbstractItemView>
 #include <QSlider>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,8 +32,15 @@ QComboBox* AddChoice(QGroupBox* group, const char* caption, int column, int y, Q
     label->setGeometry(LabelX[column], y, BoxX[column] - LabelX[column] - 2, 24);
     auto* box = new QComboBox(group);
     box->setGeometry(BoxX[column], y, BoxWidth, 24);
+    // Its size hint is then as wide as its longest entry.
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     label->setBuddy(box);
     return box;
+}
+
+bool Shown(const QWidget* widget)
+{
+    return !widget->isHidden() && !widget->parentWidget()->isHidden();
 }
 
 // The list's entries, and the stored entry selected when there is one at that index.
@@ -76,6 +83,10 @@ TSettingForm::TSettingForm(QWidget* parent) : QDialog(parent)
     cbbChannel = AddChoice(grpAudio, "Channels:", 1, 26, lblChannel);
     cbbAudioEncoder = AddChoice(grpAudio, "Encoder:", 0, 60, lblAudioEncoder);
     cbbAudioBitrate = AddChoice(grpAudio, "Bit Rate:", 1, 60, lblAudioBitrate);
+    FChoices = {{lblResolution, cbbResolution, 0},     {lblFrameRate, cbbFrameRate, 1},
+                {lblVideoEncoder, cbbVideoEncoder, 0}, {lblVideoBitRate, cbbVideoBitRate, 1},
+                {lblSampleRate, cbbSampleRate, 0},     {lblChannel, cbbChannel, 1},
+                {lblAudioEncoder, cbbAudioEncoder, 0}, {lblAudioBitrate, cbbAudioBitrate, 1}};
 
     lblVolume = new QLabel(grpAudio);
     lblVolume->setGeometry(LabelX[0], 100, 110, 24);
@@ -132,14 +143,40 @@ void TSettingForm::Fill(int index)
     lblAudioBitrate->setVisible(!lossless);
     cbbAudioBitrate->setVisible(!lossless);
     grpAudio->move(8, video ? 106 : 4);
-    btnOK->move(btnOK->x(), grpAudio->geometry().bottom() + 8);
-    btnCancel->move(btnCancel->x(), btnOK->y());
-    setFixedSize(492, btnOK->geometry().bottom() + 9);
+    FitColumns();
     // Entries wider than their box show in full in the open list and on hover.
     for (QComboBox* box : findChildren<QComboBox*>()) {
         box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 8);
         ExplainChoice(box);
     }
+}
+
+void TSettingForm::FitColumns()
+{
+    int labelWidth[2] = {0, 0}, boxWidth[2] = {BoxWidth, BoxWidth};
+    for (const TChoiceRow& row : FChoices) {
+        if (!Shown(row.Box)) continue;
+        labelWidth[row.Column] = std::max(labelWidth[row.Column], row.Label->sizeHint().width());
+        boxWidth[row.Column] = std::max(boxWidth[row.Column], row.Box->sizeHint().width());
+    }
+    // The usual places at the least; further out where a text needs it.
+    const int boxX0 = std::max(BoxX[0], LabelX[0] + labelWidth[0] + 4);
+    const int labelX1 = boxX0 + boxWidth[0] + 3;
+    const int boxX1 = std::max(labelX1 + BoxX[1] - LabelX[1], labelX1 + labelWidth[1] + 4);
+    const int groupWidth = boxX1 + boxWidth[1] + 6;
+    const int labelX[2] = {LabelX[0], labelX1}, boxX[2] = {boxX0, boxX1};
+    for (const TChoiceRow& row : FChoices) {
+        const int c = row.Column;
+        row.Label->setGeometry(labelX[c], row.Box->y(), boxX[c] - labelX[c] - 2, 24);
+        row.Box->setGeometry(boxX[c], row.Box->y(), boxWidth[c], 24);
+    }
+    grpVideo->resize(groupWidth, grpVideo->height());
+    grpAudio->resize(groupWidth, grpAudio->height());
+    tbarVolume->resize(groupWidth - 8 - tbarVolume->x(), tbarVolume->height());
+    const int width = groupWidth + 17;
+    btnCancel->move(width - 8 - btnCancel->width(), grpAudio->geometry().bottom() + 8);
+    btnOK->move(btnCancel->x() - 6 - btnOK->width(), btnCancel->y());
+    setFixedSize(width, btnOK->geometry().bottom() + 9);
 }
 
 void TSettingForm::accept()

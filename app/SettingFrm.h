@@ -3,6 +3,8 @@
 // volume. It edits the profiles in memory; they reach the settings file at exit.
 #include <QDialog>
 
+#include <vector>
+
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -49,6 +51,15 @@ public:
 
 private:
     void ShowVolume(int position);
+    // Widens the columns and the dialog so that no shown label or entry is cut.
+    void FitColumns();
+
+    struct TChoiceRow {
+        QLabel* Label;
+        QComboBox* Box;
+        int Column;
+    };
+    std::vector<TChoiceRow> FChoices;
 };
 
 }  // namespace kv::app

@@ -40,7 +40,7 @@ TWatchFolderForm::TWatchFolderForm(TZelMainForm* owner) : QDialog(owner), FOwner
     cbbProfile = new QComboBox(this);
     for (int i = 0; i < workflow::IniOptions.FormatCount && i < static_cast<int>(workflow::IniOptions.Formats.size()); ++i)
         cbbProfile->addItem(QString::fromStdString(workflow::IniOptions.Formats[static_cast<std::size_t>(i)].Name));
-    cbbProfile->setCurrentIndex(FOwner->cbbFormatEx->currentIndex());
+    cbbProfile->setCurrentIndex(FOwner->SelectedProfile());
 
     chkWatching = new QCheckBox("Watch this folder", this);
     chkWatching->setToolTip("Converts into the output folder of the main window while this is on");

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableWidget>
 #include <QToolButton>
 
@@ -33,6 +34,7 @@
 #include "app/ConvertFrm.h"
 #include "app/FileTypes.h"
 #include "app/HelpWindow.h"
+#include "app/ListColumns.h"
 #include "app/Pictures.h"
 #include "app/ProfileBox.h"
 #include "app/Prompter.h"
@@ -252,9 +254,11 @@ void TZelMainForm::CreateControls()
     lvFileList = new QTableWidget(0, 7, this);
     lvFileList->setGeometry(10, 114, 410, 300);
     lvFileList->setHorizontalHeaderLabels({"Source", "Type", "Original", "Trimmed", "Status", "Destination File", "Details"});
-    const int widths[] = {140, 45, 64, 64, 60, 140, 200};
-    for (int c = 0; c < 7; ++c) lvFileList->setColumnWidth(c, widths[c]);
     lvFileList->horizontalHeader()->setStretchLastSection(true);
+    // Details follows the list's width by itself: only the other columns are the user's choice.
+    connect(lvFileList->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+        if (!FSharingColumns && column != colDetails) FColumnsChosen = true;
+    });
     // Long names keep their start and their extension.
     lvFileList->setTextElideMode(Qt::ElideMiddle);
     // One stop of the Tab key: the arrows move within the list.
@@ -310,7 +314,8 @@ void TZelMainForm::CreateControls()
     // Headings by category in the open list.
     cbbFormatEx->setItemDelegate(new TProfileHeadings(cbbFormatEx));
     lblFormat->setBuddy(cbbFormatEx);
-    connect(cbbFormatEx, &QComboBox::currentIndexChanged, this, [](int index) { IniOptions.OutputFormat = index; });
+    connect(cbbFormatEx, &QComboBox::currentIndexChanged, this,
+            [this](int row) { IniOptions.OutputFormat = ProfileAtRow(*cbbFormatEx, row); });
     btnSetting = ActionButton(actFormatSetting, "", QRect(536, 461, 90, 26), 16, this);
 
     lblOutputFolder = new QLabel("Output Folder:", this);
@@ -375,21 +380,34 @@ void TZelMainForm::ReadSettings()
 void TZelMainForm::FillFormats()
 {
     const QIcon pictures[] = {PictureIcon("AudioFile.png"), PictureIcon("VideoFile.png")};
+    const int count = std::min(IniOptions.FormatCount, static_cast<int>(IniOptions.Formats.size()));
+    QList<int> categories;
+    for (int i = 0; i < count; ++i) categories << IniOptions.Formats[static_cast<std::size_t>(i)].Category;
     cbbFormatEx->blockSignals(true);
     cbbFormatEx->clear();
-    for (int i = 0; i < IniOptions.FormatCount && i < static_cast<int>(IniOptions.Formats.size()); ++i) {
-        const workflow::TFormatRec& format = IniOptions.Formats[static_cast<std::size_t>(i)];
-        const int category = format.Category;
+    for (int profile : GroupedProfileOrder(categories)) {
+        const int category = categories[profile];
         cbbFormatEx->addItem(category == 0 || category == 1 ? pictures[category] : QIcon(),
-                             QString::fromStdString(format.Name));
+                             QString::fromStdString(IniOptions.Formats[static_cast<std::size_t>(profile)].Name));
         cbbFormatEx->setItemData(cbbFormatEx->count() - 1, category, CategoryRole);
+        cbbFormatEx->setItemData(cbbFormatEx->count() - 1, profile, ProfileRole);
     }
     // A remembered profile the catalogue no longer has falls back to the first one.
-    int selected = IniOptions.OutputFormat;
-    if (selected < 0 || selected >= cbbFormatEx->count()) selected = cbbFormatEx->count() > 0 ? 0 : -1;
-    cbbFormatEx->setCurrentIndex(selected);
+    int row = RowOfProfile(*cbbFormatEx, IniOptions.OutputFormat);
+    if (row < 0) row = RowOfProfile(*cbbFormatEx, 0);
+    cbbFormatEx->setCurrentIndex(row);
     cbbFormatEx->blockSignals(false);
-    if (selected >= 0) IniOptions.OutputFormat = selected;
+    if (row >= 0) IniOptions.OutputFormat = ProfileAtRow(*cbbFormatEx, row);
+}
+
+int TZelMainForm::SelectedProfile() const
+{
+    return ProfileAtRow(*cbbFormatEx, cbbFormatEx->currentIndex());
+}
+
+void TZelMainForm::SelectProfile(int profile)
+{
+    cbbFormatEx->setCurrentIndex(RowOfProfile(*cbbFormatEx, profile));
 }
 
 void TZelMainForm::InitOutputFolder()
@@ -659,7 +677,7 @@ void TZelMainForm::MoveRow(int delta)
 void TZelMainForm::FormatSetting()
 {
     TSettingForm form(this);
-    form.ShowFor(cbbFormatEx->currentIndex());
+    form.ShowFor(SelectedProfile());
 }
 
 void TZelMainForm::OpenFolder()
@@ -694,12 +712,13 @@ bool TZelMainForm::PrepareBatch(int limit, std::string& ext)
         lvFileList->item(row, colStatus)->setText("-");
         lvFileList->item(row, colStatus)->setToolTip(QString());
         lvFileList->item(row, colDestination)->setText(QString());
+        lvFileList->item(row, colDestination)->setToolTip(QString());
         lvFileList->item(row, colDetails)->setText(QString());
         lvFileList->item(row, colDetails)->setToolTip(QString());
     }
-    Converter->SetFormatIndex(cbbFormatEx->currentIndex());
+    Converter->SetFormatIndex(SelectedProfile());
     ApplyOutputRules();
-    ext = IniOptions.GetFormat(cbbFormatEx->currentIndex()).Ext;
+    ext = IniOptions.GetFormat(SelectedProfile()).Ext;
     return Converter->PrepareBatch(folder.toStdString(), limit);
 }
 
@@ -758,6 +777,7 @@ void TZelMainForm::ShowOutcomes()
         case workflow::foSucceeded:
             lvFileList->item(i, colStatus)->setText("Success");
             lvFileList->item(i, colDestination)->setText(FileNamePart(file.OutputOptions.FileName));
+            lvFileList->item(i, colDestination)->setToolTip(QString::fromStdString(file.OutputOptions.FileName));
             break;
         case workflow::foFailed:
             lvFileList->item(i, colStatus)->setText("Failed");
@@ -807,6 +827,7 @@ void TZelMainForm::PlaceControls()
     pnlPreview->move(right - pnlPreview->width(), 68);
     const int listRight = pnlPreview->x() - 10;
     lvFileList->setGeometry(10, 114, listRight - 10, listBottom - 114);
+    if (!FColumnsChosen) ShareColumnWidths();
     const int step = (listRight - 10 + 3) / 4;
     QToolButton* const under[] = {btnRemoveFile, btnClear, btnMoveUp, btnMoveDown};
     for (int i = 0; i < 4; ++i) under[i]->setGeometry(10 + i * step, listBottom + 6, step - 3, 32);
@@ -820,6 +841,17 @@ void TZelMainForm::PlaceControls()
     lblJobs->move(10, rowY + 68);
     spnJobs->move(lblJobs->x() + lblJobs->width() + 6, rowY + 68);
     btnConvert->move(right - btnConvert->width(), h - 99);
+}
+
+void TZelMainForm::ShareColumnWidths()
+{
+    // The rows' width with room for the scroll bar a long list brings.
+    const int available = lvFileList->width() - 2 * lvFileList->frameWidth() -
+                          lvFileList->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, lvFileList);
+    const TColumnWidths widths = SharedColumnWidths(available);
+    FSharingColumns = true;
+    for (int c = 0; c < ListColumnCount; ++c) lvFileList->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+    FSharingColumns = false;
 }
 
 // The banner as wide as the window: its last column carried on to the right edge.
@@ -860,8 +892,10 @@ void TZelMainForm::SaveWindowState()
 {
     workflow::TIniFile ini(FPlaces.SettingsFile);
     ini.WriteString("Window", "Geometry", saveGeometry().toBase64().toStdString());
+    // Widths the window chose itself are chosen again for the next start's size.
     QStringList widths;
-    for (int c = 0; c < lvFileList->columnCount(); ++c) widths << QString::number(lvFileList->columnWidth(c));
+    for (int c = 0; FColumnsChosen && c < lvFileList->columnCount(); ++c)
+        widths << QString::number(lvFileList->columnWidth(c));
     ini.WriteString("Window", "Columns", widths.join(',').toStdString());
     ini.WriteString("Window", "LastFolder", FLastFolder.toStdString());
     ini.UpdateFile();

@@ -80,6 +80,10 @@ public:
     int SelectedRow() const;
     // Every selected row, top to bottom.
     QList<int> SelectedRows() const;
+    // The profile chosen in the profile box, by its index in the catalogue (-1: none).
+    int SelectedProfile() const;
+    // Chooses profile `profile` (catalogue index) in the box; none when it has no such profile.
+    void SelectProfile(int profile);
 
     // Files handed over by a second start: added as a drop adds them (after the batch
     // when one runs), and the window comes to the front.
@@ -235,6 +239,8 @@ private:
 
     int AppendRow(int index);
     void PlaceControls();
+    // Source and Destination share the list's width before Details does (until the user sizes a column).
+    void ShareColumnWidths();
     void ShowBanner(int width);
     void ReadWindowState();
     void SaveWindowState();
@@ -246,6 +252,9 @@ private:
 
     TAppPlaces FPlaces;
     bool FCentred = false;
+    // The user sized the list's columns (now or at an earlier start): they keep their widths.
+    bool FColumnsChosen = false;
+    bool FSharingColumns = false;
     bool FPreparing = false;
     bool FEndRequested = false;
     QString FLastFolder;         // where Add Files and Add Folder open

@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     const std::unique_ptr<TZelMainForm> opened = OpenMainWindow(args.mid(4), kv::tools::ScratchPlaces(work, args[1]));
     if (!opened) return 1;
     TZelMainForm& window = *opened;
-    window.cbbFormatEx->setCurrentIndex(0);
+    window.SelectProfile(0);
     window.spnJobs->setValue(args[2].toInt());
     if (window.lvFileList->rowCount() != args.size() - 4) {
         std::fprintf(stderr, "not every file was taken\n");

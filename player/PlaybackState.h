@@ -70,6 +70,9 @@ struct PlaybackState {
     int SeekFlags;
     std::atomic<std::int64_t> SeekPos;
     bool SeekExact;      // show the first picture at or after the target, not the key frame
+    // The read thread has taken a request and not yet flushed for it: the picture on
+    // screen is not yet the one steps go from.
+    std::atomic<bool> SeekBusy;
     std::mutex SeekLock;  // guards the request's fields while it is made or taken
     std::atomic<bool> Eof;
     // After a seek: pictures and sound before this time (seconds, stream time) are
@@ -86,6 +89,10 @@ struct PlaybackState {
     int DecodeSerial;  // of the video thread: the seek its pictures follow
     // Pictures were stepped through while paused: the sound is behind them.
     std::atomic<bool> Stepped;
+    // Steps asked for and not yet taken (forward positive, back negative): the play
+    // thread takes them one at a time, each once the picture of the one before is
+    // on screen, so that quick presses and a step right after a seek all count.
+    std::atomic<int> StepsPending;
     // The decoders gave out everything after the end of the input.
     std::atomic<bool> VideoDrained;
     std::atomic<bool> AudioDrained;
@@ -168,7 +175,10 @@ double GetVideoClock(PlaybackState* is);
 double GetMasterClock(PlaybackState* is);
 void TogglePause(PlaybackState* is);
 // A later request replaces one the read thread has not taken yet: the last wins.
+// Steps not taken yet are dropped: they were meant from the place before the seek.
 void RequestSeek(PlaybackState* is, std::int64_t target, int flags, bool exact);
+// On the play thread while paused: takes the next step asked for, when the one before is done.
+void TakePendingStep(PlaybackState* is);
 // Holds the sound back until the next picture is shown; for playbacks with a picture.
 void HoldAudioForPicture(PlaybackState* is);
 bool AudioIsHeld(PlaybackState* is);

@@ -328,6 +328,7 @@ void TPlayerCore::Resume()
     std::unique_lock lock(stateLock_);
     PlaybackState* is = state_;
     if (!is || !is->Paused) return;
+    is->StepsPending = 0;
     // Stepped pictures ran ahead of the sound: both go on from the picture on screen.
     if (is->Stepped.exchange(false) && is->VideoSt) RequestSeek(is, std::llround(is->VideoCurrentPts * 1e6), 0, true);
     TogglePause(is);
@@ -355,22 +356,8 @@ void TPlayerCore::Step(int direction)
     if (!is || !is->VideoSt || is->StillImage || direction == 0) return;
     const bool wasPlaying = !is->Paused;
     if (wasPlaying) TogglePause(is);
-    // A step goes from the picture a pending seek is about to show.
-    for (int waited = 0; (is->SeekReq || is->AwaitingPicture) && waited < 1000; waited += 5) {
-        platform::ProcessPendingUiCalls();
-        SleepMs(5);
-    }
-    if (direction > 0) {
-        // The next picture is decoded already: it is shown now.
-        is->Stepped = true;
-        is->ShowWhilePaused = true;
-    } else {
-        const AVRational rate = av::av_guess_frame_rate(is->Ic, is->VideoSt, nullptr);
-        const double frame = rate.num > 0 && rate.den > 0 ? static_cast<double>(rate.den) / rate.num : 0.04;
-        const double target = std::max(0.0, is->VideoCurrentPts - frame);
-        is->Stepped = false;
-        RequestSeek(is, std::llround(target * 1e6), 0, true);
-    }
+    // Taken by the play thread once the pictures before it are on screen.
+    is->StepsPending += direction > 0 ? 1 : -1;
     lock.unlock();
     if (wasPlaying) RaiseState(psPause);
 }

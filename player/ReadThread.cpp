@@ -120,6 +120,7 @@ void CarryOutSeek(PlaybackState* is)
         std::lock_guard lock(is->SeekLock);
         target = is->SeekPos.load();
         exact = is->SeekExact;
+        is->SeekBusy = true;
         is->SeekReq = 0;
     }
     const int streamIndex = SeekStream(is);
@@ -155,6 +156,7 @@ void CarryOutSeek(PlaybackState* is)
     }
     is->EndReported = false;
     is->Eof = false;
+    is->SeekBusy = false;
 }
 
 // Sound of a packet that ends before the skip time of a seek is not kept.

@@ -1,8 +1,10 @@
 // The refresh cycle on the play thread: each refresh shows the queued picture when
 // it is due, following the sound's clock, and schedules the next refresh.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
+#include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
 #include "platform/UiThread.h"
 #include "player/PlaybackDiagnostics.h"
@@ -104,6 +106,7 @@ void ScheduleRefresh(PlaybackState* is, int delayMs)
 void VideoRefresh(PlaybackState* is)
 {
     if (is->VideoSt) {
+        TakePendingStep(is);
         sdl::SDL_mutexP(is->PictqMutex);
         const int queued = is->PictqSize;
         sdl::SDL_mutexV(is->PictqMutex);
@@ -176,13 +179,64 @@ bool AudioIsHeld(PlaybackState* is)
     return false;
 }
 
-void RequestSeek(PlaybackState* is, std::int64_t target, int flags, bool exact)
+namespace {
+
+// Under the seek lock.
+void SetSeekRequest(PlaybackState* is, std::int64_t target, int flags, bool exact)
 {
-    std::lock_guard lock(is->SeekLock);
     is->SeekPos = target;
     is->SeekFlags = flags;
     is->SeekExact = exact;
     is->SeekReq = 1;
+}
+
+// Nothing more will be decoded until the next seek.
+bool NoPictureToCome(PlaybackState* is)
+{
+    sdl::SDL_mutexP(is->PictqMutex);
+    const bool queued = is->PictqSize > 0;
+    sdl::SDL_mutexV(is->PictqMutex);
+    return !queued && is->VideoDrained && PacketQueueCount(is->VideoQ) == 0;
+}
+
+std::int64_t PreviousPictureTarget(PlaybackState* is)
+{
+    const AVRational rate = av::av_guess_frame_rate(is->Ic, is->VideoSt, nullptr);
+    const double frame = rate.num > 0 && rate.den > 0 ? static_cast<double>(rate.den) / rate.num : 0.04;
+    return std::llround(std::max(0.0, is->VideoCurrentPts - frame) * 1e6);
+}
+
+}  // namespace
+
+void RequestSeek(PlaybackState* is, std::int64_t target, int flags, bool exact)
+{
+    std::lock_guard lock(is->SeekLock);
+    is->StepsPending = 0;
+    SetSeekRequest(is, target, flags, exact);
+}
+
+void TakePendingStep(PlaybackState* is)
+{
+    if (!is->Paused || is->StepsPending == 0) return;
+    std::lock_guard lock(is->SeekLock);
+    // A seek sets the awaited picture before it is no longer busy: read in this order.
+    if (is->SeekReq || is->SeekBusy || is->AwaitingPicture) return;
+    if (is->ShowWhilePaused) {
+        // The step before waits for its picture; at the end none comes and it is dropped.
+        if (NoPictureToCome(is)) is->ShowWhilePaused = false;
+        return;
+    }
+    const int pending = is->StepsPending;
+    if (pending > 0) {
+        // The next picture is decoded (or on its way): it is shown as soon as it is queued.
+        is->StepsPending.fetch_sub(1);
+        is->Stepped = true;
+        is->ShowWhilePaused = true;
+    } else if (pending < 0) {
+        is->StepsPending.fetch_add(1);
+        is->Stepped = false;
+        SetSeekRequest(is, PreviousPictureTarget(is), 0, true);
+    }
 }
 
 }  // namespace kv::player

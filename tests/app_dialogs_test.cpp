@@ -201,6 +201,28 @@ TEST_F(FormatSettings, LosslessSoundHasNoBitRateToChoose)
     EXPECT_EQ(form.height(), 294);
 }
 
+TEST_F(FormatSettings, NoLabelOrEntryIsCutInTheShippedCatalogue)
+{
+    IniOptions = kv::workflow::TIniOptions();
+    IniOptions.LoadFromFile(KV_STAGE_DIR "/kestravo.ini");
+    ASSERT_GT(IniOptions.FormatCount, 24);
+    for (int i = 0; i < IniOptions.FormatCount; ++i) {
+        form.Fill(i);
+        SCOPED_TRACE(form.windowTitle().toStdString());
+        for (QComboBox* box : form.findChildren<QComboBox*>()) {
+            if (box->isHidden() || box->parentWidget()->isHidden()) continue;
+            // The closed box shows its longest entry ("Keep original frame rate") in full.
+            EXPECT_GE(box->width(), box->sizeHint().width()) << box->currentText().toStdString();
+            EXPECT_LE(box->mapTo(&form, QPoint(box->width(), 0)).x(), form.width());
+        }
+        for (QLabel* label : form.findChildren<QLabel*>()) {
+            if (label->isHidden() || label->parentWidget()->isHidden()) continue;
+            EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        }
+        EXPECT_LE(form.btnCancel->geometry().right(), form.width());
+    }
+}
+
 TEST_F(FormatSettings, TheVolumeLabelShowsPercent)
 {
     form.Fill(0);
@@ -582,7 +604,8 @@ TEST(Pictures, EveryPictureTheWindowsLoadIsMade)
         {"EPlaySection.png", {32, 32}}, {"Start.png", {32, 32}},       {"End.png", {32, 32}},
         {"AudioFile.png", {16, 16}},   {"VideoFile.png", {16, 16}},    {"Web.png", {24, 24}},
         {"Home.png", {24, 24}},        {"Close.png", {24, 24}},        {"Help.png", {24, 24}},
-        {"Pause.png", {}},             {"EPause.png", {32, 32}},
+        {"Pause.png", {}},             {"EPause.png", {32, 32}},       {"EPrevFrame.png", {32, 32}},
+        {"ENextFrame.png", {32, 32}},
         {"Kestravo.png", {256, 256}},
         {KV_BUILD_DIR "/icons/hicolor/48x48/apps/kestravo.png", {48, 48}},
         {KV_BUILD_DIR "/icons/hicolor/256x256/apps/kestravo.png", {256, 256}},

@@ -11,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -38,6 +39,7 @@
 #include "app/EndSignals.h"
 #include "app/FileTypes.h"
 #include "app/HelpWindow.h"
+#include "app/ListColumns.h"
 #include "app/Pictures.h"
 #include "app/ProfileBox.h"
 #include "app/ZelMainFrm.h"
@@ -234,7 +236,8 @@ TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
     Open();
     ASSERT_EQ(window->cbbFormatEx->count(), 2);
     EXPECT_EQ(window->cbbFormatEx->itemText(0), "AVI test(*.avi)");
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 1);
+    EXPECT_EQ(window->SelectedProfile(), 1);
+    EXPECT_EQ(window->cbbFormatEx->currentText(), "MP3 test(*.mp3)");
     EXPECT_TRUE(SamePicture(window->cbbFormatEx->itemIcon(0), "VideoFile.png"));
     EXPECT_TRUE(SamePicture(window->cbbFormatEx->itemIcon(1), "AudioFile.png"));
     EXPECT_EQ(window->edtOutputFolder->text().toStdString(), chosen);
@@ -242,7 +245,7 @@ TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
     EXPECT_FALSE(fs::exists(places.DefaultOutputFolder));
 
     const std::string other = (dir / "other").string();
-    window->cbbFormatEx->setCurrentIndex(0);
+    window->SelectProfile(0);
     window->SetOutputFolder(QString::fromStdString(other));
     window.reset();
     const kv::workflow::TIniFile saved(places.SettingsFile);
@@ -252,7 +255,8 @@ TEST_F(MainWindow, RemembersProfileAndOutputFolderAcrossStarts)
 
     IniOptions = kv::workflow::TIniOptions();
     Open();
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(window->SelectedProfile(), 0);
+    EXPECT_EQ(window->cbbFormatEx->currentText(), "AVI test(*.avi)");
     EXPECT_EQ(window->edtOutputFolder->text().toStdString(), other);
 }
 
@@ -260,7 +264,8 @@ TEST_F(MainWindow, ARememberedProfileTheCatalogueLacksFallsBackToTheFirst)
 {
     WriteCatalogue(7, "");
     Open();
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(window->SelectedProfile(), 0);
+    EXPECT_EQ(window->cbbFormatEx->currentText(), "AVI test(*.avi)");
     EXPECT_EQ(IniOptions.OutputFormat, 0);
 }
 
@@ -578,6 +583,73 @@ TEST_F(MainWindow, TheWindowGrowsItsListAndRemembersItsSizeColumnsAndFolders)
     EXPECT_EQ(recorders.Prompter.ChooserStart.toStdString(), clips.string());
 }
 
+TEST(ListColumns, SourceAndDestinationShareTheWidthBeforeDetailsGrows)
+{
+    for (int available : {300, 408, 500, 700, 850, 1200, 1600}) {
+        const kv::app::TColumnWidths w = kv::app::SharedColumnWidths(available);
+        int throughDestination = 0;
+        for (int c = 0; c <= kv::app::colDestination; ++c) throughDestination += w[static_cast<std::size_t>(c)];
+        EXPECT_EQ(w[kv::app::colSource], w[kv::app::colDestination]) << available;
+        EXPECT_GE(w[kv::app::colSource], 80) << available;
+        EXPECT_GE(w[kv::app::colDetails], 100) << available;
+        // Both names in view once there is room for them at all.
+        if (available >= 420) {
+            EXPECT_LE(throughDestination, available) << available;
+        }
+        // Details grows only once the names have their full width.
+        if (w[kv::app::colSource] < 260) {
+            EXPECT_LE(w[kv::app::colDetails], 101) << available;  // an odd pixel at most
+        }
+        // Once everything has room, the row is filled exactly.
+        if (available >= 503) {
+            EXPECT_EQ(throughDestination + w[kv::app::colDetails], available) << available;
+        }
+    }
+    EXPECT_LT(kv::app::SharedColumnWidths(500)[kv::app::colSource], kv::app::SharedColumnWidths(700)[kv::app::colSource]);
+}
+
+TEST_F(MainWindow, TheNamesKeepTheListsWidthAtEverySizeUntilTheUserSizesAColumn)
+{
+    Open();
+    window->show();
+    const auto inView = [&](int column) {
+        const QHeaderView& header = *window->lvFileList->horizontalHeader();
+        return header.sectionPosition(column) + header.sectionSize(column) <= window->lvFileList->viewport()->width();
+    };
+    window->resize(window->minimumSize());
+    EXPECT_TRUE(inView(kv::app::colDestination));
+    const int narrow = window->lvFileList->columnWidth(kv::app::colSource);
+    EXPECT_GE(narrow, 80);
+    window->resize(window->minimumSize() + QSize(300, 0));
+    EXPECT_GT(window->lvFileList->columnWidth(kv::app::colSource), narrow);
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), window->lvFileList->columnWidth(kv::app::colDestination));
+    EXPECT_TRUE(inView(kv::app::colDetails));
+    // Widths the window chose are not remembered: the next start shares its own size again.
+    window.reset();
+    EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadString("Window", "Columns", "x"), "");
+    Open();
+    window->show();
+    window->resize(window->minimumSize());
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), narrow);
+    // A column the user sized stays so.
+    window->lvFileList->horizontalHeader()->resizeSection(kv::app::colSource, 150);
+    window->resize(window->minimumSize() + QSize(300, 0));
+    EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), 150);
+
+    // The full paths show on hover, the cells elide in the middle.
+    window.reset();
+    WriteCatalogue(0, (dir / "out").string());
+    IniOptions = kv::workflow::TIniOptions();
+    Open();
+    window->AddFiles({Media("tiny_64x48.avi")});
+    Convert();
+    ASSERT_EQ(Column(kv::app::colStatus), QStringList({"Success"}));
+    EXPECT_EQ(window->lvFileList->item(0, kv::app::colSource)->toolTip(), Media("tiny_64x48.avi"));
+    EXPECT_EQ(window->lvFileList->item(0, kv::app::colDestination)->toolTip().toStdString(),
+              (dir / "out" / "tiny_64x48.avi").string());
+    EXPECT_EQ(window->lvFileList->textElideMode(), Qt::ElideMiddle);
+}
+
 TEST_F(MainWindow, ATypedOutputFolderIsTheOneConvertedInto)
 {
     WriteCatalogue(0, (dir / "out").string());
@@ -622,27 +694,67 @@ TEST_F(MainWindow, TheProfileBoxGroupsTheShippedCatalogueUnderItsCategories)
     Open();
     const QComboBox& box = *window->cbbFormatEx;
     ASSERT_GT(box.count(), 2);
+    ASSERT_EQ(box.count(), IniOptions.FormatCount);
     QStringList headings;
-    for (int i = 0; i < box.count(); ++i) {
-        const QString heading = kv::app::HeadingAbove(box, i);
-        if (heading.isEmpty()) continue;
-        headings << heading;
-        // A heading opens the run of its category's profiles.
-        EXPECT_EQ(heading, kv::app::CategoryName(IniOptions.Formats[static_cast<std::size_t>(i)].Category));
+    QString group;
+    QList<int> profiles;
+    for (int row = 0; row < box.count(); ++row) {
+        const int profile = kv::app::ProfileAtRow(box, row);
+        ASSERT_GE(profile, 0) << row;
+        ASSERT_LT(profile, IniOptions.FormatCount) << row;
+        profiles << profile;
+        const kv::workflow::TFormatRec& format = IniOptions.Formats[static_cast<std::size_t>(profile)];
+        EXPECT_EQ(box.itemText(row).toStdString(), format.Name) << row;
+        const QString heading = kv::app::HeadingAbove(box, row);
+        if (!heading.isEmpty()) {
+            headings << heading;
+            group = heading;
+        }
+        // Every profile stands under the heading of its category.
+        EXPECT_EQ(group, kv::app::CategoryName(format.Category)) << format.Name;
+        // Within a group in catalogue order.
+        if (heading.isEmpty() && row > 0) {
+            EXPECT_GT(profile, profiles[row - 1]) << format.Name;
+        }
     }
-    // The catalogue keeps its indexes, so the profiles added after the sound ones open a
-    // second run of video profiles.
-    EXPECT_EQ(headings, QStringList({"Video", "Audio", "Video", "Audio"}));
+    // One heading per category, each profile once.
+    EXPECT_EQ(headings, QStringList({"Video", "Audio"}));
+    std::sort(profiles.begin(), profiles.end());
+    for (int i = 0; i < profiles.size(); ++i) EXPECT_EQ(profiles[i], i);
     // The row with a heading is taller by it in the open list.
     QStyleOptionViewItem option;
     option.initFrom(box.view());
     const QAbstractItemDelegate* headingsDelegate = box.view()->itemDelegate();
     EXPECT_GT(headingsDelegate->sizeHint(option, box.model()->index(0, 0)).height(),
               headingsDelegate->sizeHint(option, box.model()->index(1, 0)).height());
-    // The box's items stay the catalogue's profiles, in its order.
+    // The settings keep naming profiles by their index, whichever row shows them.
+    const int last = IniOptions.FormatCount - 1;
+    for (int profile : {last, 24, 0}) {
+        window->SelectProfile(profile);
+        EXPECT_EQ(window->SelectedProfile(), profile);
+        EXPECT_EQ(IniOptions.OutputFormat, profile);
+        EXPECT_EQ(box.currentText().toStdString(), IniOptions.Formats[static_cast<std::size_t>(profile)].Name);
+    }
     window->cbbFormatEx->setCurrentIndex(box.count() - 1);
-    EXPECT_EQ(IniOptions.OutputFormat, box.count() - 1);
-    EXPECT_EQ(box.itemText(box.count() - 1).toStdString(), IniOptions.Formats.back().Name);
+    EXPECT_EQ(IniOptions.OutputFormat, kv::app::ProfileAtRow(box, box.count() - 1));
+    window->SelectProfile(24);
+    window.reset();
+    EXPECT_EQ(kv::workflow::TIniFile(places.SettingsFile).ReadInteger("Output", "Format", -1), 24);
+}
+
+TEST(ProfileBox, GroupsProfilesByCategoryInTheOrderTheCatalogueFirstNamesThem)
+{
+    const struct {
+        QList<int> categories;
+        QList<int> order;
+    } cases[] = {
+        {{}, {}},
+        {{1, 1, 0, 0}, {0, 1, 2, 3}},
+        {{1, 0, 1, 0}, {0, 2, 1, 3}},
+        {{0, 1, 0, 1, 1}, {0, 2, 1, 3, 4}},
+        {{1, 0, 2, 1, 0, 2}, {0, 3, 1, 4, 2, 5}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kv::app::GroupedProfileOrder(c.categories), c.order) << c.categories.size();
 }
 
 TEST_F(MainWindow, AFolderNoFileManagerCanOpenIsReported)
@@ -1031,15 +1143,15 @@ TEST_F(MainWindow, AnInstalledCopyMakesTheUsersSettingsBeforeReadingThem)
     std::ofstream(places.ShippedSettingsFile) << Catalogue << "[Output]\nFormat=1\n";
     Open();
     ASSERT_EQ(window->cbbFormatEx->count(), 2);
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 1);
+    EXPECT_EQ(window->SelectedProfile(), 1);
     EXPECT_TRUE(fs::is_regular_file(places.SettingsFile));
-    window->cbbFormatEx->setCurrentIndex(0);
+    window->SelectProfile(0);
     window.reset();
 
     // The next start keeps the user's choice.
     IniOptions = kv::workflow::TIniOptions();
     Open();
-    EXPECT_EQ(window->cbbFormatEx->currentIndex(), 0);
+    EXPECT_EQ(window->SelectedProfile(), 0);
     window.reset();
 
     // A user file that cannot be made still leaves the shipped catalogue to work with.

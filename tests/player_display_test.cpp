@@ -782,7 +782,24 @@ TEST_F(PlayerDisplayTest, FrameStepsShowTheNextAndThePreviousPictureAndPlayOnFro
         ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() == s.picture * 40000; }, 2000))
             << "position " << recorder.LastPosition() << " for picture " << s.picture;
     }
+    // Steps asked for at once, or before a seek has shown its picture, each count
+    // from the picture the one before showed (a quick user, or a busy machine).
+    struct Burst {
+        std::vector<int> directions;
+        int picture;
+    } bursts[] = {{{1}, 101}, {{1, 1, 1}, 103}, {{1, 1, -1}, 101}, {{-1, -1}, 98}, {{-1, 1, 1}, 101}};
+    for (const Burst& b : bursts) {
+        player->Seek(4000000);
+        for (int direction : b.directions) player->Step(direction);
+        WaitUntil([&] { return BitmapNumber(*player->CurrentBitmap()) == b.picture; }, 3000);
+        Spin(200);  // nothing more comes
+        EXPECT_EQ(BitmapNumber(*player->CurrentBitmap()), b.picture) << "steps after the seek: " << b.directions.size();
+        ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() == b.picture * 40000; }, 2000))
+            << "position " << recorder.LastPosition() << " for picture " << b.picture;
+    }
     // Playing on goes from the picture on screen, picture and sound together.
+    player->Seek(4000000);
+    ASSERT_TRUE(WaitUntil([&] { return BitmapNumber(*player->CurrentBitmap()) == 100; }, 3000));
     TShownPictures shown;
     player->Resume();
     ASSERT_TRUE(WaitUntil([&] { return TShownPictures::Times().size() > 8; }, 5000));

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
@@ -181,6 +182,44 @@ TEST_F(Preview, PlaysPausesResumesAndStopsWithTheControlsFollowing)
     // A double click on a row plays it.
     emit window->lvFileList->itemDoubleClicked(window->lvFileList->item(0, 0));
     ASSERT_TRUE(PlayingAndMoving());
+}
+
+// A key pressed in the active window, delivered as the window system delivers it
+// (shortcuts first, then the widget with the focus).
+void PressKey(QWidget* focus, Qt::Key key)
+{
+    QTest::keyClick(focus, key);
+}
+
+// The window is the one the keyboard goes to.
+bool Activate(QWidget& window)
+{
+    window.activateWindow();
+    window.raise();
+    return WaitFor([&] { return window.isActiveWindow(); });
+}
+
+TEST_F(Preview, SpacePlaysPausesAndResumesFromTheFileList)
+{
+    Add({{"a.mkv", "quadrants_64x45.mkv"}});
+    window->lvFileList->selectRow(0);
+    ASSERT_TRUE(Activate(*window));
+    window->lvFileList->setFocus();
+    PressKey(window->lvFileList, Qt::Key_Space);
+    ASSERT_TRUE(PlayingAndMoving());
+    PressKey(window->lvFileList, Qt::Key_Space);
+    EXPECT_EQ(window->PlayerState, psPause);
+    EXPECT_EQ(window->btnPlay->toolTip(), window->actPlay->toolTip());
+    Spin(200);
+    const int paused = window->tbarPreview->value();
+    Spin(200);
+    EXPECT_EQ(window->tbarPreview->value(), paused);
+    PressKey(window->lvFileList, Qt::Key_Space);
+    EXPECT_EQ(window->PlayerState, psResume);
+    EXPECT_EQ(window->btnPlay->toolTip(), "Pause (Space)");
+    ASSERT_TRUE(WaitFor([&] { return window->tbarPreview->value() > paused + 100; }));
+    // The row stays the only one selected: Space went to the player, not to the list.
+    EXPECT_EQ(window->SelectedRows(), QList<int>{0});
 }
 
 TEST_F(Preview, PreviousAndNextPlayTheNeighbouringRowsAndNameTheirKeys)
@@ -514,6 +553,57 @@ TEST_F(EditDialog, PlayBecomesPauseStepsGoByOnePictureAndStopKeepsThePlace)
     Spin(300);
     EXPECT_EQ(form->PlayerState, psPause);
     EXPECT_NEAR(form->tbarEdit->value(), 3100, 34);
+}
+
+TEST_F(EditDialog, SpacePlaysAndPausesAndTheArrowsStepWhilePaused)
+{
+    // The step buttons are pictures like the others and name their keys.
+    const struct {
+        QToolButton* button;
+        const char* hint;
+    } steppers[] = {{form->btnPrevFrame, "Previous Frame (Left)"}, {form->btnNextFrame, "Next Frame (Right)"}};
+    for (const auto& b : steppers) {
+        EXPECT_FALSE(b.button->icon().isNull()) << b.hint;
+        EXPECT_EQ(b.button->toolButtonStyle(), Qt::ToolButtonIconOnly) << b.hint;
+        EXPECT_EQ(b.button->toolTip(), b.hint);
+    }
+    ASSERT_TRUE(Activate(*form));
+    form->tbarEdit->setFocus();
+    PressKey(form->tbarEdit, Qt::Key_Space);
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPause; }));
+    EXPECT_EQ(form->btnPlay->toolTip(), "Play (Space)");
+    // From a picture just before the first flash, 30 pictures a second.
+    form->edtStartTime->setText("00:00:00.933");
+    emit form->edtStartTime->editingFinished();
+    ASSERT_TRUE(WaitFor([&] { return form->tbarEdit->value() == 933; }));
+    const struct {
+        Qt::Key key;
+        int ms;
+    } keys[] = {{Qt::Key_Right, 966}, {Qt::Key_Right, 1000}, {Qt::Key_Left, 966}};
+    for (const auto& k : keys) {
+        PressKey(form->tbarEdit, k.key);
+        ASSERT_TRUE(WaitFor([&] { return form->tbarEdit->value() == k.ms; })) << k.ms << ": " << form->tbarEdit->value();
+        EXPECT_EQ(form->PlayerState, psPause) << k.ms;
+    }
+    EXPECT_EQ(Bright(*form), false);
+    // A time being typed keeps its arrows: the caret moves, the picture stays.
+    form->edtStartTime->setFocus();
+    form->edtStartTime->setCursorPosition(5);
+    PressKey(form->edtStartTime, Qt::Key_Left);
+    EXPECT_LT(form->edtStartTime->cursorPosition(), 5);
+    Spin(200);
+    EXPECT_EQ(form->tbarEdit->value(), 966);
+    // Playing, the arrows do not step; Space pauses again.
+    form->tbarEdit->setFocus();
+    PressKey(form->tbarEdit, Qt::Key_Space);
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psResume && form->tbarEdit->value() > 1100; }));
+    EXPECT_EQ(form->btnPlay->toolTip(), "Pause (Space)");
+    PressKey(form->tbarEdit, Qt::Key_Right);
+    EXPECT_EQ(form->PlayerState, psResume);
+    PressKey(form->tbarEdit, Qt::Key_Space);
+    ASSERT_TRUE(WaitFor([&] { return form->PlayerState == psPause; }));
+    // The main window's Space is not the dialog's: its preview stays stopped.
+    EXPECT_NE(window->PlayerState, psPlay);
 }
 
 TEST_F(Preview, VolumeIsInPercentRememberedAndTheBandsBesideThePictureAreBlack)

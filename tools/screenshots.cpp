@@ -96,7 +96,7 @@ int main(int argc, char** argv)
         Settle(300);
 
         TSettingForm settings(&window);
-        settings.Fill(window.cbbFormatEx->currentIndex());
+        settings.Fill(window.SelectedProfile());
         settings.show();
         Settle(200);
         ok &= Save(&settings, out + "/format-settings.png");
