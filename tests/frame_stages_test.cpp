@@ -124,7 +124,7 @@ TEST_F(FrameStagesTest, StageLinesAreDeliveredOnTheTasksThread)
     struct TThreadSink : TRecordingSink {
         std::thread::id Expected;
         std::atomic<int> Foreign{0};
-        void DoLog(TCustomFFmpeg* task, int level, const std::string& message) override
+        void DoLog(TCustomFFmpeg* task, TLogLevel level, const std::string& message) override
         {
             if (std::this_thread::get_id() != Expected) Foreign += 1;
             TRecordingSink::DoLog(task, level, message);
