@@ -181,6 +181,11 @@ struct TOptionState {
     bool SubtitleStreamCopy = false;
     std::string SubtitleLanguage;
     TBitstreamFilterChain SubtitleBitstreamFilters;
+    // The default mapping's choices, counted among the source's tracks of the kind
+    // from 0; -1 for none: the sound track an output of one track takes, and the
+    // subtitle track drawn into the picture (and then not carried as a stream).
+    int SoundTrack = -1;
+    int BurntSubtitleTrack = -1;
 
     // Timing, muxing and the rest.
     std::int64_t RecordingTime = INT64_MAX;   // microseconds; no limit

@@ -1,8 +1,10 @@
 #include "engine/PictureCorrection.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/FFmpegStreams.h"
+#include "engine/SubtitleBurnIn.h"
 #include "engine/TextFormat.h"
 #include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
@@ -271,6 +273,8 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     // The first output a stream feeds decides; a damaged stream of unknown format
     // goes uncorrected.
     std::string chain = plan.Filters;
+    // Drawn upright at the source's size, before any colour conversion or scaling.
+    Append(chain, BurnInFilters(task, task.OutputFiles[ost.FileIndex]));
     if (!plan.Colour.empty()) {
         // Colour is converted at the output's size when the picture goes there
         // unchanged otherwise: a quarter of the work for HD into SD.

@@ -322,6 +322,12 @@ bool NeedsSourceFacts(const TFormatRec& format)
     return false;
 }
 
+void SetTrackOptions(int soundTrack, int burntSubtitle, engine::TOutputOptions& output)
+{
+    if (soundTrack >= 0) AddLines(output, "atrack=" + std::to_string(soundTrack));
+    if (burntSubtitle >= 0) AddLines(output, "burnsubs=" + std::to_string(burntSubtitle));
+}
+
 void SetContainerOptions(const std::string& ext, engine::TOutputOptions& output)
 {
     if (IsMovFamily(ext)) AddLines(output, "movflags=+faststart");
