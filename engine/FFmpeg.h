@@ -104,6 +104,9 @@ struct TOptionState {
     std::array<media::Viewed<media::InputFormatHandle>, MaxFiles> InputFiles{};
     int InputFileCount = 0;
     std::array<std::int64_t, MaxFiles> InputTimeOffsets{};
+    // Where each input was sought to for its start, on its own clock (microseconds);
+    // 0 when it was read from its beginning.
+    std::array<std::int64_t, MaxFiles> InputSeekTimes{};
     double InputFilesTsScale[MaxFiles][MaxStreams] = {};   // 0 = no scaling
     std::vector<const AVCodec*> ForcedDecoders;
     std::array<media::Viewed<media::OutputFormatHandle>, MaxFiles> OutputFiles{};

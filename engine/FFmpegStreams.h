@@ -20,6 +20,7 @@ extern "C" {
 
 #include "engine/DecodeOrderTimes.h"
 #include "engine/FFmpeg.h"
+#include "engine/EarlyCues.h"
 #include "engine/PictureCorrection.h"
 #include "engine/TextFormat.h"
 #include "media/AvHandles.h"
@@ -124,6 +125,8 @@ struct TTranscodeRun {
     std::array<int, 52> QpHistogram{};
     std::int64_t LastReportTime = 0;
     std::shared_ptr<THookState> Hooks;   // frame hooks and previews, made on first use
+    std::vector<TEarlyCue> EarlyCues;    // cues on screen at the start, handed on first
+    bool EarlyCuesGiven = false;
 };
 
 // The steps, shared between the files of the transcode.
