@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <tuple>
@@ -639,17 +640,25 @@ TEST_F(KeepStreamsTest, BurntSubtitlesAreDrawnInTheirCuesTimeOnly)
         const char* output;
         double shift;   // the section's start in the source
         bool drawn;     // the boxes track (the words sit at the bottom, outside the top half)
+        const char* copyAs = nullptr;   // the source under a name of its own
     };
     const Case cases[] = {
         {"1", {}, "boxes.mkv", 0, true},
         {"1", {{"ss", "0.5"}}, "boxes_trim.mp4", 0.5, true},
         {"0", {}, "words.mkv", 0, false},
+        // The renderer opens the file itself: its name passes through the filter chain's text.
+        {"1", {}, "odd.mkv", 0, true, "it's: a, [name]; 50% \\ done.mkv"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
         TOptionList options = VideoProfile;
         options.emplace_back("burnsubs", c.track);
-        const TFile f = Converted("box_cues.mkv", c.inputOptions, c.output, options);
+        std::string source = "box_cues.mkv";
+        if (c.copyAs) {
+            source = Out(c.copyAs);
+            std::filesystem::copy_file(MediaFile("box_cues.mkv"), source);
+        }
+        const TFile f = Converted(source, c.inputOptions, c.output, options);
         ASSERT_TRUE(f.Ok);
         // The other track stays a track; the drawn one is only in the picture.
         const auto subtitles = f.Of(AVMEDIA_TYPE_SUBTITLE);
