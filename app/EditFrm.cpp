@@ -1,5 +1,6 @@
 #include "app/EditFrm.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
@@ -26,6 +27,7 @@
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
 #include "workflow/InputFileList.h"
+#include "workflow/SourceTracks.h"
 
 namespace kv::app {
 
@@ -150,6 +152,17 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     lblEndTime->setGeometry(10, 50, 70, 22);
     edtEndTime = TimeEdit("  :  :  .   ", QRect(86, 50, 96, 22), grpTrim);
 
+    lblSoundTrack = new QLabel("Sound track (outputs of one track):", this);
+    lblSoundTrack->setGeometry(425, 160, 191, 16);
+    cbbSoundTrack = new QComboBox(this);
+    cbbSoundTrack->setGeometry(425, 178, 191, 24);
+    lblSoundTrack->setBuddy(cbbSoundTrack);
+    chkBurnSubtitles = new QCheckBox("Burn in subtitles", this);
+    chkBurnSubtitles->setGeometry(425, 212, 191, 20);
+    cbbSubtitleTrack = new QComboBox(this);
+    cbbSubtitleTrack->setGeometry(425, 234, 191, 24);
+    connect(chkBurnSubtitles, &QCheckBox::toggled, cbbSubtitleTrack, &QWidget::setEnabled);
+
     btnOK = new QPushButton("&OK", this);
     btnOK->setGeometry(442, 404, 80, 26);
     btnOK->setDefault(true);
@@ -227,6 +240,7 @@ void TEditForm::Prepare(int index)
     cbbFrameAspectRatio->setCurrentIndex(file.AspectIndex >= 0 && file.AspectIndex < cbbFrameAspectRatio->count()
                                              ? file.AspectIndex
                                              : 0);
+    ShowTrackChoices(file);
     // 3. The player reports the file's duration before Open returns.
     PlayFile();
     // 4.
@@ -246,6 +260,55 @@ void TEditForm::Prepare(int index)
         edtEndTime->setText(MillisecondsText(std::max<std::int64_t>(file.TrimStart, 0) + file.TrimLength));
         imgSelEnd->move(TrackX(MarkOut) - imgSelEnd->width() - 20, imgSelEnd->y());
     }
+}
+
+// The file's sound tracks to choose from, and its text subtitle tracks to draw.
+void TEditForm::ShowTrackChoices(const workflow::TInputFile& file)
+{
+    cbbSoundTrack->clear();
+    const std::vector<workflow::TSourceTrack> sounds = workflow::ReadSoundTracks(file.FileName);
+    for (const workflow::TSourceTrack& track : sounds) cbbSoundTrack->addItem(QString::fromStdString(track.Text));
+    const bool choice = sounds.size() > 1;
+    const int sound = file.SoundTrack >= 0 && file.SoundTrack < static_cast<int>(sounds.size())
+                          ? file.SoundTrack
+                          : workflow::DefaultTrackIndex(sounds);
+    cbbSoundTrack->setCurrentIndex(sound);
+    cbbSoundTrack->setEnabled(choice);
+    lblSoundTrack->setEnabled(choice);
+    cbbSoundTrack->setToolTip(choice ? "The track a file of one sound track gets; files of several keep them all"
+                                     : "The file has no other sound track");
+
+    cbbSubtitleTrack->clear();
+    const std::vector<workflow::TSourceTrack> subtitles = workflow::ReadSubtitleTracks(file.FileName);
+    int burnt = -1;
+    for (std::size_t i = 0; i < subtitles.size(); ++i) {
+        if (!subtitles[i].IsText) continue;
+        if (static_cast<int>(i) == file.BurntSubtitle) burnt = cbbSubtitleTrack->count();
+        cbbSubtitleTrack->addItem(QString::fromStdString(subtitles[i].Text), static_cast<int>(i));
+    }
+    const bool renderer = workflow::CanBurnSubtitles();
+    const bool drawable = renderer && cbbSubtitleTrack->count() > 0;
+    chkBurnSubtitles->setEnabled(drawable);
+    chkBurnSubtitles->setChecked(drawable && burnt >= 0);
+    cbbSubtitleTrack->setCurrentIndex(std::max(burnt, 0));
+    cbbSubtitleTrack->setEnabled(chkBurnSubtitles->isChecked());
+    const QString why = !renderer ? "The installed libraries cannot draw subtitles (their subtitle filter needs libass)"
+                        : !drawable ? "The file has no text subtitles"
+                                    : "Draws the track into the picture; it is then not kept as a subtitle track";
+    chkBurnSubtitles->setToolTip(why);
+    cbbSubtitleTrack->setToolTip(why);
+}
+
+int TEditForm::ChosenSoundTrack() const
+{
+    return cbbSoundTrack->isEnabled() ? cbbSoundTrack->currentIndex() : -1;
+}
+
+int TEditForm::ChosenBurntSubtitle() const
+{
+    if (!chkBurnSubtitles->isEnabled() || !chkBurnSubtitles->isChecked() || cbbSubtitleTrack->currentIndex() < 0)
+        return -1;
+    return cbbSubtitleTrack->currentData().toInt();
 }
 
 bool TEditForm::PlayFile()

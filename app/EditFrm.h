@@ -10,6 +10,7 @@
 
 #include "player/FFPlay.h"
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -20,6 +21,7 @@ class QToolButton;
 
 namespace kv::workflow {
 class TInputFileList;
+struct TInputFile;
 }
 
 namespace kv::app {
@@ -59,6 +61,11 @@ public:
     void EndTimeTyped();
     // The display aspect of the aspect choice `index` (0: the file's own).
     static float ChosenAspect(int index);
+    // The track choices to store on OK: the sound track for outputs of one track
+    // (-1 when the file has no choice of them), the subtitle track drawn into the
+    // picture (-1 for none).
+    int ChosenSoundTrack() const;
+    int ChosenBurntSubtitle() const;
 
     std::int64_t MarkIn = 0;   // ms
     std::int64_t MarkOut = 0;  // ms
@@ -87,6 +94,10 @@ public:
     QGroupBox* grpTrim;
     QLineEdit* edtStartTime;
     QLineEdit* edtEndTime;
+    QLabel* lblSoundTrack;
+    QComboBox* cbbSoundTrack;
+    QCheckBox* chkBurnSubtitles;
+    QComboBox* cbbSubtitleTrack;
     QPushButton* btnOK;
     QPushButton* btnCancel;
     std::unique_ptr<player::TFFPlayer> fplyrEdit;
@@ -109,6 +120,7 @@ private:
     bool Playing() const;
     bool Stopped() const;
     void ShowFrameAt(std::int64_t ms);
+    void ShowTrackChoices(const workflow::TInputFile& file);
 
     const workflow::TInputFileList& FFiles;
     int FIndex = -1;

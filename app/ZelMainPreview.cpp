@@ -302,6 +302,8 @@ void TZelMainForm::EditFile()
     if (!form.Execute(index)) return;
     workflow::TInputFile& file = Converter->Files.Items(index);
     file.AspectIndex = form.cbbFrameAspectRatio->currentIndex();
+    file.SoundTrack = form.ChosenSoundTrack();
+    file.BurntSubtitle = form.ChosenBurntSubtitle();
     // Without a duration there was nothing to mark: the section stays as it was.
     if (form.SectionKnown()) {
         file.TrimStart = std::min(form.MarkIn, form.MarkOut);

@@ -105,6 +105,9 @@ struct TOptionState {
     std::array<media::Viewed<media::InputFormatHandle>, MaxFiles> InputFiles{};
     int InputFileCount = 0;
     std::array<std::int64_t, MaxFiles> InputTimeOffsets{};
+    // Where each input was sought to for its start, on its own clock (microseconds);
+    // 0 when it was read from its beginning.
+    std::array<std::int64_t, MaxFiles> InputSeekTimes{};
     double InputFilesTsScale[MaxFiles][MaxStreams] = {};   // 0 = no scaling
     std::vector<const AVCodec*> ForcedDecoders;
     std::array<media::Viewed<media::OutputFormatHandle>, MaxFiles> OutputFiles{};
@@ -182,6 +185,11 @@ struct TOptionState {
     bool SubtitleStreamCopy = false;
     std::string SubtitleLanguage;
     TBitstreamFilterChain SubtitleBitstreamFilters;
+    // The default mapping's choices, counted among the source's tracks of the kind
+    // from 0; -1 for none: the sound track an output of one track takes, and the
+    // subtitle track drawn into the picture (and then not carried as a stream).
+    int SoundTrack = -1;
+    int BurntSubtitleTrack = -1;
 
     // Timing, muxing and the rest.
     std::int64_t RecordingTime = INT64_MAX;   // microseconds; no limit

@@ -488,6 +488,7 @@ void TCustomFFmpeg::OpenInput(const std::string& fileName)
     if (InputFileCount >= MaxFiles) throw FFmpegException("Too many input files");
     const TForcedDecoders forced = FindForcedDecoders(*this);
     media::InputFormatHandle ic = OpenAndAnalyse(*this, fileName, NewInputContext(*this, fileName, forced));
+    const bool sought = StartTime != 0;
     const std::int64_t timestamp = SeekToStart(*this, ic.get(), fileName);
     TInputDecoders decoders = ReadStreams(*this, ic.get(), forced, fileName);
     StartTime = 0;
@@ -498,6 +499,7 @@ void TCustomFFmpeg::OpenInput(const std::string& fileName)
     ForcedDecoders.insert(ForcedDecoders.end(), decoders.Forced.begin(), decoders.Forced.end());
     InputCodecs[index] = std::move(decoders.Contexts);
     InputTimeOffsets[index] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
+    InputSeekTimes[index] = sought ? timestamp : 0;
     if (Verbose > llQuiet) av::av_dump_format(ic.get(), index, fileName.c_str(), 0);
     InputFiles[index] = std::move(ic);
     ++InputFileCount;

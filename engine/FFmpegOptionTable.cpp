@@ -686,6 +686,8 @@ const TOptionEntry OptionTable[] = {
     {"scodec", SetCodec<&T::SubtitleCodecName, &T::SubtitleStreamCopy>},
     {"newsubtitle", NewSubtitle},
     {"slang", SetTextField<&T::SubtitleLanguage>},
+    {"atrack", SetIntField<&T::SoundTrack>},
+    {"burnsubs", SetIntField<&T::BurntSubtitleTrack>},
     {"vc", SetIntField<&T::VideoChannel>},
     {"tvstd", SetTextField<&T::VideoStandard>},
     {"isync", SetFlagField<&T::InputSync>},
@@ -698,7 +700,7 @@ const TOptionEntry OptionTable[] = {
     {"vpre", DoNothing},
     {"spre", DoNothing},
 };
-static_assert(std::size(OptionTable) == 103, "every named option of the language, in dispatch order");
+static_assert(std::size(OptionTable) == 105, "every named option of the language, in dispatch order");
 
 }  // namespace
 

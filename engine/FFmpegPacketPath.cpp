@@ -379,34 +379,35 @@ void FlushEncoders(TCustomFFmpeg& task, TTranscodeRun& run, int istIndex)
     }
 }
 
-int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet)
+// The input clock moves to the packet; outputs that copy take the packet as it came.
+static void CopyToOutputs(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet)
 {
-    if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
     const AVMediaType type = ist.Stream->codecpar->codec_type;
-    if (packet) {
-        if (packet->dts != AV_NOPTS_VALUE)
-            ist.Pts = ist.NextPts = av::av_rescale_q(packet->dts, ist.Stream->time_base, AV_TIME_BASE_Q);
-        // Outputs that copy take the packet as it came.
-        bool copies = false;
-        for (auto& ost : run.OutputStreamTable) copies |= ost->SourceIndex == istIndex && !ost->NeedsEncoding;
-        if (copies) {
-            if (!ist.NeedsDecoding) {
-                ist.Pts = ist.NextPts;
-                if (type == AVMEDIA_TYPE_AUDIO) ist.NextPts += AudioDuration(ist, packet);
-                else if (type == AVMEDIA_TYPE_VIDEO) ist.NextPts += PictureDuration(ist, nullptr, packet);
-                EmulateRate(task, ist);   // a decoded stream waits with its frames instead
-            }
-            for (auto& ost : run.OutputStreamTable)
-                if (ost->SourceIndex == istIndex && !ost->NeedsEncoding) CopyPacket(task, run, *ost, ist, packet);
+    if (packet->dts != AV_NOPTS_VALUE)
+        ist.Pts = ist.NextPts = av::av_rescale_q(packet->dts, ist.Stream->time_base, AV_TIME_BASE_Q);
+    bool copies = false;
+    for (auto& ost : run.OutputStreamTable) copies |= ost->SourceIndex == istIndex && !ost->NeedsEncoding;
+    if (copies) {
+        if (!ist.NeedsDecoding) {
+            ist.Pts = ist.NextPts;
+            if (type == AVMEDIA_TYPE_AUDIO) ist.NextPts += AudioDuration(ist, packet);
+            else if (type == AVMEDIA_TYPE_VIDEO) ist.NextPts += PictureDuration(ist, nullptr, packet);
+            EmulateRate(task, ist);   // a decoded stream waits with its frames instead
         }
+        for (auto& ost : run.OutputStreamTable)
+            if (ost->SourceIndex == istIndex && !ost->NeedsEncoding) CopyPacket(task, run, *ost, ist, packet);
     }
-    if (!ist.NeedsDecoding) return 0;
-    if (!ist.Decoder) return -1;
+}
 
+// The packet through the stream's decoder, each frame it gives to the outputs; -1 when
+// the decoder fails, 1 when the stream is done with it (a subtitle).
+static int DecodePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet)
+{
+    const AVMediaType type = ist.Stream->codecpar->codec_type;
     try {
         if (type == AVMEDIA_TYPE_SUBTITLE) {
             if (packet) HandleSubtitle(task, run, ist, istIndex, packet);
-            return 0;
+            return 1;
         }
         if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) return -1;
         if (packet && ist.DecodeOrderOnly && packet->dts != AV_NOPTS_VALUE)
@@ -445,6 +446,17 @@ int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int
         return -1;
     }
 
+    return 0;
+}
+
+int HandlePacket(TCustomFFmpeg& task, TTranscodeRun& run, TInputStream& ist, int istIndex, AVPacket* packet)
+{
+    if (ist.NextPts == AV_NOPTS_VALUE) ist.NextPts = ist.Pts;
+    if (packet) CopyToOutputs(task, run, ist, istIndex, packet);
+    if (!ist.NeedsDecoding) return 0;
+    if (!ist.Decoder) return -1;
+    const int decoded = DecodePacket(task, run, ist, istIndex, packet);
+    if (decoded != 0) return decoded < 0 ? -1 : 0;
     if (!packet) {
         // End of stream: the correction and then the encoders give back what they hold.
         if (ist.Correction && PushForCorrection(ist, nullptr)) HandleCorrected(task, run, ist, istIndex);

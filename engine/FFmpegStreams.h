@@ -22,6 +22,7 @@ extern "C" {
 #include "engine/CopyTimes.h"
 #include "engine/DecodeOrderTimes.h"
 #include "engine/FFmpeg.h"
+#include "engine/EarlyCues.h"
 #include "engine/PictureCorrection.h"
 #include "engine/TextFormat.h"
 #include "media/AvHandles.h"
@@ -129,6 +130,8 @@ struct TTranscodeRun {
     std::array<int, 52> QpHistogram{};
     std::int64_t LastReportTime = 0;
     std::shared_ptr<THookState> Hooks;   // frame hooks and previews, made on first use
+    std::vector<TEarlyCue> EarlyCues;    // cues on screen at the start, handed on first
+    bool EarlyCuesGiven = false;
     // The threads that filter and encode decoded frames beside the packet loop; none
     // when the run stays on one thread. Last, so that it ends before what it uses goes.
     std::unique_ptr<TFrameStages> Stages;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "engine/EarlyCues.h"
 #include "engine/FFmpegStreams.h"
 #include "engine/FrameStages.h"
 #include "media/AVCodecStubs.h"
@@ -115,6 +116,8 @@ void DispatchPacket(TCustomFFmpeg& task, TTranscodeRun& run, int chosen, AVPacke
     const int istIndex = file.FirstStreamIndex + pkt->stream_index;
     TInputStream& ist = *run.InputStreamTable[istIndex];
     if (ist.Unmapped) return;
+    // A cue handed on before the loop began, found again after the seek.
+    if (run.EarlyCuesGiven && IsEarlyCue(run.EarlyCues, chosen, pkt)) return;
     CorrectTimestamps(task, ist, ic, pkt);
     if (transcode::HandlePacket(task, run, ist, istIndex, pkt) >= 0) return;
     const std::string text = Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.StreamIndex);
@@ -184,6 +187,9 @@ void TCustomFFmpeg::TranscodeLoop()
             if (Task.RunTables) Task.RunTables->Stages.reset();
         }
     } endStages{*this};
+    run.EarlyCues = CuesOnScreenAtStart(*this);
+    for (TEarlyCue& cue : run.EarlyCues) DispatchPacket(*this, run, cue.File, cue.Packet.get());
+    run.EarlyCuesGiven = true;
     while (!StopRequested) {
         WaitWhilePaused();
         if (StopRequested) break;

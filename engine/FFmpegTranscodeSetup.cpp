@@ -479,7 +479,7 @@ void SetStreamParameters(TCustomFFmpeg& task, TTranscodeRun& run)
     for (auto& ostPtr : run.OutputStreamTable) {
         TOutputStream& ost = *ostPtr;
         TInputStream& ist = *run.InputStreamTable[ost.SourceIndex];
-        KeepTrackTags(ist.Stream, ost.Stream);
+        KeepTrackTags(ist.Stream, ost.Stream, task.OutputFiles[ost.FileIndex]->oformat);
         ost.Stream->disposition = ist.Stream->disposition;
         if (task.OutputStreams[ost.FileIndex][ost.StreamIndex].StreamCopy) SetCopyParameters(task, ost, ist);
         else SetEncodeParameters(task, ost, ist);

@@ -1,18 +1,26 @@
 #include "engine/KeptMetadata.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "media/AVUtilStubs.h"
 
 namespace kv::engine {
 
-void KeepTrackTags(const AVStream* source, AVStream* output)
+void KeepTrackTags(const AVStream* source, AVStream* output, const AVOutputFormat* format)
 {
     for (const char* key : {"language", "title"}) {
         const AVDictionaryEntry* tag = av::av_dict_get(source->metadata, key, nullptr, 0);
         if (tag && !av::av_dict_get(output->metadata, key, nullptr, 0))
             av::av_dict_set(&output->metadata, key, tag->value, 0);
     }
+    // The MP4 family's muxer writes a title in a box of the track's own that the
+    // libraries (and players built on them) do not read back; the handler's name,
+    // which they read and show, carries it as well.
+    const AVDictionaryEntry* title = av::av_dict_get(output->metadata, "title", nullptr, 0);
+    if (!title || !format || av::av_dict_get(output->metadata, "handler_name", nullptr, 0)) return;
+    for (const char* name : {"mp4", "mov", "ipod", "3gp", "3g2"})
+        if (std::strcmp(format->name, name) == 0) av::av_dict_set(&output->metadata, "handler_name", title->value, 0);
 }
 
 void KeepCreationDate(const AVDictionary* source, AVDictionary** output, bool stampedNow)

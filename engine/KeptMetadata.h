@@ -9,8 +9,9 @@ extern "C" {
 
 namespace kv::engine {
 
-// The track's language and title, where the output stream has none of its own.
-void KeepTrackTags(const AVStream* source, AVStream* output);
+// The track's language and title, where the output stream has none of its own; in
+// the MP4 family the title also names the track's handler.
+void KeepTrackTags(const AVStream* source, AVStream* output, const AVOutputFormat* format);
 // The source's creation date, where the output has none of its own or only the
 // moment of the conversion (`stampedNow`).
 void KeepCreationDate(const AVDictionary* source, AVDictionary** output, bool stampedNow);

@@ -1,8 +1,10 @@
 #include "engine/PictureCorrection.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/FFmpegStreams.h"
+#include "engine/SubtitleBurnIn.h"
 #include "engine/TextFormat.h"
 #include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
@@ -270,6 +272,8 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     // The first output a stream feeds decides; a damaged stream of unknown format
     // goes uncorrected.
     std::string chain = plan.Filters;
+    // Drawn upright at the source's size, before any colour conversion or scaling.
+    Append(chain, BurnInFilters(task, task.OutputFiles[ost.FileIndex]));
     if (!plan.Colour.empty()) {
         // Colour is converted at the output's size when the picture goes there
         // unchanged otherwise: a quarter of the work for HD into SD.
@@ -298,25 +302,47 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     ist.Correction = std::move(c);
 }
 
+namespace {
+
+// The pixel shapes MPEG-1 can name (its pel aspect ratio table, as height over width
+// in ten-thousandths).
+constexpr int Mpeg1PelHeights[] = {10000, 6735, 7031, 7615, 8055, 8437, 8935, 9157, 9815, 10255, 10695, 10950, 11575, 12015};
+
+}  // namespace
+
+AVRational WritablePixelShape(AVCodecID codec, AVRational wanted)
+{
+    if (codec == AV_CODEC_ID_FLV1 || codec == AV_CODEC_ID_H263) return {1, 1};
+    if (codec != AV_CODEC_ID_MPEG1VIDEO || wanted.num <= 0 || wanted.den <= 0) return {0, 1};
+    // The encoder takes the table's shape nearest to the one asked for.
+    AVRational best{1, 1};
+    for (const int height : Mpeg1PelHeights)
+        if (std::fabs(10000.0 / height - av_q2d(wanted)) <= std::fabs(av_q2d(best) - av_q2d(wanted)))
+            best = AVRational{10000, height};
+    return best;
+}
+
 bool LetterboxWhereShapeIsLost(TCustomFFmpeg& task, TOutputStream& ost)
 {
     AVCodecContext* enc = ost.Encoder;
     const AVRational sar = enc->sample_aspect_ratio;
-    const bool squareOnly = enc->codec_id == AV_CODEC_ID_FLV1 || enc->codec_id == AV_CODEC_ID_H263;
-    if (!squareOnly || task.UseVideoFilters || sar.num <= 0 || sar.den <= 0 || sar.num == sar.den ||
+    const AVRational written = WritablePixelShape(enc->codec_id, sar);
+    // Within half a percent nobody sees the difference; bands would cost more picture.
+    if (written.num <= 0 || task.UseVideoFilters || sar.num <= 0 || sar.den <= 0 ||
+        std::fabs(av_q2d(written) / av_q2d(sar) - 1) < 0.005 ||
         task.PadLeft + task.PadRight + task.PadTop + task.PadBottom != 0 || enc->width < 16 || enc->height < 16)
         return false;
-    // The picture's shape in the frame, fitted in with square pixels; bands even for 4:2:0.
+    // The picture's shape in the frame, fitted in with the pixels written; bands even for 4:2:0.
     const double shown = av_q2d(sar) * enc->width / enc->height;
-    const double frame = static_cast<double>(enc->width) / enc->height;
+    const double frame = av_q2d(written) * enc->width / enc->height;
     int w = enc->width, h = enc->height;
-    if (shown > frame) h = std::max(2, static_cast<int>(std::lround(enc->width / shown / 2)) * 2);
-    else w = std::max(2, static_cast<int>(std::lround(enc->height * shown / 2)) * 2);
+    if (shown > frame) h = std::max(2, static_cast<int>(std::lround(enc->width * av_q2d(written) / shown / 2)) * 2);
+    else w = std::max(2, static_cast<int>(std::lround(enc->height * shown / av_q2d(written) / 2)) * 2);
     ost.PadTopBand = (enc->height - h) / 4 * 2;
     ost.PadBottomBand = enc->height - h - ost.PadTopBand;
     ost.PadLeftBand = (enc->width - w) / 4 * 2;
     ost.PadRightBand = enc->width - w - ost.PadLeftBand;
-    enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = AVRational{1, 1};
+    enc->sample_aspect_ratio = ost.Stream->sample_aspect_ratio = written;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 extern "C" {
+#include <libavcodec/codec_id.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
 }
@@ -78,9 +79,13 @@ namespace transcode {
 // open), builds it and sets the encoder's colour tags. Raises FFmpegException when
 // the libraries cannot make the graph.
 void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost);
+// The pixel shape an encoder writes for `wanted`: square for FLV and H.263, the
+// nearest of its table for MPEG-1; {0, 1} where it writes any.
+AVRational WritablePixelShape(AVCodecID codec, AVRational wanted);
 // Where the output cannot say its pixels' shape (FLV's and H.263's pictures have
-// square pixels only), the picture keeps its shape inside black bands instead of
-// being squeezed: sets `ost`'s pad bands and square pixels, true when it did.
+// square pixels only, MPEG-1 a table of shapes), the picture keeps its shape inside
+// black bands instead of being squeezed: sets `ost`'s pad bands and the pixels'
+// shape written, true when it did.
 bool LetterboxWhereShapeIsLost(TCustomFFmpeg& task, TOutputStream& ost);
 // A copied stream keeps the source's display matrix: its pictures are not turned.
 void KeepDisplayMatrix(const AVStream* in, AVStream* out);

@@ -8,6 +8,7 @@
 
 #include "engine/TextFormat.h"
 #include "media/AVCodecStubs.h"
+#include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
 
@@ -42,12 +43,18 @@ TTrack DefaultTrack(const std::vector<TTrack>& tracks)
     return tracks.front();
 }
 
-// The stream just added to `oc` is fed by `track`.
-void FeedFrom(TCustomFFmpeg& task, const AVFormatContext* oc, const TTrack& track)
+int OutputIndexOf(const TCustomFFmpeg& task, const AVFormatContext* oc)
 {
     int file = task.OutputFileCount;   // the output being opened is the next one
     for (int f = 0; f < task.OutputFileCount; ++f)
         if (task.OutputFiles[f] == oc) file = f;
+    return file;
+}
+
+// The stream just added to `oc` is fed by `track`.
+void FeedFrom(TCustomFFmpeg& task, const AVFormatContext* oc, const TTrack& track)
+{
+    const int file = OutputIndexOf(task, oc);
     if (file >= MaxFiles || task.OutputStreams[file].size() != oc->nb_streams) return;
     task.OutputStreams[file].back().SourceFile = track.File;
     task.OutputStreams[file].back().SourceStream = track.Stream;
@@ -95,6 +102,28 @@ TSubtitleWay SubtitleWay(const AVOutputFormat* format, AVCodecID id)
 
 }  // namespace
 
+TBurntSubtitle BurntSubtitle(const TCustomFFmpeg& task, const AVFormatContext* oc)
+{
+    TBurntSubtitle burnt;
+    if (task.BurntSubtitleTrack < 0 || !UsesDefaultMapping(task)) return burnt;
+    const std::vector<TTrack> tracks = SourceTracks(task, AVMEDIA_TYPE_SUBTITLE);
+    if (task.BurntSubtitleTrack >= static_cast<int>(tracks.size())) return burnt;
+    const TTrack& track = tracks[static_cast<std::size_t>(task.BurntSubtitleTrack)];
+    // Only text is drawn (by the libraries' subtitle renderer), and only into pictures made anew.
+    if (!IsTextSubtitle(track.St->codecpar->codec_id) || !av::avfilter_get_by_name("subtitles")) return burnt;
+    const int file = OutputIndexOf(task, oc);
+    bool encoded = false;
+    for (unsigned s = 0; file < MaxFiles && s < oc->nb_streams && s < task.OutputStreams[file].size(); ++s)
+        encoded |= oc->streams[s]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !task.OutputStreams[file][s].StreamCopy;
+    if (!encoded) return burnt;
+    const AVFormatContext* ic = task.InputFiles[track.File];
+    burnt.Stream = track.St;
+    burnt.File = track.File;
+    for (int s = 0; s < track.Stream; ++s)
+        if (ic->streams[s]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) ++burnt.IndexInFile;
+    return burnt;
+}
+
 bool IsCoverArt(const AVStream* st)
 {
     return st && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (st->disposition & AV_DISPOSITION_ATTACHED_PIC);
@@ -123,7 +152,8 @@ void CreateSoundStreams(TCustomFFmpeg& task, AVFormatContext* oc)
     }
     if (!HoldsSeveralTracks(oc->oformat)) {
         task.NewOutputStream(oc, AVMEDIA_TYPE_AUDIO);
-        FeedFrom(task, oc, DefaultTrack(tracks));
+        const bool chosen = task.SoundTrack >= 0 && task.SoundTrack < static_cast<int>(tracks.size());
+        FeedFrom(task, oc, chosen ? tracks[static_cast<std::size_t>(task.SoundTrack)] : DefaultTrack(tracks));
         return;
     }
     // Every track with the settings given for the first.
@@ -148,7 +178,9 @@ void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted
     }
     if (task.SubtitleDisable) return;
     const std::string language = task.SubtitleLanguage;
+    const AVStream* burnt = BurntSubtitle(task, oc).Stream;
     for (const TTrack& track : SourceTracks(task, AVMEDIA_TYPE_SUBTITLE)) {
+        if (track.St == burnt) continue;   // it is in the picture
         const TSubtitleWay way = SubtitleWay(oc->oformat, track.St->codecpar->codec_id);
         if (way == TSubtitleWay::Drop) continue;
         const AVCodec* encoder = av::avcodec_find_encoder(ContainerTextCodec(oc->oformat));
@@ -205,6 +237,13 @@ std::vector<std::filesystem::path> SideCarFiles(const std::string& source)
 }
 
 }  // namespace
+
+std::vector<std::string> SideCarSubtitleFiles(const std::string& source)
+{
+    std::vector<std::string> names;
+    for (const std::filesystem::path& file : SideCarFiles(source)) names.push_back(file.string());
+    return names;
+}
 
 void OpenSideCarSubtitles(TCustomFFmpeg& task)
 {
@@ -266,7 +305,8 @@ std::vector<std::string> DroppedTrackLines(const TCustomFFmpeg& task, const AVFo
     for (int k = 0; k < 2; ++k) {
         if (disabled[k]) continue;   // left out on request
         const std::vector<TTrack> tracks = SourceTracks(task, types[k]);
-        const int dropped = static_cast<int>(tracks.size()) - taken[k];
+        const int drawn = k == 1 && BurntSubtitle(task, oc).Stream ? 1 : 0;
+        const int dropped = static_cast<int>(tracks.size()) - taken[k] - drawn;
         if (dropped <= 0) continue;
         std::string reason = taken[k] == 0 ? "the container takes none" : "the container takes one";
         if (k == 1 && ContainerTextCodec(oc->oformat) != AV_CODEC_ID_NONE) {

@@ -29,9 +29,20 @@ void CreateSoundStreams(TCustomFFmpeg& task, AVFormatContext* oc);
 // takes them as they are. Returns the text of every track left out, for the log.
 void CreateSubtitleStreams(TCustomFFmpeg& task, AVFormatContext* oc, bool wanted);
 
+// The subtitle track drawn into the picture: the task's choice when it is text and
+// the output's picture is encoded anew (with the libraries' renderer at hand).
+struct TBurntSubtitle {
+    const AVStream* Stream = nullptr;   // null: nothing is drawn
+    int File = -1;                      // its input
+    int IndexInFile = 0;                // among that input's subtitle streams
+};
+TBurntSubtitle BurntSubtitle(const TCustomFFmpeg& task, const AVFormatContext* oc);
+
 // Subtitle files beside a single source with its name ("film.srt", "film.en.srt"),
 // opened as further inputs on the source's time line (so moved by its trim).
 void OpenSideCarSubtitles(TCustomFFmpeg& task);
+// Those files of `source`, in the order they become tracks after the source's own.
+std::vector<std::string> SideCarSubtitleFiles(const std::string& source);
 
 // The tracks of the source that the output leaves out, one line each ("1 subtitle
 // track not kept: the container takes none"), for the log and the file's outcome.

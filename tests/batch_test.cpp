@@ -34,11 +34,14 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/VideoConvert.h"
 #include "engine/FFmpegTask.h"
+#include "media/AVFormatStubs.h"
 #include "media/AVProbe.h"
+#include "media/AVUtilStubs.h"
 #include "media/MyUtils.h"
 #include "workflow/BatchObserver.h"
 #include "workflow/IniOptions.h"
 #include "workflow/ListError.h"
+#include "workflow/SourceTracks.h"
 #include "workflow/ZelConvert.h"
 
 using namespace kv::workflow;
@@ -357,6 +360,30 @@ TEST_F(Batch, FinishedFileNamesTheTracksItsOutputLeftOut)
     Run(observer);
     EXPECT_EQ(Statuses(), std::vector<int>({1, 1}));
     EXPECT_EQ(Reasons(), std::vector<std::string>({"2 subtitle tracks not kept: the container takes none", ""}));
+}
+
+// The sound track chosen for a file reaches its output of one track (an AVI keeps the
+// track's title), and a subtitle track drawn into its picture is no track left out.
+TEST_F(Batch, TheFilesTrackChoicesReachItsOutput)
+{
+    Add(CopyOf(kv::test::MediaFile("two_languages.mkv"), "film.mkv"));
+    Add(CopyOf(kv::test::MediaFile("box_cues.mkv"), "boxes.mkv"));
+    converter.Files.Items(0).SoundTrack = 0;    // English, where French is the default
+    converter.Files.Items(1).BurntSubtitle = 1; // the boxes
+    EXPECT_EQ(PrepareAll(), std::vector<bool>({true, true}));
+    TBatchObserver observer(converter, &presenter);
+    Run(observer);
+    EXPECT_EQ(Statuses(), std::vector<int>({1, 1}));
+    kv::media::TAVProbe probe;
+    ASSERT_TRUE(probe.OpenFile(converter.Files.Items(0).OutputOptions.FileName));
+    ASSERT_GE(probe.FirstAudioStream(), 0);
+    const AVDictionaryEntry* title =
+        av::av_dict_get(probe.FormatContext()->streams[probe.FirstAudioStream()]->metadata, "title", nullptr, 0);
+    ASSERT_NE(title, nullptr);
+    EXPECT_STREQ(title->value, "English");
+    EXPECT_EQ(Reasons(), std::vector<std::string>({"1 sound track not kept: the container takes one",
+                                                   CanBurnSubtitles() ? "1 subtitle track not kept: the container takes none"
+                                                                      : "2 subtitle tracks not kept: the container takes none"}));
 }
 
 TEST_F(Batch, CancelDuringSecondFile)

@@ -64,6 +64,7 @@ struct TStreamFacts {
     int SampleRate = 0;
     std::uint64_t PacketHash = 1469598103934665603ull;  // of every packet's bytes, in order
     int Packets = 0;
+    std::int64_t Bytes = 0;   // of all its packets
 };
 
 struct TFileFacts {
@@ -139,6 +140,7 @@ TFileFacts ReadBack(const std::string& path)
         if (s) {
             HashInto(s->PacketHash, pkt->data, pkt->size);
             ++s->Packets;
+            s->Bytes += pkt->size;
         }
         av::av_packet_unref(pkt);
     }
@@ -422,6 +424,16 @@ TEST_F(CatalogueConvert, RatesTheCodecAndTheDeviceAllow)
     EXPECT_NEAR(av_q2d(out[0].Video.Rate), 187.0 / 4, 0.01);
     EXPECT_EQ(out[0].Video.Profile, FF_PROFILE_H264_HIGH);
     EXPECT_EQ(out[0].Video.Level, 41);
+    // HEVC levels count in thirtieths: 5.1 is 153.
+    for (const char* device : {"MP4 - Phone, Tablet and Computer HEVC 4K(*.mp4)",
+                               "MKV - TV and Streaming Stick 4K HEVC 10-bit(*.mkv)"}) {
+        SCOPED_TRACE(device);
+        out = Convert(IndexOf(device), {Landscape});
+        ASSERT_EQ(out.size(), 1u);
+        ASSERT_TRUE(out[0].Ok);
+        EXPECT_EQ(out[0].Video.Codec, AV_CODEC_ID_HEVC);
+        EXPECT_EQ(out[0].Video.Level, 153);
+    }
 
     const int mpeg2 = IndexOf("MPG - MPEG-2 Video(*.mpg)");
     TFormatRec& f = Profile(mpeg2);
@@ -430,6 +442,38 @@ TEST_F(CatalogueConvert, RatesTheCodecAndTheDeviceAllow)
     ASSERT_EQ(out.size(), 1u);
     ASSERT_TRUE(out[0].Ok);
     EXPECT_NEAR(av_q2d(out[0].Video.Rate), 24000.0 / 1001, 0.01);
+}
+
+// AAC and Opus "Quality N" steps: each encoder varies its rate, and a better step
+// spends more on the same sound.
+TEST_F(CatalogueConvert, SoundQualityStepsOfAacAndOpus)
+{
+    struct Case {
+        const char* profile;
+        const char* encoder;
+        AVCodecID codec;
+    } cases[] = {
+        {"MP4 - AV1 Video(*.mp4)", "AAC", AV_CODEC_ID_AAC},
+        {"MP4 - AV1 Video(*.mp4)", "Opus", AV_CODEC_ID_OPUS},
+        {"OPUS - Opus Audio(*.opus)", "Opus", AV_CODEC_ID_OPUS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " " + c.encoder);
+        const int index = IndexOf(c.profile);
+        TFormatRec& f = Profile(index);
+        Choose(f.AudioEncoder, f.AudioEncoderValue, c.encoder);
+        std::int64_t bytes[2] = {0, 0};
+        const char* steps[2] = {"Quality 1 (high)", "Quality 4 (small)"};
+        for (int k = 0; k < 2; ++k) {
+            Choose(f.AudioBitrate, f.AudioBitrateValue, steps[k]);
+            const std::vector<TFileFacts> out = Convert(index, {Landscape});
+            ASSERT_EQ(out.size(), 1u);
+            ASSERT_TRUE(out[0].Ok);
+            EXPECT_EQ(out[0].Audio.Codec, c.codec);
+            bytes[k] = out[0].Audio.Bytes;
+        }
+        EXPECT_GT(bytes[0], bytes[1] * 3 / 2) << bytes[0] << " against " << bytes[1];
+    }
 }
 
 // "Size N MB": two passes bring a 30 s clip to between 90 % and all of the size; the

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <tuple>
@@ -13,6 +14,7 @@
 
 #include "engine/FFmpeg.h"
 #include "media/AVCodecStubs.h"
+#include "media/AVFilterStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
 #include "media/AvHandles.h"
@@ -27,9 +29,11 @@ struct TTrack {
     AVCodecID Codec = AV_CODEC_ID_NONE;
     int Disposition = 0;
     std::string Language, Title;
+    std::string Handler;   // the MP4 family's name of the track's handler
     int Channels = 0;
     std::uint64_t Layout = 0;   // channel mask, 0 when not a native layout
     std::vector<double> Times;  // seconds of the packets (read for subtitles)
+    std::vector<double> Lengths;  // and how long each is shown
     bool Cover() const { return Type == AVMEDIA_TYPE_VIDEO && (Disposition & AV_DISPOSITION_ATTACHED_PIC); }
 };
 
@@ -93,6 +97,7 @@ TFile Read(const std::string& file)
         t.Disposition = st->disposition;
         t.Language = Tag(st->metadata, "language");
         t.Title = Tag(st->metadata, "title");
+        t.Handler = Tag(st->metadata, "handler_name");
         t.Channels = st->codecpar->ch_layout.nb_channels;
         if (st->codecpar->ch_layout.order == AV_CHANNEL_ORDER_NATIVE) t.Layout = st->codecpar->ch_layout.u.mask;
         f.Tracks.push_back(t);
@@ -108,9 +113,11 @@ TFile Read(const std::string& file)
         const AVStream* st = ic->streams[pkt->stream_index];
         // Timed text fills the gaps between cues with empty samples (a zero length).
         const bool emptyText = st->codecpar->codec_id == AV_CODEC_ID_MOV_TEXT && pkt->size <= 2;
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && pkt->pts != AV_NOPTS_VALUE && !emptyText)
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && pkt->pts != AV_NOPTS_VALUE && !emptyText) {
             f.Tracks[pkt->stream_index].Times.push_back(static_cast<double>(pkt->pts) * av_q2d(st->time_base) -
                                                         f.Start);
+            f.Tracks[pkt->stream_index].Lengths.push_back(static_cast<double>(pkt->duration) * av_q2d(st->time_base));
+        }
         av::av_packet_unref(pkt.get());
     }
     return f;
@@ -200,6 +207,49 @@ TSound Listen(const std::string& file, int audioIndex, double window)
     return sound;
 }
 
+// The decoded pictures of the first video stream: each one's time in seconds from
+// where playing begins, and the mean luma of its top half's middle (the place of the
+// clip's box cues; borders left out for the scaler's edges).
+std::vector<std::pair<double, double>> TopLuma(const std::string& file)
+{
+    std::vector<std::pair<double, double>> pictures;
+    AVFormatContext* raw = nullptr;
+    if (av::avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) return pictures;
+    kv::media::InputFormatHandle ic(raw);
+    if (av::avformat_find_stream_info(ic.get(), nullptr) < 0) return pictures;
+    const int index = av::av_find_best_stream(ic.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) return pictures;
+    const AVStream* st = ic->streams[index];
+    const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id);
+    kv::media::CodecContextHandle dec(av::avcodec_alloc_context3(codec));
+    if (!dec || av::avcodec_parameters_to_context(dec.get(), st->codecpar) < 0 ||
+        av::avcodec_open2(dec.get(), codec, nullptr) < 0)
+        return pictures;
+    const double start = ic->start_time != AV_NOPTS_VALUE ? static_cast<double>(ic->start_time) / AV_TIME_BASE : 0;
+    kv::media::PacketHandle pkt(av::av_packet_alloc());
+    kv::media::FrameHandle frame(av::av_frame_alloc());
+    auto drain = [&] {
+        while (av::avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
+            const AVFrame* f = frame.get();
+            double sum = 0;
+            long count = 0;
+            for (int y = f->height / 8; y < f->height * 3 / 8; ++y)
+                for (int x = f->width / 8; x < f->width * 7 / 8; ++x, ++count) sum += f->data[0][y * f->linesize[0] + x];
+            const std::int64_t pts = f->best_effort_timestamp;
+            if (count > 0 && pts != AV_NOPTS_VALUE)
+                pictures.emplace_back(static_cast<double>(pts) * av_q2d(st->time_base) - start, sum / count);
+            av::av_frame_unref(frame.get());
+        }
+    };
+    while (av::av_read_frame(ic.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == index && av::avcodec_send_packet(dec.get(), pkt.get()) >= 0) drain();
+        av::av_packet_unref(pkt.get());
+    }
+    av::avcodec_send_packet(dec.get(), nullptr);
+    drain();
+    return pictures;
+}
+
 class KeepStreamsTest : public TOutputFolderTest {
 protected:
     TConvertResult Convert(const std::string& input, const TOptionList& inputOptions, const std::string& output,
@@ -281,9 +331,14 @@ TEST_F(KeepStreamsTest, EverySoundTrackGoesWhereTheContainerHoldsSeveral)
         // Each track keeps its own sound: 440 Hz and 550 Hz.
         EXPECT_NEAR(Listen(Out(output), 0, 0.5).PitchHz, 440, 15);
         EXPECT_NEAR(Listen(Out(output), 1, 0.5).PitchHz, 550, 15);
+        // MPEG-TS has no place for a track's title; Matroska keeps it as the title, MP4
+        // as the name of the track's handler (the libraries read its own title box not).
+        if (std::string(output) != "t.ts") {
+            const bool mp4 = std::string(output) == "t.mp4";
+            EXPECT_EQ(mp4 ? sound[0]->Handler : sound[0]->Title, "English");
+            EXPECT_EQ(mp4 ? sound[1]->Handler : sound[1]->Title, "Commentaire");
+        }
         if (std::string(output) == "t.mkv") {
-            EXPECT_EQ(sound[0]->Title, "English");
-            EXPECT_EQ(sound[1]->Title, "Commentaire");
             EXPECT_FALSE(sound[0]->Disposition & AV_DISPOSITION_DEFAULT);
             EXPECT_TRUE(sound[1]->Disposition & AV_DISPOSITION_DEFAULT);
         }
@@ -413,16 +468,14 @@ TEST_F(KeepStreamsTest, TrimMovesSubtitlesAndChapters)
         const auto subtitles = f.Of(AVMEDIA_TYPE_SUBTITLE);
         ASSERT_EQ(subtitles.size(), 2u);
         // The second cue moves to 0.5 s. The first (0.2 s to 0.8 s) is on screen when
-        // the section begins: shown from the start when the seek passed it to us (a
-        // Matroska seek goes past it), never before the start.
+        // the section begins: it is shown from the start for the rest of its time, also
+        // where the seek to the start passed it (a Matroska seek goes past it).
         for (const TTrack* track : subtitles) {
-            ASSERT_FALSE(track->Times.empty());
-            EXPECT_LE(track->Times.size(), 2u);
-            EXPECT_NEAR(track->Times.back(), 0.5, 0.02);
-            EXPECT_GE(track->Times.front(), -0.001);
-            if (track->Times.size() == 2) {
-                EXPECT_NEAR(track->Times.front(), 0.0, 0.02);
-            }
+            ASSERT_EQ(track->Times.size(), 2u);
+            EXPECT_NEAR(track->Times[0], 0.0, 0.02);
+            EXPECT_NEAR(track->Lengths[0], 0.3, 0.02);
+            EXPECT_NEAR(track->Times[1], 0.5, 0.02);
+            EXPECT_NEAR(track->Lengths[1], 0.6, 0.02);
         }
         ASSERT_EQ(f.Chapters.size(), 3u);
         const TChapter expected[] = {{0, 0.2, "Opening"}, {0.2, 0.9, "Middle"}, {0.9, 1.0, "End"}};
@@ -537,6 +590,101 @@ TEST_F(KeepStreamsTest, PictureSubtitlesAreCopiedIntoMatroskaOnly)
     EXPECT_EQ(subtitles[0]->Codec, AV_CODEC_ID_MOV_TEXT);
     EXPECT_EQ(subtitles[0]->Language, "fre");
     EXPECT_TRUE(sink.Has("1 subtitle track not kept: the container takes no picture subtitles"));
+}
+
+// The sound track the user chose goes into a container of one track, whatever the
+// source marks as default; containers of several still keep every track.
+TEST_F(KeepStreamsTest, TheChosenSoundTrackGoesIntoOneTrackContainers)
+{
+    struct Case {
+        const char* input;
+        const char* track;
+        const char* output;
+        int tracks;
+        double pitch;   // of the output's first sound track
+    };
+    const Case cases[] = {
+        {"two_languages.mkv", "0", "e.avi", 1, 440},   // English, where French is the default
+        {"two_languages.mkv", "0", "e.mp3", 1, 440},
+        {"two_languages.mp4", "1", "g.avi", 1, 550},   // Deutsch, the second
+        {"two_languages.mkv", "7", "x.avi", 1, 550},   // no such track: the default one
+        {"two_languages.mkv", "0", "both.mkv", 2, 440},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " track " + c.track + " -> " + c.output);
+        TOptionList options = std::string(c.output).ends_with(".mp3") ? TOptionList{} : VideoProfile;
+        options.emplace_back("atrack", c.track);
+        const TFile f = Converted(c.input, {}, c.output, options);
+        ASSERT_TRUE(f.Ok);
+        EXPECT_EQ(f.Count(AVMEDIA_TYPE_AUDIO), c.tracks);
+        // The tracks are 110 Hz apart; the coders' silent lead-in lowers the count a little.
+        EXPECT_NEAR(Listen(Out(c.output), 0, 0.5).PitchHz, c.pitch, 30);
+    }
+    // Ogg keeps the track's tags with its sound: they are the chosen track's.
+    const TFile f = Converted("two_languages.mkv", {}, "tags.ogg", {{"acodec", "libvorbis"}, {"atrack", "0"}});
+    const auto sounds = f.Of(AVMEDIA_TYPE_AUDIO);
+    ASSERT_EQ(sounds.size(), 1u);
+    EXPECT_EQ(sounds[0]->Language, "eng");
+    EXPECT_EQ(sounds[0]->Title, "English");
+}
+
+// A subtitle track drawn into the picture: the clip's white boxes over the top half
+// appear in the pictures of their cues' time only (0.2 to 0.8 s and 1.0 to 1.6 s of the
+// source), also when the section begins later; the drawn track is not kept as a track.
+TEST_F(KeepStreamsTest, BurntSubtitlesAreDrawnInTheirCuesTimeOnly)
+{
+    if (!av::avfilter_get_by_name("subtitles")) GTEST_SKIP() << "the libraries draw no subtitles here";
+    struct Case {
+        const char* track;
+        TOptionList inputOptions;
+        const char* output;
+        double shift;   // the section's start in the source
+        bool drawn;     // the boxes track (the words sit at the bottom, outside the top half)
+        const char* copyAs = nullptr;   // the source under a name of its own
+    };
+    const Case cases[] = {
+        {"1", {}, "boxes.mkv", 0, true},
+        {"1", {{"ss", "0.5"}}, "boxes_trim.mp4", 0.5, true},
+        {"0", {}, "words.mkv", 0, false},
+        // The renderer opens the file itself: its name passes through the filter chain's text.
+        {"1", {}, "odd.mkv", 0, true, "it's: a, [name]; 50% \\ done.mkv"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        TOptionList options = VideoProfile;
+        options.emplace_back("burnsubs", c.track);
+        std::string source = "box_cues.mkv";
+        if (c.copyAs) {
+            source = Out(c.copyAs);
+            std::filesystem::copy_file(MediaFile("box_cues.mkv"), source);
+        }
+        const TFile f = Converted(source, c.inputOptions, c.output, options);
+        ASSERT_TRUE(f.Ok);
+        // The other track stays a track; the drawn one is only in the picture.
+        const auto subtitles = f.Of(AVMEDIA_TYPE_SUBTITLE);
+        ASSERT_EQ(subtitles.size(), 1u);
+        EXPECT_EQ(subtitles[0]->Language, c.track[0] == '1' ? "eng" : "zxx");
+        const auto pictures = TopLuma(Out(c.output));
+        ASSERT_GE(pictures.size(), 30u);
+        int bright = 0;
+        for (const auto& [time, luma] : pictures) {
+            const double source = time + c.shift;
+            const bool inCue = (source >= 0.2 && source < 0.8) || (source >= 1.0 && source < 1.6);
+            // A picture's time away from the cues' edges.
+            const bool nearEdge = std::fabs(source - 0.2) < 0.05 || std::fabs(source - 0.8) < 0.05 ||
+                                  std::fabs(source - 1.0) < 0.05 || std::fabs(source - 1.6) < 0.05;
+            if (nearEdge) continue;
+            if (c.drawn && inCue) {
+                EXPECT_GT(luma, 180) << "at " << time;
+                ++bright;
+            } else {
+                EXPECT_LT(luma, 70) << "at " << time;
+            }
+        }
+        if (c.drawn) {
+            EXPECT_GT(bright, 10);
+        }
+    }
 }
 
 }  // namespace

@@ -185,7 +185,7 @@ TEST_F(OutputPlanTest, SavedListKeepsTrimsAspectsAndSuccessesOfAnyFileName)
     const std::string gone = (dir / "in" / "deleted.avi").string();
     TInputFileList list;
     auto add = [&](const std::string& name, std::int64_t start, std::int64_t length, int aspect, int status,
-                   const std::string& output) {
+                   const std::string& output, int sound = -1, int burnt = -1) {
         auto f = std::make_unique<TInputFile>();
         f->FileName = name;
         f->FileExt = "avi";
@@ -197,10 +197,12 @@ TEST_F(OutputPlanTest, SavedListKeepsTrimsAspectsAndSuccessesOfAnyFileName)
         f->Status = status;
         f->OutputOptions.FileName = output;
         f->BaseFolder = (dir / "in").string();
+        f->SoundTrack = sound;
+        f->BurntSubtitle = burnt;
         list.Add(std::move(f));
     };
-    add(odd, 1500, 2500, 2, foSucceeded, "/out/odd.mp4");
-    add(plain, -1, 7000, 0, foInterrupted, "");
+    add(odd, 1500, 2500, 2, foSucceeded, "/out/odd.mp4", 1, 0);
+    add(plain, -1, 7000, 0, foInterrupted, "", -1, 2);
     add(failed, 0, 100, 4, foFailed, "/out/failed.mp4");
     add(gone, -1, 7000, 1, foSucceeded, "/out/deleted.mp4");
 
@@ -219,9 +221,10 @@ TEST_F(OutputPlanTest, SavedListKeepsTrimsAspectsAndSuccessesOfAnyFileName)
         std::int64_t Start, Length;
         int Aspect, Status;
         std::string Output;
+        int Sound = -1, Burnt = -1;
     } expected[] = {
-        {odd, 1500, 2500, 2, foSucceeded, "/out/odd.mp4"},
-        {plain, -1, 7000, 0, foInterrupted, ""},
+        {odd, 1500, 2500, 2, foSucceeded, "/out/odd.mp4", 1, 0},
+        {plain, -1, 7000, 0, foInterrupted, "", -1, 2},
         {failed, 0, 100, 4, foNotConverted, ""},  // what did not convert is pending again
     };
     for (int i = 0; i < 3; ++i) {
@@ -237,6 +240,8 @@ TEST_F(OutputPlanTest, SavedListKeepsTrimsAspectsAndSuccessesOfAnyFileName)
         EXPECT_EQ(f.DurationSec, 7);
         EXPECT_EQ(f.BaseFolder, (dir / "in").string());
         EXPECT_TRUE(f.Identity.Known);
+        EXPECT_EQ(f.SoundTrack, e.Sound) << e.Name;
+        EXPECT_EQ(f.BurntSubtitle, e.Burnt) << e.Name;
     }
 }
 
@@ -259,5 +264,39 @@ TEST_F(OutputPlanTest, ADamagedSavedListRestoresWhatReads)
         if (list.Count() == 1) {
             EXPECT_EQ(list.Items(0).OutputOptions.FileName, "/out/good.mp4");
         }
+    }
+}
+
+// A list saved before the files had track choices (ten fields a line) loads with the
+// file's own default tracks; a track choice that does not read loses its line.
+TEST_F(OutputPlanTest, ASavedListWithoutTrackChoicesLoadsWithTheDefaultTracks)
+{
+    const std::string good = Touch("in/good.avi");
+    const std::vector<std::string> old = {good, "avi", "10", "3", "-1", "3000", "0", "1", "/out/good.mp4", ""};
+    auto with = [&](const std::string& sound, const std::string& burnt) {
+        std::vector<std::string> fields = old;
+        fields.push_back(sound);
+        fields.push_back(burnt);
+        return JoinFields(fields);
+    };
+    struct Case {
+        std::string line;
+        int restored, sound, burnt;
+    } cases[] = {
+        {JoinFields(old), 1, -1, -1},
+        {with("2", "-1"), 1, 2, -1},
+        {with("-1", "0"), 1, -1, 0},
+        {with("x", "0"), 0, 0, 0},
+        {with("-2", "0"), 0, 0, 0},
+        {with("1", ""), 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        TInputFileList list;
+        EXPECT_EQ(ReadListText(std::string("Kestravo list 1\n") + c.line, list), c.restored);
+        if (list.Count() != 1) continue;
+        EXPECT_EQ(list.Items(0).SoundTrack, c.sound);
+        EXPECT_EQ(list.Items(0).BurntSubtitle, c.burnt);
+        EXPECT_EQ(list.Items(0).TrimLength, 3000);
     }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 extern "C" {
@@ -34,6 +35,7 @@ struct TShownPicture {
     AVColorTransferCharacteristic Transfer = AVCOL_TRC_UNSPECIFIED;
     AVColorRange Range = AVCOL_RANGE_UNSPECIFIED;
     bool DisplayMatrix = false;
+    double Sar = 0;   // the pixels' shape the picture says; 0 when it says none
     std::vector<std::uint8_t> Y, U, V;   // 8-bit 4:2:0 planes
     int Luma(int x, int y) const { return Y[static_cast<std::size_t>(y) * Width + x]; }
     // Red, green and blue 0..255 at (x, y), decoded as a player does: with the tagged
@@ -83,6 +85,7 @@ TShownPicture ShowPicture(const std::string& file, int index = 0)
             p.Ok = true;
             p.Width = f->width;
             p.Height = f->height;
+            if (f->sample_aspect_ratio.num > 0) p.Sar = av_q2d(f->sample_aspect_ratio);
             p.Matrix = f->colorspace;
             p.Primaries = f->color_primaries;
             p.Transfer = f->color_trc;
@@ -302,17 +305,30 @@ TEST_F(PictureTest, WhereTheOutputCannotSayThePixelShapeThePictureGetsBlackBands
         const char* Input;
         const char* Size;
         int Top, Left;   // bands
+        const char* Codec = "flv";
+        const char* Output = "box.flv";
+        double Aspect = 0;   // the content's display aspect, where the pixels are not square
     } cases[] = {
         {"bars_hd_709.mp4", "480x360", 46, 0},   // 16:9 in 4:3: 480 x 268 content
         {"turn_90.mp4", "480x360", 0, 138},      // portrait 176 x 320 in 4:3: 204 x 360
+        // MPEG-1 names no pixel shape near 16:9 in 352 x 288 (16:11); its nearest one
+        // (1 / 0.6735) would show 1.815, so the content is 344 wide beside two bands.
+        {"bars_hd_709.mp4", "352x288", 0, 4, "mpeg1video", "box.mpg", 16.0 / 9},
     };
     for (const auto& c : cases) {
-        const auto r = Convert(sink, c.Input, {}, Out("box.flv"), {{"vcodec", "flv"}, {"s", c.Size}, {"b", "2000k"}});
+        const std::string output = Out(c.Output);
+        const auto r = Convert(sink, c.Input, {}, output, {{"vcodec", c.Codec}, {"s", c.Size}, {"b", "2000k"}});
         ASSERT_TRUE(r.Finished) << c.Input << ": " << r.Message;
-        const TShownPicture p = ShowPicture(Out("box.flv"), 2);
+        const TShownPicture p = ShowPicture(output, 2);
         ASSERT_TRUE(p.Ok) << c.Input;
-        EXPECT_EQ(p.Width, 480);
-        EXPECT_EQ(p.Height, 360);
+        int width = 0, height = 0;
+        std::sscanf(c.Size, "%dx%d", &width, &height);
+        EXPECT_EQ(p.Width, width);
+        EXPECT_EQ(p.Height, height);
+        if (c.Aspect > 0) {
+            const double content = (p.Width - 2.0 * c.Left) * p.Sar / (p.Height - 2.0 * c.Top);
+            EXPECT_NEAR(content, c.Aspect, c.Aspect * 0.005) << c.Input;
+        }
         auto black = [&](int x, int y) { return p.Luma(x, y) < 24; };
         EXPECT_EQ(black(p.Width / 2, std::max(c.Top - 4, 0)), c.Top > 0) << c.Input;
         EXPECT_FALSE(black(p.Width / 2, c.Top + 4)) << c.Input;
@@ -324,7 +340,7 @@ TEST_F(PictureTest, WhereTheOutputCannotSayThePixelShapeThePictureGetsBlackBands
             EXPECT_GT(red[0], 200);
             EXPECT_GT(green[1], 200);
         }
-        std::filesystem::remove(Out("box.flv"));
+        std::filesystem::remove(output);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -39,6 +40,7 @@
 #include "tests/support/VideoConvert.h"
 #include "tests/support/WidgetApplication.h"
 #include "workflow/IniOptions.h"
+#include "workflow/SourceTracks.h"
 
 namespace {
 
@@ -359,6 +361,87 @@ TEST_F(Preview, TheEditDialogStoresTheSectionAndAspectOnOkOnly)
     window->actPlay->trigger();
     ASSERT_TRUE(PlayingAndMoving());
     EXPECT_EQ(Playing(), "b.mp4");
+}
+
+// The dialog lists the file's sound tracks and its text subtitle tracks; OK stores
+// the sound track for outputs of one track and the subtitle track to draw, Cancel
+// nothing, and the dialog opens again on what was stored.
+TEST_F(Preview, TheEditDialogOffersTheTracksAndStoresTheChoicesOnOkOnly)
+{
+    Add({{"two.mkv", "two_languages.mkv"}, {"boxes.mkv", "box_cues.mkv"}, {"b.mp4", "flash_beep.mp4"}});
+    const bool drawable = kv::workflow::CanBurnSubtitles();
+    struct Case {
+        const char* name;
+        int row;
+        std::function<void(TEditForm&)> drive;
+        int sound, burnt;
+    } cases[] = {
+        {"two sound tracks", 0,
+         [](TEditForm& f) {
+             EXPECT_TRUE(f.cbbSoundTrack->isEnabled());
+             ASSERT_EQ(f.cbbSoundTrack->count(), 2);
+             EXPECT_EQ(f.cbbSoundTrack->itemText(0), "1: eng - English (mp2, stereo)");
+             EXPECT_EQ(f.cbbSoundTrack->itemText(1), "2: fre - Commentaire (mp2, stereo)");
+             EXPECT_EQ(f.cbbSoundTrack->currentIndex(), 1) << "the track marked default";
+             EXPECT_FALSE(f.chkBurnSubtitles->isEnabled());
+             f.cbbSoundTrack->setCurrentIndex(0);
+             f.btnOK->click();
+         },
+         0, -1},
+        {"cancelled", 0,
+         [](TEditForm& f) {
+             EXPECT_EQ(f.cbbSoundTrack->currentIndex(), 0) << "as stored";
+             f.cbbSoundTrack->setCurrentIndex(1);
+             f.btnCancel->click();
+         },
+         0, -1},
+        {"subtitles to draw", 1,
+         [drawable](TEditForm& f) {
+             EXPECT_FALSE(f.cbbSoundTrack->isEnabled()) << "one sound track: nothing to choose";
+             EXPECT_EQ(f.chkBurnSubtitles->isEnabled(), drawable);
+             if (!drawable) {
+                 EXPECT_TRUE(f.chkBurnSubtitles->toolTip().contains("libass"));
+                 f.btnOK->click();
+                 return;
+             }
+             EXPECT_FALSE(f.chkBurnSubtitles->isChecked());
+             EXPECT_FALSE(f.cbbSubtitleTrack->isEnabled());
+             ASSERT_EQ(f.cbbSubtitleTrack->count(), 2);
+             EXPECT_EQ(f.cbbSubtitleTrack->itemText(1), "2: zxx (ass)");
+             f.chkBurnSubtitles->setChecked(true);
+             EXPECT_TRUE(f.cbbSubtitleTrack->isEnabled());
+             f.cbbSubtitleTrack->setCurrentIndex(1);
+             f.btnOK->click();
+         },
+         -1, drawable ? 1 : -1},
+        {"subtitles kept", 1,
+         [drawable](TEditForm& f) {
+             EXPECT_EQ(f.chkBurnSubtitles->isChecked(), drawable);
+             if (drawable) {
+                 EXPECT_EQ(f.cbbSubtitleTrack->currentIndex(), 1);
+             }
+             f.chkBurnSubtitles->setChecked(false);
+             f.btnOK->click();
+         },
+         -1, -1},
+        {"no subtitles", 2,
+         [drawable](TEditForm& f) {
+             EXPECT_FALSE(f.chkBurnSubtitles->isEnabled());
+             if (drawable) {
+                 EXPECT_EQ(f.chkBurnSubtitles->toolTip(), "The file has no text subtitles");
+             }
+             f.btnOK->click();
+         },
+         -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        window->lvFileList->selectRow(c.row);
+        Edit(c.drive);
+        const kv::workflow::TInputFile& file = window->Converter->Files.Items(c.row);
+        EXPECT_EQ(file.SoundTrack, c.sound);
+        EXPECT_EQ(file.BurntSubtitle, c.burnt);
+    }
 }
 
 class EditDialog : public Preview {

@@ -41,6 +41,7 @@ struct SoundTrack {
 struct TextTrack {
     AVCodecID codec = AV_CODEC_ID_SUBRIP;
     const char* language = nullptr;
+    bool box = false;   // each cue a white box over the picture's top half instead of words
 };
 
 struct Chapter {
@@ -205,6 +206,15 @@ const std::vector<Clip>& SourceFormatClips()
 // Clips of everything besides one picture and one sound a user keeps: several sound
 // tracks, surround, subtitle tracks and side-car files, chapters, cover art, tags.
 
+// A uniform dark grey picture (studio-range luma 40), for drawings laid over it.
+void FillDark(AVFrame* f, int64_t)
+{
+    for (int plane = 0; plane < 3; ++plane) {
+        const int h = plane ? f->height / 2 : f->height, w = plane ? f->width / 2 : f->width;
+        for (int y = 0; y < h; ++y) std::memset(f->data[plane] + y * f->linesize[plane], plane ? 128 : 40, size_t(w));
+    }
+}
+
 const std::vector<Clip>& KeepEverythingClips()
 {
     static const std::vector<Clip> clips = {
@@ -232,6 +242,11 @@ const std::vector<Clip>& KeepEverythingClips()
         {.name = "sidecar_lang.avi", .format = "avi", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
          .asamples = 88200},
         {.name = "sidecar_lang.en.srt", .kind = Kind::Text, .text = SideCarSrt},
+        // A dark picture and white boxes over its top half from 0.2 to 0.8 s and 1.0 to 1.6 s,
+        // on a track of drawings and on one of words.
+        {.name = "box_cues.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
+         .asamples = 88200, .fill = FillDark,
+         .textTracks = {{AV_CODEC_ID_SUBRIP, "eng"}, {AV_CODEC_ID_ASS, "zxx", true}}},
         {.name = "dvd_subtitles.mkv", .format = "matroska", .vcodec = "mpeg4", .vframes = 50, .acodec = "mp2",
          .asamples = 88200, .textTracks = {{AV_CODEC_ID_DVD_SUBTITLE, "eng"}, {AV_CODEC_ID_SUBRIP, "fre"}}},
         {.name = "cover.mp3", .format = "mp3", .acodec = "libmp3lame", .asamples = 88200,
@@ -529,10 +544,14 @@ std::pair<AVStream*, std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)>>
     return {st, std::move(enc)};
 }
 
+// An ASS drawing filling the top half of the script's 384 x 288 frame.
+constexpr const char* BoxCue = "{\\an7\\pos(0,0)\\bord0\\shad0\\p1}m 0 0 l 384 0 384 144 0 144{\\p0}";
+
 // The two cues of SideCarSrt through the track's encoder.
-void WriteCues(AVFormatContext* oc, AVStream* st, AVCodecContext* enc, AVPacket* pkt)
+void WriteCues(AVFormatContext* oc, AVStream* st, AVCodecContext* enc, AVPacket* pkt, bool box)
 {
-    const struct { int64_t at, length; const char* text; } cues[] = {{200, 600, "First cue"}, {1000, 600, "Second cue"}};
+    const struct { int64_t at, length; const char* text; } cues[] = {{200, 600, box ? BoxCue : "First cue"},
+                                                                     {1000, 600, box ? BoxCue : "Second cue"}};
     int order = 0;
     // Picture subtitles: a 32 x 16 bar of the second of four colours.
     std::vector<uint8_t> indices(32 * 16, 1);
@@ -753,7 +772,8 @@ void WriteMedia(const Clip& c, const std::string& path)
         coverPacket->stream_index = coverStream->index;
         Check(av_interleaved_write_frame(oc, coverPacket), "write cover");
     }
-    for (auto& [st, enc] : texts) WriteCues(oc, st, enc.get(), pkt);
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        WriteCues(oc, texts[k].first, texts[k].second.get(), pkt, c.textTracks[k].box);
 
     // Feed the encoders in presentation order so that the muxer interleaves evenly.
     for (;;) {

@@ -330,6 +330,9 @@ std::string EncoderLines(const TEncoderChoice& choice, int quality, const TSourc
         // "fast" keeps a 720p clip within twice its length on two cores.
         line("preset=fast");
         if (quality >= 0) line("crf=" + std::to_string(quality));
+        // The device's level, which x265 also keeps its buffer and references within.
+        if (choice.Level > 0)
+            line("x265-params=level-idc=" + std::to_string(choice.Level / 10) + "." + std::to_string(choice.Level % 10));
     } else if (choice.Codec == "libsvtav1") {
         line("pix_fmt=" + depth);
         line("preset=8");
@@ -359,10 +362,24 @@ std::string EncoderLines(const TEncoderChoice& choice, int quality, const TSourc
     return lines;
 }
 
-std::string AudioQualityLines(const std::string& codec, int quality)
+std::string AudioQualityLines(const std::string& codec, int quality, int channels)
 {
     if (quality < 0) return {};
     if (codec == "libmp3lame") return "aq=" + std::to_string(quality);
+    // AAC and Opus share a scale of five steps, lower better as everywhere else: the
+    // native AAC encoder's own quality (2 best, 0.1 least), Opus's bit rate per two
+    // channels with the encoder free to vary it.
+    const int step = std::clamp(quality, 1, 5) - 1;
+    // The older tables' name of AAC is that of an encoder the libraries no longer have.
+    if (codec == "aac" || codec == "libfaac") {
+        static const char* const q[] = {"2.0", "1.6", "1.2", "0.9", "0.6"};
+        return std::string("aq=") + q[step];
+    }
+    if (codec == "libopus") {
+        static const int kbps[] = {192, 160, 128, 96, 64};
+        const int pairs = std::max(1, (std::max(channels, 1) + 1) / 2);
+        return "vbr=on\nab=" + std::to_string(kbps[step] * 1000 * pairs);
+    }
     return {};
 }
 

@@ -94,8 +94,10 @@ std::string DeviceRate(const TEncoderChoice& choice, const TSourceFacts& source,
 // The option lines (one "name=value" each) a quality step, the choice's profile,
 // level and depth need for the codec; `quality` < 0 for none.
 std::string EncoderLines(const TEncoderChoice& choice, int quality, const TSourceFacts& source);
-// Sound: the option lines of a quality step ("aq" for MP3, its V scale).
-std::string AudioQualityLines(const std::string& codec, int quality);
+// Sound: the option lines of a quality step: "aq" for MP3 (its V scale); for AAC and
+// Opus a step of 1 (high) to 5 (small), AAC's own quality or Opus's varying bit rate
+// for `channels`.
+std::string AudioQualityLines(const std::string& codec, int quality, int channels);
 
 // The video bit rate in bits per second that makes a file of `megabytes` with the
 // sound's bit rate, over `durationMs`; the container's share is kept aside.

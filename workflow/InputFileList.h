@@ -20,6 +20,8 @@ struct TInputFile {
     std::int64_t TrimStart = -1;   // ms; -1 = from the beginning
     std::int64_t TrimLength = 0;   // ms
     std::int32_t AspectIndex = 0;  // 0 keep, 1 "4:3", 2 "16:9", 3 "37:20", 4 "47:20"
+    std::int32_t SoundTrack = -1;    // the sound track an output of one track takes; -1 the file's default
+    std::int32_t BurntSubtitle = -1; // the subtitle track drawn into the picture; -1 none
     engine::TInputOptions InputOptions;    // what the last batch handed the engine
     engine::TOutputOptions OutputOptions;
     std::int32_t Status = foNotConverted;   // a TFileOutcome

@@ -262,11 +262,12 @@ void SetAudioOptions(const TFormatRec& format, const TSourceFacts& source, engin
     // A copied stream keeps its rate, channels and loudness: nothing to set.
     if (IsCopy(choice.Codec)) return;
     output.AudioSampleRate = EntryNumber(ListEntry(format.SampleRate, format.SampleRateValue), " Hz");
+    output.AudioChannels = ChannelCount(ListEntry(format.Channel, format.ChannelValue));
     const std::string rate = ListEntry(format.AudioBitrate, format.AudioBitrateValue);
     const std::optional<TRateEntry> form = ReadRateEntry(rate);
-    if (form && form->Form == TRateForm::rfQuality) AddLines(output, AudioQualityLines(choice.Codec, form->Value));
+    if (form && form->Form == TRateForm::rfQuality)
+        AddLines(output, AudioQualityLines(choice.Codec, form->Value, output.AudioChannels));
     else output.AudioBitrate = BitsPerSecond(rate);
-    output.AudioChannels = ChannelCount(ListEntry(format.Channel, format.ChannelValue));
     output.AudioVolume = format.Volume;
 }
 
@@ -320,6 +321,12 @@ bool NeedsSourceFacts(const TFormatRec& format)
          {selected(format.VideoEncoder, format.VideoEncoderValue), selected(format.AudioEncoder, format.AudioEncoderValue)})
         if (ReadEncoderEntry(encoder)) return true;
     return false;
+}
+
+void SetTrackOptions(int soundTrack, int burntSubtitle, engine::TOutputOptions& output)
+{
+    if (soundTrack >= 0) AddLines(output, "atrack=" + std::to_string(soundTrack));
+    if (burntSubtitle >= 0) AddLines(output, "burnsubs=" + std::to_string(burntSubtitle));
 }
 
 void SetContainerOptions(const std::string& ext, engine::TOutputOptions& output)

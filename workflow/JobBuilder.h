@@ -64,6 +64,9 @@ void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFac
                      engine::TOutputOptions& output);
 // True when the profile's selected entries follow the source, so its facts are needed.
 bool NeedsSourceFacts(const TFormatRec& format);
+// The file's own track choices (the sound track for outputs of one track, the
+// subtitle track drawn into the picture); -1 leaves the default mapping's choice.
+void SetTrackOptions(int soundTrack, int burntSubtitle, engine::TOutputOptions& output);
 // What the container of `ext` wants whatever the codecs: MP4, M4A and MOV with the
 // index at the front, so that they play while they download.
 void SetContainerOptions(const std::string& ext, engine::TOutputOptions& output);

@@ -16,7 +16,9 @@ namespace kv::workflow {
 namespace {
 
 const char* const ListHeader = "Kestravo list 1";
-constexpr std::size_t ListFieldCount = 10;
+// A list saved before the track choices has only the first ten fields.
+constexpr std::size_t OldListFieldCount = 10;
+constexpr std::size_t ListFieldCount = 12;
 
 bool ReadNumber(const std::string& text, std::int64_t& value)
 {
@@ -35,8 +37,12 @@ std::int32_t KeptStatus(std::int32_t status)
 
 std::unique_ptr<TInputFile> FileOf(const std::vector<std::string>& f)
 {
-    std::int64_t size, seconds, trimStart, trimLength, aspect, status;
-    if (f.size() != ListFieldCount || f[0].empty() || !ReadNumber(f[2], size) || !ReadNumber(f[3], seconds) ||
+    std::int64_t size, seconds, trimStart, trimLength, aspect, status, sound = -1, subtitle = -1;
+    if (f.size() == ListFieldCount &&
+        (!ReadNumber(f[10], sound) || !ReadNumber(f[11], subtitle) || sound < -1 || sound > INT32_MAX ||
+         subtitle < -1 || subtitle > INT32_MAX))
+        return nullptr;
+    if ((f.size() != ListFieldCount && f.size() != OldListFieldCount) || f[0].empty() || !ReadNumber(f[2], size) || !ReadNumber(f[3], seconds) ||
         !ReadNumber(f[4], trimStart) || !ReadNumber(f[5], trimLength) || !ReadNumber(f[6], aspect) ||
         !ReadNumber(f[7], status))
         return nullptr;
@@ -51,6 +57,8 @@ std::unique_ptr<TInputFile> FileOf(const std::vector<std::string>& f)
     file->TrimStart = trimStart;
     file->TrimLength = trimLength;
     file->AspectIndex = static_cast<std::int32_t>(aspect);
+    file->SoundTrack = static_cast<std::int32_t>(sound);
+    file->BurntSubtitle = static_cast<std::int32_t>(subtitle);
     engine::InitInputOptions(file->InputOptions);
     file->InputOptions.FileName = file->FileName;
     file->Status = KeptStatus(static_cast<std::int32_t>(status));
@@ -70,7 +78,7 @@ std::string ListText(const TInputFileList& files)
         text += JoinFields({f.FileName, f.FileExt, std::to_string(f.FileSize), std::to_string(f.DurationSec),
                             std::to_string(f.TrimStart), std::to_string(f.TrimLength), std::to_string(f.AspectIndex),
                             std::to_string(status), status == foSucceeded ? f.OutputOptions.FileName : std::string(),
-                            f.BaseFolder});
+                            f.BaseFolder, std::to_string(f.SoundTrack), std::to_string(f.BurntSubtitle)});
     }
     return text;
 }

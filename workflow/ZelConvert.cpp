@@ -197,6 +197,7 @@ TOutputPlan TZelConvert::BuildOutput(TInputFile& file, const std::string& folder
         if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
             QCoreApplication::processEvents();
     }
+    SetTrackOptions(file.SoundTrack, category == fcVideo ? file.BurntSubtitle : -1, file.OutputOptions);
     SetContainerOptions(ext, file.OutputOptions);
     return plan;
 }
