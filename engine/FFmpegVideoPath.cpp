@@ -242,12 +242,17 @@ int EncodeVideo(TCustomFFmpeg& task, TTranscodeRun& run, TOutputStream& ost, TIn
     const int number = clock.Number;
     const double time = SyncTime(task, ost, ist, clock);
     if (!ost.FixedRate) return EncodeCopies(task, run, ost, picture, number, SourceTimedCopies(task, ost, time));
-    // The held picture covers the ticks up to half a picture before this one.
+    // The held picture covers the ticks up to half a picture before this one: half of
+    // the time since the held one, at most half the stream's usual picture (after a gap
+    // the held picture stays on screen, as a player keeps it). A variable rate's codec
+    // rate is only its time base, so the picture's own duration cannot tell.
     const double duration = PictureDuration(ost, clock);
+    const AVRational usual = ist.Stream->avg_frame_rate;
+    const double step = usual.num > 0 && usual.den > 0 ? 1 / av_q2d(usual) : duration;
     int size = 0;
     if (ost.HeldPicture->buf[0])
         size = EncodeCopies(task, run, ost, ost.HeldPicture.get(), ost.HeldNumber,
-                            GridCopies(task, ost, time - duration / 2));
+                            GridCopies(task, ost, time - std::min(time - ost.HeldTime, step) / 2));
     av::av_frame_unref(ost.HeldPicture.get());
     if (av::av_frame_ref(ost.HeldPicture.get(), picture) < 0) throw FFmpegException("Video encoding failed");
     ost.HeldTime = time;
