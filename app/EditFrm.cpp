@@ -152,7 +152,8 @@ TEditForm::TEditForm(const workflow::TInputFileList& files, QWidget* parent)
     lblEndTime->setGeometry(10, 50, 70, 22);
     edtEndTime = TimeEdit("  :  :  .   ", QRect(86, 50, 96, 22), grpTrim);
 
-    lblSoundTrack = new QLabel("Sound track (outputs of one track):", this);
+    // Short enough for the column; what it applies to is in the list's tool tip.
+    lblSoundTrack = new QLabel("Sound track:", this);
     lblSoundTrack->setGeometry(425, 160, 191, 16);
     cbbSoundTrack = new QComboBox(this);
     cbbSoundTrack->setGeometry(425, 178, 191, 24);
