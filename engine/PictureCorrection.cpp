@@ -166,6 +166,16 @@ bool BuildGraph(TPictureCorrection& c, const TPictureShape& in)
     return true;
 }
 
+bool StreamSaysColour(AVCodecID codec)
+{
+    switch (codec) {
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+    case AV_CODEC_ID_VP9: return true;
+    default: return false;
+    }
+}
+
 bool InterlacedCoding(const TCustomFFmpeg& task, const AVCodecContext* enc)
 {
     constexpr int flags = AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
@@ -222,7 +232,9 @@ TCorrectionPlan PlanCorrection(const TSourcePicture& s, const TTargetPicture& t,
         return plan;
     }
 
-    const bool matrixChange = MatrixFamily(source.Matrix) != MatrixFamily(target.Matrix);
+    // Kept and named where the stream can say it: no conversion to pay for or to lose levels in.
+    const bool matrixChange = MatrixFamily(source.Matrix) != MatrixFamily(target.Matrix) &&
+                              (!t.StreamSaysColour || rgbTarget);
     // A full-range picture in a format the scaler takes for studio range.
     const bool rangeChange = source.Range == AVCOL_RANGE_JPEG && !IsFullRangeFormat(s.PixelFormat);
     TColourTags out = source;
@@ -261,7 +273,7 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     source.PeakNits = PeakNits(st);
     const bool deinterlace = source.Interlaced && !task.DeinterlaceChosen && !InterlacedCoding(task, enc);
     const TCorrectionPlan plan =
-        PlanCorrection(source, {enc->width, enc->height, enc->pix_fmt}, deinterlace);
+        PlanCorrection(source, {enc->width, enc->height, enc->pix_fmt, StreamSaysColour(enc->codec_id)}, deinterlace);
 
     enc->color_primaries = plan.Output.Primaries;
     enc->color_trc = plan.Output.Transfer;

@@ -41,6 +41,9 @@ struct TSourcePicture {
 struct TTargetPicture {
     int Width = 0, Height = 0;
     int PixelFormat = -1;
+    // The codec's own stream says its colours (H.264, HEVC, VP9): players read
+    // the matrix from it, so a source's matrix can be kept and named instead of converted.
+    bool StreamSaysColour = false;
 };
 
 struct TCorrectionPlan {
