@@ -9,6 +9,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -143,7 +144,7 @@ TZelMainForm::TZelMainForm(const TAppPlaces& places)
     UpdatePlayerControls();
     // The list takes what the window grows by; below this size the controls would overlap.
     setMinimumSize(730, 571);
-    resize(730, 571);
+    resize(FirstWindowSize());
     setAcceptDrops(true);
     // 6.
     ReadSettings();
@@ -261,6 +262,8 @@ void TZelMainForm::CreateControls()
     });
     // Long names keep their start and their extension.
     lvFileList->setTextElideMode(Qt::ElideMiddle);
+    // A heading narrower than its text ends in "..." instead of being cut at both sides.
+    lvFileList->horizontalHeader()->setTextElideMode(Qt::ElideRight);
     // One stop of the Tab key: the arrows move within the list.
     lvFileList->setTabKeyNavigation(false);
     lvFileList->verticalHeader()->hide();
@@ -841,6 +844,15 @@ void TZelMainForm::PlaceControls()
     lblJobs->move(10, rowY + 68);
     spnJobs->move(lblJobs->x() + lblJobs->width() + 6, rowY + 68);
     btnConvert->move(right - btnConvert->width(), h - 99);
+}
+
+// Room for the names of a list at the first start, within the screen; the minimum on
+// small screens.
+QSize TZelMainForm::FirstWindowSize() const
+{
+    QSize size(960, 640);
+    if (const QScreen* s = QGuiApplication::primaryScreen()) size = size.boundedTo(s->availableGeometry().size());
+    return size.expandedTo(minimumSize());
 }
 
 void TZelMainForm::ShareColumnWidths()

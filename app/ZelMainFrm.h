@@ -240,6 +240,7 @@ private:
     int AppendRow(int index);
     void PlaceControls();
     // Source and Destination share the list's width before Details does (until the user sizes a column).
+    QSize FirstWindowSize() const;
     void ShareColumnWidths();
     void ShowBanner(int width);
     void ReadWindowState();

@@ -144,24 +144,29 @@ void TFrameStages::End(int istIndex)
     Enqueue(istIndex, nullptr, TFrameClock{}, false, true);
 }
 
-void TFrameStages::Enqueue(int istIndex, AVFrame* frame, const TFrameClock& clock, bool encode, bool end)
+template <class Done>
+void TFrameStages::WaitWritingReturned(std::unique_lock<std::mutex>& lock, Done done)
 {
-    TStage& stage = *stages_[static_cast<std::size_t>(stageOf_[static_cast<std::size_t>(istIndex)])];
-    std::unique_lock lock(lock_);
-    for (;;) {
-        if (failed_) {
-            lock.unlock();
-            RaiseFailure();
-        }
-        if (stage.Count < FrameDepth) break;
+    while (!done()) {
         if (returnCount_ > 0 || !lines_.empty()) {
-            // The stage may be waiting for room on the way back: make it.
+            // A stage may be waiting for room on the way back: make it.
             lock.unlock();
             WriteReturned();
             lock.lock();
             continue;
         }
         changed_.wait(lock);
+    }
+}
+
+void TFrameStages::Enqueue(int istIndex, AVFrame* frame, const TFrameClock& clock, bool encode, bool end)
+{
+    TStage& stage = *stages_[static_cast<std::size_t>(stageOf_[static_cast<std::size_t>(istIndex)])];
+    std::unique_lock lock(lock_);
+    WaitWritingReturned(lock, [&] { return failed_ || stage.Count < FrameDepth; });
+    if (failed_) {
+        lock.unlock();
+        RaiseFailure();
     }
     TJob& job = stage.Jobs[static_cast<std::size_t>((stage.Head + stage.Count) % FrameDepth)];
     if (frame) av::av_frame_move_ref(job.Frame.get(), frame);
@@ -210,17 +215,9 @@ void TFrameStages::Finish()
     for (auto& stage : stages_)
         if (!stage->EndSent) End(stage->IstIndex);
     std::unique_lock lock(lock_);
-    for (;;) {
-        const bool ended = std::all_of(stages_.begin(), stages_.end(), [](const auto& s) { return s->Ended; });
-        if (ended) break;
-        if (returnCount_ > 0 || !lines_.empty()) {
-            lock.unlock();
-            WriteReturned();
-            lock.lock();
-            continue;
-        }
-        changed_.wait(lock);
-    }
+    WaitWritingReturned(lock, [this] {
+        return std::all_of(stages_.begin(), stages_.end(), [](const auto& s) { return s->Ended; });
+    });
     lock.unlock();
     for (auto& stage : stages_) stage->Thread.join();
     WriteReturned();

@@ -68,6 +68,9 @@ private:
     };
 
     void Enqueue(int istIndex, AVFrame* frame, const TFrameClock& clock, bool encode, bool end);
+    // Waits under the lock until done() holds, writing what comes back meanwhile.
+    template <class Done>
+    void WaitWritingReturned(std::unique_lock<std::mutex>& lock, Done done);
     void DeliverLines();
     void RunStage(TStage& stage);
     void Work(TStage& stage, TJob& job);

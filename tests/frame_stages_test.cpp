@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdint>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -229,6 +231,33 @@ TEST_F(FrameStagesTest, PauseHoldsEveryStage)
     EXPECT_TRUE(SameOutput(Out("plain.mkv"), paused));
 }
 
+// Ten seconds of 32-bit float stereo sound at 8 kHz whose samples are not numbers from
+// the fifth second on, as a damaged recording has them: the AAC encoder refuses them.
+void WriteSoundThatBreaksAtFiveSeconds(const std::string& file)
+{
+    constexpr std::uint32_t rate = 8000, channels = 2, frames = 10 * rate;
+    constexpr std::uint32_t dataBytes = frames * channels * 4;
+    std::ofstream out(file, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out.write("RIFF", 4);
+    u32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(3);   // IEEE float
+    u16(channels);
+    u32(rate);
+    u32(rate * channels * 4);
+    u16(channels * 4);
+    u16(32);
+    out.write("data", 4);
+    u32(dataBytes);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const float v = i < 5 * rate ? 0.25f * static_cast<float>(std::sin(i * 0.05)) : std::nanf("");
+        for (std::uint32_t c = 0; c < channels; ++c) out.write(reinterpret_cast<const char*>(&v), 4);
+    }
+}
+
 // An error on a stage (here the preview's receiver failing on the picture stage) ends
 // the task with its message, as it does without stages; an error of the writer on the
 // packet loop ends the stages that are still working.
@@ -251,8 +280,19 @@ TEST_F(FrameStagesTest, AnErrorOfAStageOrOfTheWriterEndsTheTask)
         EXPECT_EQ(r.Message, "preview refused");
         EXPECT_EQ(previews, 30) << "no picture is encoded after the failure";
     }
-    if (!fs::exists("/dev/full")) return;
+    // The sound stage: the encoder refuses the samples half way through.
     sink.PreviewBitmap = nullptr;
+    const std::string broken = Out("broken.wav");
+    WriteSoundThatBreaksAtFiveSeconds(broken);
+    for (int stages : {0, 1}) {
+        SCOPED_TRACE(stages ? "sound stage" : "sound on one thread");
+        bool ranStaged = false;
+        const auto r = Run(broken, {}, Out("broken.m4a"), {{"acodec", "aac"}, {"ab", "64k"}}, stages, &ranStaged);
+        EXPECT_EQ(ranStaged, stages == 1);
+        EXPECT_TRUE(r.Failed);
+        EXPECT_EQ(r.Message, "Audio encoding failed");
+    }
+    if (!fs::exists("/dev/full")) return;
     fs::create_symlink("/dev/full", Out("full.mkv"));
     const auto r = Run("long_320x240.avi", {}, Out("full.mkv"), {{"vcodec", "mpeg4"}, {"acodec", "mp2"}}, 1);
     EXPECT_TRUE(r.Failed);

@@ -554,6 +554,7 @@ TEST_F(MainWindow, TheWindowGrowsItsListAndRemembersItsSizeColumnsAndFolders)
     window->show();
     EXPECT_EQ(window->minimumSize(), QSize(730, 571));
     EXPECT_NE(window->maximumSize(), window->minimumSize());
+    window->resize(window->minimumSize());
     const QRect list = window->lvFileList->geometry(), preview = window->pnlPreview->geometry();
     window->resize(1030, 771);
     EXPECT_EQ(window->lvFileList->width(), list.width() + 300);

@@ -132,7 +132,7 @@ int main(int argc, char** argv)
         ok &= Save(&window, out + "/main-window.png");
         // Larger, as on a bigger screen: the list takes the room.
         const QSize normal = window.size();
-        window.resize(1100, 720);
+        window.resize(1240, 860);
         Settle(300);
         ok &= Save(&window, out + "/main-window-large.png");
         window.resize(normal);
