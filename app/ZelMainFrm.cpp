@@ -259,11 +259,10 @@ void TZelMainForm::CreateControls()
     // Details follows the list's width by itself: only the other columns are the user's choice.
     connect(lvFileList->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
         if (!FSharingColumns && column != colDetails) FColumnsChosen = true;
+        FitHeading(column);
     });
     // Long names keep their start and their extension.
     lvFileList->setTextElideMode(Qt::ElideMiddle);
-    // A heading narrower than its text ends in "..." instead of being cut at both sides.
-    lvFileList->horizontalHeader()->setTextElideMode(Qt::ElideRight);
     // One stop of the Tab key: the arrows move within the list.
     lvFileList->setTabKeyNavigation(false);
     lvFileList->verticalHeader()->hide();
@@ -844,6 +843,19 @@ void TZelMainForm::PlaceControls()
     lblJobs->move(10, rowY + 68);
     spnJobs->move(lblJobs->x() + lblJobs->width() + 6, rowY + 68);
     btnConvert->move(right - btnConvert->width(), h - 99);
+}
+
+// A heading narrower than its text ends in "..." instead of being cut at both sides
+// (the style only clips it); the whole heading shows on hover.
+void TZelMainForm::FitHeading(int column)
+{
+    QTableWidgetItem* heading = lvFileList->horizontalHeaderItem(column);
+    if (!heading) return;
+    if (heading->toolTip().isEmpty()) heading->setToolTip(heading->text());
+    const QHeaderView* header = lvFileList->horizontalHeader();
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    heading->setText(header->fontMetrics().elidedText(heading->toolTip(), Qt::ElideRight,
+                                                      header->sectionSize(column) - margin));
 }
 
 // Room for the names of a list at the first start, within the screen; the minimum on

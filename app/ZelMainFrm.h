@@ -241,6 +241,7 @@ private:
     void PlaceControls();
     // Source and Destination share the list's width before Details does (until the user sizes a column).
     QSize FirstWindowSize() const;
+    void FitHeading(int column);
     void ShareColumnWidths();
     void ShowBanner(int width);
     void ReadWindowState();

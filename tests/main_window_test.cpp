@@ -621,7 +621,15 @@ TEST_F(MainWindow, TheNamesKeepTheListsWidthAtEverySizeUntilTheUserSizesAColumn)
     EXPECT_TRUE(inView(kv::app::colDestination));
     const int narrow = window->lvFileList->columnWidth(kv::app::colSource);
     EXPECT_GE(narrow, 80);
+    // A heading too long for its column ends in an ellipsis and shows whole on hover.
+    const QTableWidgetItem* heading = window->lvFileList->horizontalHeaderItem(kv::app::colDestination);
+    const QFontMetrics metrics = window->lvFileList->horizontalHeader()->fontMetrics();
+    EXPECT_EQ(heading->toolTip(), "Destination File");
+    if (metrics.horizontalAdvance("Destination File") + 12 > window->lvFileList->columnWidth(kv::app::colDestination)) {
+        EXPECT_TRUE(heading->text().endsWith(QChar(0x2026))) << heading->text().toStdString();
+    }
     window->resize(window->minimumSize() + QSize(300, 0));
+    EXPECT_EQ(heading->text(), "Destination File");
     EXPECT_GT(window->lvFileList->columnWidth(kv::app::colSource), narrow);
     EXPECT_EQ(window->lvFileList->columnWidth(kv::app::colSource), window->lvFileList->columnWidth(kv::app::colDestination));
     EXPECT_TRUE(inView(kv::app::colDetails));
