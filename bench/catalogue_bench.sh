@@ -33,7 +33,7 @@ wall_cpu_peak() {
 
 profile_name() {
   "$work/kestravo-cli" profiles | awk -v i="$1" '{j = $1; sub(/^\*/, "", j)} j == i {
-    $1 = ""; $2 = ""; sub(/^  */, ""); print }'
+    $1 = ""; $2 = ""; $NF = ""; sub(/^  */, ""); sub(/ *$/, ""); print }'
 }
 
 # Selects ENTRY of KEY's list in profile INDEX of the bench's catalogue.
@@ -73,7 +73,7 @@ echo "1. profiles as shipped: wall, CPU (user + system), wall / length, size, pe
   done
 echo "   load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-echo "2. the same bit rate in each codec: size, total kb/s, luma PSNR (mean of the pictures, worst picture)"
+echo "2. the same bit rate in each codec: size, kb/s of the whole file (sound included), luma PSNR (mean of the pictures, worst picture)"
 for rate in 1000 2500; do
   for index in 24 25 27 29; do
     select_entry "$index" VideoBitRate "$rate kbps"
