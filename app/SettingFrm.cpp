@@ -58,9 +58,9 @@ void FillChoice(QComboBox* box, const std::string& list, int selected)
 
 // The selected entry's meaning where its text alone does not tell it; else the entry
 // itself, in full where the box is too narrow for it.
-void ExplainChoice(QComboBox* box)
+void ExplainChoice(QComboBox* box, bool sound)
 {
-    const std::string meaning = workflow::EntryExplanation(box->currentText().toStdString());
+    const std::string meaning = workflow::EntryExplanation(box->currentText().toStdString(), sound);
     box->setToolTip(meaning.empty() ? box->currentText() : QString::fromStdString(meaning));
 }
 
@@ -101,8 +101,10 @@ TSettingForm::TSettingForm(QWidget* parent) : QDialog(parent)
     connect(tbarVolume, &QSlider::valueChanged, this, &TSettingForm::ShowVolume);
     ShowVolume(0);
 
-    for (QComboBox* box : {cbbResolution, cbbVideoEncoder, cbbVideoBitRate, cbbAudioEncoder, cbbAudioBitrate})
-        connect(box, &QComboBox::currentIndexChanged, box, [box] { ExplainChoice(box); });
+    for (QComboBox* box : {cbbResolution, cbbVideoEncoder, cbbVideoBitRate, cbbAudioEncoder, cbbAudioBitrate}) {
+        const bool sound = grpAudio->isAncestorOf(box);
+        connect(box, &QComboBox::currentIndexChanged, box, [box, sound] { ExplainChoice(box, sound); });
+    }
 
     btnOK = new QPushButton("&OK", this);
     btnOK->setGeometry(492 - 8 - 2 * 84 - 6, 258, 84, 28);
@@ -147,7 +149,7 @@ void TSettingForm::Fill(int index)
     // Entries wider than their box show in full in the open list and on hover.
     for (QComboBox* box : findChildren<QComboBox*>()) {
         box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 8);
-        ExplainChoice(box);
+        ExplainChoice(box, grpAudio->isAncestorOf(box));
     }
 }
 

@@ -275,6 +275,9 @@ TEST_F(FormatSettings, ShowsExplainsAndStoresTheNewEntryForms)
     EXPECT_TRUE(form.cbbVideoEncoder->toolTip().contains("when this container takes it"));
     form.cbbAudioEncoder->setCurrentIndex(1);
     form.cbbAudioBitrate->setCurrentIndex(1);
+    // A sound's quality is heard: its words speak of sound, not of a picture.
+    EXPECT_TRUE(form.cbbAudioBitrate->toolTip().contains("lower numbers give better sound"));
+    EXPECT_FALSE(form.cbbAudioBitrate->toolTip().contains("picture"));
     form.btnOK->click();
 
     const std::string path = (std::filesystem::temp_directory_path() /

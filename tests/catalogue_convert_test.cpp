@@ -61,7 +61,7 @@ struct TStreamFacts {
     int Depth = 0;
     AVColorTransferCharacteristic Trc = AVCOL_TRC_UNSPECIFIED;
     int Profile = 0, Level = 0;
-    int SampleRate = 0;
+    int SampleRate = 0, Channels = 0;
     std::uint64_t PacketHash = 1469598103934665603ull;  // of every packet's bytes, in order
     int Packets = 0;
     std::int64_t Bytes = 0;   // of all its packets
@@ -72,6 +72,7 @@ struct TFileFacts {
     TStreamFacts Video, Audio;
     bool HasVideo = false, HasAudio = false;
     std::int64_t Size = 0;
+    double Duration = 0;      // seconds, as the container gives it
     bool IndexFirst = false;  // the index ("moov") comes before the media data ("mdat")
 };
 
@@ -131,7 +132,9 @@ TFileFacts ReadBack(const std::string& path)
         s->Profile = par->profile;
         s->Level = par->level;
         s->SampleRate = par->sample_rate;
+        s->Channels = par->ch_layout.nb_channels;
     }
+    facts.Duration = ctx->duration > 0 ? double(ctx->duration) / AV_TIME_BASE : 0;
     facts.HasVideo = video >= 0;
     facts.HasAudio = audio >= 0;
     AVPacket* pkt = av::av_packet_alloc();
@@ -214,6 +217,15 @@ protected:
             }
         ADD_FAILURE() << entry << " is not in " << list;
     }
+    // The entry of `list` selected by `value`.
+    static std::string SelectedEntry(const std::string& list, int value)
+    {
+        std::vector<std::string> entries;
+        TIniOptions::SplitList(list, entries);
+        if (value >= 0 && static_cast<std::size_t>(value) < entries.size()) return entries[static_cast<std::size_t>(value)];
+        ADD_FAILURE() << "no entry " << value << " in " << list;
+        return "0";
+    }
     TFormatRec& Profile(int index) { return IniOptions.Formats[static_cast<std::size_t>(index)]; }
 
     // Lists the files, converts them with the profile and reads every output back.
@@ -249,9 +261,11 @@ protected:
 struct TSourceShape {
     int Width, Height;
     double Aspect;
+    int Rate;   // pictures a second
 };
 // The display of each shape: the 4:3 clip, the upright phone, the PAL 16:9 disc, the HDR camera.
-const TSourceShape ShapeOf[] = {{320, 240, 4.0 / 3}, {360, 640, 9.0 / 16}, {1024, 576, 16.0 / 9}, {320, 180, 16.0 / 9}};
+const TSourceShape ShapeOf[] = {
+    {320, 240, 4.0 / 3, 25}, {360, 640, 9.0 / 16, 30}, {1024, 576, 16.0 / 9, 25}, {320, 180, 16.0 / 9, 25}};
 
 }  // namespace
 
@@ -278,12 +292,14 @@ class NewVideoProfile : public CatalogueConvert, public ::testing::WithParamInte
 
 // Every new video profile, as shipped, converts each shape: the picture is never made
 // larger than the source's display, keeps its aspect, is even, and the profile's codecs,
-// tags and fast start are in the file.
+// tags and fast start are in the file; the source's pictures are kept at their rate
+// (none is over 60 a second), for the source's length, with the profile's sound.
 TEST_P(NewVideoProfile, ConvertsEveryShape)
 {
     const TVideoProfileCase& p = GetParam();
     const int index = IndexOf(p.Name);
     const bool mp4 = Profile(index).Ext == ".mp4";
+    const int sampleRate = std::stoi(SelectedEntry(Profile(index).SampleRate, Profile(index).SampleRateValue));
     const std::vector<TFileFacts> out = Convert(index, {std::begin(Shapes), std::end(Shapes)});
     ASSERT_EQ(out.size(), 4u);
     for (std::size_t i = 0; i < out.size(); ++i) {
@@ -292,6 +308,15 @@ TEST_P(NewVideoProfile, ConvertsEveryShape)
         ASSERT_TRUE(f.Ok && f.HasVideo && f.HasAudio);
         EXPECT_EQ(f.Video.Codec, p.Video);
         EXPECT_EQ(f.Audio.Codec, p.Audio);
+        const TFileFacts source = ReadBack(Shapes[i]);
+        EXPECT_NEAR(av_q2d(f.Video.Rate), ShapeOf[i].Rate, 0.01);
+        // One picture either way: an MP4 source's edit list may end before its last
+        // picture, and pictures that start just after the sound (the HDR clip's, 23 ms)
+        // get one more at the start, where the output's picture and sound begin.
+        EXPECT_NEAR(f.Video.Packets, source.Video.Packets, 1);
+        EXPECT_NEAR(f.Duration, source.Duration, 0.1);
+        EXPECT_EQ(f.Audio.SampleRate, sampleRate);
+        EXPECT_EQ(f.Audio.Channels, 2);
         EXPECT_EQ(f.Video.Width % 2, 0);
         EXPECT_EQ(f.Video.Height % 2, 0);
         EXPECT_NEAR(DisplayAspect(f.Video), ShapeOf[i].Aspect, ShapeOf[i].Aspect * 0.01);
@@ -365,6 +390,8 @@ TEST_F(CatalogueConvert, NewAudioProfiles)
         EXPECT_FALSE(out[0].HasVideo);
         EXPECT_EQ(out[0].Audio.Codec, p.Codec);
         EXPECT_EQ(out[0].Audio.SampleRate, p.SampleRate);
+        EXPECT_EQ(out[0].Audio.Channels, 2);
+        EXPECT_NEAR(out[0].Duration, ReadBack(Landscape).Duration, 0.1);
         if (p.Mp4) {
             EXPECT_TRUE(out[0].IndexFirst);
         }

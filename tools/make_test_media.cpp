@@ -849,6 +849,189 @@ void FillNoise(AVFrame* f, int64_t i)
     }
 }
 
+// ---- A bench clip that looks like a camera's film, for comparing encoders: a
+// landscape under a cloudy sky with houses, grass and a field, panned with parallax
+// (the near ground faster than the far), a textured ball crossing it, light changing
+// slowly and a sensor's grain. Edges, textures, motion of many speeds and noise, as in
+// a real film; the moving box of FillPicture is too easy and noise too hard.
+
+constexpr int SceneWidth = 3400, SceneHeight = 800;
+constexpr int SceneFar = 330;   // rows above move as one far plane, rows below nearer
+
+uint32_t SceneHash(int x, int y, uint32_t seed)
+{
+    uint32_t h = uint32_t(x) * 374761393u + uint32_t(y) * 668265263u + seed * 2246822519u;
+    h = (h ^ (h >> 13)) * 1274126177u;
+    return h ^ (h >> 16);
+}
+
+// Smooth noise in 0 .. 1 on a lattice of unit spacing.
+double ValueNoise(double x, double y, uint32_t seed)
+{
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    auto fade = [](double t) { return t * t * (3 - 2 * t); };
+    const double fx = fade(x - x0), fy = fade(y - y0);
+    auto at = [&](int dx, int dy) { return double(SceneHash(x0 + dx, y0 + dy, seed) & 0xffff) / 65535.0; };
+    const double top = at(0, 0) + (at(1, 0) - at(0, 0)) * fx;
+    const double bottom = at(0, 1) + (at(1, 1) - at(0, 1)) * fx;
+    return top + (bottom - top) * fy;
+}
+
+// Four octaves of ValueNoise, fine detail weaker than coarse, in 0 .. 1.
+double Fbm(double x, double y, uint32_t seed)
+{
+    double sum = 0, weight = 0.5, total = 0;
+    for (int octave = 0; octave < 4; ++octave, x *= 2.03, y *= 2.03, weight *= 0.5) {
+        sum += weight * ValueNoise(x, y, seed + uint32_t(octave));
+        total += weight;
+    }
+    return sum / total;
+}
+
+struct Scene {
+    std::vector<uint8_t> luma, cb, cr;   // luma SceneWidth x SceneHeight, chroma half that
+    int Index(int x, int y, int w) const { return y * w + x; }
+};
+
+void PaintSceneGround(Scene& s)
+{
+    for (int y = 0; y < SceneHeight; ++y)
+        for (int x = 0; x < SceneWidth; ++x) {
+            const double hill = SceneFar - 60 - 50 * Fbm(x / 400.0, 0.5, 7);
+            double v, b = 128, r = 128;
+            if (y < hill) {   // sky, lighter at the horizon, with clouds
+                const double cloud = std::max(0.0, Fbm(x / 260.0, y / 90.0, 11) - 0.5) * 2;
+                v = 120 + 70 * y / hill + 140 * cloud;
+                b = 152 - 18 * double(y) / hill - 22 * cloud;
+                r = 112 + 14 * cloud;
+            } else {          // grass, its detail finer in the distance, rows of a field
+                const double near = (y - hill) / (SceneHeight - hill);
+                const double scale = 3 + 14 * near;
+                const double grass = Fbm(x / scale, y / (scale * 0.6), 23);
+                const double furrow = 0.5 + 0.5 * std::sin(x / (6 + 30 * near) + y * 0.02);
+                v = 50 + 90 * grass + 25 * near + (x > 1700 && x < 2600 ? 30 * furrow : 0);
+                b = 100 + 16 * grass;
+                r = 118 + 20 * Fbm(x / 90.0, y / 60.0, 31);
+            }
+            s.luma[s.Index(x, y, SceneWidth)] = uint8_t(std::clamp(v, 16.0, 235.0));
+            if (x % 2 == 0 && y % 2 == 0) {
+                s.cb[s.Index(x / 2, y / 2, SceneWidth / 2)] = uint8_t(std::clamp(b, 16.0, 240.0));
+                s.cr[s.Index(x / 2, y / 2, SceneWidth / 2)] = uint8_t(std::clamp(r, 16.0, 240.0));
+            }
+        }
+}
+
+// Houses standing on the far plane: walls of their own shade, dark windows, red roofs.
+void PaintSceneHouses(Scene& s)
+{
+    for (int k = 0; k < 9; ++k) {
+        const uint32_t h = SceneHash(k, 0, 41);
+        const int width = 150 + int(h % 120), height = 90 + int((h >> 8) % 90);
+        const int left = 120 + 370 * k + int((h >> 16) % 80), base = SceneFar;
+        const int wall = 110 + int((h >> 4) % 100);
+        for (int y = base - height - width / 3; y < base; ++y)
+            for (int x = left; x < left + width && x < SceneWidth; ++x) {
+                const bool roof = y < base - height;
+                if (roof && std::abs(x - (left + width / 2)) > (y - (base - height - width / 3)) * 3 / 2) continue;
+                const bool window = !roof && (x - left) % 34 > 10 && (x - left) % 34 < 26 && (base - y) % 40 > 12 &&
+                                    (base - y) % 40 < 32 && x < left + width - 8;
+                const int grain = int(SceneHash(x, y, 53) % 9) - 4;
+                s.luma[s.Index(x, y, SceneWidth)] = uint8_t(roof ? 75 + grain : window ? 40 : wall + grain);
+                const int c = s.Index(x / 2, y / 2, SceneWidth / 2);
+                s.cb[c] = roof ? 105 : window ? 132 : 120;
+                s.cr[c] = roof ? 170 : window ? 126 : 138;
+            }
+    }
+}
+
+const Scene& TheScene()
+{
+    static const Scene scene = [] {
+        Scene s;
+        s.luma.resize(size_t(SceneWidth) * SceneHeight);
+        s.cb.resize(s.luma.size() / 4);
+        s.cr.resize(s.luma.size() / 4);
+        PaintSceneGround(s);
+        PaintSceneHouses(s);
+        return s;
+    }();
+    return scene;
+}
+
+// A plane of the scene at (x, y), linearly between its samples.
+double SceneSample(const std::vector<uint8_t>& plane, int w, int h, double x, double y)
+{
+    x = std::clamp(x, 0.0, w - 1.001), y = std::clamp(y, 0.0, h - 1.001);
+    const int x0 = int(x), y0 = int(y);
+    const double fx = x - x0, fy = y - y0;
+    const uint8_t* p = plane.data() + y0 * w + x0;
+    const double top = p[0] + (p[1] - p[0]) * fx, bottom = p[w] + (p[w + 1] - p[w]) * fx;
+    return top + (bottom - top) * fy;
+}
+
+// How far a scene row moves with the camera: the far plane least, the nearest ground most.
+double SceneParallax(double y)
+{
+    return y < SceneFar ? 0.5 : 0.5 + 1.1 * (y - SceneFar) / (SceneHeight - SceneFar);
+}
+
+// The ball crossing picture `i`: its luma at (x, y) and whether it covers that point.
+bool SceneBall(int64_t i, double x, double y, double& luma)
+{
+    const double cx = -80 + 2.5 * double(i), cy = 520 - 120 * std::fabs(std::sin(double(i) / 30));
+    const double dx = x - cx, dy = y - cy, d = std::sqrt(dx * dx + dy * dy);
+    if (d > 58) return false;
+    const double turn = double(i) * 0.05;
+    const double u = dx * std::cos(turn) + dy * std::sin(turn), v = dy * std::cos(turn) - dx * std::sin(turn);
+    const bool light = (int(std::floor(u / 16)) + int(std::floor(v / 16))) % 2 == 0;
+    luma = (light ? 210 : 70) * (1 - 0.3 * d / 58);
+    return true;
+}
+
+void FillScene(AVFrame* f, int64_t i)
+{
+    const Scene& s = TheScene();
+    const double t = double(i);
+    const double pan = 2.0 * t + 20 * std::sin(t / 40), bob = 30 + 15 * std::sin(t / 90);
+    const double gain = 1 + 0.06 * std::sin(t / 100);
+    uint32_t noise = SceneHash(int(i), 1, 61) | 1;
+    for (int y = 0; y < f->height; ++y) {
+        const double wy = y + bob, wx0 = pan * SceneParallax(wy);
+        uint8_t* row = f->data[0] + y * f->linesize[0];
+        for (int x = 0; x < f->width; ++x) {
+            double v = 0;
+            if (!SceneBall(i, x, y, v)) v = SceneSample(s.luma, SceneWidth, SceneHeight, x + wx0, wy);
+            noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5;
+            const double grain = double(int(noise & 7) + int((noise >> 3) & 7) - 7) * 0.5;
+            row[x] = uint8_t(std::clamp(16 + (v - 16) * gain + grain, 16.0, 235.0));
+        }
+    }
+    for (int y = 0; y < f->height / 2; ++y) {
+        const double wy = 2 * y + bob, wx0 = pan * SceneParallax(wy);
+        for (int x = 0; x < f->width / 2; ++x) {
+            double v = 0;
+            const bool ball = SceneBall(i, 2 * x, 2 * y, v);
+            const double cx = (2 * x + wx0) / 2, cy = wy / 2;
+            f->data[1][y * f->linesize[1] + x] =
+                uint8_t(ball ? 100 : SceneSample(s.cb, SceneWidth / 2, SceneHeight / 2, cx, cy));
+            f->data[2][y * f->linesize[2] + x] =
+                uint8_t(ball ? 185 : SceneSample(s.cr, SceneWidth / 2, SceneHeight / 2, cx, cy));
+        }
+    }
+}
+
+// 20 s of the scene at a rate that keeps its detail: the source the encoders' quality
+// per bit is measured on (bench/catalogue_bench.sh).
+const std::vector<Clip>& SceneClips()
+{
+    static const std::vector<Clip> clips = {
+        {.name = "bench_720p_scene.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 20000000, .gop = 60, .acodec = "aac", .asamples = 882000,
+         .bench = true, .fill = FillScene},
+    };
+    return clips;
+}
+
 const std::vector<Clip>& CatalogueClips()
 {
     static const std::vector<Clip> clips = {
@@ -1193,6 +1376,7 @@ int main(int argc, char** argv)
     all.insert(all.end(), PlayerClips().begin(), PlayerClips().end());
     all.insert(all.end(), DesktopTypeClips().begin(), DesktopTypeClips().end());
     all.insert(all.end(), CatalogueClips().begin(), CatalogueClips().end());
+    all.insert(all.end(), SceneClips().begin(), SceneClips().end());
     all.insert(all.end(), KeepEverythingClips().begin(), KeepEverythingClips().end());
     all.insert(all.end(), PictureClips().begin(), PictureClips().end());
     for (const Clip& c : all) {

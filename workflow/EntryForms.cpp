@@ -237,7 +237,7 @@ std::optional<TEncoderChoice> ReadEncoderEntry(const std::string& entry)
     return c;
 }
 
-std::string EntryExplanation(const std::string& entry)
+std::string EntryExplanation(const std::string& entry, bool sound)
 {
     if (const std::optional<TSizeEntry> size = ReadSizeEntry(entry)) {
         if (size->Form == TSizeForm::sfKeep) return "The source's own frame size.";
@@ -250,7 +250,8 @@ std::string EntryExplanation(const std::string& entry)
         if (rate->Form == TRateForm::rfSize)
             return "A file of at most " + std::to_string(rate->Value) +
                    " MB, made in two passes; a short clip may stay smaller.";
-        return "Constant quality on the encoder's own scale: lower numbers give a better picture and a larger file.";
+        return std::string("Constant quality on the encoder's own scale: lower numbers give ") +
+               (sound ? "better sound" : "a better picture") + " and a larger file.";
     }
     if (const std::optional<TEncoderChoice> choice = ReadEncoderEntry(entry)) {
         if (choice->Smart) return "Copies the source's stream when this container takes it, and converts it otherwise.";

@@ -77,8 +77,9 @@ std::optional<TEncoderChoice> ReadEncoderEntry(const std::string& entry);
 bool ContainerTakes(const std::string& ext, int codecId);
 
 // What an entry of the new forms does, in words for the settings dialog; empty for the
-// plain numbers and names, which say it themselves.
-std::string EntryExplanation(const std::string& entry);
+// plain numbers and names, which say it themselves. `sound`: the entry is one of the
+// sound settings, whose quality is heard rather than seen.
+std::string EntryExplanation(const std::string& entry, bool sound);
 
 // ---------------------------------------------------------------------------
 // What codecs and devices allow
