@@ -57,6 +57,21 @@ double TimePicture(PlaybackState* is, const TVideoPicture* vp)
     return delay;
 }
 
+// What waited for a picture goes on. A seek taken while the picture went on screen
+// waits for its own: it counts the seek before it sets what waits, so either its
+// settings come after these or its count shows here.
+void PictureArrived(PlaybackState* is, int serial)
+{
+    is->AudioHeld = false;
+    is->AwaitingPicture = false;
+    is->ShowWhilePaused = false;
+    if (is->SeekSerial != serial) {
+        HoldAudioForPicture(is);
+        is->AwaitingPicture = true;
+        is->ShowWhilePaused = true;
+    }
+}
+
 void ShowDuePicture(PlaybackState* is)
 {
     const int index = is->PictqRindex;
@@ -73,9 +88,7 @@ void ShowDuePicture(PlaybackState* is)
     ScheduleRefresh(is, static_cast<int>(std::lrint(delay * 1000 + 0.5)));
     VideoImageDisplay(is, index);
     is->ShownIndex = index;
-    is->AudioHeld = false;
-    is->AwaitingPicture = false;
-    is->ShowWhilePaused = false;
+    PictureArrived(is, vp->Serial);
     if (TPictureShownObserver observer = PictureShown.load())
         observer(vp->Pts, is->AudioSt ? GetAudioClock(is) : 0, is->AudioSt != nullptr);
     ReleaseShownEntry(is);
