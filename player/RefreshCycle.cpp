@@ -36,6 +36,21 @@ void ReleaseShownEntry(PlaybackState* is)
     sdl::SDL_mutexV(is->PictqMutex);
 }
 
+// A picture decoded before the latest seek is not shown. When the queue empties,
+// its slot rather than the one on screen takes the next picture: the picture on
+// screen stays intact (for redraws and snapshots) until the next one replaces it.
+void DropStaleEntry(PlaybackState* is)
+{
+    sdl::SDL_mutexP(is->PictqMutex);
+    is->PictqSize--;
+    if (is->PictqSize == 0)
+        is->PictqWindex = is->PictqRindex;
+    else
+        is->PictqRindex = (is->PictqRindex + 1) % PictureSlots;
+    sdl::SDL_CondSignal(is->PictqCond);
+    sdl::SDL_mutexV(is->PictqMutex);
+}
+
 // Seconds until the next refresh after showing `vp`.
 double TimePicture(PlaybackState* is, const TVideoPicture* vp)
 {
@@ -77,8 +92,7 @@ void ShowDuePicture(PlaybackState* is)
     const int index = is->PictqRindex;
     TVideoPicture* vp = &is->Pictq[index];
     if (vp->Serial != is->SeekSerial) {
-        // Decoded before the latest seek.
-        ReleaseShownEntry(is);
+        DropStaleEntry(is);
         ScheduleRefresh(is, 1);
         return;
     }
