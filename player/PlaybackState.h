@@ -79,6 +79,7 @@ struct PlaybackState {
     // decoded but not shown or played; negative when nothing is skipped.
     std::atomic<double> VideoSkipUntil;
     std::atomic<double> AudioSkipUntil;
+    double VideoSkipTarget;  // of the video thread: the skip time of the seek it decodes after
     // Set until the first picture after an open or a seek is on screen; positions
     // are not reported meanwhile (the clock has nothing to go by).
     std::atomic<bool> AwaitingPicture;

@@ -215,6 +215,7 @@ bool TPlayerCore::OpenPlayback(const std::string& fileName)
     is->AudioStartTime = -1;
     is->ShownIndex = -1;
     is->VideoSkipUntil = -1;
+    is->VideoSkipTarget = -1;
     is->AudioSkipUntil = -1;
     is->AwaitingPicture = true;
     is->PictqMutex.reset(sdl::SDL_CreateMutex());

@@ -152,6 +152,10 @@ void CarryOutSeek(PlaybackState* is)
             is->ShowWhilePaused = true;
             PacketQueueFlush(is->VideoQ);
             PacketQueuePutMarker(is->VideoQ, FlushMarkerText);
+            // The video thread may be waiting to queue a picture from before the seek.
+            sdl::SDL_mutexP(is->PictqMutex);
+            sdl::SDL_CondSignal(is->PictqCond);
+            sdl::SDL_mutexV(is->PictqMutex);
         }
     }
     is->EndReported = false;

@@ -36,6 +36,21 @@ void ReleaseShownEntry(PlaybackState* is)
     sdl::SDL_mutexV(is->PictqMutex);
 }
 
+// A picture decoded before the latest seek is not shown. When the queue empties,
+// its slot rather than the one on screen takes the next picture: the picture on
+// screen stays intact (for redraws and snapshots) until the next one replaces it.
+void DropStaleEntry(PlaybackState* is)
+{
+    sdl::SDL_mutexP(is->PictqMutex);
+    is->PictqSize--;
+    if (is->PictqSize == 0)
+        is->PictqWindex = is->PictqRindex;
+    else
+        is->PictqRindex = (is->PictqRindex + 1) % PictureSlots;
+    sdl::SDL_CondSignal(is->PictqCond);
+    sdl::SDL_mutexV(is->PictqMutex);
+}
+
 // Seconds until the next refresh after showing `vp`.
 double TimePicture(PlaybackState* is, const TVideoPicture* vp)
 {
@@ -57,13 +72,27 @@ double TimePicture(PlaybackState* is, const TVideoPicture* vp)
     return delay;
 }
 
+// What waited for a picture goes on. A seek taken while the picture went on screen
+// waits for its own: it counts the seek before it sets what waits, so either its
+// settings come after these or its count shows here.
+void PictureArrived(PlaybackState* is, int serial)
+{
+    is->AudioHeld = false;
+    is->AwaitingPicture = false;
+    is->ShowWhilePaused = false;
+    if (is->SeekSerial != serial) {
+        HoldAudioForPicture(is);
+        is->AwaitingPicture = true;
+        is->ShowWhilePaused = true;
+    }
+}
+
 void ShowDuePicture(PlaybackState* is)
 {
     const int index = is->PictqRindex;
     TVideoPicture* vp = &is->Pictq[index];
     if (vp->Serial != is->SeekSerial) {
-        // Decoded before the latest seek.
-        ReleaseShownEntry(is);
+        DropStaleEntry(is);
         ScheduleRefresh(is, 1);
         return;
     }
@@ -73,9 +102,7 @@ void ShowDuePicture(PlaybackState* is)
     ScheduleRefresh(is, static_cast<int>(std::lrint(delay * 1000 + 0.5)));
     VideoImageDisplay(is, index);
     is->ShownIndex = index;
-    is->AudioHeld = false;
-    is->AwaitingPicture = false;
-    is->ShowWhilePaused = false;
+    PictureArrived(is, vp->Serial);
     if (TPictureShownObserver observer = PictureShown.load())
         observer(vp->Pts, is->AudioSt ? GetAudioClock(is) : 0, is->AudioSt != nullptr);
     ReleaseShownEntry(is);

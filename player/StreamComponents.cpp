@@ -1,4 +1,7 @@
 // Opening and closing the decoder, device and thread of one chosen stream.
+#include <algorithm>
+#include <thread>
+
 #include "media/AVCodecStubs.h"
 #include "media/AVFormatStubs.h"
 #include "media/AVUtilStubs.h"
@@ -12,6 +15,13 @@ namespace {
 
 constexpr int DeviceSamples = 1024;
 
+// One per core, at least two; more than eight pictures in flight gain nothing and cost memory.
+int VideoDecoderThreads()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 2u, 8u));
+}
+
 void ApplyDecodingOptions(AVCodecContext* dec)
 {
     dec->debug = 0;
@@ -24,10 +34,10 @@ void ApplyDecodingOptions(AVCodecContext* dec)
     dec->skip_loop_filter = AVDISCARD_DEFAULT;
     dec->flags2 &= ~AV_CODEC_FLAG2_FAST;
     dec->thread_count = 1;
-    // A seek decodes every picture from the key frame before its target: two
-    // threads halve that wait on a machine with two cores to spare.
+    // A seek decodes every picture from the key frame before its target: a thread
+    // per core shortens that wait (and keeps large pictures at pace).
     if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
-        dec->thread_count = 2;
+        dec->thread_count = VideoDecoderThreads();
         dec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
 }

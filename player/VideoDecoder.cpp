@@ -35,12 +35,21 @@ bool AwaitOverlay(PlaybackState* is, TVideoPicture* vp, int width, int height)
     return !VideoAborted(is);
 }
 
+// A seek came after the picture's packet: the picture would not be shown.
+bool SeekSinceDecoded(const PlaybackState* is)
+{
+    return is->DecodeSerial != is->SeekSerial;
+}
+
 int QueuePicture(PlaybackState* is, AVFrame* frame, double pts)
 {
     sdl::SDL_mutexP(is->PictqMutex);
-    while (is->PictqSize >= PictureQueueSize && !VideoAborted(is)) sdl::SDL_CondWait(is->PictqCond, is->PictqMutex);
+    while (is->PictqSize >= PictureQueueSize && !VideoAborted(is) && !SeekSinceDecoded(is))
+        sdl::SDL_CondWait(is->PictqCond, is->PictqMutex);
     sdl::SDL_mutexV(is->PictqMutex);
     if (VideoAborted(is)) return -1;
+    // Not waiting for the display frees the decoder for the seek's pictures at once.
+    if (SeekSinceDecoded(is)) return 0;
 
     TVideoPicture* vp = &is->Pictq[is->PictqWindex];
     if (!vp->Bmp || vp->Width != frame->width || vp->Height != frame->height) {
@@ -89,7 +98,7 @@ double FrameSeconds(const AVFrame* frame, double timeBase)
 // when they lie well before it (the decoder may reorder by less than that).
 void ChooseSkipping(PlaybackState* is, AVCodecContext* dec, const AVPacket* pkt, double timeBase)
 {
-    const double until = is->VideoSkipUntil;
+    const double until = is->VideoSkipTarget;
     const bool early = until >= 0 && pkt->pts != AV_NOPTS_VALUE && static_cast<double>(pkt->pts) * timeBase < until - 0.5;
     dec->skip_frame = early ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
 }
@@ -99,14 +108,18 @@ void ChooseSkipping(PlaybackState* is, AVCodecContext* dec, const AVPacket* pkt,
 int ReceivePictures(PlaybackState* is, AVCodecContext* dec, AVFrame* frame, AVFrame* skipped, double timeBase)
 {
     while (av::avcodec_receive_frame(dec, frame) >= 0) {
+        if (SeekSinceDecoded(is)) {
+            av::av_frame_unref(frame);
+            continue;
+        }
         const double pts = FrameSeconds(frame, timeBase);
-        const double until = is->VideoSkipUntil;
+        const double until = is->VideoSkipTarget;
         if (until >= 0 && (pts > NoPictureTime ? pts : is->VideoClock) < until) {
             av::av_frame_unref(skipped);
             av::av_frame_move_ref(skipped, frame);
             continue;
         }
-        is->VideoSkipUntil = -1;
+        is->VideoSkipTarget = -1;
         av::av_frame_unref(skipped);
         const int ret = OutputPicture(is, frame, pts);
         av::av_frame_unref(frame);
@@ -135,6 +148,9 @@ int VideoThread(void* state)
             av::avcodec_flush_buffers(dec);
             av::av_frame_unref(skipped);
             is->DecodeSerial = is->SeekSerial;
+            // Taken here, not when the seek is made: pictures still coming out of the
+            // decoder from before the flush must not end the new seek's skipping.
+            is->VideoSkipTarget = is->VideoSkipUntil;
             draining = false;
             is->VideoDrained = false;
             continue;
@@ -147,7 +163,7 @@ int VideoThread(void* state)
             if (ReceivePictures(is, dec, frame, skipped, timeBase) < 0) break;
             // A target past the last picture shows the last picture.
             if (skipped->format >= 0 && skipped->width > 0) {
-                is->VideoSkipUntil = -1;
+                is->VideoSkipTarget = -1;
                 const int ret = OutputPicture(is, skipped, FrameSeconds(skipped, timeBase));
                 av::av_frame_unref(skipped);
                 if (ret < 0) break;
