@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -842,6 +843,11 @@ void TZelMainForm::PlaceControls()
     btnOpenFolder->move(110 + boxWidth + 6, rowY + 33);
     lblJobs->move(10, rowY + 68);
     spnJobs->move(lblJobs->x() + lblJobs->width() + 6, rowY + 68);
+    if (chkKeepFolders) {   // made after the first placing
+        chkKeepFolders->move(236, rowY + 68);
+        lblIfExists->move(392, rowY + 68);
+        cbbIfExists->move(462, rowY + 68);
+    }
     btnConvert->move(right - btnConvert->width(), h - 99);
 }
 

@@ -154,7 +154,7 @@ public:
     QSpinBox* spnJobs;  // files converted at once, 1 to the number of cores
     QMenu* pm1;
     // Saved list, mirrored folders, taken names, watch folder (ZelMainQueue.cpp).
-    QCheckBox* chkKeepFolders;
+    QCheckBox* chkKeepFolders = nullptr;
     QLabel* lblIfExists;
     QComboBox* cbbIfExists;
     QToolButton* btnWatchFolder;

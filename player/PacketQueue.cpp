@@ -80,6 +80,7 @@ int PacketQueuePut(TPacketQueue& q, AVPacket* packet)
         av::av_packet_unref(e->Pkt);
         e->Pkt->data = packet->data;
         e->Pkt->size = 0;
+        e->Pkt->pos = packet->pos;
     } else {
         av::av_packet_move_ref(e->Pkt, packet);
     }
@@ -143,10 +144,11 @@ void PacketQueueFlush(TPacketQueue& q)
     sdl::SDL_mutexV(q.Mutex);
 }
 
-int PacketQueuePutMarker(TPacketQueue& q, const char* marker)
+int PacketQueuePutMarker(TPacketQueue& q, const char* marker, std::int64_t tag)
 {
     AVPacket packet{};
     packet.data = reinterpret_cast<std::uint8_t*>(const_cast<char*>(marker));
+    packet.pos = tag;
     return PacketQueuePut(q, &packet);
 }
 

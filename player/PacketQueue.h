@@ -46,7 +46,8 @@ int PacketQueuePut(TPacketQueue& q, AVPacket* packet);
 int PacketQueueGet(TPacketQueue& q, AVPacket* packet, bool block);
 void PacketQueueFlush(TPacketQueue& q);
 // Puts a marker packet (flush or end) into `q`.
-int PacketQueuePutMarker(TPacketQueue& q, const char* marker);
+// `tag` travels with the marker in the packet's pos (a flush carries its seek's serial).
+int PacketQueuePutMarker(TPacketQueue& q, const char* marker, std::int64_t tag = 0);
 void PacketQueueAbort(TPacketQueue& q);
 // Flushes and releases everything, the lock and the condition too.
 void PacketQueueEnd(TPacketQueue& q);

@@ -80,6 +80,12 @@ struct PlaybackState {
     std::atomic<double> VideoSkipUntil;
     std::atomic<double> AudioSkipUntil;
     double VideoSkipTarget;  // of the video thread: the skip time of the seek it decodes after
+    double AudioSkipTarget;  // of the sound callback: the skip time of the seek it decodes after
+    // The seek whose flush the reader last put in the sound queue, and the one whose
+    // flush the sound callback last took: until they agree, the sound it decodes is
+    // from before a seek and is not played.
+    std::atomic<int> AudioFlushSerial;
+    int AudioHeardSerial;
     // Set until the first picture after an open or a seek is on screen; positions
     // are not reported meanwhile (the clock has nothing to go by).
     std::atomic<bool> AwaitingPicture;

@@ -217,6 +217,7 @@ bool TPlayerCore::OpenPlayback(const std::string& fileName)
     is->VideoSkipUntil = -1;
     is->VideoSkipTarget = -1;
     is->AudioSkipUntil = -1;
+    is->AudioSkipTarget = -1;
     is->AwaitingPicture = true;
     is->PictqMutex.reset(sdl::SDL_CreateMutex());
     is->PictqCond.reset(sdl::SDL_CreateCond());

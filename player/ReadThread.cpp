@@ -141,8 +141,12 @@ void CarryOutSeek(PlaybackState* is)
         if (is->AudioStream >= 0) {
             is->AudioDrained = false;
             is->AudioSkipUntil = exact || is->VideoStream < 0 ? seconds - 0.0005 : -1;
+            is->AudioFlushSerial = is->SeekSerial.load();
+            // The sound clock says the new place at once: pictures following it would
+            // otherwise rush or wait after the old one until new sound is decoded.
+            is->AudioClock = seconds;
             PacketQueueFlush(is->AudioQ);
-            PacketQueuePutMarker(is->AudioQ, FlushMarkerText);
+            PacketQueuePutMarker(is->AudioQ, FlushMarkerText, is->AudioFlushSerial);
         }
         if (is->VideoStream >= 0) {
             HoldAudioForPicture(is);

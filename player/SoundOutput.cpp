@@ -85,7 +85,8 @@ void DropPendingFrames(PlaybackState* is)
 // starting at the audio clock; the bytes left, 0 when the whole block is early.
 int SkipEarlySound(PlaybackState* is, int size)
 {
-    const double until = is->AudioSkipUntil;
+    if (is->AudioHeardSerial != is->AudioFlushSerial) return 0;   // from before a seek asked meanwhile
+    const double until = is->AudioSkipTarget;
     if (until < 0) return size;
     const int frameBytes = 2 * is->AudioChannels;
     const double start = is->AudioClock;
@@ -94,7 +95,10 @@ int SkipEarlySound(PlaybackState* is, int size)
         is->AudioClock = start + length;
         return 0;
     }
-    is->AudioSkipUntil = -1;
+    is->AudioSkipTarget = -1;
+    // The reader stops dropping early packets, unless a later seek gave it a new time.
+    double taken = until;
+    is->AudioSkipUntil.compare_exchange_strong(taken, -1);
     if (start >= until) return size;
     const int skip = std::min(size, static_cast<int>((until - start) * is->AudioRate) * frameBytes);
     std::memmove(is->AudioBuf, is->AudioBuf + skip, static_cast<std::size_t>(size - skip));
@@ -133,6 +137,9 @@ int AudioDecodeFrame(PlaybackState* is)
         if (PacketQueueGet(is->AudioQ, is->AudioPkt, false) <= 0) return -1;
         if (IsFlushPacket(is->AudioPkt)) {
             av::avcodec_flush_buffers(dec);
+            // What follows is from after the seek the marker is of: its skip time applies from here.
+            is->AudioHeardSerial = static_cast<int>(is->AudioPkt->pos);
+            is->AudioSkipTarget = is->AudioSkipUntil;
             is->AudioDraining = false;
             is->AudioDrained = false;
             continue;
@@ -146,7 +153,7 @@ int AudioDecodeFrame(PlaybackState* is)
             is->AudioDraining = true;
             continue;
         }
-        if (is->AudioPkt->pts != AV_NOPTS_VALUE)
+        if (is->AudioPkt->pts != AV_NOPTS_VALUE && is->AudioHeardSerial == is->AudioFlushSerial)
             is->AudioClock = ::av_q2d(is->AudioSt->time_base) * static_cast<double>(is->AudioPkt->pts);
         if (av::avcodec_send_packet(dec, is->AudioPkt) >= 0) is->AudioFramesPending = true;
     }

@@ -563,6 +563,9 @@ TEST_F(MainWindow, TheWindowGrowsItsListAndRemembersItsSizeColumnsAndFolders)
     EXPECT_EQ(window->btnConvert->geometry().bottomRight(), QPoint(1030 - 11, 771 - 28));
     EXPECT_LT(window->lvFileList->geometry().bottom(), window->btnRemoveFile->y());
     EXPECT_LT(window->btnRemoveFile->geometry().bottom(), window->cbbFormatEx->y());
+    // The row under the folder keeps its controls together.
+    for (const QWidget* w : {static_cast<QWidget*>(window->chkKeepFolders), static_cast<QWidget*>(window->cbbIfExists)})
+        EXPECT_EQ(w->y(), window->spnJobs->y());
     EXPECT_FALSE(window->edtOutputFolder->isReadOnly());
     window->lvFileList->setColumnWidth(kv::app::colSource, 222);
 

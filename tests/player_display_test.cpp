@@ -751,17 +751,27 @@ TEST_F(PlayerDisplayTest, SeeksShowThePictureAtTheirTarget)
     player->Resume();
     ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() > 1200000; }, 3000));
     TShownPictures shown;
-    player->Seek(5500000);
-    ASSERT_TRUE(WaitUntil([&] { return TShownPictures::Times().size() > 10; }, 5000));
-    const std::vector<double> times = TShownPictures::Times();
-    const std::vector<double> sound = TShownPictures::SoundClocks();
-    std::size_t at = 0;
-    while (at < times.size() && times[at] < 5.0) ++at;  // pictures shown before the seek was taken
-    ASSERT_LT(at + 5, times.size());
-    EXPECT_NEAR(times[at], 5.52, 0.001);
-    for (std::size_t i = at + 1; i < times.size(); ++i) EXPECT_NEAR(times[i] - times[i - 1], 0.04, 0.001);
-    // The sound goes on from the target, not from the key frame nor from before the seek.
-    EXPECT_NEAR(sound[at + 5], times[at + 5], 0.06);
+    // Forward, and backward from past the target to the key frame at 3.2 s.
+    for (const bool backward : {false, true}) {
+        SCOPED_TRACE(backward ? "backward" : "forward");
+        if (backward) {
+            ASSERT_TRUE(WaitUntil([&] { return recorder.LastPosition() > 6600000; }, 5000));
+        }
+        TShownPictures::Clear();
+        player->Seek(5500000);
+        ASSERT_TRUE(WaitUntil([&] { return TShownPictures::Times().size() > 10; }, 5000));
+        const std::vector<double> times = TShownPictures::Times();
+        const std::vector<double> sound = TShownPictures::SoundClocks();
+        std::size_t at = 0;
+        // Pictures shown before the seek was taken.
+        while (at < times.size() && (backward ? times[at] > 5.53 : times[at] < 5.0)) ++at;
+        ASSERT_LT(at + 5, times.size());
+        EXPECT_NEAR(times[at], 5.52, 0.001);
+        for (std::size_t i = at + 1; i < times.size(); ++i) EXPECT_NEAR(times[i] - times[i - 1], 0.04, 0.001);
+        // The sound goes on from the target, not from the key frame nor from before the
+        // seek, and the pictures follow it from the first.
+        EXPECT_NEAR(sound[at + 5], times[at + 5], 0.06);
+    }
 }
 
 TEST_F(PlayerDisplayTest, FrameStepsShowTheNextAndThePreviousPictureAndPlayOnFromThere)
