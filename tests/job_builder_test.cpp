@@ -240,6 +240,10 @@ TEST(JobRecords, DeviceProfilesAskForSquarePixelsAndFitTheChosenAspect)
     SetVideoOptions(f, 1, out);
     EXPECT_EQ(out.FrameSize, "640*360");
     EXPECT_EQ(out.ExtOptions.find("keepshape"), std::string::npos) << out.ExtOptions;
+    f.VideoEncoder = "FLV Video";   // square pixels only, whatever the profile
+    kv::engine::InitOutputOptions(out);
+    SetVideoOptions(f, 1, out);
+    EXPECT_EQ(out.FrameSize, "480*360");
 }
 
 class JobController : public ::testing::Test {

@@ -291,13 +291,14 @@ void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFac
     output.FrameSize = FrameSizeFor(ListEntry(format.Resolution, format.ResolutionValue), source);
     TFrameSize size;
     if (std::sscanf(output.FrameSize.c_str(), "%d*%d", &size.Width, &size.Height) != 2) size = KeepSize(source);
-    if (IsDeviceProfile(format)) {
-        AddLines(output, "keepshape=1");
-        // The aspect chosen is the frame's; the picture goes into it in bands.
-        if (!output.AspectRatio.empty() && size.Width > 0 && size.Height > 0) {
-            size = AspectFrame(size, output.AspectRatio);
-            output.FrameSize = SizeText(size);
-        }
+    const bool device = IsDeviceProfile(format);
+    if (device) AddLines(output, "keepshape=1");
+    // Square pixels whatever the file says: the aspect chosen is the frame's, and the
+    // picture goes into it in bands.
+    const bool square = device || choice.Codec == "flv" || choice.Codec == "h263";
+    if (square && !output.AspectRatio.empty() && size.Width > 0 && size.Height > 0) {
+        size = AspectFrame(size, output.AspectRatio);
+        output.FrameSize = SizeText(size);
     }
     output.FrameRate = FrameRateText(ListEntry(format.Framerate, format.FramerateValue));
     if (output.FrameRate.empty()) {
