@@ -132,6 +132,7 @@ struct TOptionState {
     bool FramePixFmtForced = false;
     bool FrameAspectForced = false;
     int SourceWidth = 0, SourceHeight = 0;   // the picture size of the last opened input's video
+    float SourceAspectRatio = 0;             // its display aspect, upright; 0 = not known
     AVRational FrameRate{0, 0};
     int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     int PadColorY = 16, PadColorU = 128, PadColorV = 128;
@@ -190,6 +191,9 @@ struct TOptionState {
     // subtitle track drawn into the picture (and then not carried as a stream).
     int SoundTrack = -1;
     int BurntSubtitleTrack = -1;
+    // "keepshape": the output's pixels are square and the picture keeps its shape in
+    // black bands (what devices show right, whatever the file says of its pixels).
+    bool KeepPictureShape = false;
 
     // Timing, muxing and the rest.
     std::int64_t RecordingTime = INT64_MAX;   // microseconds; no limit

@@ -399,6 +399,7 @@ void TakeVideoFacts(TCustomFFmpeg& task, AVStream* st, AVCodecContext* dec, int 
         task.FrameAspectRatio = static_cast<float>(ratio ? ratio * width / height : double(width) / height);
     else if (task.FrameAspectRatio == 0)
         task.FrameAspectRatio = 4.0f / 3.0f;
+    task.SourceAspectRatio = width != 0 && height != 0 ? task.FrameAspectRatio : 0.0f;
     if (dec->pix_fmt == AV_PIX_FMT_NONE) dec->pix_fmt = static_cast<AVPixelFormat>(0);
     task.FramePixFmt = dec->pix_fmt;
     const AVRational r = StreamFrameRate(st);

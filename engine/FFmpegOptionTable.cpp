@@ -688,6 +688,7 @@ const TOptionEntry OptionTable[] = {
     {"slang", SetTextField<&T::SubtitleLanguage>},
     {"atrack", SetIntField<&T::SoundTrack>},
     {"burnsubs", SetIntField<&T::BurntSubtitleTrack>},
+    {"keepshape", SetFlagField<&T::KeepPictureShape>},
     {"vc", SetIntField<&T::VideoChannel>},
     {"tvstd", SetTextField<&T::VideoStandard>},
     {"isync", SetFlagField<&T::InputSync>},
@@ -700,7 +701,7 @@ const TOptionEntry OptionTable[] = {
     {"vpre", DoNothing},
     {"spre", DoNothing},
 };
-static_assert(std::size(OptionTable) == 105, "every named option of the language, in dispatch order");
+static_assert(std::size(OptionTable) == 106, "every named option of the language, in dispatch order");
 
 }  // namespace
 

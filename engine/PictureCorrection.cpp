@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/CombingProbe.h"
 #include "engine/FFmpegStreams.h"
 #include "engine/SubtitleBurnIn.h"
 #include "engine/TextFormat.h"
@@ -183,6 +184,17 @@ bool InterlacedCoding(const TCustomFFmpeg& task, const AVCodecContext* enc)
     return (enc->flags & flags) || (defaults && (defaults->flags & flags));
 }
 
+// A source that does not say it is interlaced may still comb.
+void LookForCombing(TCustomFFmpeg& task, const TInputStream& ist, TSourcePicture& source)
+{
+    const TFieldOrder order = FieldOrderByContent(task.InputFiles[ist.FileIndex].get(), ist.StreamIndex);
+    if (order == TFieldOrder::foProgressive) return;
+    source.Interlaced = true;
+    source.Parity = order == TFieldOrder::foTopFirst ? 0 : 1;
+    task.Log(llInfo, Format("Input stream #%d.%d combs: its pictures are deinterlaced (%s first)", ist.FileIndex,
+                            ist.StreamIndex, order == TFieldOrder::foTopFirst ? "top field" : "bottom field"));
+}
+
 }  // namespace
 
 TColourTags SizeClassColour(int width, int height)
@@ -206,7 +218,9 @@ TCorrectionPlan PlanCorrection(const TSourcePicture& s, const TTargetPicture& t,
 {
     TCorrectionPlan plan;
     // Fields are woven in the stored picture: they are joined before it is turned.
-    if (deinterlace) Append(plan.Filters, "bwdif=mode=send_frame:parity=auto:deint=all");
+    if (deinterlace)
+        Append(plan.Filters, Format("bwdif=mode=send_frame:parity=%s:deint=all",
+                                    s.Parity == 0 ? "tff" : s.Parity == 1 ? "bff" : "auto"));
     Append(plan.Filters, media::OrientationFilters(s.Orientation));
 
     const TColourTags source = SourceColour(s);
@@ -271,7 +285,9 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     source.Interlaced = par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_BB ||
                         par->field_order == AV_FIELD_TB || par->field_order == AV_FIELD_BT;
     source.PeakNits = PeakNits(st);
-    const bool deinterlace = source.Interlaced && !task.DeinterlaceChosen && !InterlacedCoding(task, enc);
+    const bool mayDeinterlace = !task.DeinterlaceChosen && !InterlacedCoding(task, enc) && !ist.Correction;
+    if (mayDeinterlace && !source.Interlaced) LookForCombing(task, ist, source);
+    const bool deinterlace = source.Interlaced && mayDeinterlace;
     const TCorrectionPlan plan =
         PlanCorrection(source, {enc->width, enc->height, enc->pix_fmt, StreamSaysColour(enc->codec_id)}, deinterlace);
 
@@ -334,19 +350,36 @@ AVRational WritablePixelShape(AVCodecID codec, AVRational wanted)
     return best;
 }
 
+namespace {
+
+// The display aspect of the part of the source the crops leave; `fallback` where the
+// source's is not known.
+double ContentShape(const TCustomFFmpeg& task, double fallback)
+{
+    const int keptWidth = task.SourceWidth - task.CropLeft - task.CropRight;
+    const int keptHeight = task.SourceHeight - task.CropTop - task.CropBottom;
+    if (task.SourceAspectRatio <= 0 || keptWidth <= 0 || keptHeight <= 0) return fallback;
+    return double(task.SourceAspectRatio) * keptWidth / task.SourceWidth * task.SourceHeight / keptHeight;
+}
+
+}  // namespace
+
 bool LetterboxWhereShapeIsLost(TCustomFFmpeg& task, TOutputStream& ost)
 {
     AVCodecContext* enc = ost.Encoder;
     const AVRational sar = enc->sample_aspect_ratio;
-    const AVRational written = WritablePixelShape(enc->codec_id, sar);
-    // Within half a percent nobody sees the difference; bands would cost more picture.
+    const AVRational written = task.KeepPictureShape ? AVRational{1, 1} : WritablePixelShape(enc->codec_id, sar);
     if (written.num <= 0 || task.UseVideoFilters || sar.num <= 0 || sar.den <= 0 ||
-        std::fabs(av_q2d(written) / av_q2d(sar) - 1) < 0.005 ||
         task.PadLeft + task.PadRight + task.PadTop + task.PadBottom != 0 || enc->width < 16 || enc->height < 16)
         return false;
-    // The picture's shape in the frame, fitted in with the pixels written; bands even for 4:2:0.
-    const double shown = av_q2d(sar) * enc->width / enc->height;
+    // The picture keeps the source's own shape: an aspect asked for is the frame's,
+    // which the pixels written cannot show otherwise.
+    const double asked = av_q2d(sar) * enc->width / enc->height;
+    const double shown = task.FrameAspectForced ? ContentShape(task, asked) : asked;
     const double frame = av_q2d(written) * enc->width / enc->height;
+    // Within half a percent nobody sees the difference; bands would cost more picture.
+    if (std::fabs(frame / shown - 1) < 0.005) return false;
+    // The picture's shape fitted into the frame with the pixels written; bands even for 4:2:0.
     int w = enc->width, h = enc->height;
     if (shown > frame) h = std::max(2, static_cast<int>(std::lround(enc->width * av_q2d(written) / shown / 2)) * 2);
     else w = std::max(2, static_cast<int>(std::lround(enc->height * shown / av_q2d(written) / 2)) * 2);

@@ -34,6 +34,7 @@ struct TSourcePicture {
     TColourTags Colour;          // as the stream says; unspecified where it is silent
     media::TOrientation Orientation;
     bool Interlaced = false;
+    int Parity = -1;             // the deinterlacer's: 0 top field first, 1 bottom, -1 as each picture says
     double PeakNits = 0;         // brightest light the mastering metadata gives; 0 unknown
 };
 
@@ -86,9 +87,9 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
 // nearest of its table for MPEG-1; {0, 1} where it writes any.
 AVRational WritablePixelShape(AVCodecID codec, AVRational wanted);
 // Where the output cannot say its pixels' shape (FLV's and H.263's pictures have
-// square pixels only, MPEG-1 a table of shapes), the picture keeps its shape inside
-// black bands instead of being squeezed: sets `ost`'s pad bands and the pixels'
-// shape written, true when it did.
+// square pixels only, MPEG-1 a table of shapes) or is asked for square pixels
+// ("keepshape"), the picture keeps its shape inside black bands instead of being
+// squeezed: sets `ost`'s pad bands and the pixels' shape written, true when it did.
 bool LetterboxWhereShapeIsLost(TCustomFFmpeg& task, TOutputStream& ost);
 // A copied stream keeps the source's display matrix: its pictures are not turned.
 void KeepDisplayMatrix(const AVStream* in, AVStream* out);

@@ -229,12 +229,14 @@ protected:
     TFormatRec& Profile(int index) { return IniOptions.Formats[static_cast<std::size_t>(index)]; }
 
     // Lists the files, converts them with the profile and reads every output back.
-    std::vector<TFileFacts> Convert(int profile, const std::vector<std::string>& files, int threads = 1)
+    std::vector<TFileFacts> Convert(int profile, const std::vector<std::string>& files, int threads = 1,
+                                    const std::vector<int>& aspects = {})
     {
         converter.ClearFiles();
-        for (const std::string& f : files) {
-            const int index = converter.AddFile(f);
-            EXPECT_GE(index, 0) << f << ": " << converter.LastAddError();
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const int index = converter.AddFile(files[i]);
+            EXPECT_GE(index, 0) << files[i] << ": " << converter.LastAddError();
+            if (index >= 0 && i < aspects.size()) converter.Files.Items(index).AspectIndex = aspects[i];
         }
         converter.SetFormatIndex(profile);
         EXPECT_TRUE(converter.PrepareBatch(outDir.string()));
@@ -371,6 +373,68 @@ TEST_F(CatalogueConvert, FitWithinBoxes)
             EXPECT_EQ(out[i].Video.Width, box.Sizes[i][0]);
             EXPECT_EQ(out[i].Video.Height, box.Sizes[i][1]);
             EXPECT_NEAR(DisplayAspect(out[i].Video), ShapeOf[i].Aspect, ShapeOf[i].Aspect * 0.01);
+        }
+    }
+}
+
+// Mean luma of column `x` (or of row `y`) of picture `frame`: 16 in a black band.
+double ColumnMean(const kv::test::TDecodedVideo& v, int frame, int x)
+{
+    double sum = 0;
+    for (int y = 0; y < v.Height; ++y) sum += v.Luma[static_cast<std::size_t>(frame)][static_cast<std::size_t>(y * v.Width + x)];
+    return sum / v.Height;
+}
+
+double RowMean(const kv::test::TDecodedVideo& v, int frame, int y)
+{
+    double sum = 0;
+    for (int x = 0; x < v.Width; ++x) sum += v.Luma[static_cast<std::size_t>(frame)][static_cast<std::size_t>(y * v.Width + x)];
+    return sum / v.Width;
+}
+
+// A device shows square pixels only: the portrait phone clip (stored upright or
+// turned) is pillarboxed in the profile's landscape frame, and the aspect chosen for a
+// file is the frame's, the picture keeping its own shape inside it.
+TEST_F(CatalogueConvert, DeviceProfilesKeepThePictureShapeInBlackBands)
+{
+    const int index = IndexOf("MP4 - Phone H.264 Video(*.mp4)");
+    const struct { std::string File; int Aspect; int Width, Height, Top, Left; } cases[] = {
+        {Portrait, 0, 640, 360, 0, 218},                              // 9:16: 202 x 360
+        {kv::test::MediaFile("turn_90.mp4"), 0, 640, 360, 0, 220},    // 176:320: 198 x 360
+        {Landscape, 0, 640, 360, 0, 80},                              // 4:3: 480 x 360
+        {Anamorphic, 1, 480, 360, 44, 0},                             // 16:9 in "4:3": 480 x 270
+    };
+    std::vector<std::string> files;
+    std::vector<int> aspects;
+    for (const auto& c : cases) {
+        files.push_back(c.File);
+        aspects.push_back(c.Aspect);
+    }
+    const std::vector<TFileFacts> out = Convert(index, files, 1, aspects);
+    ASSERT_EQ(out.size(), std::size(cases));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.File);
+        ASSERT_TRUE(out[i].Ok);
+        EXPECT_EQ(out[i].Video.Width, c.Width);
+        EXPECT_EQ(out[i].Video.Height, c.Height);
+        EXPECT_TRUE(out[i].Video.Sar.num == 0 || out[i].Video.Sar.num == out[i].Video.Sar.den)
+            << out[i].Video.Sar.num << ":" << out[i].Video.Sar.den;
+        const fs::path written = outDir / (fs::path(c.File).stem().string() + ".mp4");
+        const kv::test::TDecodedVideo v = kv::test::DecodeVideo(written.string(), true);
+        ASSERT_TRUE(v.Ok && v.Frames > 2);
+        // The bands are black to their edges; the picture begins right after them.
+        if (c.Left > 0) {
+            EXPECT_LT(ColumnMean(v, 2, c.Left - 4), 20);
+            EXPECT_LT(ColumnMean(v, 2, v.Width - c.Left + 3), 20);
+            EXPECT_GT(ColumnMean(v, 2, c.Left + 4), 40);
+            EXPECT_GT(ColumnMean(v, 2, v.Width - c.Left - 5), 40);
+        }
+        if (c.Top > 0) {
+            EXPECT_LT(RowMean(v, 2, c.Top - 4), 20);
+            EXPECT_LT(RowMean(v, 2, v.Height - c.Top + 3), 20);
+            EXPECT_GT(RowMean(v, 2, c.Top + 4), 40);
+            EXPECT_GT(RowMean(v, 2, v.Height - c.Top - 5), 40);
         }
     }
 }

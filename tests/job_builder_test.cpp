@@ -13,6 +13,7 @@
 #include "workflow/IniOptions.h"
 #include "workflow/JobBuilder.h"
 #include "workflow/ListError.h"
+#include "workflow/SourceFacts.h"
 #include "workflow/ZelConvert.h"
 
 using namespace kv::workflow;
@@ -194,6 +195,57 @@ TEST(JobRecords, AudioAndVideoSettings)
     EXPECT_THROW(SetVideoOptions(f, 0, out), EConvertError);
 }
 
+// Device profiles keep the picture's shape in square pixels; the aspect chosen for a
+// file is then the frame's, fitted into the profile's size.
+TEST(JobRecords, DeviceProfilesAskForSquarePixelsAndFitTheChosenAspect)
+{
+    const struct { const char* Name; bool Device; } names[] = {
+        {"MP4 - Phone H.264 Video(*.mp4)", true},
+        {"AVI - Portable Player Xvid Video(*.avi)", true},
+        {"MP4 - Phone, Tablet and Computer HEVC 4K(*.mp4)", true},
+        {"MKV - TV and Streaming Stick 4K HEVC 10-bit(*.mkv)", true},
+        {"MP4 - H.264 Video(*.mp4)", false},
+        {"MKV - H.265/HEVC Video(*.mkv)", false},   // "TV" only inside a word
+        {"FLV - Flash Video(*.flv)", false},
+        {"Odd(*.tv)", false},                         // the file type is not the device
+    };
+    for (const auto& n : names) {
+        TFormatRec f = Profile(1, ".mp4");
+        f.Name = n.Name;
+        EXPECT_EQ(IsDeviceProfile(f), n.Device) << n.Name;
+    }
+
+    const struct { int W, H; const char* Aspect; int FrameW, FrameH; } frames[] = {
+        {640, 360, "4:3", 480, 360},   {640, 480, "16:9", 640, 360}, {320, 240, "4:3", 320, 240},
+        {176, 144, "47:20", 176, 74}, {640, 360, "", 640, 360},     {640, 360, "x", 640, 360},
+    };
+    for (const auto& c : frames) {
+        const TFrameSize frame = AspectFrame({c.W, c.H}, c.Aspect);
+        EXPECT_EQ(frame.Width, c.FrameW) << c.W << "x" << c.H << " " << c.Aspect;
+        EXPECT_EQ(frame.Height, c.FrameH) << c.W << "x" << c.H << " " << c.Aspect;
+    }
+
+    TFormatRec f = Profile(1, ".mp4");
+    f.Name = "MP4 - Phone H.264 Video(*.mp4)";
+    f.Resolution = "640*360";
+    f.ResolutionValue = 0;
+    kv::engine::TOutputOptions out;
+    kv::engine::InitOutputOptions(out);
+    SetVideoOptions(f, 1, out);
+    EXPECT_EQ(out.FrameSize, "480*360");
+    EXPECT_EQ(out.AspectRatio, "4:3");
+    EXPECT_NE(out.ExtOptions.find("keepshape=1"), std::string::npos) << out.ExtOptions;
+    f.Name = "MP4 - H.264 Video(*.mp4)";   // not a device: the frame is the profile's
+    kv::engine::InitOutputOptions(out);
+    SetVideoOptions(f, 1, out);
+    EXPECT_EQ(out.FrameSize, "640*360");
+    EXPECT_EQ(out.ExtOptions.find("keepshape"), std::string::npos) << out.ExtOptions;
+    f.VideoEncoder = "FLV Video";   // square pixels only, whatever the profile
+    kv::engine::InitOutputOptions(out);
+    SetVideoOptions(f, 1, out);
+    EXPECT_EQ(out.FrameSize, "480*360");
+}
+
 class JobController : public ::testing::Test {
 protected:
     void SetUp() override
@@ -316,4 +368,20 @@ TEST_F(JobController, RecordsByCategory)
         EXPECT_EQ(f.OutputOptions.VideoBitrate, c.Video ? 256000 : -1);
         EXPECT_FALSE(f.OutputOptions.DisableSubtitle);
     }
+}
+
+// A turned phone clip is the portrait picture it shows: its facts, and the sizes
+// fitted from them, are upright.
+TEST_F(JobController, TurnedSourcesAreUprightInTheirFacts)
+{
+    const TSourceFacts facts = ReadSourceFacts(MediaDir + "/turn_90.mp4");
+    EXPECT_EQ(facts.Width, 176);
+    EXPECT_EQ(facts.Height, 320);
+    TFormatRec f = Profile(1, ".mp4");
+    f.Resolution = "Fit within 160*90";
+    f.ResolutionValue = 0;
+    kv::engine::TOutputOptions out;
+    kv::engine::InitOutputOptions(out);
+    SetVideoOptions(f, 0, facts, out);
+    EXPECT_EQ(out.FrameSize, "88*160");
 }

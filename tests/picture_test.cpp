@@ -311,16 +311,25 @@ TEST_F(PictureTest, WhereTheOutputCannotSayThePixelShapeThePictureGetsBlackBands
         const char* Codec = "flv";
         const char* Output = "box.flv";
         double Aspect = 0;   // the content's display aspect, where the pixels are not square
+        std::pair<std::string, std::string> Extra{"an", ""};
     } cases[] = {
         {"bars_hd_709.mp4", "480x360", 46, 0},   // 16:9 in 4:3: 480 x 268 content
-        {"turn_90.mp4", "480x360", 0, 138},      // portrait 176 x 320 in 4:3: 204 x 360
+        {"turn_90.mp4", "480x360", 0, 138},      // portrait 176 x 320 in 4:3: about 200 x 360
         // MPEG-1 names no pixel shape near 16:9 in 352 x 288 (16:11); its nearest one
         // (1 / 0.6735) would show 1.815, so the content is 344 wide beside two bands.
         {"bars_hd_709.mp4", "352x288", 0, 4, "mpeg1video", "box.mpg", 16.0 / 9},
+        // A 4:3 frame asked for a 16:9 picture: the frame is 4:3, the picture stays 16:9.
+        {"bars_hd_709.mp4", "480x360", 46, 0, "flv", "box.flv", 0, {"aspect", "4:3"}},
+        // Square pixels asked for (devices): a portrait picture in a landscape frame is
+        // pillarboxed, not stored with pixels three times as tall as wide.
+        {"turn_90.mp4", "640x360", 0, 220, "libx264", "box.mp4", 0, {"keepshape", "1"}},
+        {"bars_hd_709.mp4", "480x360", 46, 0, "libx264", "box.mp4", 0, {"keepshape", "1"}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Input) + " into " + c.Output + " " + c.Size + " " + c.Extra.first);
         const std::string output = Out(c.Output);
-        const auto r = Convert(sink, c.Input, {}, output, {{"vcodec", c.Codec}, {"s", c.Size}, {"b", "2000k"}});
+        const auto r = Convert(sink, c.Input, {}, output,
+                               {{"vcodec", c.Codec}, {"s", c.Size}, {"b", "2000k"}, c.Extra});
         ASSERT_TRUE(r.Finished) << c.Input << ": " << r.Message;
         const TShownPicture p = ShowPicture(output, 2);
         ASSERT_TRUE(p.Ok) << c.Input;
@@ -331,6 +340,8 @@ TEST_F(PictureTest, WhereTheOutputCannotSayThePixelShapeThePictureGetsBlackBands
         if (c.Aspect > 0) {
             const double content = (p.Width - 2.0 * c.Left) * p.Sar / (p.Height - 2.0 * c.Top);
             EXPECT_NEAR(content, c.Aspect, c.Aspect * 0.005) << c.Input;
+        } else {
+            EXPECT_TRUE(p.Sar == 0 || p.Sar == 1) << "pixels " << p.Sar;
         }
         auto black = [&](int x, int y) { return p.Luma(x, y) < 24; };
         EXPECT_EQ(black(p.Width / 2, std::max(c.Top - 4, 0)), c.Top > 0) << c.Input;
@@ -420,6 +431,42 @@ TEST_F(PictureTest, InterlacedSourcesAreDeinterlacedUnlessTheUserChoseOtherwise)
     r = Convert(sink, "bars_sd_601.avi", {}, Out("progressive.avi"), {{"vcodec", "mpeg4"}, {"b", "4000k"}});
     ASSERT_TRUE(r.Finished) << r.Message;
     EXPECT_EQ(DecodeVideo(Out("progressive.avi")).Frames, 5);
+}
+
+// Nothing in these files says interlaced: their pictures do, or do not.
+TEST_F(PictureTest, CombedPicturesAreDeinterlacedWhereNothingSaysTheyAreInterlaced)
+{
+    auto deinterlaced = [&] {
+        for (const auto& line : sink.Lines)
+            if (line.second.find("its pictures are deinterlaced") != std::string::npos) return true;
+        return false;
+    };
+    const struct { const char* Input; bool Combed; } cases[] = {
+        {"woven_bars_unflagged.avi", true},
+        {"moving_bars.avi", false},
+        {"bars_sd_601.avi", false},   // still
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Input);
+        const TShownPicture source = ShowPicture(MediaFile(c.Input), 4);
+        ASSERT_TRUE(source.Ok);
+        EXPECT_EQ(CombedShare(source) > 10.0, c.Combed) << "the fixture";
+        sink.Lines.clear();
+        auto r = Convert(sink, c.Input, {}, Out("found.mp4"), {{"vcodec", "libx264"}, {"b", "4000k"}});
+        ASSERT_TRUE(r.Finished) << r.Message;
+        EXPECT_EQ(deinterlaced(), c.Combed);
+        const TShownPicture out = ShowPicture(Out("found.mp4"), 4);
+        ASSERT_TRUE(out.Ok);
+        EXPECT_LT(CombedShare(out), 1.0);
+        EXPECT_EQ(DecodeVideo(Out("found.mp4")).Frames, DecodeVideo(MediaFile(c.Input)).Frames);
+    }
+    // An explicit choice wins over what the pictures show.
+    sink.Lines.clear();
+    const auto r = Convert(sink, "woven_bars_unflagged.avi", {}, Out("kept.mp4"),
+                           {{"vcodec", "libx264"}, {"b", "4000k"}, {"deinterlace", "0"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    EXPECT_FALSE(deinterlaced());
+    EXPECT_GT(CombedShare(ShowPicture(Out("kept.mp4"), 4)), 10.0);
 }
 
 }  // namespace

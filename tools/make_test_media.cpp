@@ -1151,15 +1151,32 @@ void FillCorners(AVFrame* f, int64_t)
         for (int y = 0; y < h / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, w / 2);
 }
 
-// Vertical bars moving 16 pixels per field, the two fields of a picture taken half a
-// picture apart and woven together: a moving edge combs.
-void FillWovenBars(AVFrame* f, int64_t i)
+// Vertical bars of `width` pixels moving `step` pixels per field, the two fields of a
+// picture taken half a picture apart and woven together: a moving edge combs.
+void WeaveBars(AVFrame* f, int64_t i, int step, int width)
 {
     for (int y = 0; y < f->height; ++y) {
         const int64_t field = 2 * i + (y & 1);
         for (int x = 0; x < f->width; ++x)
-            f->data[0][y * f->linesize[0] + x] = ((x + 16 * field) / 32) % 2 ? 200 : 40;
+            f->data[0][y * f->linesize[0] + x] = ((x + step * field) / width) % 2 ? 200 : 40;
     }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
+}
+
+void FillWovenBars(AVFrame* f, int64_t i) { WeaveBars(f, i, 16, 32); }
+// Bars wide enough that a field three fields away does not look like the next one:
+// the order of the fields shows in the picture.
+void FillWovenWideBars(AVFrame* f, int64_t i) { WeaveBars(f, i, 12, 64); }
+// The scene of FillMovingBars shot a field at a time: deinterlaced, it is that scene
+// again, so that the two cost the same to encode.
+void FillWovenSlowBars(AVFrame* f, int64_t i) { WeaveBars(f, i, 4, 32); }
+
+// The same bars shot whole pictures at a time: moving, but never combed.
+void FillMovingBars(AVFrame* f, int64_t i)
+{
+    for (int y = 0; y < f->height; ++y)
+        for (int x = 0; x < f->width; ++x) f->data[0][y * f->linesize[0] + x] = ((x + 8 * i) / 32) % 2 ? 200 : 40;
     for (int p = 1; p < 3; ++p)
         for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
 }
@@ -1275,9 +1292,15 @@ const std::vector<Clip>& PictureClips()
         {.name = "bench_720p_turn.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
          .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .bench = true, .clockwise = 90},
         {.name = "bench_576i.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
-         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenBars, .interlaced = true},
+         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenSlowBars, .interlaced = true},
         {.name = "bench_576p.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
-         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenBars},
+         .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillMovingBars},
+        // Woven bars that nothing marks interlaced (a recording remuxed without its
+        // flags), and bars moving whole pictures at a time.
+        {.name = "woven_bars_unflagged.avi", .format = "avi", .vcodec = "mpeg4", .width = 352, .height = 288,
+         .vframes = 30, .vbitrate = 4000000, .fill = FillWovenWideBars},
+        {.name = "moving_bars.avi", .format = "avi", .vcodec = "mpeg4", .width = 352, .height = 288,
+         .vframes = 30, .vbitrate = 4000000, .fill = FillMovingBars},
         // A TV recording: interlaced MPEG-2 of moving bars.
         {.name = "woven_bars.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
          .vframes = 10, .vbitrate = 8000000, .fill = FillWovenBars, .interlaced = true},

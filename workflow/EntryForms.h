@@ -11,8 +11,8 @@ namespace kv::workflow {
 
 // What the job builder needs to know of a source; zero or empty when unknown.
 struct TSourceFacts {
-    int Width = 0, Height = 0;
-    int SarNum = 0, SarDen = 0;    // sample aspect; 0 = square
+    int Width = 0, Height = 0;     // of the picture upright, as players show it
+    int SarNum = 0, SarDen = 0;    // sample aspect, upright; 0 = square
     int RateNum = 0, RateDen = 0;  // frame rate
     int BitsPerSample = 8;         // of the picture
     bool Hdr = false;              // PQ or HLG transfer

@@ -1,6 +1,7 @@
 #include "workflow/JobBuilder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -288,11 +289,20 @@ void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFac
     if (IsCopy(choice.Codec)) return;
 
     output.FrameSize = FrameSizeFor(ListEntry(format.Resolution, format.ResolutionValue), source);
+    TFrameSize size;
+    if (std::sscanf(output.FrameSize.c_str(), "%d*%d", &size.Width, &size.Height) != 2) size = KeepSize(source);
+    const bool device = IsDeviceProfile(format);
+    if (device) AddLines(output, "keepshape=1");
+    // Square pixels whatever the file says: the aspect chosen is the frame's, and the
+    // picture goes into it in bands.
+    const bool square = device || choice.Codec == "flv" || choice.Codec == "h263";
+    if (square && !output.AspectRatio.empty() && size.Width > 0 && size.Height > 0) {
+        size = AspectFrame(size, output.AspectRatio);
+        output.FrameSize = SizeText(size);
+    }
     output.FrameRate = FrameRateText(ListEntry(format.Framerate, format.FramerateValue));
     if (output.FrameRate.empty()) {
         output.FrameRate = LegalMpegRate(choice.Codec, source);
-        TFrameSize size;
-        if (std::sscanf(output.FrameSize.c_str(), "%d*%d", &size.Width, &size.Height) != 2) size = KeepSize(source);
         if (output.FrameRate.empty()) output.FrameRate = DeviceRate(choice, source, size);
     }
     const std::string rate = ListEntry(format.VideoBitRate, format.VideoBitRateValue);
@@ -301,6 +311,37 @@ void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFac
     if (form && form->Form == TRateForm::rfQuality) quality = form->Value;
     else if (!form) output.VideoBitrate = BitsPerSecond(rate);
     AddLines(output, EncoderLines(choice, quality, source));
+}
+
+bool IsDeviceProfile(const TFormatRec& format)
+{
+    // The words of the name's description, before the file type in brackets.
+    const std::string name = Lower(format.Name.substr(0, format.Name.find('(')));
+    std::string word;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && std::isalnum(static_cast<unsigned char>(name[i]))) {
+            word += name[i];
+            continue;
+        }
+        for (const char* device : {"phone", "phones", "tablet", "tablets", "player", "tv", "device"})
+            if (word == device) return true;
+        word.clear();
+    }
+    return false;
+}
+
+TFrameSize AspectFrame(const TFrameSize& size, const std::string& aspect)
+{
+    int x = 0, y = 0;
+    if (std::sscanf(aspect.c_str(), "%d:%d", &x, &y) != 2 || x <= 0 || y <= 0 || size.Width <= 0 || size.Height <= 0)
+        return size;
+    const double ratio = double(x) / y;
+    TFrameSize frame = size;
+    if (double(size.Width) / size.Height > ratio) frame.Width = static_cast<int>(std::lround(size.Height * ratio / 2)) * 2;
+    else frame.Height = static_cast<int>(std::lround(size.Width / ratio / 2)) * 2;
+    frame.Width = std::min(size.Width, std::max(2, frame.Width));
+    frame.Height = std::min(size.Height, std::max(2, frame.Height));
+    return frame;
 }
 
 bool NeedsSourceFacts(const TFormatRec& format)

@@ -62,6 +62,12 @@ void SetVideoOptions(const TFormatRec& format, int aspectIndex, engine::TOutputO
 void SetAudioOptions(const TFormatRec& format, const TSourceFacts& source, engine::TOutputOptions& output);
 void SetVideoOptions(const TFormatRec& format, int aspectIndex, const TSourceFacts& source,
                      engine::TOutputOptions& output);
+// Profiles made for a kind of device (phones, tablets, portable players, TVs): their
+// players show square pixels only, so the picture keeps its shape in black bands.
+bool IsDeviceProfile(const TFormatRec& format);
+// The largest frame of `aspect` ("4:3") within `size`, even-sided; `size` itself
+// when the aspect does not read.
+TFrameSize AspectFrame(const TFrameSize& size, const std::string& aspect);
 // True when the profile's selected entries follow the source, so its facts are needed.
 bool NeedsSourceFacts(const TFormatRec& format);
 // The file's own track choices (the sound track for outputs of one track, the

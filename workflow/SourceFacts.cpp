@@ -8,6 +8,7 @@ extern "C" {
 #include "media/AVFormatStubs.h"
 #include "media/AVProbe.h"
 #include "media/AVUtilStubs.h"
+#include "media/PictureOrientation.h"
 
 namespace kv::workflow {
 
@@ -17,12 +18,15 @@ void ReadPicture(AVFormatContext* context, AVStream* stream, TSourceFacts& facts
 {
     const AVCodecParameters* par = stream->codecpar;
     facts.VideoCodecId = par->codec_id;
+    // The picture as it is shown: a turned one has its sides and pixel shape swapped.
+    const media::TOrientation turn = media::StreamOrientation(stream);
     facts.Width = par->width;
     facts.Height = par->height;
+    media::UprightSize(turn, facts.Width, facts.Height);
     const AVRational sar = av::av_guess_sample_aspect_ratio(context, stream, nullptr);
     if (sar.num > 0 && sar.den > 0) {
-        facts.SarNum = sar.num;
-        facts.SarDen = sar.den;
+        facts.SarNum = turn.SwapsSides() ? sar.den : sar.num;
+        facts.SarDen = turn.SwapsSides() ? sar.num : sar.den;
     }
     const AVRational rate = av::av_guess_frame_rate(context, stream, nullptr);
     if (rate.num > 0 && rate.den > 0) {
