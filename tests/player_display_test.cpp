@@ -582,6 +582,41 @@ TEST_F(PlayerDisplayTest, TurnedClipsShowUpright)
     }
 }
 
+TEST_F(PlayerDisplayTest, HookOfATurnedClipGetsAndGivesTheUprightPicture)
+{
+    player->SetHook(true);
+    std::mutex lock;
+    int width = 0, height = 0, topLeft = -1;
+    player->OnHook = [&](TCustomPlayer*, kv::media::TBitmap& bmp, std::int64_t) {
+        {
+            std::lock_guard guard(lock);
+            width = bmp.Width(), height = bmp.Height();
+            topLeft = bmp.ScanLine(bmp.Height() / 10)[3 * (bmp.Width() / 10)];
+        }
+        // The left half blue: where it lands shows which way the hook's picture is.
+        for (int y = 0; y < bmp.Height(); ++y)
+            for (int x = 0; x < bmp.Width() / 2; ++x) {
+                std::uint8_t* p = bmp.ScanLine(y) + 3 * x;
+                p[0] = 255, p[1] = 0, p[2] = 0;
+            }
+    };
+    const int ends = recorder.Count(psEnd);
+    ASSERT_TRUE(Open("turn_90.mp4")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > ends; }, 5000));
+    {
+        std::lock_guard guard(lock);
+        EXPECT_EQ(width, 176);
+        EXPECT_EQ(height, 320);
+        EXPECT_NEAR(topLeft, ShownGrey(160), 16);
+    }
+    const kv::media::TBitmap& bmp = *player->CurrentBitmap();
+    ASSERT_EQ(bmp.Width(), 176);
+    const std::uint8_t* left = bmp.ScanLine(160) + 3 * 40;
+    const std::uint8_t* right = bmp.ScanLine(160) + 3 * 136;
+    EXPECT_TRUE(Near(QColor(left[2], left[1], left[0]), 0, 0, 255, 40)) << int(left[2]) << " " << int(left[0]);
+    EXPECT_TRUE(Near(QColor(right[2], right[1], right[0]), 128, 128, 128, 40)) << int(right[2]) << " " << int(right[0]);
+}
+
 TEST_F(PlayerDisplayTest, StillImageShowsWithoutPositionsOrEnd)
 {
     ASSERT_TRUE(Open("still.png")) << player->LastError();
