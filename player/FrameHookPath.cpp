@@ -31,20 +31,20 @@ void CopyRows(const std::uint8_t* src, int srcStride, std::uint8_t* dst, int dst
 
 }  // namespace
 
-bool RunFrameHook(PlaybackState* is, AVFrame* frame, std::uint8_t* const planes[4], const int lines[4], double pts,
-                  int height, int width, int destPixFmt)
+bool RunFrameHook(PlaybackState* is, const THookSource& source, std::uint8_t* const planes[4], const int lines[4],
+                  double pts, int height, int width, int destPixFmt)
 {
     TPlayerCore& player = *is->Player;
     if (!player.Hook || !player.HasHookHandler()) return false;
     media::TFrameConverter& c = *player.HookConverter();
     if (!PrepareBuffer(c, width, height)) return false;
 
-    if (!media::CachedScaler(c.Scaler, width, height, static_cast<AVPixelFormat>(frame->format), width, height,
+    if (!media::CachedScaler(c.Scaler, width, height, static_cast<AVPixelFormat>(source.Format), width, height,
                              RgbFormat, SWS_BICUBIC, nullptr, nullptr, nullptr)) {
         player.LogDirect(ltError, "Cannot initialize the toRGB conversion context");
         return false;
     }
-    av::sws_scale(c.Scaler, frame->data, frame->linesize, 0, height, c.DestData, c.DestLinesize);
+    av::sws_scale(c.Scaler, source.Data, source.Lines, 0, height, c.DestData, c.DestLinesize);
     media::TBitmap& bitmap = *c.Bitmap;
     CopyRows(c.DestData[0], c.DestLinesize[0], bitmap.Bits(), bitmap.Stride(), height, width * 3);
 

@@ -3,15 +3,21 @@
 // comes back from it into the overlay's planes.
 #include <cstdint>
 
-struct AVFrame;
-
 namespace kv::player {
 
 struct PlaybackState;
 
-// True when the hook ran and wrote the picture into `planes`; false leaves the
-// ordinary conversion to run (no hook wanted, or the hook failed).
-bool RunFrameHook(PlaybackState* is, AVFrame* frame, std::uint8_t* const planes[4], const int lines[4], double pts,
-                  int height, int width, int destPixFmt);
+// The picture the hook is given: its planes in the libraries' layout.
+struct THookSource {
+    const std::uint8_t* const* Data;
+    const int* Lines;
+    int Format;
+};
+
+// True when the hook ran and wrote the picture into `planes` (which may be the
+// source's own: it is read in full first); false leaves the ordinary conversion to
+// run (no hook wanted, or the hook failed).
+bool RunFrameHook(PlaybackState* is, const THookSource& source, std::uint8_t* const planes[4], const int lines[4],
+                  double pts, int height, int width, int destPixFmt);
 
 }  // namespace kv::player

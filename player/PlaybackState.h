@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include "media/PictureOrientation.h"
 #include "player/LibSDL.h"
 #include "player/PacketQueue.h"
 
@@ -148,6 +150,10 @@ struct PlaybackState {
     AVStream* VideoSt;
     media::Viewed<media::CodecContextHandle> VideoDec;
     TPacketQueue VideoQ;
+    // How the stored pictures are turned upright for the screen, and the stored
+    // picture in 4:2:0 before it is turned (kept: no allocation per picture).
+    media::TOrientation VideoOrientation;
+    std::vector<std::uint8_t> TurnBuffer;
     std::atomic<double> VideoCurrentPts;
     std::atomic<std::int64_t> VideoCurrentPtsTime;
     // Picture queue
@@ -191,6 +197,8 @@ void HoldAudioForPicture(PlaybackState* is);
 bool AudioIsHeld(PlaybackState* is);
 
 // Picture output
+// The stream's picture size as shown: upright; 0 x 0 without a picture.
+void ShownFrameSize(const PlaybackState* is, int& width, int& height);
 bool VideoOpen(PlaybackState* is);
 void VideoDisplay(PlaybackState* is);
 // Shows entry `index` of the picture queue (the shown one on expose).

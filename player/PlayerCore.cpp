@@ -142,10 +142,7 @@ void TPlayerCore::RaiseFileOpen()
     is->Duration = ic->duration != AV_NOPTS_VALUE ? ic->duration : -1;
     const std::int64_t duration = is->StillImage ? 0 : is->Duration;
     int frameWidth = -1, frameHeight = -1;
-    if (is->VideoSt && is->VideoSt->codecpar->width > 0) {
-        frameWidth = is->VideoSt->codecpar->width;
-        frameHeight = is->VideoSt->codecpar->height;
-    }
+    if (is->VideoSt && is->VideoSt->codecpar->width > 0) ShownFrameSize(is, frameWidth, frameHeight);
     int screenWidth = ScreenWidth, screenHeight = ScreenHeight;
     owner_->OnFileOpen(owner_, duration, frameWidth, frameHeight, screenWidth, screenHeight);
     ScreenWidth = screenWidth;
@@ -460,8 +457,8 @@ media::TBitmap* TPlayerCore::CurrentBitmap()
     std::lock_guard lock(stateLock_);
     PlaybackState* is = state_;
     const bool video = is && is->VideoSt;
-    const int width = video ? is->VideoSt->codecpar->width : 0;
-    const int height = video ? is->VideoSt->codecpar->height : 0;
+    int width = 0, height = 0;
+    ShownFrameSize(is, width, height);
     if (!c.Bitmap || c.Bitmap->Width() != width || c.Bitmap->Height() != height)
         c.Bitmap = std::make_unique<media::TBitmap>(width, height);
     else if (height > 0)

@@ -111,6 +111,7 @@ void StreamComponentOpen(PlaybackState* is, int streamIndex)
     } else if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
         is->VideoStream = streamIndex;
         is->VideoSt = st;
+        is->VideoOrientation = media::StreamOrientation(st);
         is->VideoDec = std::move(dec);
         is->FrameLastDelay = 0.04;
         is->FrameTimer = NowSeconds();

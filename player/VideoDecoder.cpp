@@ -52,8 +52,10 @@ int QueuePicture(PlaybackState* is, AVFrame* frame, double pts)
     if (SeekSinceDecoded(is)) return 0;
 
     TVideoPicture* vp = &is->Pictq[is->PictqWindex];
-    if (!vp->Bmp || vp->Width != frame->width || vp->Height != frame->height) {
-        if (!AwaitOverlay(is, vp, frame->width, frame->height)) return -1;
+    int width = frame->width, height = frame->height;
+    media::UprightSize(is->VideoOrientation, width, height);
+    if (!vp->Bmp || vp->Width != width || vp->Height != height) {
+        if (!AwaitOverlay(is, vp, width, height)) return -1;
     }
     if (!vp->Bmp) return 0;  // no overlay could be made: the picture is dropped
     if (!ConvertFrameToOverlay(is, frame, vp->Bmp, pts)) return -1;

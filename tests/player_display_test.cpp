@@ -16,6 +16,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -514,6 +515,106 @@ TEST_F(PlayerDisplayTest, CurrentBitmapHoldsThePictureOnScreen)
     ASSERT_TRUE(Open("wav_pcm.wav")) << player->LastError();
     EXPECT_EQ(player->CurrentBitmap()->Width(), 0);
     EXPECT_EQ(player->CurrentBitmap()->Height(), 0);
+}
+
+// Clips whose container asks for a turn; the stored picture's corners have luma
+// 40 top left, 100 top right, 160 bottom left, 220 bottom right.
+struct TTurnedClip {
+    const char* Name;
+    int Width, Height;  // upright
+    int Corners[4];     // luma top left, top right, bottom left, bottom right, as shown
+};
+const TTurnedClip TurnedClips[] = {
+    {"turn_90.mp4", 176, 320, {160, 40, 220, 100}},
+    {"turn_180.mp4", 320, 176, {220, 160, 100, 40}},
+    {"turn_270.mp4", 176, 320, {100, 220, 40, 160}},
+    {"mirror.mp4", 320, 176, {100, 40, 220, 160}},
+    {"turn_90_mirror.mp4", 176, 320, {40, 160, 100, 220}},
+    {"turn_270_mirror.mp4", 176, 320, {220, 100, 160, 40}},
+};
+
+// The grey a luma of limited range shows as.
+int ShownGrey(int luma) { return std::clamp((luma - 16) * 255 / 219, 0, 255); }
+
+TEST_F(PlayerDisplayTest, TurnedClipsShowUpright)
+{
+    for (const TTurnedClip& c : TurnedClips) {
+        recorder.FrameWidth = recorder.FrameHeight = 0;
+        const int ends = recorder.Count(psEnd);
+        ASSERT_TRUE(Open(c.Name)) << player->LastError();
+        EXPECT_EQ(recorder.FrameWidth, c.Width) << c.Name;
+        EXPECT_EQ(recorder.FrameHeight, c.Height) << c.Name;
+        // At the end the last picture stays on screen.
+        ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > ends; }, 5000)) << c.Name;
+        // The centre is grey in every clip: black while no picture is on screen.
+        ASSERT_TRUE(WaitUntil(
+            [&] { return player->CurrentBitmap()->ScanLine(c.Height / 2)[3 * (c.Width / 2)] > 0; }, 3000))
+            << c.Name;
+        const kv::media::TBitmap& bmp = *player->CurrentBitmap();
+        ASSERT_EQ(bmp.Width(), c.Width) << c.Name;
+        ASSERT_EQ(bmp.Height(), c.Height) << c.Name;
+        const int w = c.Width, h = c.Height;
+        const int at[4][2] = {{w / 10, h / 10}, {w - w / 10, h / 10}, {w / 10, h - h / 10}, {w - w / 10, h - h / 10}};
+        for (int i = 0; i < 4; ++i) {
+            const std::uint8_t* p = bmp.ScanLine(at[i][1]) + 3 * at[i][0];
+            const int g = ShownGrey(c.Corners[i]);
+            EXPECT_TRUE(Near(QColor(p[2], p[1], p[0]), g, g, g, 16))
+                << c.Name << ", corner " << i << ": " << int(p[2]) << " " << int(p[1]) << " " << int(p[0]);
+        }
+        if (c.Width > c.Height) continue;
+        // On screen: portrait, 165 x 300 in the middle of 400 x 300 (the grab may lag
+        // behind the last picture; the display's own colour conversion is looser).
+        const int g = ShownGrey(c.Corners[0]);
+        QImage img;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                img = Grab();
+                return Near(img.pixelColor(135, 30), g, g, g, 24);
+            },
+            2000))
+            << c.Name << ": " << img.pixelColor(135, 30).name().toStdString();
+        for (int y : {20, 150, 280}) {
+            EXPECT_EQ(img.pixelColor(110, y), QColor(Qt::black)) << c.Name << " " << y;
+            EXPECT_NE(img.pixelColor(125, y), QColor(Qt::black)) << c.Name << " " << y;
+            EXPECT_NE(img.pixelColor(275, y), QColor(Qt::black)) << c.Name << " " << y;
+            EXPECT_EQ(img.pixelColor(290, y), QColor(Qt::black)) << c.Name << " " << y;
+        }
+    }
+}
+
+TEST_F(PlayerDisplayTest, HookOfATurnedClipGetsAndGivesTheUprightPicture)
+{
+    player->SetHook(true);
+    std::mutex lock;
+    int width = 0, height = 0, topLeft = -1;
+    player->OnHook = [&](TCustomPlayer*, kv::media::TBitmap& bmp, std::int64_t) {
+        {
+            std::lock_guard guard(lock);
+            width = bmp.Width(), height = bmp.Height();
+            topLeft = bmp.ScanLine(bmp.Height() / 10)[3 * (bmp.Width() / 10)];
+        }
+        // The left half blue: where it lands shows which way the hook's picture is.
+        for (int y = 0; y < bmp.Height(); ++y)
+            for (int x = 0; x < bmp.Width() / 2; ++x) {
+                std::uint8_t* p = bmp.ScanLine(y) + 3 * x;
+                p[0] = 255, p[1] = 0, p[2] = 0;
+            }
+    };
+    const int ends = recorder.Count(psEnd);
+    ASSERT_TRUE(Open("turn_90.mp4")) << player->LastError();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(psEnd) > ends; }, 5000));
+    {
+        std::lock_guard guard(lock);
+        EXPECT_EQ(width, 176);
+        EXPECT_EQ(height, 320);
+        EXPECT_NEAR(topLeft, ShownGrey(160), 16);
+    }
+    const kv::media::TBitmap& bmp = *player->CurrentBitmap();
+    ASSERT_EQ(bmp.Width(), 176);
+    const std::uint8_t* left = bmp.ScanLine(160) + 3 * 40;
+    const std::uint8_t* right = bmp.ScanLine(160) + 3 * 136;
+    EXPECT_TRUE(Near(QColor(left[2], left[1], left[0]), 0, 0, 255, 40)) << int(left[2]) << " " << int(left[0]);
+    EXPECT_TRUE(Near(QColor(right[2], right[1], right[0]), 128, 128, 128, 40)) << int(right[2]) << " " << int(right[0]);
 }
 
 TEST_F(PlayerDisplayTest, StillImageShowsWithoutPositionsOrEnd)
