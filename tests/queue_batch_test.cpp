@@ -190,6 +190,9 @@ TEST_F(QueueBatch, AReplaceCancelledHalfwayLeavesTheOldFileIntact)
     std::ofstream(Out("long.avi")) << "the user's old file";
     TZelConvert converter;
     ASSERT_TRUE(converter.InitEngine());
+    // A report every tenth of a second: on a fast machine the clip converts within the
+    // default half second, and the first report would be the last.
+    converter.Engine.SetProgressInterval(100);
     converter.Rules.IfExists = ieReplace;
     const int index = Add(converter, Source("long.avi", LongClip));
     ASSERT_GE(index, 0);
