@@ -13,6 +13,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "LibraryCheck.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,15 +22,6 @@ extern "C" {
 #include <string>
 
 namespace {
-
-void Check(int ret, const char* what)
-{
-    if (ret < 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(ret, text, sizeof text);
-        throw std::runtime_error(std::string(what) + ": " + text);
-    }
-}
 
 struct Stream {
     AVCodecContext* dec = nullptr;

@@ -11,6 +11,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "LibraryCheck.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -19,15 +21,6 @@ extern "C" {
 #include <vector>
 
 namespace {
-
-void Check(int ret, const char* what)
-{
-    if (ret < 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(ret, text, sizeof text);
-        throw std::runtime_error(std::string(what) + ": " + text);
-    }
-}
 
 // The pictures of a file's first video stream, one at a time, as 8-bit 4:2:0 of a
 // given size (the stream's own until Resize).

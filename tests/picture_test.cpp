@@ -19,6 +19,7 @@ extern "C" {
 #include "media/AvHandles.h"
 #include "media/PictureOrientation.h"
 #include "tests/support/FlashBeep.h"
+#include "tests/support/TurnedClips.h"
 #include "tests/support/VideoConvert.h"
 
 using namespace kv::engine;
@@ -141,21 +142,8 @@ TEST_F(PictureTest, DisplayMatricesSnapToTheTurnAndMirrorTheyShow)
     }
 }
 
-struct TTurnCase {
-    const char* Input;
-    int Width, Height;         // shown
-    int Corners[4];            // luma top left, top right, bottom left, bottom right
-};
-
-// The source's corners: top left 40, top right 100, bottom left 160, bottom right 220.
-const TTurnCase TurnCases[] = {
-    {"turn_90.mp4", 176, 320, {160, 40, 220, 100}},
-    {"turn_180.mp4", 320, 176, {220, 160, 100, 40}},
-    {"turn_270.mp4", 176, 320, {100, 220, 40, 160}},
-    {"mirror.mp4", 320, 176, {100, 40, 220, 160}},
-    {"turn_90_mirror.mp4", 176, 320, {40, 160, 100, 220}},
-    {"turn_270_mirror.mp4", 176, 320, {220, 100, 160, 40}},
-};
+using kv::test::TTurnedClip;
+using kv::test::TurnedClips;
 
 void ExpectCorners(const TShownPicture& p, const int (&corners)[4], const std::string& what)
 {
@@ -167,16 +155,16 @@ void ExpectCorners(const TShownPicture& p, const int (&corners)[4], const std::s
 
 TEST_F(PictureTest, TurnedSourcesComeOutUprightWithoutATurnOfTheirOwn)
 {
-    for (const TTurnCase& c : TurnCases) {
-        const std::string out = Out(std::string("up_") + c.Input);
-        const auto r = Convert(sink, c.Input, {}, out, {{"vcodec", "libx264"}, {"an", ""}});
-        ASSERT_TRUE(r.Finished) << c.Input << ": " << r.Message;
+    for (const TTurnedClip& c : TurnedClips) {
+        const std::string out = Out(std::string("up_") + c.Name);
+        const auto r = Convert(sink, c.Name, {}, out, {{"vcodec", "libx264"}, {"an", ""}});
+        ASSERT_TRUE(r.Finished) << c.Name << ": " << r.Message;
         const TShownPicture p = ShowPicture(out, 3);
-        ASSERT_TRUE(p.Ok) << c.Input;
-        EXPECT_EQ(p.Width, c.Width) << c.Input;
-        EXPECT_EQ(p.Height, c.Height) << c.Input;
-        EXPECT_FALSE(p.DisplayMatrix) << c.Input << ": the picture is already turned";
-        ExpectCorners(p, c.Corners, c.Input);
+        ASSERT_TRUE(p.Ok) << c.Name;
+        EXPECT_EQ(p.Width, c.Width) << c.Name;
+        EXPECT_EQ(p.Height, c.Height) << c.Name;
+        EXPECT_FALSE(p.DisplayMatrix) << c.Name << ": the picture is already turned";
+        ExpectCorners(p, c.Corners, c.Name);
     }
 }
 
@@ -190,7 +178,7 @@ TEST_F(PictureTest, TurnComesBeforeScalingAndTheProbeReportsTheUprightSize)
     ASSERT_TRUE(p.Ok);
     EXPECT_EQ(p.Width, 88);
     EXPECT_EQ(p.Height, 160);
-    ExpectCorners(p, TurnCases[0].Corners, "scaled");
+    ExpectCorners(p, TurnedClips[0].Corners, "scaled");
 
     kv::media::TAVProbe probe;
     ASSERT_TRUE(probe.OpenFile(MediaFile("turn_90.mp4")));

@@ -34,6 +34,7 @@
 #include "media/FFmpegLoader.h"
 #include "player/FFPlay.h"
 #include "player/PlaybackDiagnostics.h"
+#include "tests/support/TurnedClips.h"
 #include "tests/support/VideoConvert.h"
 #include "tests/support/WidgetApplication.h"
 
@@ -517,21 +518,8 @@ TEST_F(PlayerDisplayTest, CurrentBitmapHoldsThePictureOnScreen)
     EXPECT_EQ(player->CurrentBitmap()->Height(), 0);
 }
 
-// Clips whose container asks for a turn; the stored picture's corners have luma
-// 40 top left, 100 top right, 160 bottom left, 220 bottom right.
-struct TTurnedClip {
-    const char* Name;
-    int Width, Height;  // upright
-    int Corners[4];     // luma top left, top right, bottom left, bottom right, as shown
-};
-const TTurnedClip TurnedClips[] = {
-    {"turn_90.mp4", 176, 320, {160, 40, 220, 100}},
-    {"turn_180.mp4", 320, 176, {220, 160, 100, 40}},
-    {"turn_270.mp4", 176, 320, {100, 220, 40, 160}},
-    {"mirror.mp4", 320, 176, {100, 40, 220, 160}},
-    {"turn_90_mirror.mp4", 176, 320, {40, 160, 100, 220}},
-    {"turn_270_mirror.mp4", 176, 320, {220, 100, 160, 40}},
-};
+using kv::test::TTurnedClip;
+using kv::test::TurnedClips;
 
 // The grey a luma of limited range shows as.
 int ShownGrey(int luma) { return std::clamp((luma - 16) * 255 / 219, 0, 255); }
