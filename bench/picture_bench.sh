@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What the picture corrections cost: a 20 s 1080p HDR clip tone-mapped to 720p H.264
 # against its SDR twin (the same 10-bit HEVC pictures tagged BT.709), a turned 720p
-# phone clip against the same clip unturned, and an interlaced 576-line recording
-# against its progressive twin. Whole-process time of kestravo-cli convert, median
+# phone clip against its twin stored upright (the same pictures as shown, both put
+# into the landscape frame), and an interlaced 576-line recording against its
+# progressive twin. Whole-process time of kestravo-cli convert, median
 # of RUNS. Not a test: run it by hand on a quiet machine.
 #   bench/picture_bench.sh [RUNS]        (default 3; needs build-release from ./run.sh)
 set -euo pipefail
@@ -59,5 +60,5 @@ compare() {   # name profile clip twin target
     printf "  %-14s %.2f s, twin %.2f s, ratio %.3f (target <= %s)\n", n, a, b, a / b, limit }'
 }
 compare "tone mapping" 0 bench_1080p_pq.mkv bench_1080p_sdr10.mkv 1.5
-compare "rotation" 0 bench_720p_turn.mp4 bench_720p.mp4 1.10
+compare "rotation" 0 bench_720p_turn.mp4 bench_720p_portrait.mp4 1.10
 compare "deinterlacing" 1 bench_576i.ts bench_576p.ts 1.10

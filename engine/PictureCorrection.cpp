@@ -172,7 +172,8 @@ bool StreamSaysColour(AVCodecID codec)
     switch (codec) {
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC:
-    case AV_CODEC_ID_VP9: return true;
+    case AV_CODEC_ID_VP9:
+    case AV_CODEC_ID_AV1: return true;
     default: return false;
     }
 }

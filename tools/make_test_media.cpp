@@ -95,6 +95,9 @@ struct Clip {
     // Pictures of phones, cameras and archives.
     int clockwise = 0;        // display matrix: turned this far clockwise when shown...
     bool mirror = false;      // ...and then mirrored
+    // The moving pattern drawn at the shown (upright) size and stored turned back, so
+    // that a twin stored upright shows the same pictures. Quarter turns only.
+    bool drawnUpright = false;
     AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;   // colour tags written with the pictures
     AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
     AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
@@ -296,9 +299,11 @@ struct Track {
     bool sound = false;
     bool variableRate = false;   // pictures at a phone's changing rate (VariableRatePts)
     double toneShift = 0;   // Hz added to the tones, so that sound tracks differ
+    AVFrame* upright = nullptr;   // the picture as shown, before it is stored turned
 
     ~Track()
     {
+        av_frame_free(&upright);
         av_frame_free(&frame);
         avcodec_free_context(&enc);
     }
@@ -358,6 +363,22 @@ void FillPicture(AVFrame* f, int64_t i)
             PutSample(f, 1, x, y, int(64 + ((2 * x + 3 * i) & 127)), depth);
             PutSample(f, 2, x, y, int(64 + ((2 * y + i) & 127)), depth);
         }
+}
+
+// Stores `shown` into `stored` so that turning `stored` `clockwise` degrees (a quarter
+// turn, as the display matrix says) shows it again; 8-bit 4:2:0.
+void StoreTurnedBack(const AVFrame* shown, AVFrame* stored, int clockwise)
+{
+    Check(av_frame_make_writable(stored), "picture buffer");
+    for (int p = 0; p < 3; ++p) {
+        const int w = p ? stored->width / 2 : stored->width, h = p ? stored->height / 2 : stored->height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                // A clockwise turn takes stored (x, y) to shown (h - 1 - y, x).
+                const int sx = clockwise == 90 ? h - 1 - y : y, sy = clockwise == 90 ? x : w - 1 - x;
+                stored->data[p][y * stored->linesize[p] + x] = shown->data[p][sy * shown->linesize[p] + sx];
+            }
+    }
 }
 
 // Sample `n` of channel `c` of a sound frame, `v` in -1 .. 1.
@@ -678,6 +699,15 @@ void WriteMedia(const Clip& c, const std::string& path)
         video.frame->width = e->width;
         video.frame->height = e->height;
         Check(av_frame_get_buffer(video.frame, 0), "picture buffer");
+        if (c.drawnUpright) {
+            if (c.clockwise != 90 && c.clockwise != 270) throw std::runtime_error("drawn upright: quarter turns only");
+            video.upright = av_frame_alloc();
+            if (!video.upright) throw std::runtime_error("upright picture");
+            video.upright->format = e->pix_fmt;
+            video.upright->width = e->height;
+            video.upright->height = e->width;
+            Check(av_frame_get_buffer(video.upright, 0), "upright picture buffer");
+        }
         video.total = c.vframes;
         video.variableRate = c.variableRate;
         video.offset = av_rescale_q(llround(c.vstart * 1000), {1, 1000}, e->time_base);
@@ -794,6 +824,9 @@ void WriteMedia(const Clip& c, const std::string& path)
         } else if (c.fill) {
             Check(av_frame_make_writable(f), "picture buffer");
             c.fill(f, t->next);
+        } else if (t->upright) {
+            FillPicture(t->upright, t->next);
+            StoreTurnedBack(t->upright, f, c.clockwise);
         } else {
             FillPicture(f, t->next);
         }
@@ -1280,8 +1313,8 @@ const std::vector<Clip>& PictureClips()
         {.name = "flash_beep.vob", .format = "dvd", .vcodec = "mpeg2video", .width = 720, .height = 576,
          .vframes = 100, .vbitrate = 4000000, .acodec = "ac3", .rate = 48000, .asamples = 192000,
          .abitrate = 192000, .flashBeep = true},
-        // Benchmarks: 20 s of HDR and its SDR twin, a turned phone clip beside
-        // bench_720p.mp4, and an interlaced TV recording with its progressive twin.
+        // Benchmarks: 20 s of HDR and its SDR twin, a turned phone clip with its twin
+        // stored upright, and an interlaced TV recording with its progressive twin.
         {.name = "bench_1080p_pq.mkv", .format = "matroska", .vcodec = "libx265", .width = 1920, .height = 1080,
          .pixfmt = AV_PIX_FMT_YUV420P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 4000000, .gop = 60,
          .bench = true, .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020,
@@ -1290,7 +1323,9 @@ const std::vector<Clip>& PictureClips()
          .pixfmt = AV_PIX_FMT_YUV420P10LE, .fps = {30, 1}, .vframes = 600, .vbitrate = 4000000, .gop = 60,
          .bench = true, .matrix = AVCOL_SPC_BT709, .primaries = AVCOL_PRI_BT709, .transfer = AVCOL_TRC_BT709},
         {.name = "bench_720p_turn.mp4", .format = "mp4", .vcodec = "libx264", .width = 1280, .height = 720,
-         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .bench = true, .clockwise = 90},
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .bench = true, .clockwise = 90, .drawnUpright = true},
+        {.name = "bench_720p_portrait.mp4", .format = "mp4", .vcodec = "libx264", .width = 720, .height = 1280,
+         .fps = {30, 1}, .vframes = 600, .vbitrate = 2000000, .bench = true},
         {.name = "bench_576i.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
          .vframes = 500, .vbitrate = 6000000, .bench = true, .fill = FillWovenSlowBars, .interlaced = true},
         {.name = "bench_576p.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
