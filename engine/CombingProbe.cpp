@@ -1,5 +1,6 @@
 #include "engine/CombingProbe.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -65,13 +66,59 @@ double Count(const AVFrame* f, const char* key)
     return e ? std::strtod(e->value, nullptr) : 0;
 }
 
-// The detector's verdict over every picture it looked at one by one.
-TFieldOrder Verdict(const AVFrame* last)
+// Pictures that must show teeth before the look counts as combed, as the detector's own
+// minimum of interlaced verdicts.
+constexpr int CombedPicturesNeeded = 4;
+
+// The luma samples of a picture, for formats that keep them in a plane of their own.
+bool LumaPlane(const AVFrame* f, int& bytes)
+{
+    const AVPixFmtDescriptor* d = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    if (!d || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL)))
+        return false;
+    bytes = d->comp[0].depth > 8 ? 2 : 1;
+    return d->comp[0].plane == 0 && d->comp[0].step == bytes && d->comp[0].offset == 0 &&
+           (d->nb_components == 1 || d->comp[1].plane != 0);
+}
+
+// Whether the picture itself shows the teeth of woven fields: rows that stand out from
+// both rows of the other field around them, in the same direction, while the rows of
+// their own field two above and below agree with them. A progressive picture that only
+// moves (rolling credits, a pan by whole rows) has none, however the detector, which
+// compares it with its neighbours, sees it. Formats without a plane of luma samples
+// count as combed: the detector alone decides for them.
+bool ShowsTeeth(const AVFrame* f)
+{
+    int bytes = 1;
+    if (!LumaPlane(f, bytes)) return true;
+    const AVPixFmtDescriptor* d = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    const int shift = d->comp[0].depth - 8;
+    const auto sample = [&](int x, int y) {
+        const std::uint8_t* row = f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0];
+        return bytes == 1 ? int(row[x]) : int(reinterpret_cast<const std::uint16_t*>(row)[x]) >> shift;
+    };
+    constexpr int Step = 16;   // levels of 8-bit luma that tell a tooth from noise
+    std::int64_t teeth = 0, looked = 0;
+    for (int y = 2; y + 2 < f->height; ++y)
+        for (int x = 0; x < f->width; x += 2, ++looked) {
+            const int c = sample(x, y);
+            const int up = c - sample(x, y - 1), down = c - sample(x, y + 1);
+            const int own = std::abs(c - sample(x, y - 2)) + std::abs(c - sample(x, y + 2));
+            teeth += up * down > Step * Step && 2 * own < std::abs(up) + std::abs(down);
+        }
+    // One sample in a thousand: a moving edge in an SD picture gives far more.
+    return looked > 0 && teeth * 1000 >= looked;
+}
+
+// The detector's verdict over every picture it looked at one by one, where enough of
+// them show teeth.
+TFieldOrder Verdict(const AVFrame* last, int toothed)
 {
     const double tff = Count(last, "lavfi.idet.single.tff"), bff = Count(last, "lavfi.idet.single.bff");
     const double progressive = Count(last, "lavfi.idet.single.progressive");
     // Clearly: combed pictures well outnumber the clean ones (still pictures decide neither).
-    if (tff + bff < 4 || tff + bff < 3 * progressive) return TFieldOrder::foProgressive;
+    if (tff + bff < 4 || tff + bff < 3 * progressive || toothed < CombedPicturesNeeded)
+        return TFieldOrder::foProgressive;
     return tff >= bff ? TFieldOrder::foTopFirst : TFieldOrder::foBottomFirst;
 }
 
@@ -122,7 +169,7 @@ TFieldOrder FieldOrderByContent(const AVFormatContext* ic, int streamIndex)
     media::PacketHandle pkt(av::av_packet_alloc());
     media::FrameHandle picture(av::av_frame_alloc());
     if (!pkt || !picture) return TFieldOrder::foProgressive;
-    int looked = 0;
+    int looked = 0, toothed = 0;
     for (int read = 0; looked < PicturesLooked && read < PacketsRead; ++read) {
         if (av::av_read_frame(scan.get(), pkt.get()) < 0) break;
         const bool ours = pkt->stream_index == index && av::avcodec_send_packet(dec.get(), pkt.get()) >= 0;
@@ -131,8 +178,11 @@ TFieldOrder FieldOrderByContent(const AVFormatContext* ic, int streamIndex)
             // The detector is made for the first picture's size and format; a change ends the look.
             if (!detector.Graph && !BuildDetector(detector, dec.get(), scan->streams[index]->time_base))
                 return TFieldOrder::foProgressive;
-            if (picture->width != dec->width || picture->height != dec->height || picture->format != dec->pix_fmt ||
-                av::av_buffersrc_add_frame_flags(detector.Source, picture.get(), 0) < 0) {
+            const bool sameShape =
+                picture->width == dec->width && picture->height == dec->height && picture->format == dec->pix_fmt;
+            toothed += sameShape && ShowsTeeth(picture.get());
+            // The detector takes the picture over.
+            if (!sameShape || av::av_buffersrc_add_frame_flags(detector.Source, picture.get(), 0) < 0) {
                 looked = PicturesLooked;
                 break;
             }
@@ -144,7 +194,7 @@ TFieldOrder FieldOrderByContent(const AVFormatContext* ic, int streamIndex)
     if (!detector.Graph) return TFieldOrder::foProgressive;
     // The end of the stream lets the detector give out the picture it holds back.
     if (av::av_buffersrc_add_frame_flags(detector.Source, nullptr, 0) >= 0) Drain(detector);
-    return Verdict(detector.Last.get());
+    return Verdict(detector.Last.get(), toothed);
 }
 
 }  // namespace kv::engine

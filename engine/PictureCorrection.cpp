@@ -196,6 +196,33 @@ void LookForCombing(TCustomFFmpeg& task, const TInputStream& ist, TSourcePicture
                             ist.StreamIndex, order == TFieldOrder::foTopFirst ? "top field" : "bottom field"));
 }
 
+struct TInnerSize {
+    int Width = 0, Height = 0;
+};
+
+// The size the picture has inside the output's bands, where the engine would only
+// scale it down to that (nothing cut, no pad asked for, no user filters); 0 x 0 where
+// it would do more or the picture does not get smaller.
+TInnerSize ShrinkTarget(const TCustomFFmpeg& task, const TOutputStream& ost, int shownWidth, int shownHeight)
+{
+    const AVCodecContext* enc = ost.Encoder;
+    const int cuts = task.CropLeft + task.CropRight + task.CropTop + task.CropBottom + task.PadLeft + task.PadRight +
+                     task.PadTop + task.PadBottom;
+    const int w = enc->width - ost.PadLeftBand - ost.PadRightBand, h = enc->height - ost.PadTopBand - ost.PadBottomBand;
+    if (task.UseVideoFilters || cuts != 0 || w <= 0 || h <= 0 ||
+        static_cast<std::int64_t>(w) * h >= static_cast<std::int64_t>(shownWidth) * shownHeight)
+        return {};
+    return {w, h};
+}
+
+// The engine's own scaler, with its flags, as a filter.
+std::string ScaleFilter(const TCustomFFmpeg& task, int width, int height)
+{
+    std::int64_t flags = task.ScaleFlags;
+    if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
+    return Format("scale=w=%d:h=%d:flags=%lld", width, height, static_cast<long long>(flags));
+}
+
 }  // namespace
 
 TColourTags SizeClassColour(int width, int height)
@@ -220,9 +247,9 @@ TCorrectionPlan PlanCorrection(const TSourcePicture& s, const TTargetPicture& t,
     TCorrectionPlan plan;
     // Fields are woven in the stored picture: they are joined before it is turned.
     if (deinterlace)
-        Append(plan.Filters, Format("bwdif=mode=send_frame:parity=%s:deint=all",
-                                    s.Parity == 0 ? "tff" : s.Parity == 1 ? "bff" : "auto"));
-    Append(plan.Filters, media::OrientationFilters(s.Orientation));
+        plan.Deinterlace = Format("bwdif=mode=send_frame:parity=%s:deint=all",
+                                  s.Parity == 0 ? "tff" : s.Parity == 1 ? "bff" : "auto");
+    plan.Turn = media::OrientationFilters(s.Orientation);
 
     const TColourTags source = SourceColour(s);
     TColourTags target = SizeClassColour(t.Width, t.Height);
@@ -300,23 +327,27 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
 
     // The first output a stream feeds decides; a damaged stream of unknown format
     // goes uncorrected.
-    std::string chain = plan.Filters;
-    // Drawn upright at the source's size, before any colour conversion or scaling.
-    Append(chain, BurnInFilters(task, task.OutputFiles[ost.FileIndex]));
-    if (!plan.Colour.empty()) {
-        // Colour is converted at the output's size when the picture goes there
-        // unchanged otherwise: a quarter of the work for HD into SD.
-        const int bands = task.CropLeft + task.CropRight + task.CropTop + task.CropBottom + task.PadLeft +
-                          task.PadRight + task.PadTop + task.PadBottom + ost.PadTopBand + ost.PadLeftBand;
-        const bool plainScale = !task.UseVideoFilters && bands == 0;
-        if (plainScale) {
-            std::int64_t flags = task.ScaleFlags;
-            if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
-            Append(chain,
-                   Format("scale=w=%d:h=%d:flags=%lld", enc->width, enc->height, static_cast<long long>(flags)));
-        }
-        Append(chain, plan.Colour);
+    const std::string burnIn = BurnInFilters(task, task.OutputFiles[ost.FileIndex]);
+    const bool turns = !plan.Turn.empty(), converts = !plan.Colour.empty();
+    // A picture that only gets smaller on its way out is made smaller first: the turn
+    // and the colour conversion then work on fewer pixels (a quarter for HD into SD).
+    // Subtitles are drawn upright at the source's size, so a turn waits for them.
+    int shownWidth = par->width, shownHeight = par->height;
+    media::UprightSize(source.Orientation, shownWidth, shownHeight);
+    const TInnerSize inner = ShrinkTarget(task, ost, shownWidth, shownHeight);
+    const bool shrinkFirst = inner.Width > 0 && (converts || (turns && burnIn.empty()));
+    std::string chain = plan.Deinterlace;
+    if (shrinkFirst && burnIn.empty()) {
+        // Before a quarter turn the picture still lies on its side.
+        const bool sideways = source.Orientation.SwapsSides();
+        Append(chain, ScaleFilter(task, sideways ? inner.Height : inner.Width, sideways ? inner.Width : inner.Height));
+        Append(chain, plan.Turn);
+    } else {
+        Append(chain, plan.Turn);
+        Append(chain, burnIn);
+        if (shrinkFirst) Append(chain, ScaleFilter(task, inner.Width, inner.Height));
     }
+    Append(chain, plan.Colour);
     if (chain.empty() || ist.Correction || par->width <= 0 || par->height <= 0 ||
         !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format)))
         return;

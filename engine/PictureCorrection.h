@@ -42,13 +42,14 @@ struct TSourcePicture {
 struct TTargetPicture {
     int Width = 0, Height = 0;
     int PixelFormat = -1;
-    // The codec's own stream says its colours (H.264, HEVC, VP9): players read
+    // The codec's own stream says its colours (H.264, HEVC, VP9, AV1): players read
     // the matrix from it, so a source's matrix can be kept and named instead of converted.
     bool StreamSaysColour = false;
 };
 
 struct TCorrectionPlan {
-    std::string Filters;   // deinterlacing and turning; empty when the pictures need neither
+    std::string Deinterlace;   // joining the fields; empty for progressive pictures
+    std::string Turn;          // turning and mirroring upright; empty for upright pictures
     std::string Colour;    // tone mapping or matrix and range conversion; empty for none
     TColourTags Output;    // what the output's pictures are and say they are
 };

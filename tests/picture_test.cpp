@@ -155,17 +155,22 @@ void ExpectCorners(const TShownPicture& p, const int (&corners)[4], const std::s
 
 TEST_F(PictureTest, TurnedSourcesComeOutUprightWithoutATurnOfTheirOwn)
 {
-    for (const TTurnedClip& c : TurnedClips) {
-        const std::string out = Out(std::string("up_") + c.Name);
-        const auto r = Convert(sink, c.Name, {}, out, {{"vcodec", "libx264"}, {"an", ""}});
-        ASSERT_TRUE(r.Finished) << c.Name << ": " << r.Message;
-        const TShownPicture p = ShowPicture(out, 3);
-        ASSERT_TRUE(p.Ok) << c.Name;
-        EXPECT_EQ(p.Width, c.Width) << c.Name;
-        EXPECT_EQ(p.Height, c.Height) << c.Name;
-        EXPECT_FALSE(p.DisplayMatrix) << c.Name << ": the picture is already turned";
-        ExpectCorners(p, c.Corners, c.Name);
-    }
+    // At its own size, and made smaller (which happens before the turn).
+    for (const TTurnedClip& c : TurnedClips)
+        for (const int divisor : {1, 2}) {
+            const std::string what = std::string(c.Name) + " / " + std::to_string(divisor);
+            const std::string out = Out(std::to_string(divisor) + "_up_" + c.Name);
+            const int w = c.Width / divisor, h = c.Height / divisor;
+            const auto r = Convert(sink, c.Name, {}, out,
+                                   {{"vcodec", "libx264"}, {"s", std::to_string(w) + "x" + std::to_string(h)}, {"an", ""}});
+            ASSERT_TRUE(r.Finished) << what << ": " << r.Message;
+            const TShownPicture p = ShowPicture(out, 3);
+            ASSERT_TRUE(p.Ok) << what;
+            EXPECT_EQ(p.Width, w) << what;
+            EXPECT_EQ(p.Height, h) << what;
+            EXPECT_FALSE(p.DisplayMatrix) << what << ": the picture is already turned";
+            ExpectCorners(p, c.Corners, what);
+        }
 }
 
 TEST_F(PictureTest, TurnComesBeforeScalingAndTheProbeReportsTheUprightSize)
@@ -179,6 +184,16 @@ TEST_F(PictureTest, TurnComesBeforeScalingAndTheProbeReportsTheUprightSize)
     EXPECT_EQ(p.Width, 88);
     EXPECT_EQ(p.Height, 160);
     ExpectCorners(p, TurnedClips[0].Corners, "scaled");
+
+    // Crops are measured on the upright picture too (on the stored one this would be 160x312).
+    const auto cropped = Convert(sink, "turn_90.mp4", {}, Out("cropped.mp4"),
+                                 {{"vcodec", "libx264"}, {"croptop", "16"}, {"cropleft", "8"}, {"an", ""}});
+    ASSERT_TRUE(cropped.Finished) << cropped.Message;
+    const TShownPicture c = ShowPicture(Out("cropped.mp4"), 3);
+    ASSERT_TRUE(c.Ok);
+    EXPECT_EQ(c.Width, 168);
+    EXPECT_EQ(c.Height, 304);
+    ExpectCorners(c, TurnedClips[0].Corners, "cropped");
 
     kv::media::TAVProbe probe;
     ASSERT_TRUE(probe.OpenFile(MediaFile("turn_90.mp4")));
@@ -434,6 +449,7 @@ TEST_F(PictureTest, CombedPicturesAreDeinterlacedWhereNothingSaysTheyAreInterlac
     const struct { const char* Input; bool Combed; } cases[] = {
         {"woven_bars_unflagged.avi", true},
         {"moving_bars.avi", false},
+        {"rolling_credits.mp4", false},   // moves by whole rows: looks woven beside its neighbours
         {"bars_sd_601.avi", false},   // still
     };
     for (const auto& c : cases) {

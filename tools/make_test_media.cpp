@@ -1214,6 +1214,22 @@ void FillMovingBars(AVFrame* f, int64_t i)
         for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
 }
 
+// Lines of lettering rolling up four rows per picture, as end credits do: progressive,
+// yet the rows of one picture are those of the next four rows down.
+void FillRollingCredits(AVFrame* f, int64_t i)
+{
+    for (int y = 0; y < f->height; ++y) {
+        const int64_t row = y + 4 * i, line = row / 20, inLine = row % 20;
+        for (int x = 0; x < f->width; ++x) {
+            const int64_t glyph = x / 8;
+            const bool lit = inLine >= 4 && inLine < 16 && x % 8 < 6 && (glyph * 7 + line * 13) % 5 != 0;
+            f->data[0][y * f->linesize[0] + x] = lit ? 230 : 20;
+        }
+    }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < f->height / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, f->width / 2);
+}
+
 // Inverse of the BT.709 camera curve: linear light of a component 0 .. 1.
 double Bt709Linear(double v)
 {
@@ -1336,6 +1352,10 @@ const std::vector<Clip>& PictureClips()
          .vframes = 30, .vbitrate = 4000000, .fill = FillWovenWideBars},
         {.name = "moving_bars.avi", .format = "avi", .vcodec = "mpeg4", .width = 352, .height = 288,
          .vframes = 30, .vbitrate = 4000000, .fill = FillMovingBars},
+        // Progressive, but a field detector that compares a picture with its neighbours
+        // takes it for woven fields.
+        {.name = "rolling_credits.mp4", .format = "mp4", .vcodec = "libx264", .width = 352, .height = 288,
+         .vframes = 30, .vbitrate = 2000000, .fill = FillRollingCredits},
         // A TV recording: interlaced MPEG-2 of moving bars.
         {.name = "woven_bars.ts", .format = "mpegts", .vcodec = "mpeg2video", .width = 720, .height = 576,
          .vframes = 10, .vbitrate = 8000000, .fill = FillWovenBars, .interlaced = true},
