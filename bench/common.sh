@@ -52,8 +52,6 @@ INI
   sed -i 's/^\(Resolution\|Framerate\|VideoEncoder\|VideoBitRate\|SampleRate\|AudioBitrate\|AudioEncoder\|Channel\)=.*/&\n\1Value=0/' "$1"
 }
 
-# The work folder: the bench clips, an empty output folder, the front end's own copy
-# beside the bench catalogue (which it reads there), and the floor program.
 # An empty output folder, the bench clips and a copy of the front end, which reads the
 # catalogue beside itself.
 prepare_bench_folder() {
@@ -63,6 +61,7 @@ prepare_bench_folder() {
   cp "$build/stage/kestravo-cli" "$work/kestravo-cli"
 }
 
+# The folder above with the bench catalogue and the floor program.
 prepare_bench_work() {
   prepare_bench_folder
   write_bench_catalogue "$work/kestravo.ini"

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <chrono>
@@ -52,6 +53,7 @@ namespace {
 const std::string MediaDir = KV_TEST_MEDIA_DIR;
 const std::string Clip = MediaDir + "/avi_mpeg4_mp2.avi";
 const std::string TinyClip = MediaDir + "/tiny_64x48.avi";
+const std::string LongClip = MediaDir + "/long_320x240.avi";   // 40 s: seconds of work
 
 // FNV-1a of the file's bytes; 0 for a file that cannot be read.
 std::uint64_t ContentHash(const std::string& path)
@@ -199,7 +201,8 @@ class TTestObserver : public TBatchObserver {
 public:
     using TBatchObserver::TBatchObserver;
     std::function<void(int)> AfterProgress, AfterTerminate;
-    std::vector<int> FramesOffered = std::vector<int>(8, 0);  // per task; on the presenter's thread
+    std::array<std::atomic<int>, 8> FramesOffered{};  // per task; counted on the presenter's thread
+    std::atomic<int> FirstOffered{-1};                 // the task of the first frame offered
 
 protected:
     void HandleProgress(int index, int current, int total) override
@@ -215,6 +218,8 @@ protected:
     void HandlePreview(int index, kv::media::TBitmap& bitmap) override
     {
         if (index >= 0 && index < static_cast<int>(FramesOffered.size())) ++FramesOffered[static_cast<std::size_t>(index)];
+        int none = -1;
+        FirstOffered.compare_exchange_strong(none, index);
         TBatchObserver::HandlePreview(index, bitmap);
     }
 };
@@ -255,9 +260,9 @@ protected:
     }
     // `count` sources of the same name and content, each a file of its own; one second
     // of each is enough.
-    void AddFiles(int count)
+    void AddFiles(int count, const std::string& clip = Clip)
     {
-        for (const std::string& copy : kv::test::SeparateCopies(Clip, srcDir, count)) Add(copy);
+        for (const std::string& copy : kv::test::SeparateCopies(clip, srcDir, count)) Add(copy);
     }
     // A copy of `clip` among the sources, under `name`.
     std::string CopyOf(const std::string& clip, const std::string& name)
@@ -525,27 +530,32 @@ TEST_F(Batch, TwoAtOnce)
 // Frames of two files in turn would flicker: while both run, the picture is one file's.
 TEST_F(Batch, ThePreviewStaysWithOneFileWhileItRuns)
 {
-    AddFiles(2);
+    AddFiles(2, LongClip);
     PrepareAll();
     TTestObserver observer(converter, &presenter);
-    // The first file's first report holds it, unfinished, until both files offered frames.
+    // The file whose frame came first is shown; a report of it holds it, unfinished,
+    // while the other file offers frames. Its end waits for the hold: it is reported
+    // under the same lock.
     std::atomic<bool> held{false}, release{false};
     observer.AfterProgress = [&](int index) {
-        if (index != 0 || held.exchange(true)) return;
+        if (index != observer.FirstOffered || held.exchange(true)) return;
         for (int i = 0; i < 60000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     observer.BeginBatch(2, ".avi", 2);
-    const bool bothOffered =
-        WaitFor([&] { return held && observer.FramesOffered[0] > 0 && observer.FramesOffered[1] > 0; }, 60);
-    const std::vector<int> shownWhileBothRan = presenter.FrameTasks;
+    const bool isHeld = WaitFor([&] { return held.load(); }, 60);
+    const int shown = observer.FirstOffered, other = 1 - shown;
+    // The other file may already have ended, or wait for the lock itself: then it offers nothing.
+    const int offeredBefore = observer.FramesOffered[static_cast<std::size_t>(other)];
+    WaitFor([&] { return observer.FramesOffered[static_cast<std::size_t>(other)] > offeredBefore; }, 2);
+    const std::vector<int> shownWhileHeld = presenter.FrameTasks;
     release = true;
-    ASSERT_TRUE(bothOffered);
+    ASSERT_TRUE(isHeld);
     ASSERT_TRUE(WaitFor([&] { return presenter.Done > 0; }));
     observer.FinishBatch();
     EXPECT_EQ(Statuses(), std::vector<int>({1, 1}));
-    ASSERT_FALSE(shownWhileBothRan.empty());
-    EXPECT_EQ(std::set<int>(shownWhileBothRan.begin(), shownWhileBothRan.end()).size(), 1u)
-        << ::testing::PrintToString(shownWhileBothRan);
+    ASSERT_FALSE(shownWhileHeld.empty());
+    EXPECT_EQ(std::set<int>(shownWhileHeld.begin(), shownWhileHeld.end()), std::set<int>({shown}))
+        << ::testing::PrintToString(shownWhileHeld);
 }
 
 TEST_F(Batch, PauseResumeAndCancelActOnEveryRunningFile)

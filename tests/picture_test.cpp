@@ -264,27 +264,48 @@ TEST_F(PictureTest, ColoursSurviveAChangeOfSizeClassAndEveryOutputIsTagged)
     }
 }
 
+// The bars of the HDR clips as an SDR picture shows them, tagged as SDR with the matrix
+// of the picture's size class.
+void ExpectSdrBars(const TShownPicture& p, const std::string& what, AVColorSpace matrix = AVCOL_SPC_BT709)
+{
+    // Red, green and blue at 60 % of the signal, grey at 50 %.
+    const int expected[4][3] = {{153, 0, 0}, {0, 153, 0}, {0, 0, 153}, {128, 128, 128}};
+    for (int bar = 0; bar < 4; ++bar) {
+        const auto rgb = p.Rgb(p.Width * (2 * bar + 1) / 8, p.Height / 2);
+        // The curve is steep near black: 30 levels there are less than 1 % of the light.
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(rgb[k], expected[bar][k], expected[bar][k] ? 10 : 30)
+                << what << ", bar " << bar << ", component " << k;
+    }
+    EXPECT_EQ(p.Matrix, matrix) << what;
+    EXPECT_EQ(p.Primaries, AVCOL_PRI_BT709) << what;
+    EXPECT_EQ(p.Transfer, AVCOL_TRC_BT709) << what;
+}
+
 TEST_F(PictureTest, HdrSourcesAreToneMappedIntoSdrOutputs)
 {
-    // The bars an SDR picture shows: red, green and blue at 60 % of the signal, grey at 50 %.
-    const int expected[4][3] = {{153, 0, 0}, {0, 153, 0}, {0, 0, 153}, {128, 128, 128}};
     for (const char* input : {"bars_pq.mkv", "bars_hlg.mkv"}) {
         const std::string out = Out(std::string("sdr_") + input + ".mp4");
         const auto r = Convert(sink, input, {}, out, {{"vcodec", "libx264"}, {"b", "4000k"}});
         ASSERT_TRUE(r.Finished) << input << ": " << r.Message;
         const TShownPicture p = ShowPicture(out, 2);
         ASSERT_TRUE(p.Ok) << input;
-        for (int bar = 0; bar < 4; ++bar) {
-            const auto rgb = p.Rgb(p.Width * (2 * bar + 1) / 8, p.Height / 2);
-            // The curve is steep near black: 30 levels there are less than 1 % of the light.
-            for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(rgb[k], expected[bar][k], expected[bar][k] ? 10 : 30)
-                    << input << ", bar " << bar << ", component " << k;
-        }
-        EXPECT_EQ(p.Matrix, AVCOL_SPC_BT709) << input;
-        EXPECT_EQ(p.Primaries, AVCOL_PRI_BT709) << input;
-        EXPECT_EQ(p.Transfer, AVCOL_TRC_BT709) << input;
+        ExpectSdrBars(p, input);
     }
+}
+
+TEST_F(PictureTest, APhonesTurnedHdrClipComesOutUprightToneMappedAndSmaller)
+{
+    // Made smaller, turned and tone-mapped in one go: each step must leave the others right.
+    const auto r = Convert(sink, "phone_hlg_turned.mp4", {}, Out("phone.mp4"),
+                           {{"vcodec", "libx264"}, {"s", "360x640"}, {"b", "4000k"}});
+    ASSERT_TRUE(r.Finished) << r.Message;
+    const TShownPicture p = ShowPicture(Out("phone.mp4"), 2);
+    ASSERT_TRUE(p.Ok);
+    EXPECT_EQ(p.Width, 360);
+    EXPECT_EQ(p.Height, 640);
+    EXPECT_FALSE(p.DisplayMatrix);
+    ExpectSdrBars(p, "phone", AVCOL_SPC_SMPTE170M);   // 640 lines: standard definition
 }
 
 TEST_F(PictureTest, ATenBitOutputKeepsHdrWithItsTags)

@@ -95,8 +95,8 @@ struct Clip {
     // Pictures of phones, cameras and archives.
     int clockwise = 0;        // display matrix: turned this far clockwise when shown...
     bool mirror = false;      // ...and then mirrored
-    // The moving pattern drawn at the shown (upright) size and stored turned back, so
-    // that a twin stored upright shows the same pictures. Quarter turns only.
+    // The pictures drawn at the shown (upright) size and stored turned back, so that a
+    // twin stored upright shows the same pictures. Quarter turns only.
     bool drawnUpright = false;
     AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;   // colour tags written with the pictures
     AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
@@ -366,17 +366,19 @@ void FillPicture(AVFrame* f, int64_t i)
 }
 
 // Stores `shown` into `stored` so that turning `stored` `clockwise` degrees (a quarter
-// turn, as the display matrix says) shows it again; 8-bit 4:2:0.
+// turn, as the display matrix says) shows it again; 4:2:0 of 8 or more bits.
 void StoreTurnedBack(const AVFrame* shown, AVFrame* stored, int clockwise)
 {
     Check(av_frame_make_writable(stored), "picture buffer");
+    const int bytes = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(stored->format))->comp[0].depth > 8 ? 2 : 1;
     for (int p = 0; p < 3; ++p) {
         const int w = p ? stored->width / 2 : stored->width, h = p ? stored->height / 2 : stored->height;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 // A clockwise turn takes stored (x, y) to shown (h - 1 - y, x).
                 const int sx = clockwise == 90 ? h - 1 - y : y, sy = clockwise == 90 ? x : w - 1 - x;
-                stored->data[p][y * stored->linesize[p] + x] = shown->data[p][sy * shown->linesize[p] + sx];
+                std::memcpy(stored->data[p] + y * stored->linesize[p] + x * bytes,
+                            shown->data[p] + sy * shown->linesize[p] + sx * bytes, bytes);
             }
     }
 }
@@ -821,12 +823,14 @@ void WriteMedia(const Clip& c, const std::string& path)
             else FillSound(f, t->next, c.rate, t->toneShift);
         } else if (c.flashBeep) {
             FillFlashPicture(f, t->NextSeconds());
+        } else if (t->upright) {
+            Check(av_frame_make_writable(t->upright), "picture buffer");
+            if (c.fill) c.fill(t->upright, t->next);
+            else FillPicture(t->upright, t->next);
+            StoreTurnedBack(t->upright, f, c.clockwise);
         } else if (c.fill) {
             Check(av_frame_make_writable(f), "picture buffer");
             c.fill(f, t->next);
-        } else if (t->upright) {
-            FillPicture(t->upright, t->next);
-            StoreTurnedBack(t->upright, f, c.clockwise);
         } else {
             FillPicture(f, t->next);
         }
@@ -1312,6 +1316,11 @@ const std::vector<Clip>& PictureClips()
         {.name = "bars_hlg.mkv", .format = "matroska", .vcodec = "libx265", .width = 1280, .height = 720,
          .pixfmt = AV_PIX_FMT_YUV420P10LE, .vframes = 5, .vbitrate = 2000000, .fill = FillHlgBars,
          .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020, .transfer = AVCOL_TRC_ARIB_STD_B67},
+        // A phone's HDR clip: HLG bars drawn upright, stored on their side with a quarter turn.
+        {.name = "phone_hlg_turned.mp4", .format = "mp4", .vcodec = "libx265", .width = 1280, .height = 720,
+         .pixfmt = AV_PIX_FMT_YUV420P10LE, .vframes = 5, .vbitrate = 2000000, .fill = FillHlgBars,
+         .clockwise = 90, .drawnUpright = true, .matrix = AVCOL_SPC_BT2020_NCL, .primaries = AVCOL_PRI_BT2020,
+         .transfer = AVCOL_TRC_ARIB_STD_B67},
         // Archives: AVI keeps pictures in decoding order with no times of their own.
         {.name = "flash_beep_bframes.avi", .format = "avi", .vcodec = "mpeg4", .fps = {30, 1}, .vframes = 120,
          .gop = 30, .acodec = "pcm_s16le", .rate = 22050, .channels = 1, .asamples = 88200, .flashBeep = true,
