@@ -70,15 +70,19 @@ double Count(const AVFrame* f, const char* key)
 // minimum of interlaced verdicts.
 constexpr int CombedPicturesNeeded = 4;
 
-// The luma samples of a picture, for formats that keep them in a plane of their own.
-bool LumaPlane(const AVFrame* f, int& bytes)
+// The description of a format that keeps its luma samples in a plane of their own,
+// one or two bytes each; null for any other.
+const AVPixFmtDescriptor* LumaPlaneFormat(int format)
 {
-    const AVPixFmtDescriptor* d = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
-    if (!d || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL)))
-        return false;
-    bytes = d->comp[0].depth > 8 ? 2 : 1;
-    return d->comp[0].plane == 0 && d->comp[0].step == bytes && d->comp[0].offset == 0 &&
-           (d->nb_components == 1 || d->comp[1].plane != 0);
+    const AVPixFmtDescriptor* d = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    constexpr std::uint64_t other = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL |
+                                    AV_PIX_FMT_FLAG_BITSTREAM;
+    if (!d || (d->flags & other))
+        return nullptr;
+    const int bytes = d->comp[0].depth > 8 ? 2 : 1;
+    const bool own = d->comp[0].plane == 0 && d->comp[0].step == bytes && d->comp[0].offset == 0 &&
+                     (d->nb_components == 1 || d->comp[1].plane != 0);
+    return own ? d : nullptr;
 }
 
 // Whether the picture itself shows the teeth of woven fields: rows that stand out from
@@ -89,10 +93,9 @@ bool LumaPlane(const AVFrame* f, int& bytes)
 // count as combed: the detector alone decides for them.
 bool ShowsTeeth(const AVFrame* f)
 {
-    int bytes = 1;
-    if (!LumaPlane(f, bytes)) return true;
-    const AVPixFmtDescriptor* d = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
-    const int shift = d->comp[0].depth - 8;
+    const AVPixFmtDescriptor* d = LumaPlaneFormat(f->format);
+    if (!d) return true;
+    const int bytes = d->comp[0].step, shift = d->comp[0].depth - 8;
     const auto sample = [&](int x, int y) {
         const std::uint8_t* row = f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0];
         return bytes == 1 ? int(row[x]) : int(reinterpret_cast<const std::uint16_t*>(row)[x]) >> shift;

@@ -425,6 +425,8 @@ public:
     void TranscodeLoop();
     void TranscodeCleanup();
     int CodecThreads() const;
+    // The scaler's flags: the "sws_flags" option where it was given, else ScaleFlags.
+    std::int64_t ChosenScaleFlags() const;
     std::unique_ptr<TTranscodeRun> RunTables;   // the tables of the run in progress
 
 protected:

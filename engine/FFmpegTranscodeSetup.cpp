@@ -31,6 +31,13 @@ int TCustomFFmpeg::CodecThreads() const
     return TaskThreadCount >= 0 ? TaskThreadCount : 1;
 }
 
+std::int64_t TCustomFFmpeg::ChosenScaleFlags() const
+{
+    std::int64_t flags = ScaleFlags;
+    if (OptionContext) av::av_opt_get_int(OptionContext->ScalerSet, "sws_flags", 0, &flags);
+    return flags;
+}
+
 namespace {
 
 // Dumps an output file's description and raises `message`.
@@ -134,11 +141,7 @@ void BuildFilterGraph(TCustomFFmpeg& task, TInputStream& ist, TOutputStream& ost
     }
     ist.FilterGraph.reset(av::avfilter_graph_alloc());
     if (!ist.FilterGraph) FilterFailure();
-    const std::int64_t swsFlags = [&] {
-        std::int64_t flags = task.ScaleFlags;
-        if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
-        return flags;
-    }();
+    const std::int64_t swsFlags = task.ChosenScaleFlags();
     const AVRational sar = icodec.SampleAspect;
     const std::string sourceArgs =
         Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", icodec.Width, icodec.Height,
@@ -413,9 +416,7 @@ void AllocateWorkPicture(TOutputStream& ost)
 void CreateScaler(TCustomFFmpeg& task, TOutputStream& ost, const TPictureShape& icodec)
 {
     const AVCodecContext* codec = ost.Encoder;
-    std::int64_t flags = task.ScaleFlags;
-    if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
-    task.ScaleFlags = static_cast<int>(flags);
+    task.ScaleFlags = static_cast<int>(task.ChosenScaleFlags());
     // A damaged stream may leave its pixel format unknown to the analysis, and the
     // scaler library aborts on an unknown format: such a stream gets its scaler with
     // its first picture.

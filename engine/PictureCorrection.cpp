@@ -218,9 +218,7 @@ TInnerSize ShrinkTarget(const TCustomFFmpeg& task, const TOutputStream& ost, int
 // The engine's own scaler, with its flags, as a filter.
 std::string ScaleFilter(const TCustomFFmpeg& task, int width, int height)
 {
-    std::int64_t flags = task.ScaleFlags;
-    if (task.OptionContext) av::av_opt_get_int(task.OptionContext->ScalerSet, "sws_flags", 0, &flags);
-    return Format("scale=w=%d:h=%d:flags=%lld", width, height, static_cast<long long>(flags));
+    return Format("scale=w=%d:h=%d:flags=%lld", width, height, static_cast<long long>(task.ChosenScaleFlags()));
 }
 
 }  // namespace
@@ -335,9 +333,9 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     int shownWidth = par->width, shownHeight = par->height;
     media::UprightSize(source.Orientation, shownWidth, shownHeight);
     const TInnerSize inner = ShrinkTarget(task, ost, shownWidth, shownHeight);
-    const bool shrinkFirst = inner.Width > 0 && (converts || (turns && burnIn.empty()));
+    const bool shrinks = inner.Width > 0;
     std::string chain = plan.Deinterlace;
-    if (shrinkFirst && burnIn.empty()) {
+    if (shrinks && burnIn.empty() && (turns || converts)) {
         // Before a quarter turn the picture still lies on its side.
         const bool sideways = source.Orientation.SwapsSides();
         Append(chain, ScaleFilter(task, sideways ? inner.Height : inner.Width, sideways ? inner.Width : inner.Height));
@@ -345,7 +343,7 @@ void SetupPictureCorrection(TCustomFFmpeg& task, TInputStream& ist, TOutputStrea
     } else {
         Append(chain, plan.Turn);
         Append(chain, burnIn);
-        if (shrinkFirst) Append(chain, ScaleFilter(task, inner.Width, inner.Height));
+        if (shrinks && converts) Append(chain, ScaleFilter(task, inner.Width, inner.Height));
     }
     Append(chain, plan.Colour);
     if (chain.empty() || ist.Correction || par->width <= 0 || par->height <= 0 ||

@@ -116,6 +116,19 @@ TShownPicture ShowPicture(const std::string& file, int index = 0)
 
 using PictureTest = TOutputFolderTest;
 
+// Converts `input` into `output` with `options` and shows the output's picture `frame`,
+// which must be `width` x `height`.
+void ConvertAndShow(TRecordingSink& sink, const std::string& input, const std::string& output,
+                    const TOptionList& options, int frame, int width, int height, TShownPicture& shown)
+{
+    const auto r = Convert(sink, input, {}, output, options);
+    ASSERT_TRUE(r.Finished) << output << ": " << r.Message;
+    shown = ShowPicture(output, frame);
+    ASSERT_TRUE(shown.Ok) << output;
+    EXPECT_EQ(shown.Width, width) << output;
+    EXPECT_EQ(shown.Height, height) << output;
+}
+
 // ---------------------------------------------------------------------------
 // Turned and mirrored sources
 
@@ -158,41 +171,30 @@ TEST_F(PictureTest, TurnedSourcesComeOutUprightWithoutATurnOfTheirOwn)
     // At its own size, and made smaller (which happens before the turn).
     for (const TTurnedClip& c : TurnedClips)
         for (const int divisor : {1, 2}) {
-            const std::string what = std::string(c.Name) + " / " + std::to_string(divisor);
             const std::string out = Out(std::to_string(divisor) + "_up_" + c.Name);
             const int w = c.Width / divisor, h = c.Height / divisor;
-            const auto r = Convert(sink, c.Name, {}, out,
-                                   {{"vcodec", "libx264"}, {"s", std::to_string(w) + "x" + std::to_string(h)}, {"an", ""}});
-            ASSERT_TRUE(r.Finished) << what << ": " << r.Message;
-            const TShownPicture p = ShowPicture(out, 3);
-            ASSERT_TRUE(p.Ok) << what;
-            EXPECT_EQ(p.Width, w) << what;
-            EXPECT_EQ(p.Height, h) << what;
-            EXPECT_FALSE(p.DisplayMatrix) << what << ": the picture is already turned";
-            ExpectCorners(p, c.Corners, what);
+            TShownPicture p;
+            ASSERT_NO_FATAL_FAILURE(ConvertAndShow(
+                sink, c.Name, out, {{"vcodec", "libx264"}, {"s", std::to_string(w) + "x" + std::to_string(h)}, {"an", ""}},
+                3, w, h, p));
+            EXPECT_FALSE(p.DisplayMatrix) << out << ": the picture is already turned";
+            ExpectCorners(p, c.Corners, out);
         }
 }
 
 TEST_F(PictureTest, TurnComesBeforeScalingAndTheProbeReportsTheUprightSize)
 {
     // A size given for the output is the upright picture's.
-    const auto r = Convert(sink, "turn_90.mp4", {}, Out("small.mp4"),
-                           {{"vcodec", "libx264"}, {"s", "88x160"}, {"an", ""}});
-    ASSERT_TRUE(r.Finished) << r.Message;
-    const TShownPicture p = ShowPicture(Out("small.mp4"), 3);
-    ASSERT_TRUE(p.Ok);
-    EXPECT_EQ(p.Width, 88);
-    EXPECT_EQ(p.Height, 160);
+    TShownPicture p;
+    ASSERT_NO_FATAL_FAILURE(ConvertAndShow(sink, "turn_90.mp4", Out("small.mp4"),
+                                           {{"vcodec", "libx264"}, {"s", "88x160"}, {"an", ""}}, 3, 88, 160, p));
     ExpectCorners(p, TurnedClips[0].Corners, "scaled");
 
     // Crops are measured on the upright picture too (on the stored one this would be 160x312).
-    const auto cropped = Convert(sink, "turn_90.mp4", {}, Out("cropped.mp4"),
-                                 {{"vcodec", "libx264"}, {"croptop", "16"}, {"cropleft", "8"}, {"an", ""}});
-    ASSERT_TRUE(cropped.Finished) << cropped.Message;
-    const TShownPicture c = ShowPicture(Out("cropped.mp4"), 3);
-    ASSERT_TRUE(c.Ok);
-    EXPECT_EQ(c.Width, 168);
-    EXPECT_EQ(c.Height, 304);
+    TShownPicture c;
+    ASSERT_NO_FATAL_FAILURE(ConvertAndShow(sink, "turn_90.mp4", Out("cropped.mp4"),
+                                           {{"vcodec", "libx264"}, {"croptop", "16"}, {"cropleft", "8"}, {"an", ""}},
+                                           3, 168, 304, c));
     ExpectCorners(c, TurnedClips[0].Corners, "cropped");
 
     kv::media::TAVProbe probe;
@@ -297,13 +299,9 @@ TEST_F(PictureTest, HdrSourcesAreToneMappedIntoSdrOutputs)
 TEST_F(PictureTest, APhonesTurnedHdrClipComesOutUprightToneMappedAndSmaller)
 {
     // Made smaller, turned and tone-mapped in one go: each step must leave the others right.
-    const auto r = Convert(sink, "phone_hlg_turned.mp4", {}, Out("phone.mp4"),
-                           {{"vcodec", "libx264"}, {"s", "360x640"}, {"b", "4000k"}});
-    ASSERT_TRUE(r.Finished) << r.Message;
-    const TShownPicture p = ShowPicture(Out("phone.mp4"), 2);
-    ASSERT_TRUE(p.Ok);
-    EXPECT_EQ(p.Width, 360);
-    EXPECT_EQ(p.Height, 640);
+    TShownPicture p;
+    ASSERT_NO_FATAL_FAILURE(ConvertAndShow(sink, "phone_hlg_turned.mp4", Out("phone.mp4"),
+                                           {{"vcodec", "libx264"}, {"s", "360x640"}, {"b", "4000k"}}, 2, 360, 640, p));
     EXPECT_FALSE(p.DisplayMatrix);
     ExpectSdrBars(p, "phone", AVCOL_SPC_SMPTE170M);   // 640 lines: standard definition
 }
